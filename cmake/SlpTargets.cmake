@@ -1,0 +1,50 @@
+# Settings shared by every target of this project. Nothing here is set globally, so a parent project
+# that adds this one as a subdirectory inherits none of it.
+
+# Warnings are private to our own targets; SLP_WARNINGS_AS_ERRORS turns them into errors (CI does).
+function(slp_target_warnings target)
+    if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+        target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wcast-align)
+        if(SLP_WARNINGS_AS_ERRORS)
+            target_compile_options(${target} PRIVATE -Werror)
+        endif()
+    elseif(MSVC)
+        target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${SLP_WARNINGS_AS_ERRORS}>:/WX>)
+    endif()
+endfunction()
+
+# A library of ours: C++17, hidden symbols by default (classes are exported through the export macro of
+# foundation/Export.h), versioned soname, and the macro that tells the export header which library is
+# being built.
+function(slp_add_library target building_macro)
+    cmake_parse_arguments(ARG "" "OUTPUT_NAME" "SOURCES" ${ARGN})
+    add_library(${target} ${ARG_SOURCES})
+    target_compile_features(${target} PUBLIC cxx_std_17)
+    set_target_properties(${target} PROPERTIES
+        CXX_EXTENSIONS OFF
+        CXX_VISIBILITY_PRESET hidden
+        VISIBILITY_INLINES_HIDDEN ON
+        VERSION ${PROJECT_VERSION}
+        SOVERSION ${PROJECT_VERSION_MAJOR}
+        POSITION_INDEPENDENT_CODE ON)
+    if(ARG_OUTPUT_NAME)
+        set_target_properties(${target} PROPERTIES OUTPUT_NAME ${ARG_OUTPUT_NAME})
+    endif()
+    target_compile_definitions(${target} PRIVATE ${building_macro})
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "STATIC_LIBRARY")
+        target_compile_definitions(${target} PUBLIC SLP_STATIC)
+    endif()
+    target_include_directories(${target} PUBLIC
+        $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
+        $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+    slp_target_warnings(${target})
+endfunction()
+
+# A program of ours (tools, tests, benchmarks).
+function(slp_add_executable target)
+    add_executable(${target} ${ARGN})
+    target_compile_features(${target} PRIVATE cxx_std_17)
+    set_target_properties(${target} PROPERTIES CXX_EXTENSIONS OFF)
+    slp_target_warnings(${target})
+endfunction()
