@@ -1,0 +1,5 @@
+#include "external/model/KarnWorld.h"
+
+CKarnWorld::CKarnWorld() = default;
+
+CKarnWorld::~CKarnWorld() = default;

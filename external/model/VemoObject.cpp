@@ -1,0 +1,34 @@
+#include "external/model/VemoObject.h"
+
+#include "external/model/VemoGroup.h"
+
+vemoBaseObject::vemoBaseObject() : m_pOwnerGroup(nullptr) {}
+
+vemoBaseObject::~vemoBaseObject()
+{
+    // Deleted directly while a group still lists it: leave no dangling pointer behind. A group that
+    // destroys its own objects clears this link first.
+    if (m_pOwnerGroup != nullptr)
+        m_pOwnerGroup->ForgetObject(this);
+}
+
+vemoSTL::vemoSTL() : m_nTriangleCount(0), m_pTriangles(nullptr), m_dDecimationMagnitude(0.0) {}
+
+vemoSTL::~vemoSTL()
+{
+    delete[] m_pTriangles;
+}
+
+void vemoSTL::ComputeBBoxFromPoints()
+{
+    m_BBox.Reset();
+    if (m_pTriangles == nullptr)
+        return;
+    for (int i = 0; i < m_nTriangleCount; ++i)
+    {
+        const vemoTRex& triangle = m_pTriangles[i];
+        m_BBox.Update(triangle.m_Vertex[0]);
+        m_BBox.Update(triangle.m_Vertex[1]);
+        m_BBox.Update(triangle.m_Vertex[2]);
+    }
+}
