@@ -1,0 +1,501 @@
+#include "slp/SLPParser.h"
+
+#include "foundation/BasicList.h"
+
+#include <climits>
+#include <cmath>
+#include <memory>
+#include <unordered_set>
+#include <vector>
+
+CSLPParser::CSLPParser()
+    : m_pWorld(nullptr), m_pCurrentGroup(nullptr), m_nLastPercentage(0), m_pLoader(nullptr),
+      m_dDecimationMagnitude(0.0)
+{
+    InitializeVariables();
+}
+
+CSLPParser::CSLPParser(const CSLPParser& other)
+    : m_pWorld(other.m_pWorld), m_pCurrentGroup(other.m_pCurrentGroup), m_IOManager(other.m_IOManager),
+      m_strFileName(other.m_strFileName), m_nLastPercentage(other.m_nLastPercentage),
+      m_pLoader(other.m_pLoader), m_GroupStack(other.m_GroupStack), m_PointList(other.m_PointList),
+      m_NormalList(other.m_NormalList), m_CurrentColor(other.m_CurrentColor),
+      m_EstimatedBBox(other.m_EstimatedBBox), m_dDecimationMagnitude(other.m_dDecimationMagnitude)
+{
+}
+
+CSLPParser& CSLPParser::operator=(CSLPParser& other)
+{
+    m_pWorld = other.m_pWorld;
+    m_pCurrentGroup = other.m_pCurrentGroup;
+    m_IOManager = other.m_IOManager;
+    m_strFileName = other.m_strFileName;
+    m_nLastPercentage = other.m_nLastPercentage;
+    m_pLoader = other.m_pLoader;
+    m_GroupStack = other.m_GroupStack;
+    m_PointList = other.m_PointList;
+    m_NormalList = other.m_NormalList;
+    m_CurrentColor = other.m_CurrentColor;
+    m_EstimatedBBox = other.m_EstimatedBBox;
+    m_dDecimationMagnitude = other.m_dDecimationMagnitude;
+    return *this;
+}
+
+CSLPParser::~CSLPParser()
+{
+    ClearGroupStack();
+    ClearPointList();
+    ClearNormalList();
+}
+
+void CSLPParser::InitializeVariables()
+{
+    SetWorld(nullptr);
+    SetCurrentGroup(nullptr);
+    SetLastPercentage(0);
+    SetLoaderPtr(nullptr);
+    SetCurrentColor(vemoChroma(1.0f, 1.0f, 1.0f, 1.0f));
+    m_EstimatedBBox.Reset();
+    SetDecimationMagnitude(0.0);
+    m_PointList.SetListTypePoint();
+    m_NormalList.SetListTypeVector();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The load
+
+SLPLoadResultTypes CSLPParser::Parse(CKarnWorld* pWorld)
+{
+    SLPLoadResultTypes eResult = SLPLoadFailure;
+    // The world is stored before any check, so a null world replaces the one held before.
+    SetWorld(pWorld);
+    if (GetFileName().GetLength() <= 0 || GetWorld() == nullptr)
+        return eResult;
+
+    GetIOManager()->SetFilename(GetFileName());
+    eResult = GetIOManager()->OpenInputFile();
+    if (eResult != SLPLoadSuccess)
+        return eResult;
+
+    DropStaleGroups();
+
+    // Components that a cut-short triple does not read keep the same keyword's previous value in this
+    // load, and start at zero.
+    double aNormal[3] = {0.0, 0.0, 0.0};
+    double aVertex[3] = {0.0, 0.0, 0.0};
+    double aColor[3] = {0.0, 0.0, 0.0};
+
+    eResult = SLPLoadFailure;
+    Tokenize();
+    for (;;)
+    {
+        const SLPTokenTypes eType = GetCurrentTokenType();
+        if (eType == SLPTokenEndOfFile)
+            break;
+        switch (eType)
+        {
+        case SLPTokenSolid:
+        {
+            // The geometry so far belongs to the group that is current before the new one.
+            FlushGeometryToWorld();
+            // The token after "SOLID" names the group, whatever its type; the walk then passes over it.
+            Tokenize();
+            std::unique_ptr<CKarnGroup> pGroup(new CKarnGroup());
+            {
+                CBasicString strName(GetIOManager()->GetCurrentTokenString());
+                vemoWRope name(strName.GetWideString());
+                pGroup->SetGroupName(name);
+            }
+            CKarnGroup* pRaw = pGroup.get();
+            try
+            {
+                PushGroup(pRaw);
+            }
+            catch (...)
+            {
+                // Once attached, the group belongs to its parent even if the stack could not grow.
+                if (pRaw->GetParent() != nullptr)
+                    pGroup.release();
+                throw;
+            }
+            if (pRaw->GetParent() != nullptr)
+                pGroup.release();
+            break;
+        }
+        case SLPTokenEndSolid:
+            FlushGeometryToWorld();
+            PopGroup();
+            break;
+        case SLPTokenNormal:
+            Tokenize();
+            if (ReadNumericTriplet(aNormal[0], aNormal[1], aNormal[2]))
+            {
+                vemoVector normal(static_cast<float>(aNormal[0]), static_cast<float>(aNormal[1]),
+                                  static_cast<float>(aNormal[2]));
+                AddNormalToList(normal);
+            }
+            break;
+        case SLPTokenVertex:
+            Tokenize();
+            if (ReadNumericTriplet(aVertex[0], aVertex[1], aVertex[2]))
+            {
+                vemoFloatPoint point(static_cast<float>(aVertex[0]), static_cast<float>(aVertex[1]),
+                                     static_cast<float>(aVertex[2]));
+                AddPointToList(point);
+            }
+            break;
+        case SLPTokenColor:
+            // The facets collected so far keep the colour that was current while they were read; the
+            // flush happens even when no number follows.
+            FlushGeometryToWorld();
+            Tokenize();
+            if (ReadNumericTriplet(aColor[0], aColor[1], aColor[2]))
+            {
+                // Components are taken as they stand: no scaling and no clamping.
+                vemoChroma color(static_cast<float>(aColor[0]), static_cast<float>(aColor[1]),
+                                 static_cast<float>(aColor[2]), 1.0f);
+                SetCurrentColor(color);
+            }
+            break;
+        default:
+            break;
+        }
+        if (!Tokenize())
+            break;
+    }
+
+    FlushGeometryToWorld();
+    GetIOManager()->CloseFile();
+
+    CKarnWorld* pLoaded = GetWorld();
+    if (pLoaded->GetNumObjects() > 0 || pLoaded->GetNumGroups() > 0)
+    {
+        pLoaded->UpdateBBox(GetEstimatedBoundingBox());
+        eResult = SLPLoadSuccess;
+    }
+    return eResult;
+}
+
+void CSLPParser::DropStaleGroups()
+{
+    // Groups are compared by address only: a group that is not found in the world is never
+    // dereferenced (nor converted to a base class), since its world may already be gone.
+    std::unordered_set<const void*> wanted;
+    if (m_pCurrentGroup != nullptr)
+        wanted.insert(static_cast<const void*>(m_pCurrentGroup));
+    for (CBasicListElement* pElement = m_GroupStack.GetFirstElement(); pElement != nullptr;
+         pElement = m_GroupStack.GetNextElement())
+        wanted.insert(pElement->m_pData);
+    if (wanted.empty())
+        return;
+
+    wanted.erase(static_cast<const void*>(static_cast<CKarnGroup*>(m_pWorld)));
+    std::vector<const vemoBaseGroup*> pending(1, m_pWorld);
+    while (!pending.empty() && !wanted.empty())
+    {
+        const vemoBaseGroup* pGroup = pending.back();
+        pending.pop_back();
+        const int nGroups = pGroup->GetNumGroups();
+        for (int i = 0; i < nGroups; ++i)
+        {
+            const vemoBaseGroup* pChild = pGroup->GetGroup(i);
+            wanted.erase(static_cast<const void*>(dynamic_cast<const CKarnGroup*>(pChild)));
+            pending.push_back(pChild);
+        }
+    }
+    if (!wanted.empty())
+    {
+        ClearGroupStack();
+        SetCurrentGroup(nullptr);
+    }
+}
+
+bool CSLPParser::ReadNumericTriplet(double& dFirst, double& dSecond, double& dThird)
+{
+    bool bResult = false;
+    if (GetCurrentTokenType() == SLPTokenNumber)
+    {
+        dFirst = GetCurrentTokenNumericValue();
+        Tokenize();
+        bResult = true;
+        if (GetCurrentTokenType() == SLPTokenNumber)
+        {
+            dSecond = GetCurrentTokenNumericValue();
+            Tokenize();
+            if (GetCurrentTokenType() == SLPTokenNumber)
+                dThird = GetCurrentTokenNumericValue();
+        }
+    }
+    return bResult;
+}
+
+void CSLPParser::MoveUpToInterestingToken()
+{
+    while (GetCurrentTokenType() == SLPTokenNone)
+        Tokenize();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The geometry flush
+
+bool CSLPParser::FlushGeometryToWorld()
+{
+    bool bResult = false;
+    CKarnGroup* pGroup = GetCurrentGroup();
+    const int nPoints = GetPointList()->GetCount();
+    if (pGroup != nullptr && nPoints > 0 && GetNormalList()->GetCount() == nPoints)
+    {
+        std::unique_ptr<CKarnStl> pMesh(new CKarnStl());
+        const int nFacets = nPoints / 3;
+        pMesh->SetDecimationMagnitude(GetDecimationMagnitude());
+        if (nFacets > 0)
+        {
+            vemoMatProps props;
+            const vemoChroma color = GetCurrentColor();
+            CBasicListIterator points(GetPointList());
+            CBasicListIterator normals(GetNormalList());
+
+            pMesh->m_pTriangles = new vemoTRex[static_cast<size_t>(nFacets)];
+            pMesh->m_nTriangleCount = nFacets;
+            for (int i = 0; i < nFacets; ++i)
+            {
+                vemoTRex& triangle = pMesh->m_pTriangles[i];
+                for (vemoFloatPoint& vertex : triangle.m_Vertex)
+                {
+                    if (void* pItem = points.GetData())
+                    {
+                        vertex = *static_cast<vemoFloatPoint*>(pItem);
+                        points++;
+                    }
+                }
+                for (vemoVector& normal : triangle.m_Normal)
+                {
+                    if (void* pItem = normals.GetData())
+                    {
+                        normal = *static_cast<vemoVector*>(pItem);
+                        normals++;
+                    }
+                }
+            }
+
+            pMesh->ComputeBBoxFromPoints();
+            GetEstimatedBoundingBox().Update(pMesh->GetBBox());
+
+            props.m_nMode = 2;
+            props.m_Front.SetDiffuse(color);
+            props.m_Back.SetDiffuse(color);
+            props.m_Front.SetShininess(64.0f);
+            props.m_Back.SetShininess(64.0f);
+            if (pGroup->AddObject(pMesh.get(), props, 1))
+            {
+                pMesh.release();
+                bResult = true;
+            }
+        }
+    }
+    ClearPointList();
+    ClearNormalList();
+    return bResult;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Quoted names
+
+bool CSLPParser::RemoveQuotes(CBasicString& strText)
+{
+    if (strText.GetLength() < 1)
+        return false;
+    const CBasicString strQuote('"');
+    bool bResult = false;
+    CBasicString strPrefix;
+    int nPosition = strText.Find(strQuote, 0);
+    while (nPosition >= 0)
+    {
+        if (nPosition > 0)
+            strPrefix = strText.Mid(0, nPosition - 1);
+        strText = strText.Mid(nPosition + 1, -1);
+        strText = strPrefix + strText;
+        strPrefix = "";
+        nPosition = strText.Find(strQuote, 0);
+        bResult = true;
+    }
+    return bResult;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Token layer and progress
+
+bool CSLPParser::Tokenize()
+{
+    if (!m_IOManager.Tokenize())
+        return false;
+    UpdateStatus();
+    return true;
+}
+
+void CSLPParser::UpdateStatus()
+{
+    // Sizes are 64-bit so that files over 2 GiB report their true progress.
+    const double dOffset = static_cast<double>(m_IOManager.GetCurrentFileOffset64());
+    const double dTotal = static_cast<double>(m_IOManager.GetTotalFileSize64());
+    // The division comes first, in double precision: 29 of 100 gives 28.999..., reported as 28.
+    const double dProduct = dOffset / dTotal * 100.0;
+    int nPercentage = INT_MIN;
+    if (std::isfinite(dProduct) && dProduct > static_cast<double>(INT_MIN) - 1.0 &&
+        dProduct < static_cast<double>(INT_MAX) + 1.0)
+        nPercentage = static_cast<int>(dProduct);
+    if (nPercentage > 99)
+        nPercentage = 99;
+    if (nPercentage <= m_nLastPercentage)
+        return;
+    if (m_pLoader != nullptr)
+        m_pLoader(nPercentage);
+    m_nLastPercentage = nPercentage;
+}
+
+bool CSLPParser::SaveIOState(CGenericIOState& state)
+{
+    return m_IOManager.SaveIOState(state);
+}
+
+bool CSLPParser::RestoreIOState(CGenericIOState& state)
+{
+    return m_IOManager.RestoreIOState(state);
+}
+
+SLPTokenTypes CSLPParser::GetCurrentTokenType()
+{
+    return m_IOManager.GetCurrentTokenType();
+}
+
+SLPTokenTypes CSLPParser::GetNextTokenType()
+{
+    return m_IOManager.GetNextTokenType();
+}
+
+GenericTokenTypes CSLPParser::GetCurrentTokenDataType()
+{
+    return m_IOManager.GetCurrentTokenDataType();
+}
+
+GenericTokenTypes CSLPParser::GetNextTokenDataType()
+{
+    return m_IOManager.GetNextTokenDataType();
+}
+
+double CSLPParser::GetCurrentTokenNumericValue()
+{
+    return m_IOManager.GetCurrentTokenNumericValue();
+}
+
+double CSLPParser::GetNextTokenNumericValue()
+{
+    return m_IOManager.GetNextTokenNumericValue();
+}
+
+bool CSLPParser::GetCurrentTokenBooleanValue()
+{
+    return m_IOManager.GetCurrentTokenBooleanValue();
+}
+
+bool CSLPParser::GetNextTokenBooleanValue()
+{
+    return m_IOManager.GetNextTokenBooleanValue();
+}
+
+char* CSLPParser::GetCurrentTokenString()
+{
+    return m_IOManager.GetCurrentTokenString();
+}
+
+char* CSLPParser::GetNextTokenString()
+{
+    return m_IOManager.GetNextTokenString();
+}
+
+bool CSLPParser::GetCurrentTokenBeginType()
+{
+    return m_IOManager.GetCurrentTokenBeginType();
+}
+
+bool CSLPParser::GetNextTokenBeginType()
+{
+    return m_IOManager.GetNextTokenBeginType();
+}
+
+bool CSLPParser::GetCurrentTokenEndType()
+{
+    return m_IOManager.GetCurrentTokenEndType();
+}
+
+bool CSLPParser::GetNextTokenEndType()
+{
+    return m_IOManager.GetNextTokenEndType();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Group stack, collection lists, file name
+
+void CSLPParser::PushGroup(CKarnGroup* pGroup)
+{
+    if (pGroup == nullptr)
+        return;
+    CKarnGroup* pParent = GetParentGroup();
+    if (pParent == nullptr)
+        return;
+    if (!pParent->AddGroup(pGroup, 1))
+        return;
+    m_GroupStack.AddHead(pGroup);
+    SetCurrentGroup(pGroup);
+}
+
+void CSLPParser::PopGroup()
+{
+    m_GroupStack.RemoveHead();
+    if (m_GroupStack.GetCount() >= 1)
+        SetCurrentGroup(static_cast<CKarnGroup*>(m_GroupStack.GetHead()));
+    else
+        SetCurrentGroup(nullptr);
+}
+
+void CSLPParser::ClearGroupStack()
+{
+    m_GroupStack.RemoveAll();
+}
+
+CKarnGroup* CSLPParser::GetParentGroup()
+{
+    if (m_pCurrentGroup != nullptr)
+        return m_pCurrentGroup;
+    return m_pWorld;
+}
+
+void CSLPParser::AddPointToList(vemoFloatPoint& point)
+{
+    m_PointList.AddTailCopy(&point);
+}
+
+void CSLPParser::AddNormalToList(vemoVector& normal)
+{
+    m_NormalList.AddTailCopy(&normal);
+}
+
+void CSLPParser::ClearPointList()
+{
+    m_PointList.DeleteAll();
+}
+
+void CSLPParser::ClearNormalList()
+{
+    m_NormalList.DeleteAll();
+}
+
+CBasicString CSLPParser::GetFileName()
+{
+    return m_strFileName;
+}
+
+void CSLPParser::SetFileName(CBasicString strFileName)
+{
+    m_strFileName = strFileName;
+}

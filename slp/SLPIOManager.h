@@ -1,0 +1,92 @@
+// CSLPIOManager: the tokenizer of an SLP load. It installs the SLP keyword table and turns the
+// tokenizer's data types into SLP token types. The loader library exports only CSLPParser, so the
+// members that a host may reach through CSLPParser::GetIOManager are defined here, inline.
+#pragma once
+
+#include "external/tokenizer/GenericParser.h"
+#include "slp/SLPTypes.h"
+
+// The SLP keywords and the brackets, with their SLP token types as ids. Writable because the tokenizer
+// takes a non-const table; shared by every manager and never copied.
+extern ParserKeywordEntry SLPKeywordTable[16];
+
+class CSLPIOManager : public CGenericParser
+{
+public:
+    // Installs the SLP keyword table.
+    CSLPIOManager();
+    // Copies the tokenizer settings and the keyword table; the copy has no file open.
+    CSLPIOManager(const CSLPIOManager& other);
+    CSLPIOManager& operator=(CSLPIOManager& other);
+    // Closes a file that is still open.
+    ~CSLPIOManager();
+
+    // Opens the file named by SetFilename: SLPLoadSuccess when tokens can be read, SLPLoadResult2 when
+    // the file opened but could not be read, SLPLoadFailure otherwise.
+    SLPLoadResultTypes OpenInputFile()
+    {
+        switch (OpenAndInitialize())
+        {
+        case GenericLoadSuccess:
+            return SLPLoadSuccess;
+        case GenericLoadReadFailed:
+            return SLPLoadResult2;
+        default:
+            return SLPLoadFailure;
+        }
+    }
+
+    // The SLP type of a token: brackets by data type or keyword id, numbers, the two value kinds, and
+    // keywords by their row's id; everything else SLPTokenNone.
+    static SLPTokenTypes GetTokenType(CGenericToken& token)
+    {
+        switch (token.GetDataType())
+        {
+        case GenericTokenEndOfFile:
+            return SLPTokenEndOfFile;
+        case GenericTokenOpenBrace:
+            return SLPTokenOpenBrace;
+        case GenericTokenCloseBrace:
+            return SLPTokenCloseBrace;
+        case GenericTokenOpenBracket:
+            return SLPTokenOpenBracket;
+        case GenericTokenCloseBracket:
+            return SLPTokenCloseBracket;
+        case GenericTokenOpenParen:
+            return SLPTokenOpenParen;
+        case GenericTokenCloseParen:
+            return SLPTokenCloseParen;
+        case GenericTokenQuotedString:
+            return SLPTokenGenericType8;
+        case GenericTokenBoolean:
+            return SLPTokenGenericType9;
+        case GenericTokenNumber:
+            return SLPTokenNumber;
+        case GenericTokenKeyword:
+            return static_cast<SLPTokenTypes>(token.GetUserDefinedType());
+        default:
+            return SLPTokenNone;
+        }
+    }
+    static bool IsBeginType(SLPTokenTypes type)
+    {
+        return type == SLPTokenOpenBrace || type == SLPTokenOpenBracket || type == SLPTokenOpenParen;
+    }
+    static bool IsEndType(SLPTokenTypes type)
+    {
+        return type == SLPTokenCloseBrace || type == SLPTokenCloseBracket || type == SLPTokenCloseParen;
+    }
+
+    SLPTokenTypes GetCurrentTokenType() { return GetTokenType(GetCurrentToken()); }
+    SLPTokenTypes GetNextTokenType() { return GetTokenType(GetNextToken()); }
+    bool GetCurrentTokenBeginType() { return IsBeginType(GetCurrentTokenType()); }
+    bool GetCurrentTokenEndType() { return IsEndType(GetCurrentTokenType()); }
+    bool GetNextTokenBeginType() { return IsBeginType(GetNextTokenType()); }
+    bool GetNextTokenEndType() { return IsEndType(GetNextTokenType()); }
+    GenericTokenTypes GetCurrentTokenDataType() { return GetCurrentToken().GetDataType(); }
+    GenericTokenTypes GetNextTokenDataType() { return GetNextToken().GetDataType(); }
+
+protected:
+    // Reads the next block of the open file; false when no file is open.
+    bool ReadNextBlock() override;
+};
