@@ -217,6 +217,311 @@ ModuleHandle MainModule()
     return const_cast<char*>(&s_mainModuleTag);
 }
 
+// ---- the formatter ----
+
+enum FormatLength
+{
+    LengthNone,
+    LengthChar,       // hh
+    LengthShort,      // h
+    LengthLong,       // l
+    LengthLongLong,   // ll, q, I64
+    LengthLongDouble, // L
+    LengthIntMax,     // j
+    LengthSize,       // z, I
+    LengthPtrDiff,    // t
+    LengthWide        // w
+};
+
+struct FormatSpec
+{
+    bool bLeft = false;
+    bool bPlus = false;
+    bool bSpace = false;
+    bool bAlternate = false;
+    bool bZero = false;
+    int nWidth = 0;
+    int nPrecision = -1; // none
+    FormatLength length = LengthNone;
+};
+
+// Writes into the caller's fixed buffer, keeping room for the NUL; remembers when output did not fit.
+class FormatOutput
+{
+public:
+    FormatOutput(WideChar* pBuffer, size_t nCount) : m_pBuffer(pBuffer), m_nLimit(nCount - 1) {}
+
+    void Put(WideChar c)
+    {
+        if (m_nPos < m_nLimit)
+        {
+            m_pBuffer[m_nPos++] = c;
+        }
+        else
+        {
+            m_bOverflow = true;
+        }
+    }
+    void Repeat(WideChar c, size_t n)
+    {
+        if (n > Remaining())
+        {
+            m_bOverflow = true;
+            return;
+        }
+        for (size_t i = 0; i < n; ++i)
+        {
+            m_pBuffer[m_nPos++] = c;
+        }
+    }
+    size_t Remaining() const { return m_nLimit - m_nPos; }
+    bool Overflowed() const { return m_bOverflow; }
+    void SetOverflow() { m_bOverflow = true; }
+    int Finish()
+    {
+        m_pBuffer[m_nPos] = 0;
+        return m_nPos > static_cast<size_t>(INT_MAX) ? -1 : static_cast<int>(m_nPos);
+    }
+
+private:
+    WideChar* m_pBuffer;
+    size_t m_nLimit;
+    size_t m_nPos = 0;
+    bool m_bOverflow = false;
+};
+
+// Reads a decimal width or precision; false when it does not fit in an int.
+bool ParseNumber(const WideChar*& f, int& nValue)
+{
+    long long n = 0;
+    bool bAny = false;
+    while (*f >= u'0' && *f <= u'9')
+    {
+        n = n * 10 + (*f - u'0');
+        if (n > INT_MAX)
+        {
+            return false;
+        }
+        ++f;
+        bAny = true;
+    }
+    if (bAny)
+    {
+        nValue = static_cast<int>(n);
+    }
+    else if (nValue < 0)
+    {
+        nValue = 0; // "." with no digits is precision 0
+    }
+    return true;
+}
+
+const WideChar* ParseLength(const WideChar* f, FormatLength& length)
+{
+    switch (*f)
+    {
+    case u'h':
+        if (f[1] == u'h')
+        {
+            length = LengthChar;
+            return f + 2;
+        }
+        length = LengthShort;
+        return f + 1;
+    case u'l':
+        if (f[1] == u'l')
+        {
+            length = LengthLongLong;
+            return f + 2;
+        }
+        length = LengthLong;
+        return f + 1;
+    case u'q':
+        length = LengthLongLong;
+        return f + 1;
+    case u'L':
+        length = LengthLongDouble;
+        return f + 1;
+    case u'j':
+        length = LengthIntMax;
+        return f + 1;
+    case u'z':
+        length = LengthSize;
+        return f + 1;
+    case u't':
+        length = LengthPtrDiff;
+        return f + 1;
+    case u'w':
+        length = LengthWide;
+        return f + 1;
+    case u'I':
+        if (f[1] == u'6' && f[2] == u'4')
+        {
+            length = LengthLongLong;
+            return f + 3;
+        }
+        if (f[1] == u'3' && f[2] == u'2')
+        {
+            length = LengthNone;
+            return f + 3;
+        }
+        length = LengthSize;
+        return f + 1;
+    default:
+        return f;
+    }
+}
+
+// Writes n units of text within the field width: spaces before, or after when left-aligned.
+void PutPadded(FormatOutput& out, const FormatSpec& spec, const WideChar* pText, size_t n)
+{
+    const size_t nWidth = static_cast<size_t>(spec.nWidth);
+    const size_t nPad = nWidth > n ? nWidth - n : 0;
+    if (!spec.bLeft)
+    {
+        out.Repeat(u' ', nPad);
+    }
+    if (n > out.Remaining())
+    {
+        out.SetOverflow();
+        return;
+    }
+    for (size_t i = 0; i < n; ++i)
+    {
+        out.Put(pText[i]);
+    }
+    if (spec.bLeft)
+    {
+        out.Repeat(u' ', nPad);
+    }
+}
+
+// One numeric conversion through the C runtime's snprintf with a rebuilt narrow specification; the
+// result is ASCII (digits, signs, exponent, hex letters and the locale's decimal point) and is widened
+// byte by byte. False when the runtime refuses it; output that does not fit marks the overflow.
+template <typename T>
+bool FormatWithRuntime(FormatOutput& out, const FormatSpec& spec, const char* pszLength, char conversion,
+                       T value)
+{
+    std::string narrowSpec = "%";
+    if (spec.bLeft)
+        narrowSpec += '-';
+    if (spec.bPlus)
+        narrowSpec += '+';
+    if (spec.bSpace)
+        narrowSpec += ' ';
+    if (spec.bAlternate)
+        narrowSpec += '#';
+    if (spec.bZero)
+        narrowSpec += '0';
+    if (spec.nWidth > 0)
+    {
+        narrowSpec += std::to_string(spec.nWidth);
+    }
+    if (spec.nPrecision >= 0)
+    {
+        narrowSpec += '.';
+        narrowSpec += std::to_string(spec.nPrecision);
+    }
+    narrowSpec += pszLength;
+    narrowSpec += conversion;
+
+    char small[128];
+    const int n = std::snprintf(small, sizeof(small), narrowSpec.c_str(), value);
+    if (n < 0)
+    {
+        return false;
+    }
+    if (static_cast<size_t>(n) > out.Remaining())
+    {
+        out.SetOverflow();
+        return true;
+    }
+    const char* pText = small;
+    std::string large;
+    if (static_cast<size_t>(n) >= sizeof(small))
+    {
+        large.resize(static_cast<size_t>(n) + 1);
+        std::snprintf(&large[0], large.size(), narrowSpec.c_str(), value);
+        pText = large.c_str();
+    }
+    for (int i = 0; i < n; ++i)
+    {
+        out.Put(static_cast<WideChar>(static_cast<unsigned char>(pText[i])));
+    }
+    return true;
+}
+
+// A pointer as the legacy runtime prints it: upper-case hex digits, zero-padded to the pointer's width.
+void FormatPointer(FormatOutput& out, const FormatSpec& spec, const void* p)
+{
+    uintptr_t value = reinterpret_cast<uintptr_t>(p);
+    WideChar digits[2 * sizeof(void*)];
+    const size_t n = sizeof(digits) / sizeof(digits[0]);
+    for (size_t i = n; i > 0; --i)
+    {
+        digits[i - 1] = static_cast<WideChar>("0123456789ABCDEF"[value & 0xF]);
+        value >>= 4;
+    }
+    PutPadded(out, spec, digits, n);
+}
+
+const WideChar kNullText[] = {u'(', u'n', u'u', u'l', u'l', u')', 0};
+
+// Wide text, read no further than the precision (the text need not be terminated within it).
+void FormatWideText(FormatOutput& out, const FormatSpec& spec, const WideChar* pszText)
+{
+    if (pszText == nullptr)
+    {
+        pszText = kNullText;
+    }
+    const size_t nMax = spec.nPrecision >= 0 ? static_cast<size_t>(spec.nPrecision) : SIZE_MAX;
+    size_t n = 0;
+    while (n < nMax && pszText[n] != 0)
+    {
+        ++n;
+        if (n > out.Remaining())
+        {
+            out.SetOverflow();
+            return;
+        }
+    }
+    PutPadded(out, spec, pszText, n);
+}
+
+// Narrow text, converted as narrow text is everywhere; a precision counts bytes of the narrow text, as
+// the C runtime counts them, and no byte past it is read.
+void FormatNarrowText(FormatOutput& out, const FormatSpec& spec, const char* pszText)
+{
+    if (pszText == nullptr)
+    {
+        FormatWideText(out, spec, nullptr);
+        return;
+    }
+    size_t nBytes = 0;
+    const size_t nMax = spec.nPrecision >= 0 ? static_cast<size_t>(spec.nPrecision) : SIZE_MAX;
+    while (nBytes < nMax && pszText[nBytes] != 0)
+    {
+        ++nBytes;
+        // Every three bytes yield at least one unit, so longer text cannot fit; stop reading early.
+        if (nBytes / 3 > out.Remaining())
+        {
+            out.SetOverflow();
+            return;
+        }
+    }
+    const std::string bytes(pszText, nBytes);
+    const int nSize = BasicMultiByteToWide(bytes.c_str(), nullptr, 0);
+    if (nSize <= 1)
+    {
+        PutPadded(out, spec, nullptr, 0);
+        return;
+    }
+    WideText text(static_cast<size_t>(nSize), WideChar(0));
+    BasicMultiByteToWide(bytes.c_str(), &text[0], nSize);
+    PutPadded(out, spec, text.data(), static_cast<size_t>(nSize - 1));
+}
+
 } // namespace
 
 int BasicMultiByteToWide(const char* pszText, WideChar* pOut, int nOutCount)
@@ -329,13 +634,237 @@ int BasicWideLength(const WideChar* pszText)
 
 int BasicFormatV(WideChar* pBuffer, size_t nCount, const WideChar* pszFormat, va_list args)
 {
-    (void)args;
-    (void)pszFormat;
-    if (pBuffer != nullptr && nCount > 0)
+    if (pBuffer == nullptr || nCount == 0)
+    {
+        return -1;
+    }
+    pBuffer[0] = 0;
+    if (pszFormat == nullptr)
+    {
+        return -1;
+    }
+    FormatOutput out(pBuffer, nCount);
+    va_list ap;
+    va_copy(ap, args);
+    bool bValid = true;
+    for (const WideChar* f = pszFormat; *f != 0 && bValid && !out.Overflowed();)
+    {
+        if (*f != u'%')
+        {
+            out.Put(*f++);
+            continue;
+        }
+        ++f;
+        FormatSpec spec;
+        // Flags.
+        for (;; ++f)
+        {
+            if (*f == u'-')
+                spec.bLeft = true;
+            else if (*f == u'+')
+                spec.bPlus = true;
+            else if (*f == u' ')
+                spec.bSpace = true;
+            else if (*f == u'#')
+                spec.bAlternate = true;
+            else if (*f == u'0')
+                spec.bZero = true;
+            else
+                break;
+        }
+        // Width: digits or '*' (a negative '*' width means left alignment).
+        if (*f == u'*')
+        {
+            ++f;
+            const int nWidth = va_arg(ap, int);
+            if (nWidth < 0)
+            {
+                spec.bLeft = true;
+                spec.nWidth = nWidth == INT_MIN ? INT_MAX : -nWidth;
+            }
+            else
+            {
+                spec.nWidth = nWidth;
+            }
+        }
+        else if (!ParseNumber(f, spec.nWidth))
+        {
+            bValid = false;
+            break;
+        }
+        // Precision: digits or '*' (a negative '*' precision counts as none).
+        if (*f == u'.')
+        {
+            ++f;
+            if (*f == u'*')
+            {
+                ++f;
+                spec.nPrecision = va_arg(ap, int);
+                if (spec.nPrecision < 0)
+                {
+                    spec.nPrecision = -1;
+                }
+            }
+            else if (!ParseNumber(f, spec.nPrecision))
+            {
+                bValid = false;
+                break;
+            }
+        }
+        f = ParseLength(f, spec.length);
+        const WideChar conversion = *f;
+        if (conversion == 0)
+        {
+            bValid = false;
+            break;
+        }
+        ++f;
+        switch (conversion)
+        {
+        case u'%':
+            out.Put(u'%');
+            break;
+        case u'd':
+        case u'i':
+        {
+            long long value;
+            switch (spec.length)
+            {
+            case LengthChar:
+                value = static_cast<signed char>(va_arg(ap, int));
+                break;
+            case LengthShort:
+                value = static_cast<short>(va_arg(ap, int));
+                break;
+            case LengthLong:
+                value = va_arg(ap, long);
+                break;
+            case LengthLongLong:
+                value = va_arg(ap, long long);
+                break;
+            case LengthIntMax:
+                value = static_cast<long long>(va_arg(ap, intmax_t));
+                break;
+            case LengthSize:
+            case LengthPtrDiff:
+                value = static_cast<long long>(va_arg(ap, ptrdiff_t));
+                break;
+            default:
+                value = va_arg(ap, int);
+                break;
+            }
+            bValid = FormatWithRuntime(out, spec, "ll", static_cast<char>(conversion), value);
+            break;
+        }
+        case u'u':
+        case u'o':
+        case u'x':
+        case u'X':
+        {
+            unsigned long long value;
+            switch (spec.length)
+            {
+            case LengthChar:
+                value = static_cast<unsigned char>(va_arg(ap, unsigned int));
+                break;
+            case LengthShort:
+                value = static_cast<unsigned short>(va_arg(ap, unsigned int));
+                break;
+            case LengthLong:
+                value = va_arg(ap, unsigned long);
+                break;
+            case LengthLongLong:
+                value = va_arg(ap, unsigned long long);
+                break;
+            case LengthIntMax:
+                value = static_cast<unsigned long long>(va_arg(ap, uintmax_t));
+                break;
+            case LengthSize:
+            case LengthPtrDiff:
+                value = static_cast<unsigned long long>(va_arg(ap, size_t));
+                break;
+            default:
+                value = va_arg(ap, unsigned int);
+                break;
+            }
+            bValid = FormatWithRuntime(out, spec, "ll", static_cast<char>(conversion), value);
+            break;
+        }
+        case u'e':
+        case u'E':
+        case u'f':
+        case u'F':
+        case u'g':
+        case u'G':
+        case u'a':
+        case u'A':
+            if (spec.length == LengthLongDouble)
+            {
+                const long double value = va_arg(ap, long double);
+                bValid = FormatWithRuntime(out, spec, "L", static_cast<char>(conversion), value);
+            }
+            else
+            {
+                const double value = va_arg(ap, double);
+                bValid = FormatWithRuntime(out, spec, "", static_cast<char>(conversion), value);
+            }
+            break;
+        case u'p':
+            FormatPointer(out, spec, va_arg(ap, void*));
+            break;
+        case u'c':
+        case u'C':
+        {
+            // %c is a code unit and %C a narrow character unless a length says otherwise.
+            const bool bNarrow =
+                spec.length == LengthShort || spec.length == LengthChar ||
+                (conversion == u'C' && spec.length != LengthLong && spec.length != LengthWide);
+            const int value = va_arg(ap, int);
+            WideChar unit;
+            if (bNarrow)
+            {
+                const char bytes[2] = {static_cast<char>(value), 0};
+                WideChar converted[2] = {0, 0};
+                BasicMultiByteToWide(bytes, converted, 2);
+                unit = converted[0];
+            }
+            else
+            {
+                unit = static_cast<WideChar>(value);
+            }
+            spec.nPrecision = -1;
+            PutPadded(out, spec, &unit, 1);
+            break;
+        }
+        case u's':
+        case u'S':
+        {
+            const bool bNarrow =
+                spec.length == LengthShort || spec.length == LengthChar ||
+                (conversion == u'S' && spec.length != LengthLong && spec.length != LengthWide);
+            if (bNarrow)
+            {
+                FormatNarrowText(out, spec, va_arg(ap, const char*));
+            }
+            else
+            {
+                FormatWideText(out, spec, va_arg(ap, const WideChar*));
+            }
+            break;
+        }
+        default:
+            // Unknown conversions, and %n, which would write through an argument pointer.
+            bValid = false;
+            break;
+        }
+    }
+    va_end(ap);
+    if (!bValid || out.Overflowed())
     {
         pBuffer[0] = 0;
+        return -1;
     }
-    return -1;
+    return out.Finish();
 }
 
 ModuleHandle BasicGetModuleHandle(const WideChar* pszName)

@@ -1,0 +1,180 @@
+#include "foundation/Platform.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <string>
+
+#define W(x) reinterpret_cast<const WideChar*>(u"" x)
+
+namespace
+{
+
+typedef std::basic_string<WideChar> WideText;
+
+WideText Widen(const char* pszText)
+{
+    const int n = BasicMultiByteToWide(pszText, nullptr, 0);
+    WideText text(n > 0 ? static_cast<size_t>(n) : 1u, WideChar(0));
+    EXPECT_EQ(n, BasicMultiByteToWide(pszText, &text[0], n));
+    text.resize(n > 0 ? static_cast<size_t>(n - 1) : 0u);
+    return text;
+}
+
+std::string Narrow(const WideChar* pszText, size_t nCount)
+{
+    const WideText text(pszText, nCount);
+    const int n = BasicWideToMultiByte(text.c_str(), nullptr, 0);
+    std::string out(static_cast<size_t>(n), '\0');
+    EXPECT_EQ(n, BasicWideToMultiByte(text.c_str(), &out[0], n));
+    out.resize(static_cast<size_t>(n - 1));
+    return out;
+}
+
+// The formatted text as UTF-8, or "<invalid>" when the formatter refuses.
+std::string Fmt(const WideChar* pszFormat, ...)
+{
+    WideChar buffer[4096];
+    va_list args;
+    va_start(args, pszFormat);
+    const int n = BasicFormatV(buffer, 4096, pszFormat, args);
+    va_end(args);
+    if (n < 0)
+    {
+        EXPECT_EQ(0, buffer[0]);
+        return "<invalid>";
+    }
+    return Narrow(buffer, static_cast<size_t>(n));
+}
+
+} // namespace
+
+TEST(PlatformTest, ConversionSizeProtocol)
+{
+    EXPECT_EQ(0, BasicMultiByteToWide(nullptr, nullptr, 0));
+    EXPECT_EQ(1, BasicMultiByteToWide("", nullptr, 0));
+    EXPECT_EQ(4, BasicMultiByteToWide("\xC3\xA9xy", nullptr, 0)); // three units and the NUL
+    WideChar small[3] = {9, 9, 9};
+    EXPECT_EQ(0, BasicMultiByteToWide("abc", small, 3));
+    WideChar exact[4];
+    EXPECT_EQ(4, BasicMultiByteToWide("abc", exact, 4));
+    EXPECT_EQ(WideText(W("abc")), WideText(exact));
+
+    EXPECT_EQ(0, BasicWideToMultiByte(nullptr, nullptr, 0));
+    EXPECT_EQ(3, BasicWideToMultiByte(W("\u00E9"), nullptr, 0));
+    char bytes[3];
+    EXPECT_EQ(0, BasicWideToMultiByte(W("\u00E9"), bytes, 2));
+    EXPECT_EQ(3, BasicWideToMultiByte(W("\u00E9"), bytes, 3));
+    EXPECT_STREQ("\xC3\xA9", bytes);
+}
+
+TEST(PlatformTest, StrictUtf8ElseWindows1252)
+{
+    EXPECT_EQ(WideText(W("\u00E9\u20AC")), Widen("\xC3\xA9\xE2\x82\xAC"));
+    EXPECT_EQ(WideText(W("\U0001F600")), Widen("\xF0\x9F\x98\x80"));
+    // One bad sequence anywhere turns the whole text to Windows-1252, byte for byte.
+    EXPECT_EQ(WideText(W("\u00C3\u00A9\u00E9")), Widen("\xC3\xA9\xE9"));
+    EXPECT_EQ(WideText(W("\u00C0\u00AF")), Widen("\xC0\xAF"));                     // overlong '/'
+    EXPECT_EQ(WideText(W("\u00E0\u20AC\u00AF")), Widen("\xE0\x80\xAF"));           // overlong 3-byte
+    EXPECT_EQ(WideText(W("\u00ED\u00A0\u20AC")), Widen("\xED\xA0\x80"));           // encoded surrogate
+    EXPECT_EQ(WideText(W("\u00F4\u0090\u20AC\u20AC")), Widen("\xF4\x90\x80\x80")); // above U+10FFFF
+    EXPECT_EQ(WideText(W("\u00E2\u201A")), Widen("\xE2\x82"));                     // truncated
+    // The 0x80..0x9F row of the code page, the undefined bytes keeping their value.
+    EXPECT_EQ(WideText(W("\u20AC\u0081\u201A\u008D\u008F\u0090\u0153\u009D\u0178")),
+              Widen("\x80\x81\x82\x8D\x8F\x90\x9C\x9D\x9F"));
+
+    const WideChar loneHigh[] = {0xD83D, u'a', 0};
+    const WideChar loneLow[] = {0xDE00, 0};
+    const WideChar pair[] = {0xD83D, 0xDE00, 0};
+    EXPECT_EQ("\xEF\xBF\xBD"
+              "a",
+              Narrow(loneHigh, 2));
+    EXPECT_EQ("\xEF\xBF\xBD", Narrow(loneLow, 1));
+    EXPECT_EQ("\xF0\x9F\x98\x80", Narrow(pair, 2));
+}
+
+TEST(PlatformTest, CaseAndSpaceHelpers)
+{
+    EXPECT_EQ(u'A', BasicToUpper(u'a'));
+    EXPECT_EQ(u'z', BasicToLower(u'Z'));
+    EXPECT_EQ(u'1', BasicToUpper(u'1'));
+    EXPECT_TRUE(BasicIsSpace(u'\t'));
+    EXPECT_FALSE(BasicIsSpace(u'x'));
+    EXPECT_EQ(0, BasicCompareNoCase(W("HeLLo"), W("hello")));
+    EXPECT_LT(BasicCompareNoCase(W("abc"), W("ABD")), 0);
+    EXPECT_GT(BasicCompareNoCase(W("b"), nullptr), 0);
+    EXPECT_EQ(0, BasicCompareNoCase(nullptr, W("")));
+    EXPECT_EQ(0, BasicWideLength(nullptr));
+    EXPECT_EQ(3, BasicWideLength(W("abc")));
+}
+
+TEST(PlatformTest, FormatIntegers)
+{
+    EXPECT_EQ("42|   42|42   |00042|+42| 42|-7",
+              Fmt(W("%d|%5d|%-5d|%05d|%+d|% d|%i"), 42, 42, 42, 42, 42, 42, -7));
+    EXPECT_EQ("ff FF 0xff 010 4294967295", Fmt(W("%x %X %#x %#o %u"), 255, 255, 255, 8, UINT_MAX));
+    EXPECT_EQ("44 4464 -9223372036854775808 1099511627776 7 -3 5 9 2 -1 255 ffff",
+              Fmt(W("%hhd %hd %lld %I64d %zu %jd %td %I32d %qd %ld %hhu %hx"), 300, 70000, LLONG_MIN,
+                  1LL << 40, size_t(7), intmax_t(-3), ptrdiff_t(5), 9, 2LL, -1L, 511, -1));
+    EXPECT_EQ("   7|7   |7   |3.14|1.500000|007",
+              Fmt(W("%*d|%-*d|%*d|%.*f|%.*f|%.3d"), 4, 7, 4, 7, -4, 7, 2, 3.14159, -1, 1.5, 7));
+    std::string pointer(2 * sizeof(void*) - 4, '0');
+    EXPECT_EQ(pointer + "12AB", Fmt(W("%p"), reinterpret_cast<void*>(0x12AB)));
+}
+
+TEST(PlatformTest, FormatFloatsTextAndErrors)
+{
+    EXPECT_EQ("1.234500e+03 1.234500E+03 0.0001 1E+20 0x1p+0 2.500000 2.50 1",
+              Fmt(W("%e %E %g %G %a %F %.2Lf %.5000g"), 1234.5, 1234.5, 0.0001, 1e20, 1.0, 2.5, 2.5L, 1.0));
+
+    EXPECT_EQ("wide|narrow|l|h|w|X|y|Z|q|\u263A|\u00E9",
+              Fmt(W("%s|%S|%ls|%hs|%ws|%c|%C|%lc|%hc|%c|%C"), W("wide"), "narrow", W("l"), "h", W("w"), u'X',
+                  'y', u'Z', 'q', 0x263A, '\xE9'));
+    EXPECT_EQ("caf\u00E9|abc|  ab|ab  |%",
+              Fmt(W("%S|%.3s|%4.2s|%-4S|%%"), "caf\xC3\xA9", W("abcdef"), W("abc"), "ab"));
+    EXPECT_EQ("(null) (null) (n", Fmt(W("%s %S %.2hs"), static_cast<WideChar*>(nullptr),
+                                      static_cast<char*>(nullptr), static_cast<char*>(nullptr)));
+
+    // Precision bounds the read: the text need not be terminated within it.
+    const WideChar unterminated[2] = {u'o', u'k'};
+    EXPECT_EQ("ok", Fmt(W("%.2s"), unterminated));
+
+    int nWritten = 0;
+    EXPECT_EQ("<invalid>", Fmt(W("a%n"), &nWritten));
+    EXPECT_EQ("<invalid>", Fmt(W("%k"), 1));
+    EXPECT_EQ("<invalid>", Fmt(W("abc%")));
+    EXPECT_EQ("<invalid>", Fmt(W("%99999999999d"), 1));
+    EXPECT_EQ(4095u, Fmt(W("%4095d"), 1).size());
+    EXPECT_EQ("<invalid>", Fmt(W("%4096d"), 1));
+    EXPECT_EQ("<invalid>", Fmt(W("%.4096f"), 1.0));
+    EXPECT_EQ("<invalid>", Fmt(W("%s%4094s"), W("ab"), W("")));
+}
+
+TEST(PlatformTest, StringResourceTable)
+{
+    const ModuleHandle hMain = BasicGetModuleHandle(nullptr);
+    ASSERT_NE(nullptr, hMain);
+    EXPECT_EQ(nullptr, BasicGetModuleHandle(W("other.dll")));
+    static char otherModuleTag;
+    const ModuleHandle hOther = &otherModuleTag;
+
+    EXPECT_FALSE(BasicRegisterString(nullptr, 0, W("zero")));
+    EXPECT_TRUE(BasicRegisterString(nullptr, 7001, W("main")));
+    EXPECT_TRUE(BasicRegisterString(hOther, 7001, W("other")));
+
+    WideChar buffer[16];
+    EXPECT_EQ(4, BasicLoadString(hMain, 7001, buffer, 16));
+    EXPECT_EQ(WideText(W("main")), WideText(buffer));
+    EXPECT_EQ(4, BasicLoadString(nullptr, 7001, buffer, 16));
+    EXPECT_EQ(5, BasicLoadString(hOther, 7001, buffer, 16));
+    EXPECT_EQ(WideText(W("other")), WideText(buffer));
+    EXPECT_EQ(2, BasicLoadString(hOther, 7001, buffer, 3));
+    EXPECT_EQ(WideText(W("ot")), WideText(buffer));
+    EXPECT_EQ(0, BasicLoadString(hMain, 7002, buffer, 16));
+    EXPECT_EQ(0, BasicLoadString(hMain, 7001, buffer, 0));
+
+    EXPECT_TRUE(BasicRegisterString(hOther, 7001, nullptr));
+    EXPECT_EQ(0, BasicLoadString(hOther, 7001, buffer, 16));
+    EXPECT_EQ(4, BasicLoadString(hMain, 7001, buffer, 16));
+}
