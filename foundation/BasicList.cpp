@@ -1,0 +1,827 @@
+#include "foundation/BasicList.h"
+
+#include "foundation/BasicString.h"
+
+#include <cstddef>
+#include <new>
+
+// ---------------------------------------------------------------------------------------------------
+// Element storage
+
+// Fixed-size slots for CBasicListElement objects, carved from chunks that double in size up to a cap,
+// with a free list of released slots. Reset makes every slot free again while keeping the chunks, so a
+// list that is filled and emptied over and over (the loader's point and normal lists) stops allocating
+// once it has reached its largest size. The chunks are freed when the pool is destroyed.
+class CBasicListElementPool
+{
+public:
+    CBasicListElementPool() = default;
+    CBasicListElementPool(const CBasicListElementPool&) = delete;
+    CBasicListElementPool& operator=(const CBasicListElementPool&) = delete;
+    ~CBasicListElementPool();
+
+    // Raw storage for one element; raises std::bad_alloc when no chunk can be had.
+    void* Allocate();
+    // Returns the storage of an element whose destructor has run.
+    void Release(void* pSlot);
+    // Makes every slot free; the caller has destroyed every element first.
+    void Reset();
+
+private:
+    // A released slot holds the link to the next released slot.
+    struct FreeSlot
+    {
+        FreeSlot* pNext;
+    };
+    union Slot
+    {
+        alignas(CBasicListElement) unsigned char element[sizeof(CBasicListElement)];
+        FreeSlot free;
+    };
+    // Chunk header; the slots follow it in the same allocation.
+    struct alignas(Slot) Chunk
+    {
+        Chunk* pNext;
+        std::size_t nCapacity;
+    };
+
+    static constexpr std::size_t kFirstChunkSlots = 16;
+    // 64 Ki slots (2 MiB with 64-bit pointers): large enough that chunk allocations are rare, small
+    // enough that the unused tail of the last chunk stays modest.
+    static constexpr std::size_t kMaxChunkSlots = std::size_t(1) << 16;
+
+    static Slot* SlotsOf(Chunk* pChunk) { return reinterpret_cast<Slot*>(pChunk + 1); }
+
+    Chunk* m_pFirstChunk = nullptr;
+    Chunk* m_pCurrentChunk = nullptr; // the chunk that slots are carved from
+    std::size_t m_nUsedInCurrent = 0; // slots of the current chunk handed out since it became current
+    FreeSlot* m_pFreeList = nullptr;
+};
+
+CBasicListElementPool::~CBasicListElementPool()
+{
+    Chunk* pChunk = m_pFirstChunk;
+    while (pChunk)
+    {
+        Chunk* pNext = pChunk->pNext;
+        ::operator delete(pChunk);
+        pChunk = pNext;
+    }
+}
+
+void* CBasicListElementPool::Allocate()
+{
+    if (m_pFreeList)
+    {
+        FreeSlot* pSlot = m_pFreeList;
+        m_pFreeList = pSlot->pNext;
+        return pSlot;
+    }
+    if (m_pCurrentChunk && m_nUsedInCurrent < m_pCurrentChunk->nCapacity)
+        return &SlotsOf(m_pCurrentChunk)[m_nUsedInCurrent++];
+
+    // The current chunk is exhausted: move on to a chunk kept by Reset, or add one.
+    if (m_pCurrentChunk && m_pCurrentChunk->pNext)
+    {
+        m_pCurrentChunk = m_pCurrentChunk->pNext;
+    }
+    else
+    {
+        std::size_t nSlots = kFirstChunkSlots;
+        if (m_pCurrentChunk)
+        {
+            nSlots = m_pCurrentChunk->nCapacity * 2;
+            if (nSlots > kMaxChunkSlots)
+                nSlots = kMaxChunkSlots;
+        }
+        Chunk* pChunk = static_cast<Chunk*>(::operator new(sizeof(Chunk) + nSlots * sizeof(Slot)));
+        pChunk->pNext = nullptr;
+        pChunk->nCapacity = nSlots;
+        if (m_pCurrentChunk)
+            m_pCurrentChunk->pNext = pChunk;
+        else
+            m_pFirstChunk = pChunk;
+        m_pCurrentChunk = pChunk;
+    }
+    m_nUsedInCurrent = 1;
+    return &SlotsOf(m_pCurrentChunk)[0];
+}
+
+void CBasicListElementPool::Release(void* pSlot)
+{
+    m_pFreeList = new (pSlot) FreeSlot{m_pFreeList};
+}
+
+void CBasicListElementPool::Reset()
+{
+    m_pCurrentChunk = m_pFirstChunk;
+    m_nUsedInCurrent = 0;
+    m_pFreeList = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Item handlers
+
+namespace
+{
+
+// The four operations for items of type T, created with new T() and compared with ==.
+template <typename T> bool HandleItem(int nOperation, void** ppItem, void* pOther)
+{
+    if (!ppItem)
+        return false;
+    switch (nOperation)
+    {
+    case ListDataCreate:
+        *ppItem = new T();
+        return true;
+    case ListDataDestroy:
+        delete static_cast<T*>(*ppItem);
+        *ppItem = nullptr;
+        return true;
+    case ListDataCopy:
+        if (!pOther || !*ppItem)
+            return false;
+        *static_cast<T*>(*ppItem) = *static_cast<const T*>(pOther);
+        return true;
+    case ListDataEqual:
+        if (!pOther || !*ppItem)
+            return false;
+        return *static_cast<const T*>(*ppItem) == *static_cast<const T*>(pOther);
+    default:
+        return false;
+    }
+}
+
+// Calls the handler's destroy operation on an item unless released: used so that an item created for a
+// copying add is not leaked when linking it in fails or throws.
+class CCreatedItemGuard
+{
+public:
+    CCreatedItemGuard(ListDataHandler pHandler, void* pItem) : m_pHandler(pHandler), m_pItem(pItem) {}
+    ~CCreatedItemGuard()
+    {
+        if (m_pItem)
+            m_pHandler(ListDataDestroy, &m_pItem, nullptr);
+    }
+    CCreatedItemGuard(const CCreatedItemGuard&) = delete;
+    CCreatedItemGuard& operator=(const CCreatedItemGuard&) = delete;
+    void Release() { m_pItem = nullptr; }
+
+private:
+    ListDataHandler m_pHandler;
+    void* m_pItem;
+};
+
+} // namespace
+
+bool IntegerDataHandler(int nOperation, void** ppItem, void* pOther)
+{
+    return HandleItem<int>(nOperation, ppItem, pOther);
+}
+
+bool DoubleDataHandler(int nOperation, void** ppItem, void* pOther)
+{
+    // Plain == already makes a NaN unequal to everything, itself included.
+    return HandleItem<double>(nOperation, ppItem, pOther);
+}
+
+bool StringDataHandler(int nOperation, void** ppItem, void* pOther)
+{
+    return HandleItem<CBasicString>(nOperation, ppItem, pOther);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// CBasicListElement
+
+CBasicListElement::CBasicListElement() : m_pPrev(nullptr), m_pNext(nullptr), m_pData(nullptr) {}
+
+CBasicListElement::~CBasicListElement() = default;
+
+// ---------------------------------------------------------------------------------------------------
+// CBasicList
+
+CBasicList::CBasicList()
+    : m_pHead(nullptr), m_pTail(nullptr), m_pCurrent(nullptr), m_nCount(0), m_pDataHandler(nullptr),
+      m_pIterators(nullptr), m_ppIndex(nullptr), m_pElementPool(nullptr)
+{
+}
+
+CBasicList::~CBasicList()
+{
+    // Not the virtual RemoveAll: a derived class is already gone at this point.
+    CBasicList::RemoveAll();
+    if (m_pIterators)
+    {
+        ForgetIterators();
+        delete m_pIterators;
+        m_pIterators = nullptr;
+    }
+    DiscardIndex();
+    delete m_pElementPool;
+}
+
+void* CBasicList::GetAt(int nIndex)
+{
+    CBasicListElement* pElement = GetElementAt(nIndex);
+    if (!pElement)
+        return nullptr;
+    m_pCurrent = pElement;
+    return pElement->m_pData;
+}
+
+int CBasicList::GetCount() const
+{
+    return m_nCount;
+}
+
+CBasicListElement* CBasicList::GetFirstElement()
+{
+    if (m_nCount <= 0 || !m_pHead)
+        return nullptr;
+    m_pCurrent = m_pHead;
+    return m_pHead;
+}
+
+CBasicListElement* CBasicList::GetLastElement() const
+{
+    return m_pTail;
+}
+
+CBasicListElement* CBasicList::GetNextElement()
+{
+    if (!m_pCurrent)
+        return nullptr;
+    m_pCurrent = m_pCurrent->m_pNext;
+    return m_pCurrent;
+}
+
+CBasicListElement* CBasicList::GetPrevElement()
+{
+    if (!m_pCurrent)
+        return nullptr;
+    m_pCurrent = m_pCurrent->m_pPrev;
+    return m_pCurrent;
+}
+
+CBasicListElement* CBasicList::FindElement(void* pItem)
+{
+    if (!pItem || GetCount() <= 0)
+        return nullptr;
+    for (CBasicListElement* pElement = GetFirstElement(); pElement; pElement = GetNextElement())
+    {
+        if (m_pDataHandler)
+        {
+            void* pData = pElement->m_pData;
+            if (m_pDataHandler(ListDataEqual, &pData, pItem))
+                return pElement;
+        }
+        else if (pElement->m_pData == pItem)
+        {
+            return pElement;
+        }
+    }
+    return nullptr;
+}
+
+bool CBasicList::AddTail(void* pItem)
+{
+    if (!pItem)
+        return false;
+    DiscardIndex();
+    CBasicListElement* pElement = NewElement(pItem);
+    pElement->m_pPrev = m_pTail;
+    if (m_pTail)
+        m_pTail->m_pNext = pElement;
+    else
+        m_pHead = pElement;
+    m_pTail = pElement;
+    m_nCount = GetCount() + 1;
+    return true;
+}
+
+bool CBasicList::AddHead(void* pItem)
+{
+    if (!pItem)
+        return false;
+    DiscardIndex();
+    CBasicListElement* pElement = NewElement(pItem);
+    pElement->m_pNext = m_pHead;
+    if (m_pHead)
+        m_pHead->m_pPrev = pElement;
+    else
+        m_pTail = pElement;
+    m_pHead = pElement;
+    m_nCount = GetCount() + 1;
+    return true;
+}
+
+bool CBasicList::InsertAfter(CBasicListElement* pElement, void* pItem)
+{
+    if (!pElement || !pItem)
+        return false;
+    DiscardIndex();
+    CBasicListElement* pNew = NewElement(pItem);
+    pNew->m_pPrev = pElement;
+    pNew->m_pNext = pElement->m_pNext;
+    if (pElement->m_pNext)
+        pElement->m_pNext->m_pPrev = pNew;
+    else
+        m_pTail = pNew;
+    pElement->m_pNext = pNew;
+    m_nCount = GetCount() + 1;
+    return true;
+}
+
+bool CBasicList::Remove(void* pItem)
+{
+    if (!pItem)
+        return false;
+    CBasicListElement* pElement = FindElement(pItem);
+    if (pElement)
+        UnlinkElement(pElement);
+    // Also without a match: every iterator is told that the list may have changed.
+    ResetIterators();
+    return pElement != nullptr;
+}
+
+void* CBasicList::RemoveHead()
+{
+    if (!m_pHead)
+        return nullptr;
+    void* pItem = m_pHead->m_pData;
+    UnlinkElement(m_pHead);
+    ResetIterators();
+    return pItem;
+}
+
+bool CBasicList::RemoveAll()
+{
+    if (!m_pHead)
+        return false;
+    DiscardIndex();
+    CBasicListElement* pElement = m_pHead;
+    while (pElement)
+    {
+        CBasicListElement* pNext = pElement->m_pNext;
+        // Every element is a plain CBasicListElement made by NewElement, so the qualified (non-virtual)
+        // call is the right destructor; the whole pool is then made free at once.
+        pElement->CBasicListElement::~CBasicListElement();
+        pElement = pNext;
+    }
+    m_pElementPool->Reset();
+    m_pHead = nullptr;
+    m_pTail = nullptr;
+    m_pCurrent = nullptr;
+    m_nCount = 0;
+    ResetIterators();
+    return true;
+}
+
+void* CBasicList::GetHead() const
+{
+    return m_pHead ? m_pHead->m_pData : nullptr;
+}
+
+void* CBasicList::GetTail() const
+{
+    return m_pTail ? m_pTail->m_pData : nullptr;
+}
+
+CBasicListElement* CBasicList::GetCurrentElement() const
+{
+    return m_pCurrent;
+}
+
+CBasicListElement* CBasicList::GetElementAt(int nIndex)
+{
+    if (nIndex < 0 || nIndex >= m_nCount)
+        return nullptr;
+    if (!m_ppIndex && !BuildIndex())
+        return nullptr;
+    return m_ppIndex[nIndex];
+}
+
+int CBasicList::GetIteratorCount() const
+{
+    return m_pIterators ? m_pIterators->GetCount() : 0;
+}
+
+ListDataHandler CBasicList::GetDataHandler() const
+{
+    return m_pDataHandler;
+}
+
+void CBasicList::SetDataHandler(ListDataHandler pHandler)
+{
+    if (m_pDataHandler)
+        DeleteAll();
+    else
+        RemoveAll();
+    m_pDataHandler = pHandler;
+}
+
+bool CBasicList::AddTailCopy(void* pSource)
+{
+    if (!m_pDataHandler)
+        return false;
+    void* pItem = nullptr;
+    if (!m_pDataHandler(ListDataCreate, &pItem, nullptr) || !pItem)
+        return false;
+    CCreatedItemGuard guard(m_pDataHandler, pItem);
+    if (!m_pDataHandler(ListDataCopy, &pItem, pSource))
+        return false;
+    if (!AddTail(pItem))
+        return false;
+    guard.Release();
+    return true;
+}
+
+bool CBasicList::AddHeadCopy(void* pSource)
+{
+    if (!m_pDataHandler)
+        return false;
+    void* pItem = nullptr;
+    if (!m_pDataHandler(ListDataCreate, &pItem, nullptr) || !pItem)
+        return false;
+    CCreatedItemGuard guard(m_pDataHandler, pItem);
+    if (!m_pDataHandler(ListDataCopy, &pItem, pSource))
+        return false;
+    if (!AddHead(pItem))
+        return false;
+    guard.Release();
+    return true;
+}
+
+bool CBasicList::DeleteData(void* pItem)
+{
+    if (!m_pDataHandler)
+        return false;
+    CBasicListElement* pElement = FindElement(pItem);
+    if (!pElement)
+        return false;
+    void* pData = pElement->m_pData;
+    if (!m_pDataHandler(ListDataDestroy, &pData, nullptr))
+        return false;
+    UnlinkElement(pElement);
+    ResetIterators();
+    return true;
+}
+
+bool CBasicList::DeleteAll()
+{
+    DiscardIndex();
+    if (!m_pHead || !m_pDataHandler)
+        return false;
+    bool bDestroyed = false;
+    for (CBasicListElement* pElement = m_pHead; pElement; pElement = pElement->m_pNext)
+    {
+        if (m_pDataHandler(ListDataDestroy, &pElement->m_pData, nullptr))
+            bDestroyed = true;
+        pElement->m_pData = nullptr;
+    }
+    m_pCurrent = nullptr;
+    RemoveAll();
+    return bDestroyed;
+}
+
+bool CBasicList::Append(void* pItem)
+{
+    if (AddTailCopy(pItem))
+        return true;
+    return AddTail(pItem);
+}
+
+bool CBasicList::Delete(void* pItem)
+{
+    if (DeleteData(pItem))
+        return true;
+    return Remove(pItem);
+}
+
+void CBasicList::UseIntegerData()
+{
+    SetDataHandler(IntegerDataHandler);
+}
+
+void CBasicList::UseDoubleData()
+{
+    SetDataHandler(DoubleDataHandler);
+}
+
+void CBasicList::UseStringData()
+{
+    SetDataHandler(StringDataHandler);
+}
+
+bool CBasicList::AttachIterator(CBasicListIterator* pIterator)
+{
+    if (!pIterator)
+        return false;
+    if (!m_pIterators)
+        m_pIterators = new CBasicList();
+    return m_pIterators->AddTail(pIterator);
+}
+
+bool CBasicList::DetachIterator(CBasicListIterator* pIterator)
+{
+    if (!pIterator || !m_pIterators)
+        return false;
+    if (!m_pIterators->Remove(pIterator))
+        return false;
+    // A detached iterator would no longer be reset on removals, so it must not keep walking this list.
+    if (pIterator->m_pList == this)
+    {
+        pIterator->m_pList = nullptr;
+        pIterator->m_pCurrent = nullptr;
+    }
+    return true;
+}
+
+bool CBasicList::DetachAllIterators()
+{
+    if (!m_pIterators)
+        return false;
+    ForgetIterators();
+    return true;
+}
+
+void CBasicList::SetCurrentElement(CBasicListElement* pElement)
+{
+    m_pCurrent = pElement;
+}
+
+bool CBasicList::BuildIndex()
+{
+    DiscardIndex();
+    if (m_nCount <= 0)
+        return false;
+    CBasicListElement** ppIndex = new (std::nothrow) CBasicListElement*[static_cast<std::size_t>(m_nCount)];
+    if (!ppIndex)
+        return false;
+    int nFilled = 0;
+    for (CBasicListElement* pElement = GetFirstElement(); pElement; pElement = GetNextElement())
+    {
+        if (nFilled < m_nCount)
+            ppIndex[nFilled++] = pElement;
+    }
+    while (nFilled < m_nCount)
+        ppIndex[nFilled++] = nullptr;
+    m_ppIndex = ppIndex;
+    return true;
+}
+
+void CBasicList::UnlinkElement(CBasicListElement* pElement)
+{
+    DiscardIndex();
+    if (pElement->m_pPrev)
+        pElement->m_pPrev->m_pNext = pElement->m_pNext;
+    else
+        m_pHead = pElement->m_pNext;
+    if (pElement->m_pNext)
+        pElement->m_pNext->m_pPrev = pElement->m_pPrev;
+    else
+        m_pTail = pElement->m_pPrev;
+    if (m_pCurrent == pElement)
+        m_pCurrent = pElement->m_pPrev;
+    --m_nCount;
+    DestroyElement(pElement);
+}
+
+void CBasicList::ResetIterators()
+{
+    if (!m_pIterators)
+        return;
+    CBasicListElement* pEntry = m_pIterators->m_pHead;
+    while (pEntry)
+    {
+        // Read the successor first: First may be overridden and is no business of this walk.
+        CBasicListElement* pNext = pEntry->m_pNext;
+        static_cast<CBasicListIterator*>(pEntry->m_pData)->First();
+        pEntry = pNext;
+    }
+}
+
+CBasicListElement* CBasicList::NewElement(void* pItem)
+{
+    if (!m_pElementPool)
+        m_pElementPool = new CBasicListElementPool();
+    CBasicListElement* pElement = new (m_pElementPool->Allocate()) CBasicListElement();
+    pElement->m_pData = pItem;
+    return pElement;
+}
+
+void CBasicList::DestroyElement(CBasicListElement* pElement)
+{
+    pElement->CBasicListElement::~CBasicListElement();
+    m_pElementPool->Release(pElement);
+}
+
+void CBasicList::DiscardIndex()
+{
+    delete[] m_ppIndex;
+    m_ppIndex = nullptr;
+}
+
+void CBasicList::ForgetIterators()
+{
+    for (CBasicListElement* pEntry = m_pIterators->m_pHead; pEntry; pEntry = pEntry->m_pNext)
+    {
+        CBasicListIterator* pIterator = static_cast<CBasicListIterator*>(pEntry->m_pData);
+        if (pIterator->m_pList == this)
+        {
+            pIterator->m_pList = nullptr;
+            pIterator->m_pCurrent = nullptr;
+        }
+    }
+    m_pIterators->RemoveAll();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// CBasicListIterator
+
+CBasicListIterator::CBasicListIterator(CBasicList* pList) : m_pList(nullptr), m_pCurrent(nullptr)
+{
+    if (pList)
+    {
+        pList->AttachIterator(this);
+        m_pList = pList;
+    }
+    First();
+}
+
+CBasicListIterator::CBasicListIterator(const CBasicListIterator& other)
+    : m_pList(nullptr), m_pCurrent(nullptr)
+{
+    if (other.m_pList)
+    {
+        other.m_pList->AttachIterator(this);
+        m_pList = other.m_pList;
+        m_pCurrent = other.m_pCurrent;
+    }
+}
+
+CBasicListIterator::~CBasicListIterator()
+{
+    if (m_pList)
+        m_pList->DetachIterator(this);
+}
+
+CBasicList* CBasicListIterator::GetList() const
+{
+    return m_pList;
+}
+
+void CBasicListIterator::SetList(CBasicList* pList)
+{
+    if (m_pList)
+        m_pList->DetachIterator(this);
+    m_pList = nullptr;
+    m_pCurrent = nullptr;
+    // Attach before storing, so that an allocation failure leaves an iterator without a list rather than
+    // one that walks a list which will not reset it.
+    if (pList)
+    {
+        pList->AttachIterator(this);
+        m_pList = pList;
+    }
+    First();
+}
+
+void* CBasicListIterator::MoveTo(int nIndex)
+{
+    if (!m_pList)
+        return nullptr;
+    CBasicListElement* pElement = m_pList->GetElementAt(nIndex);
+    if (!pElement)
+        return nullptr;
+    m_pCurrent = pElement;
+    return pElement->m_pData;
+}
+
+CBasicListIterator& CBasicListIterator::operator++(int)
+{
+    return ++*this;
+}
+
+CBasicListIterator& CBasicListIterator::operator++()
+{
+    if (!m_pList)
+        return *this;
+    if (m_pCurrent)
+        m_pCurrent = m_pCurrent->m_pNext;
+    else
+        First();
+    return *this;
+}
+
+CBasicListIterator& CBasicListIterator::operator--(int)
+{
+    return --*this;
+}
+
+CBasicListIterator& CBasicListIterator::operator--()
+{
+    if (!m_pList)
+        return *this;
+    if (m_pCurrent)
+        m_pCurrent = m_pCurrent->m_pPrev;
+    else
+        Last();
+    return *this;
+}
+
+void* CBasicListIterator::GetData() const
+{
+    if (!m_pList || !m_pCurrent)
+        return nullptr;
+    return m_pCurrent->m_pData;
+}
+
+CBasicListIterator& CBasicListIterator::operator=(const CBasicListIterator& other)
+{
+    // Read the other first: for self-assignment the first SetList clears it.
+    CBasicList* pList = other.m_pList;
+    CBasicListElement* pCurrent = other.m_pCurrent;
+    SetList(nullptr);
+    SetList(pList);
+    if (m_pList)
+        m_pCurrent = pCurrent;
+    return *this;
+}
+
+int CBasicListIterator::GetCount() const
+{
+    return m_pList ? m_pList->GetCount() : 0;
+}
+
+bool CBasicListIterator::First()
+{
+    m_pCurrent = m_pList ? m_pList->GetFirstElement() : nullptr;
+    return m_pCurrent != nullptr;
+}
+
+bool CBasicListIterator::Last()
+{
+    m_pCurrent = m_pList ? m_pList->GetLastElement() : nullptr;
+    return m_pCurrent != nullptr;
+}
+
+bool CBasicListIterator::AddTail(void* pItem)
+{
+    return m_pList ? m_pList->AddTail(pItem) : false;
+}
+
+bool CBasicListIterator::AddHead(void* pItem)
+{
+    return m_pList ? m_pList->AddHead(pItem) : false;
+}
+
+bool CBasicListIterator::InsertAfterCurrent(void* pItem)
+{
+    if (!m_pList)
+        return false;
+    if (!m_pCurrent)
+        First();
+    return m_pList->InsertAfter(m_pCurrent, pItem);
+}
+
+bool CBasicListIterator::Remove(void* pItem)
+{
+    return m_pList ? m_pList->Remove(pItem) : false;
+}
+
+void* CBasicListIterator::RemoveHead()
+{
+    return m_pList ? m_pList->RemoveHead() : nullptr;
+}
+
+bool CBasicListIterator::RemoveAll()
+{
+    return m_pList ? m_pList->RemoveAll() : false;
+}
+
+bool CBasicListIterator::AddTailCopy(void* pSource)
+{
+    return m_pList ? m_pList->AddTailCopy(pSource) : false;
+}
+
+bool CBasicListIterator::AddHeadCopy(void* pSource)
+{
+    return m_pList ? m_pList->AddHeadCopy(pSource) : false;
+}
+
+bool CBasicListIterator::DeleteData(void* pItem)
+{
+    return m_pList ? m_pList->DeleteData(pItem) : false;
+}
+
+bool CBasicListIterator::DeleteAll()
+{
+    return m_pList ? m_pList->DeleteAll() : false;
+}
+
+CBasicListElement* CBasicListIterator::GetCurrentElement() const
+{
+    return m_pCurrent;
+}
