@@ -36,8 +36,8 @@ public:
     // Drops every entry and element and frees the bucket array; items are not destroyed.
     ~CBasicMap() override; // slot 0
 
-    // Removing a single element through the list's operations also drops the entries that refer to it,
-    // so no entry is ever left referring to an unlinked element.
+    // Removing a single element through the list's operations also drops the entries that refer to it
+    // (a pass over every bucket), so no entry is ever left referring to an unlinked element.
     bool Remove(void* pItem) override; // slot 11
     void* RemoveHead() override;       // slot 12
     // Drops every entry (the bucket array stays), then the list's RemoveAll.

@@ -35,6 +35,7 @@ TEST(BasicMapTest, RemoveKeyUnlinksItsOwnElement)
     void* pFirst = map.GetHead();
     EXPECT_TRUE(map.RemoveKey(2));
     EXPECT_EQ(map.GetCount(), 1);
+    EXPECT_EQ(map.GetHead(), pFirst);
     EXPECT_EQ(map.LookupKey(1), pFirst);
     EXPECT_EQ(*static_cast<int*>(map.LookupKey(1)), 7);
     EXPECT_EQ(map.LookupKey(2), nullptr);
