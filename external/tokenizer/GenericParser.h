@@ -144,9 +144,15 @@ private:
     };
 
     void ResetTokens();
+    // Closes any file and forgets any input; the next scans give the end of the input.
+    void DropInput();
     void StartMemoryInput(const char* pData, size_t nSize);
     void EnsureLookahead();
     void ScanToken(CGenericToken& token);
+    void ScanWord(CGenericToken& token);
+    void ScanQuoted(CGenericToken& token);
+    void MakeEndToken(CGenericToken& token) const;
+    // Moves on to the next block of a file; false when the input has ended.
     bool FetchBlock();
     void ClassifyWord(CGenericToken& token) const;
     bool MatchKeyword(const char* pText, size_t nLength, int& nId) const;

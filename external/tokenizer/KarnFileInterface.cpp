@@ -1,0 +1,214 @@
+// 64-bit file offsets on 32-bit systems too, so files over 2 GiB read completely.
+#if !defined(_FILE_OFFSET_BITS)
+#define _FILE_OFFSET_BITS 64
+#endif
+
+#include "external/tokenizer/KarnFileInterface.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <new>
+
+#if defined(_WIN32)
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+// The operating-system calls live in these few functions so that another platform (for instance
+// _wopen and _lseeki64 on Windows) replaces them without touching the reader's logic.
+namespace
+{
+enum OpenOutcome
+{
+    OpenOk,
+    OpenRefused
+};
+
+#if !defined(_WIN32)
+OpenOutcome SystemOpen(const char* pszPath, int& nHandle, long long& nSize)
+{
+    int nFlags = O_RDONLY;
+#if defined(O_CLOEXEC)
+    nFlags |= O_CLOEXEC;
+#endif
+    int nFd;
+    do
+    {
+        nFd = ::open(pszPath, nFlags);
+    } while (nFd < 0 && errno == EINTR);
+    if (nFd < 0)
+        return OpenRefused;
+    struct stat info;
+    // Only regular files: a directory would fail on the first read, and a device or pipe has no size.
+    if (::fstat(nFd, &info) != 0 || !S_ISREG(info.st_mode))
+    {
+        ::close(nFd);
+        return OpenRefused;
+    }
+    nHandle = nFd;
+    nSize = static_cast<long long>(info.st_size);
+    return OpenOk;
+}
+
+void SystemClose(int nHandle)
+{
+    ::close(nHandle);
+}
+
+// Reads up to nCount bytes; returns the number read (fewer only at the end of the file) or -1.
+long long SystemRead(int nHandle, char* pBuffer, size_t nCount)
+{
+    size_t nDone = 0;
+    while (nDone < nCount)
+    {
+        size_t nAsk = nCount - nDone;
+        if (nAsk > static_cast<size_t>(INT_MAX))
+            nAsk = static_cast<size_t>(INT_MAX);
+        ssize_t nGot = ::read(nHandle, pBuffer + nDone, nAsk);
+        if (nGot < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (nGot == 0)
+            break;
+        nDone += static_cast<size_t>(nGot);
+    }
+    return static_cast<long long>(nDone);
+}
+
+bool SystemSeek(int nHandle, long long nOffset)
+{
+    return ::lseek(nHandle, static_cast<off_t>(nOffset), SEEK_SET) == static_cast<off_t>(nOffset);
+}
+#else
+OpenOutcome SystemOpen(const char* pszPath, int& nHandle, long long& nSize)
+{
+    int nFd = ::_open(pszPath, _O_RDONLY | _O_BINARY);
+    if (nFd < 0)
+        return OpenRefused;
+    struct _stat64 info;
+    if (::_fstat64(nFd, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG)
+    {
+        ::_close(nFd);
+        return OpenRefused;
+    }
+    nHandle = nFd;
+    nSize = static_cast<long long>(info.st_size);
+    return OpenOk;
+}
+
+void SystemClose(int nHandle)
+{
+    ::_close(nHandle);
+}
+
+long long SystemRead(int nHandle, char* pBuffer, size_t nCount)
+{
+    size_t nDone = 0;
+    while (nDone < nCount)
+    {
+        size_t nAsk = nCount - nDone;
+        if (nAsk > static_cast<size_t>(INT_MAX))
+            nAsk = static_cast<size_t>(INT_MAX);
+        int nGot = ::_read(nHandle, pBuffer + nDone, static_cast<unsigned int>(nAsk));
+        if (nGot < 0)
+            return -1;
+        if (nGot == 0)
+            break;
+        nDone += static_cast<size_t>(nGot);
+    }
+    return static_cast<long long>(nDone);
+}
+
+bool SystemSeek(int nHandle, long long nOffset)
+{
+    return ::_lseeki64(nHandle, nOffset, SEEK_SET) == nOffset;
+}
+#endif
+} // namespace
+
+CKarnFileInterface::CKarnFileInterface()
+    : m_nHandle(-1), m_pBlock(nullptr), m_nBlockCapacity(0), m_nBlockLength(0),
+      m_nBlockSize(DefaultBlockSize), m_nBlockOffset(0), m_nNextOffset(0), m_nFileSize(0)
+{
+}
+
+CKarnFileInterface::~CKarnFileInterface()
+{
+    CloseFile();
+    delete[] m_pBlock;
+}
+
+GenericLoadResultTypes CKarnFileInterface::OpenFile(const char* pszPath)
+{
+    CloseFile();
+    if (pszPath == nullptr || *pszPath == '\0')
+        return GenericLoadOpenFailed;
+    int nHandle = -1;
+    long long nSize = 0;
+    if (SystemOpen(pszPath, nHandle, nSize) != OpenOk)
+        return GenericLoadOpenFailed;
+    m_nHandle = nHandle;
+    m_nFileSize = nSize;
+    m_nBlockLength = 0;
+    m_nBlockOffset = 0;
+    m_nNextOffset = 0;
+    return GenericLoadSuccess;
+}
+
+bool CKarnFileInterface::CloseFile()
+{
+    m_nBlockLength = 0;
+    m_nBlockOffset = 0;
+    m_nNextOffset = 0;
+    if (m_nHandle < 0)
+        return false;
+    SystemClose(m_nHandle);
+    m_nHandle = -1;
+    m_nFileSize = 0;
+    return true;
+}
+
+bool CKarnFileInterface::ReadNextBlockFromFile()
+{
+    m_nBlockOffset = m_nNextOffset;
+    m_nBlockLength = 0;
+    if (m_nHandle < 0)
+        return false;
+    if (m_nBlockCapacity != m_nBlockSize)
+    {
+        // Allocate before freeing, so a failed allocation leaves the reader as it was.
+        char* pNew = new char[m_nBlockSize];
+        delete[] m_pBlock;
+        m_pBlock = pNew;
+        m_nBlockCapacity = m_nBlockSize;
+    }
+    long long nGot = SystemRead(m_nHandle, m_pBlock, m_nBlockSize);
+    if (nGot < 0)
+        return false;
+    m_nBlockLength = static_cast<size_t>(nGot);
+    m_nNextOffset += nGot;
+    return true;
+}
+
+bool CKarnFileInterface::SeekToOffset(long long nOffset)
+{
+    m_nBlockLength = 0;
+    if (m_nHandle < 0 || nOffset < 0 || !SystemSeek(m_nHandle, nOffset))
+        return false;
+    m_nBlockOffset = nOffset;
+    m_nNextOffset = nOffset;
+    return true;
+}
+
+void CKarnFileInterface::SetBlockSize(size_t nBytes)
+{
+    m_nBlockSize = nBytes == 0 ? DefaultBlockSize : nBytes;
+}
