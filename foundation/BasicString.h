@@ -3,8 +3,10 @@
 // Lengths and indexes count code units and are signed 32-bit; a string holds at most 2,147,483,646
 // units (longer results raise std::length_error "string too long"). Index arguments outside the text
 // give neutral results (-1, 0, false or the empty string); nothing raises "invalid string position".
-// Narrow text is converted through the platform layer (foundation/Platform.h). Out of memory raises
-// std::bad_alloc and leaves every existing string valid.
+// Narrow text is converted through the platform layer (foundation/Platform.h); a narrow argument of
+// more bytes than the maximum length raises the length error too. Length errors are raised before any
+// storage grows, so the string keeps its text. Out of memory raises std::bad_alloc and leaves every
+// existing string valid.
 #pragma once
 
 #include "foundation/Platform.h"
@@ -106,7 +108,8 @@ public:
     // Editing, case and white space.
     bool RemoveAt(int nIndex);
     // Replaces every occurrence of what by with, never searching inserted text again; true when at
-    // least one occurrence was replaced.
+    // least one occurrence was replaced. NUL code units in the text are kept. The final length is
+    // checked first: a result that would be too long raises the length error with the text unchanged.
     bool Replace(const CBasicString& what, const CBasicString& with);
     bool Truncate(int nLength);
     bool Clear();
@@ -119,7 +122,8 @@ public:
 
     // Formats into a buffer of 4,096 code units with the legacy wide conventions (%s and %c take wide
     // text and characters, %S and %C narrow ones). False, and no change, for a null format, empty
-    // output, an invalid format or output longer than 4,095 units.
+    // output, an invalid format (%n included) or output longer than 4,095 units. The conversions are
+    // those of BasicFormatV. Arguments must match their conversions, as with printf.
     bool Format(const WideChar* pszFormat, ...);
     // Loads string resource nId of a module (null: the main program), cut to 4,095 code units. False,
     // and no change, for an id of 0 or less, a missing or empty string, or no main module.

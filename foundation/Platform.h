@@ -27,11 +27,13 @@ typedef void* ModuleHandle;
 // Converts NUL-terminated narrow text to wide text, as MultiByteToWideChar with the ANSI code page,
 // flags 0 and length -1 does: with a null or zero-sized output it returns the number of code units the
 // result needs, its terminating NUL included; otherwise it writes the result with its NUL and returns
-// that number, or 0 when the output is too small. A null text gives 0.
+// that number, or 0 when the output is too small. A null text, or a result whose size does not fit in an
+// int, gives 0. Does not allocate.
 BASIC_API int BasicMultiByteToWide(const char* pszText, WideChar* pOut, int nOutCount);
 
 // Converts NUL-terminated wide text to narrow text, as WideCharToMultiByte with the ANSI code page:
-// the same size rules as BasicMultiByteToWide, counted in bytes.
+// the same size rules as BasicMultiByteToWide, counted in bytes. Never fails for want of a character:
+// a lone surrogate is written as U+FFFD.
 BASIC_API int BasicWideToMultiByte(const WideChar* pszText, char* pOut, int nOutCount);
 
 // Case mapping and white-space classification of one code unit, through the C runtime's towupper,
@@ -47,9 +49,16 @@ BASIC_API int BasicCompareNoCase(const WideChar* pszA, const WideChar* pszB);
 // The number of code units before the terminating NUL; 0 for a null text.
 BASIC_API int BasicWideLength(const WideChar* pszText);
 
-// Formats with the legacy wide conventions (%s and %c take wide text and characters, %S and %C narrow
-// ones) into a buffer of nCount code units. Returns the number of code units written before the NUL,
-// or -1 when the format is invalid or the output does not fit (the buffer then holds an empty text).
+// Formats with the legacy wide conventions (%s and %c take wide text and characters, %S and %C narrow ones;
+// the l and w lengths make either wide, h makes either narrow) into a buffer of nCount code units. Takes the
+// flags "-+ #0", width and precision (digits or '*'), the lengths hh h l ll L z j t w I I32 I64 q, and the
+// conversions d i u o x X e E f F g G a A p c C s S %. Null text prints "(null)"; a precision bounds how far
+// text is read (code units of wide text, bytes of narrow text); %p prints upper-case hex digits zero-padded
+// to the pointer's width. Numbers are written by the C runtime in the process's current C locale. Returns the
+// number of code units written before the NUL, or -1 when the buffer is null or empty, the format is null or
+// invalid (an unknown conversion, %n, a width or precision beyond int), or the output does not fit (the
+// buffer then holds an empty text). Allocates only temporaries (converted narrow text, one number's
+// specification and digits), so it may raise std::bad_alloc.
 BASIC_API int BasicFormatV(WideChar* pBuffer, size_t nCount, const WideChar* pszFormat, va_list args);
 
 // The module of the main program for a null name (as GetModuleHandleW). Off Windows, names other than
@@ -58,9 +67,12 @@ BASIC_API ModuleHandle BasicGetModuleHandle(const WideChar* pszName);
 
 // Copies string resource nId of a module into a buffer of nCount code units, cut to nCount - 1 units
 // and NUL-terminated, as LoadStringW does; returns the number of code units copied, 0 when there is no
-// such string. Off Windows the strings come from the table that BasicRegisterString fills.
+// such string, the buffer is null or nCount is 0 or less. Off Windows the strings come from the table
+// that BasicRegisterString fills, and a null module reads the main program's table. Thread-safe.
 BASIC_API int BasicLoadString(ModuleHandle hModule, unsigned int nId, WideChar* pBuffer, int nCount);
 
-// Off Windows: registers (or replaces, or with a null text removes) string resource nId of a module in
-// the process-wide table; a null module means the main program. Returns false for id 0.
+// Off Windows: registers (or replaces, or with a null or empty text removes) string resource nId of a
+// module in the process-wide table, copying the text; a null module means the main program. Any other
+// non-null value names a module of the caller's choosing. Returns false, and changes nothing, for id 0.
+// Thread-safe; may raise std::bad_alloc.
 BASIC_API bool BasicRegisterString(ModuleHandle hModule, unsigned int nId, const WideChar* pszText);

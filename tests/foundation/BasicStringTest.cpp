@@ -103,6 +103,11 @@ TEST(BasicStringTest, Concatenation)
     EXPECT_EQ("abab", Utf8(s));
     EXPECT_TRUE(s.Append(s));
     EXPECT_EQ("abababab", Utf8(s));
+    s = "xy";
+    EXPECT_TRUE(s.Append(s.GetWideString()));
+    EXPECT_TRUE(s.Append(s.GetNarrowString()));
+    s += s.GetNarrowString();
+    EXPECT_EQ("xyxyxyxyxyxyxyxy", Utf8(s));
     EXPECT_TRUE(s.Append(""));
     EXPECT_FALSE(s.Append(static_cast<const char*>(nullptr)));
     EXPECT_FALSE(s.Append(static_cast<const WideChar*>(nullptr)));
