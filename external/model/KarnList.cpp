@@ -243,12 +243,15 @@ CKarnList::~CKarnList()
 
 void CKarnList::SetListTypePoint()
 {
-    SetDataHandler(PointDataHandler);
+    // A list that already holds points keeps them: re-stating the type is not a reset.
+    if (GetDataHandler() != PointDataHandler)
+        SetDataHandler(PointDataHandler);
 }
 
 void CKarnList::SetListTypeVector()
 {
-    SetDataHandler(VectorDataHandler);
+    if (GetDataHandler() != VectorDataHandler)
+        SetDataHandler(VectorDataHandler);
 }
 
 bool CKarnList::AddTailCopy(void* pSource)

@@ -43,9 +43,10 @@ public:
     CKarnList& operator=(const CKarnList& other);
     ~CKarnList() override;
 
-    // Empties the list (as SetDataHandler) and makes it a list of vemoFloatPoint items.
+    // Makes the list a list of vemoFloatPoint items, emptying it first (as SetDataHandler) unless it
+    // already is one, in which case nothing changes.
     void SetListTypePoint();
-    // Empties the list (as SetDataHandler) and makes it a list of vemoVector items.
+    // The same for vemoVector items.
     void SetListTypeVector();
 
     bool AddTailCopy(void* pSource) override;

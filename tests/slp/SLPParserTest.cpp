@@ -385,13 +385,14 @@ TEST(SLPStateTest, DefaultsGroupStackAndCopies)
     ASSERT_EQ(parser.GetPointList()->GetCount(), 1);
     EXPECT_EQ(static_cast<vemoFloatPoint*>(parser.GetPointList()->GetHead())->x, 1.0f);
 
-    // InitializeVariables keeps the file name and resets the rest.
+    // InitializeVariables keeps the file name and the collected points, and resets the rest.
     parser.SetFileName(CBasicString("kept.slp"));
     parser.SetDecimationMagnitude(3.0);
     parser.InitializeVariables();
     EXPECT_TRUE(parser.GetFileName() == "kept.slp");
     EXPECT_EQ(parser.GetWorld(), nullptr);
     EXPECT_EQ(parser.GetDecimationMagnitude(), 0.0);
+    EXPECT_EQ(parser.GetPointList()->GetCount(), 1);
 }
 
 TEST(SLPQuotesTest, RemovesEveryDoubleQuoteOnly)
@@ -408,7 +409,8 @@ TEST(SLPQuotesTest, RemovesEveryDoubleQuoteOnly)
         EXPECT_TRUE(text == c.second) << c.first;
     }
     // Without a double quote the text is not reassigned, so its narrow copy stays valid.
-    text = "it's \xE2\x80\x9C" "fine\xE2\x80\x9D";
+    text = "it's \xE2\x80\x9C"
+           "fine\xE2\x80\x9D";
     const char* pszNarrow = text.GetNarrowString();
     EXPECT_FALSE(parser.RemoveQuotes(text));
     EXPECT_STREQ(pszNarrow, "it's \xE2\x80\x9C"

@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace
+{
+
+struct ToolRun
+{
+    int nExit = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Runs the slp program with the given arguments (already quoted for the shell), from the fixture folder.
+ToolRun RunSlp(const std::string& arguments)
+{
+    const std::string outPath = testing::TempDir() + "slp_tool_out.txt";
+    const std::string errPath = testing::TempDir() + "slp_tool_err.txt";
+    const std::string command = "cd \"" SLP_TEST_DATA_DIR "\" && \"" SLP_TOOL_FILE "\" " + arguments +
+                                " >\"" + outPath + "\" 2>\"" + errPath + "\" </dev/null";
+    ToolRun run;
+    const int nStatus = std::system(command.c_str());
+    run.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+    run.out = ReadFile(outPath);
+    run.err = ReadFile(errPath);
+    return run;
+}
+
+using Json = nlohmann::ordered_json;
+
+} // namespace
+
+TEST(SlpToolTest, ExitCodesAndAMissingFileAmongSeveral)
+{
+    ToolRun run = RunSlp("info one_facet.slp missing.slp colour_runs.slp");
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_EQ(run.err, "slp: missing.slp: file missing\n");
+    EXPECT_NE(run.out.find("one_facet.slp: SLPLoadSuccess"), std::string::npos);
+    EXPECT_NE(run.out.find("colour_runs.slp: SLPLoadSuccess"), std::string::npos);
+    EXPECT_NE(run.out.find("mesh: 1 triangles, colour 0.5 1 0.25 1 (#80ff40)"), std::string::npos) << run.out;
+
+    EXPECT_EQ(RunSlp("info one_facet.slp nested_solids.slp").nExit, 0);
+    EXPECT_EQ(RunSlp("info no_keywords.slp").nExit, 1);
+    EXPECT_EQ(RunSlp("info .").err, "slp: .: unreadable: not a regular file\n");
+    EXPECT_EQ(RunSlp("").nExit, 2);
+    EXPECT_EQ(RunSlp("info").nExit, 2);
+    EXPECT_EQ(RunSlp("info --no-such-flag one_facet.slp").nExit, 2);
+    ToolRun help = RunSlp("info --help");
+    EXPECT_EQ(help.nExit, 0);
+    EXPECT_NE(help.out.find("--json"), std::string::npos);
+    EXPECT_EQ(RunSlp("--version").nExit, 0);
+}
+
+TEST(SlpToolTest, JsonDocumentShape)
+{
+    ToolRun run = RunSlp("info --json nested_solids.slp");
+    ASSERT_EQ(run.nExit, 0) << run.err;
+    const Json doc = Json::parse(run.out);
+    std::string keys;
+    for (const auto& item : doc.items())
+        keys += item.key() + " ";
+    EXPECT_EQ(keys, "file result result_name totals bbox groups objects ");
+    EXPECT_EQ(doc["result_name"], "SLPLoadSuccess");
+    EXPECT_EQ(doc["totals"], Json::parse(R"({"groups": 4, "objects": 5, "triangles": 6})"));
+    EXPECT_EQ(doc["bbox"], Json::parse(R"({"min": [-2, -2, -2], "max": [5, 4, 7]})"));
+    const Json& assembly = doc["groups"][0];
+    EXPECT_EQ(assembly["name"], "assembly");
+    EXPECT_EQ(assembly["groups"][0]["groups"][0]["name"], "hub");
+    const Json& mesh = assembly["groups"][0]["objects"][0];
+    std::string objectKeys;
+    for (const auto& item : mesh.items())
+        objectKeys += item.key() + " ";
+    EXPECT_EQ(objectKeys, "triangles color shininess bbox decimation ");
+    EXPECT_EQ(mesh["triangles"], 2);
+    EXPECT_EQ(mesh["color"], Json::parse("[1, 1, 1, 1]"));
+    EXPECT_EQ(mesh["shininess"], 64);
+
+    // Several files give an array, a failed load included.
+    const Json many = Json::parse(RunSlp("info --json one_facet.slp missing.slp").out);
+    ASSERT_TRUE(many.is_array());
+    ASSERT_EQ(many.size(), 2u);
+    EXPECT_EQ(many[1]["result"], 1);
+    EXPECT_TRUE(many[1]["bbox"].is_null());
+}
+
+TEST(SlpToolTest, GeometryFloatsReadBackExactly)
+{
+    ToolRun run = RunSlp("info --json --geometry float_round_trip.slp");
+    ASSERT_EQ(run.nExit, 0) << run.err;
+    const Json mesh = Json::parse(run.out)["groups"][0]["objects"][0];
+    const char* const aVertices[] = {"0.1",      "1e-7",           "123456.789",     "-3.4028235e38",
+                                     "16777217", "0.333333333333", "1.17549435e-38", "7e-46",
+                                     "-0"};
+    for (int i = 0; i < 9; ++i)
+    {
+        const float fExpected = static_cast<float>(std::strtod(aVertices[i], nullptr));
+        const float fRead = static_cast<float>(mesh["vertices"][i / 3][i % 3].get<double>());
+        EXPECT_EQ(fRead, fExpected) << aVertices[i];
+    }
+    // The JSON reader takes -0 as the integer 0, so the sign is checked in the text.
+    EXPECT_NE(run.out.find(", -0]]"), std::string::npos);
+    EXPECT_EQ(static_cast<float>(mesh["normals"][0][2].get<double>()), 0.30000001f);
+    EXPECT_EQ(mesh["normals"].size(), 3u);
+}
+
+TEST(SlpToolTest, NamesAreEscaped)
+{
+    ToolRun run = RunSlp("info --json awkward_names.slp");
+    ASSERT_EQ(run.nExit, 0) << run.err;
+    const Json groups = Json::parse(run.out)["groups"];
+    ASSERT_EQ(groups.size(), 5u);
+    EXPECT_EQ(groups[0]["name"], "back\\slash");
+    // The quoted token ends at its second quote; its text keeps the quotes.
+    EXPECT_EQ(groups[1]["name"], "\"say \\\"");
+    EXPECT_EQ(groups[2]["name"], "caf\xC3\xA9");
+    EXPECT_EQ(groups[3]["name"], "\"tab\there\x01\"");
+    // A name that is not UTF-8 is read as Windows-1252.
+    EXPECT_EQ(groups[4]["name"], "caf\xC3\xA9");
+}
+
+TEST(SlpToolTest, TokensListing)
+{
+    ToolRun run = RunSlp("tokens one_facet.slp --limit 4");
+    ASSERT_EQ(run.nExit, 0) << run.err;
+    EXPECT_EQ(run.out, "SLPTokenSolid\t11\t\"SOLID\"\n"
+                       "SLPTokenNone\t12\t\"cube\"\n"
+                       "SLPTokenFacet\t11\t\"FACET\"\n"
+                       "SLPTokenOuter\t11\t\"OUTER\"\n");
+    ToolRun all = RunSlp("tokens one_facet.slp");
+    EXPECT_NE(all.out.find("SLPTokenNumber\t10\t\"1\"\t1\n"), std::string::npos);
+    EXPECT_NE(all.out.find("SLPTokenEndOfFile\t1\t\"\"\n"), std::string::npos);
+    EXPECT_EQ(RunSlp("tokens missing.slp").nExit, 1);
+}
