@@ -85,93 +85,76 @@ inline bool IsDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-// Recognises a whole word as a decimal number and converts it. The syntax is checked here first
-// because std::from_chars on its own would also take "inf", "nan" and, after a skipped "+", a second
-// sign. Values too large for a double are not numbers; values too small for one are zero, which is
-// their correctly rounded value (std::from_chars reports both as out of range).
+// Tells an underflow from an overflow after std::from_chars reported a decimal number out of range:
+// true when the number's decimal order of magnitude is negative (its value is below 1 in size).
+// pDigits is the text after any sign, already known to be digits, an optional fraction and an
+// optional exponent.
+bool IsUnderflow(const char* pDigits, const char* pEnd)
+{
+    const char* p = pDigits;
+    long long nOrder = 0;
+    bool bFound = false;
+    long long nIntegerDigits = 0;
+    for (; p < pEnd && IsDigit(*p); ++p, ++nIntegerDigits)
+        if (!bFound && *p != '0')
+        {
+            bFound = true;
+            nOrder = -nIntegerDigits; // corrected by the digit count below
+        }
+    if (bFound)
+        nOrder += nIntegerDigits - 1;
+    if (p < pEnd && *p == '.')
+        ++p;
+    for (long long i = 1; p < pEnd && IsDigit(*p); ++p, ++i)
+        if (!bFound && *p != '0')
+        {
+            bFound = true;
+            nOrder = -i;
+        }
+    long long nExponent = 0;
+    bool bExponentNegative = false;
+    if (p < pEnd && (*p == 'e' || *p == 'E'))
+    {
+        ++p;
+        if (p < pEnd && (*p == '+' || *p == '-'))
+            bExponentNegative = *p++ == '-';
+        // Saturate: only the sign and rough size of a huge exponent matter.
+        for (; p < pEnd && IsDigit(*p); ++p)
+            if (nExponent < 1000000000LL)
+                nExponent = nExponent * 10 + (*p - '0');
+    }
+    if (nOrder > 1000000000LL)
+        nOrder = 1000000000LL;
+    return bFound && nOrder + (bExponentNegative ? -nExponent : nExponent) < 0;
+}
+
+// Recognises a whole word as a decimal number and converts it, once. std::from_chars in general
+// format takes exactly an optional "-", digits with an optional fraction or a fraction alone, and an
+// optional exponent, plus "inf" and "nan" forms; so after a leading "+" is skipped (from_chars takes
+// none) it is enough to require a digit or "." after the sign to keep those out. Values too large for
+// a double are not numbers; values too small for one are zero, which is their correctly rounded value
+// (from_chars reports both as out of range).
 bool ParseNumber(const char* pText, size_t nLength, double& dValue)
 {
     const char* p = pText;
     const char* const pEnd = pText + nLength;
-    if (p < pEnd && *p == '+')
+    if (*p == '+')
         ++p;
-    // std::from_chars takes a "-" but no "+".
-    const char* const pConvert = p;
-    bool bNegative = false;
-    if (pConvert == pText && p < pEnd && *p == '-')
-    {
-        bNegative = true;
-        ++p;
-    }
-    const char* const pInteger = p;
-    while (p < pEnd && IsDigit(*p))
-        ++p;
-    const size_t nIntegerDigits = static_cast<size_t>(p - pInteger);
-    const char* pFraction = p;
-    size_t nFractionDigits = 0;
-    if (p < pEnd && *p == '.')
-    {
-        pFraction = ++p;
-        while (p < pEnd && IsDigit(*p))
-            ++p;
-        nFractionDigits = static_cast<size_t>(p - pFraction);
-    }
-    if (nIntegerDigits + nFractionDigits == 0)
+    const char* pDigits = p < pEnd && *p == '-' && p == pText ? p + 1 : p;
+    if (pDigits == pEnd || !(IsDigit(*pDigits) || *pDigits == '.'))
         return false;
-    long long nExponent = 0;
-    if (p < pEnd && (*p == 'e' || *p == 'E'))
-    {
-        ++p;
-        bool bExponentNegative = false;
-        if (p < pEnd && (*p == '+' || *p == '-'))
-            bExponentNegative = *p++ == '-';
-        const char* const pExponent = p;
-        while (p < pEnd && IsDigit(*p))
-        {
-            // Saturate: only the sign and rough size of a huge exponent matter below.
-            if (nExponent < 1000000000LL)
-                nExponent = nExponent * 10 + (*p - '0');
-            ++p;
-        }
-        if (p == pExponent)
-            return false;
-        if (bExponentNegative)
-            nExponent = -nExponent;
-    }
-    if (p != pEnd)
-        return false;
-
     double dResult = 0.0;
-    const std::from_chars_result result =
-        std::from_chars(pConvert, pEnd, dResult, std::chars_format::general);
-    if (result.ec == std::errc() && result.ptr == pEnd)
+    const std::from_chars_result result = std::from_chars(p, pEnd, dResult, std::chars_format::general);
+    if (result.ptr != pEnd)
+        return false;
+    if (result.ec == std::errc())
     {
         dValue = dResult;
         return true;
     }
-    if (result.ec != std::errc::result_out_of_range)
+    if (result.ec != std::errc::result_out_of_range || !IsUnderflow(pDigits, pEnd))
         return false;
-    // Out of range: find the decimal order of magnitude of the first non-zero digit to tell an
-    // underflow (below 1) from an overflow.
-    long long nOrder = 0;
-    bool bFound = false;
-    for (size_t i = 0; i < nIntegerDigits && !bFound; ++i)
-        if (pInteger[i] != '0')
-        {
-            nOrder = static_cast<long long>(nIntegerDigits - i - 1);
-            bFound = true;
-        }
-    for (size_t i = 0; i < nFractionDigits && !bFound; ++i)
-        if (pFraction[i] != '0')
-        {
-            nOrder = -static_cast<long long>(i + 1);
-            bFound = true;
-        }
-    if (nOrder > 1000000000LL)
-        nOrder = 1000000000LL;
-    if (!bFound || nOrder + nExponent >= 0)
-        return false;
-    dValue = bNegative ? -0.0 : 0.0;
+    dValue = *p == '-' ? -0.0 : 0.0;
     return true;
 }
 
@@ -268,17 +251,19 @@ CGenericIOState::CGenericIOState()
 // CGenericParser ---------------------------------------------------------------------------------
 
 CGenericParser::CGenericParser()
-    : m_pKeywordTable(nullptr), m_nKeywordTableSize(0), m_nCurrentIndex(0), m_bLookaheadReady(false),
-      m_eInput(InputNone), m_pBlock(g_szEmptyBlock), m_nBlockLength(0), m_nPosition(0), m_nBlockOffset(0),
-      m_nTotalSize(0), m_bInputEnded(false), m_nInputSerial(NewInputSerial())
+    : m_pKeywordTable(nullptr), m_nKeywordTableSize(0), m_bKeywordIndexReady(false), m_nCurrentIndex(0),
+      m_bLookaheadReady(false), m_eInput(InputNone), m_pBlock(g_szEmptyBlock), m_nBlockLength(0),
+      m_nPosition(0), m_nBlockOffset(0), m_nTotalSize(0), m_bInputEnded(false),
+      m_nInputSerial(NewInputSerial())
 {
 }
 
 CGenericParser::CGenericParser(const CGenericParser& other)
     : m_pKeywordTable(other.m_pKeywordTable), m_nKeywordTableSize(other.m_nKeywordTableSize),
-      m_strFileName(other.m_strFileName), m_nCurrentIndex(0), m_bLookaheadReady(false), m_eInput(InputNone),
-      m_pBlock(g_szEmptyBlock), m_nBlockLength(0), m_nPosition(0), m_nBlockOffset(0), m_nTotalSize(0),
-      m_bInputEnded(false), m_nInputSerial(NewInputSerial())
+      m_bKeywordIndexReady(false), m_strFileName(other.m_strFileName), m_nCurrentIndex(0),
+      m_bLookaheadReady(false), m_eInput(InputNone), m_pBlock(g_szEmptyBlock), m_nBlockLength(0),
+      m_nPosition(0), m_nBlockOffset(0), m_nTotalSize(0), m_bInputEnded(false),
+      m_nInputSerial(NewInputSerial())
 {
     m_FileInterface.SetBlockSize(other.m_FileInterface.GetBlockSize());
 }
@@ -290,6 +275,7 @@ CGenericParser& CGenericParser::operator=(CGenericParser& other)
     m_strFileName = other.m_strFileName;
     m_pKeywordTable = other.m_pKeywordTable;
     m_nKeywordTableSize = other.m_nKeywordTableSize;
+    m_bKeywordIndexReady = false;
     m_FileInterface.SetBlockSize(other.m_FileInterface.GetBlockSize());
     DropInput();
     ResetTokens();
@@ -304,11 +290,13 @@ CGenericParser::~CGenericParser()
 void CGenericParser::SetKeywordTable(ParserKeywordEntry* pTable)
 {
     m_pKeywordTable = pTable;
+    m_bKeywordIndexReady = false;
 }
 
 void CGenericParser::SetKeywordTableSize(int nSize)
 {
     m_nKeywordTableSize = nSize;
+    m_bKeywordIndexReady = false;
 }
 
 void CGenericParser::SetFilename(CBasicString strFileName)
@@ -548,7 +536,7 @@ void CGenericParser::ScanQuoted(CGenericToken& token)
     }
 }
 
-void CGenericParser::ClassifyWord(CGenericToken& token) const
+void CGenericParser::ClassifyWord(CGenericToken& token)
 {
     const char* const pText = token.m_pText;
     const size_t nLength = token.m_nLength;
@@ -584,22 +572,32 @@ void CGenericParser::ClassifyWord(CGenericToken& token) const
     token.m_eDataType = GenericTokenWord;
 }
 
-bool CGenericParser::MatchKeyword(const char* pText, size_t nLength, int& nId) const
+void CGenericParser::BuildKeywordIndex()
+{
+    const int nRows = m_pKeywordTable != nullptr && m_nKeywordTableSize > 0 ? m_nKeywordTableSize : 0;
+    for (int& nRow : m_nKeywordFirstRow)
+        nRow = nRows;
+    for (int i = nRows - 1; i >= 0; --i)
+        m_nKeywordFirstRow[FoldAscii(m_pKeywordTable[i].m_szKeyword[0])] = i;
+    m_bKeywordIndexReady = true;
+}
+
+bool CGenericParser::MatchKeyword(const char* pText, size_t nLength, int& nId)
 {
     const size_t nFieldSize = sizeof(m_pKeywordTable->m_szKeyword);
-    if (m_pKeywordTable == nullptr || nLength == 0 || nLength > nFieldSize)
+    if (nLength == 0 || nLength > nFieldSize)
         return false;
+    // Built here rather than in the setters, which may come in either order.
+    if (!m_bKeywordIndexReady)
+        BuildKeywordIndex();
     const unsigned char cFirst = FoldAscii(pText[0]);
-    for (int i = 0; i < m_nKeywordTableSize; ++i)
+    const int nRows = m_pKeywordTable != nullptr && m_nKeywordTableSize > 0 ? m_nKeywordTableSize : 0;
+    for (int i = m_nKeywordFirstRow[cFirst]; i < nRows; ++i)
     {
         const char* const pKeyword = m_pKeywordTable[i].m_szKeyword;
-        if (FoldAscii(pKeyword[0]) != cFirst)
-            continue;
-        // The field need not hold a NUL when the keyword fills it.
-        const void* pNul = std::memchr(pKeyword, '\0', nFieldSize);
-        const size_t nKeywordLength =
-            pNul != nullptr ? static_cast<size_t>(static_cast<const char*>(pNul) - pKeyword) : nFieldSize;
-        if (nKeywordLength == nLength && EqualNoCase(pText, pKeyword, nLength))
+        // The text must match and then end: at a NUL, or at the end of a field that it fills.
+        if (FoldAscii(pKeyword[0]) == cFirst && (nLength == nFieldSize || pKeyword[nLength] == '\0') &&
+            EqualNoCase(pText + 1, pKeyword + 1, nLength - 1))
         {
             nId = m_pKeywordTable[i].m_nId;
             return true;

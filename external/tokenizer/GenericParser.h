@@ -56,8 +56,9 @@ public:
     // Closes an open file.
     ~CGenericParser();
 
-    // The keyword table (not copied; it must outlive every parser that uses it) and its row count. A
-    // null table or a count of 0 or less means no keywords.
+    // The keyword table (not copied; it must outlive every parser that uses it, and its texts must not
+    // change while a parser reads with it) and its row count. A null table or a count of 0 or less
+    // means no keywords.
     void SetKeywordTable(ParserKeywordEntry* pTable);
     void SetKeywordTableSize(int nSize);
 
@@ -154,13 +155,17 @@ private:
     void MakeEndToken(CGenericToken& token) const;
     // Moves on to the next block of a file; false when the input has ended.
     bool FetchBlock();
-    void ClassifyWord(CGenericToken& token) const;
-    bool MatchKeyword(const char* pText, size_t nLength, int& nId) const;
+    void ClassifyWord(CGenericToken& token);
+    bool MatchKeyword(const char* pText, size_t nLength, int& nId);
+    void BuildKeywordIndex();
     CGenericToken& Current() { return m_Tokens[m_nCurrentIndex]; }
     CGenericToken& Next() { return m_Tokens[m_nCurrentIndex ^ 1]; }
 
     ParserKeywordEntry* m_pKeywordTable;
     int m_nKeywordTableSize;
+    // For each folded first byte, the first table row starting with it (the row count when none).
+    int m_nKeywordFirstRow[256];
+    bool m_bKeywordIndexReady;
     CBasicString m_strFileName;
     CKarnFileInterface m_FileInterface;
 
