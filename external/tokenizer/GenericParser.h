@@ -26,8 +26,9 @@ struct ParserKeywordEntry
 // bracket or a double quote is a word, classified in this order:
 //   - a decimal number (optional sign, digits with an optional fraction or a fraction alone, optional
 //     exponent with optional sign) whose value is within the range of a double: a number token;
-//     "inf", "nan", hexadecimal forms, "1.5abc" and values such as 1e999 are not numbers. Conversion
-//     is correctly rounded and does not depend on the process locale;
+//     "inf", "nan", hexadecimal forms, "1.5abc" and values too large for a double such as 1e999 are
+//     not numbers, while values too small for one (1e-400) read as zero of their sign. Conversion is
+//     correctly rounded, happens once per token and does not depend on the process locale;
 //   - a keyword-table row's text, compared without regard to ASCII case: a keyword token with the
 //     row's id (the first matching row wins);
 //   - TRUE or FALSE in any case: a boolean token;
@@ -110,7 +111,8 @@ public:
     // fails; the input then reads as ended.
     bool RestoreIOState(CGenericIOState& state);
 
-    // Closes the open file; any in-memory input stays. False when no file was open.
+    // Closes the open file. The tokens already scanned (current and lookahead) stay; after them the
+    // input reads as ended. False, and nothing changed, when no file was open.
     bool CloseFile();
 
     // The file reader; never null. Owned by the parser.
@@ -121,8 +123,8 @@ public:
     // Null means no string input is pending: it drops in-memory input (the input then reads as ended)
     // and does nothing while a file is read.
     void SetInputStringValue(const char* pszText);
-    // As SetInputStringValue, for nSize bytes that may hold NUL bytes (white space). A null pData with
-    // nSize 0 is an empty input.
+    // As SetInputStringValue with a non-null text, for nSize bytes that may hold NUL bytes (white
+    // space); also not copied. A null pData is an empty input.
     void SetInputBuffer(const char* pData, size_t nSize);
 
     // The number of bytes each file block holds; 0 restores the default. Takes effect at the next

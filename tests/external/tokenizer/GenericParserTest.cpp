@@ -4,6 +4,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -156,6 +157,38 @@ TEST(GenericParserTest, TokenSyntaxGivesTypesTextsAndValues)
     // A mark anywhere but at the start is part of a word; one before a bracket vanishes.
     EXPECT_EQ(ReadMemory("x \xEF\xBB\xBF")[1].strText, "\xEF\xBB\xBF");
     EXPECT_EQ(ReadMemory("\xEF\xBB\xBF{")[0].eType, GenericTokenOpenBrace);
+}
+
+TEST(GenericParserTest, KeywordTableRowsAndReplacement)
+{
+    // A keyword that fills its whole 52-byte field has no NUL and still matches, in any case.
+    ParserKeywordEntry full[1];
+    std::memset(full[0].m_szKeyword, 'k', sizeof(full[0].m_szKeyword));
+    full[0].m_nId = 3;
+    CGenericParser parser;
+    parser.SetKeywordTable(full);
+    parser.SetKeywordTableSize(1);
+    const std::string strText =
+        std::string(52, 'K') + " " + std::string(51, 'k') + " " + std::string(53, 'k');
+    parser.SetInputBuffer(strText.data(), strText.size());
+    const std::vector<TokenInfo> t = ReadAll(parser);
+    ASSERT_EQ(t.size(), 4u);
+    EXPECT_EQ(t[0].eType, GenericTokenKeyword);
+    EXPECT_EQ(t[0].nUser, 3u);
+    EXPECT_EQ(t[1].eType, GenericTokenWord);
+    EXPECT_EQ(t[2].eType, GenericTokenWord);
+
+    // Replacing the table (in either order of the two setters) takes effect for the next word.
+    parser.SetKeywordTableSize(5);
+    parser.SetKeywordTable(g_Keywords);
+    parser.SetInputStringValue("Solid kkkk");
+    ASSERT_TRUE(parser.Tokenize());
+    EXPECT_EQ(parser.GetCurrentToken().GetUserDefinedType(), 11u);
+    EXPECT_EQ(parser.GetNextToken().GetDataType(), GenericTokenWord);
+    parser.SetKeywordTable(nullptr);
+    parser.SetInputStringValue("solid");
+    ASSERT_TRUE(parser.Tokenize());
+    EXPECT_EQ(parser.GetCurrentToken().GetDataType(), GenericTokenWord);
 }
 
 TEST(GenericParserTest, NumbersFollowTheDecimalSyntax)
