@@ -11,6 +11,8 @@
 #include <new>
 
 #if defined(_WIN32)
+#include <cstdio>
+#include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #else
