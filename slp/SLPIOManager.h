@@ -1,25 +1,41 @@
 // CSLPIOManager: the tokenizer of an SLP load. It installs the SLP keyword table and turns the
 // tokenizer's data types into SLP token types. The loader library exports only CSLPParser, so the
-// members that a host may reach through CSLPParser::GetIOManager are defined here, inline.
+// class is defined entirely here, inline: a host that reaches it through CSLPParser::GetIOManager (or
+// makes one) compiles what it calls, the class's type information included.
 #pragma once
 
 #include "external/tokenizer/GenericParser.h"
+#include "external/tokenizer/KarnFileInterface.h"
 #include "slp/SLPTypes.h"
 
 // The SLP keywords and the brackets, with their SLP token types as ids. Writable because the tokenizer
-// takes a non-const table; shared by every manager and never copied.
-extern ParserKeywordEntry SLPKeywordTable[16];
+// takes a non-const table; shared by every manager of a module and never copied.
+inline ParserKeywordEntry SLPKeywordTable[16] = {
+    {"{", SLPTokenOpenBrace},       {"}", SLPTokenCloseBrace},      {"[", SLPTokenOpenBracket},
+    {"]", SLPTokenCloseBracket},    {"(", SLPTokenOpenParen},       {")", SLPTokenCloseParen},
+    {"SOLID", SLPTokenSolid},       {"ENDSOLID", SLPTokenEndSolid}, {"FACET", SLPTokenFacet},
+    {"ENDFACET", SLPTokenEndFacet}, {"OUTER", SLPTokenOuter},       {"LOOP", SLPTokenLoop},
+    {"ENDLOOP", SLPTokenEndLoop},   {"NORMAL", SLPTokenNormal},     {"VERTEX", SLPTokenVertex},
+    {"COLOR", SLPTokenColor}};
 
 class CSLPIOManager : public CGenericParser
 {
 public:
     // Installs the SLP keyword table.
-    CSLPIOManager();
+    CSLPIOManager()
+    {
+        SetKeywordTable(SLPKeywordTable);
+        SetKeywordTableSize(16);
+    }
     // Copies the tokenizer settings and the keyword table; the copy has no file open.
-    CSLPIOManager(const CSLPIOManager& other);
-    CSLPIOManager& operator=(CSLPIOManager& other);
+    CSLPIOManager(const CSLPIOManager& other) : CGenericParser(other) {}
+    CSLPIOManager& operator=(CSLPIOManager& other)
+    {
+        CGenericParser::operator=(other);
+        return *this;
+    }
     // Closes a file that is still open.
-    ~CSLPIOManager();
+    ~CSLPIOManager() { CloseFile(); }
 
     // Opens the file named by SetFilename: SLPLoadSuccess when tokens can be read, SLPLoadResult2 when
     // the file opened but could not be read, SLPLoadFailure otherwise.
@@ -88,5 +104,14 @@ public:
 
 protected:
     // Reads the next block of the open file; false when no file is open.
-    bool ReadNextBlock() override;
+    bool ReadNextBlock() override
+    {
+        CKarnFileInterface* pFile = GetFileInterface();
+        if (!pFile->GetFileHandleIsValid())
+            return false;
+        // A short or failed read shows up to the tokenizer as the end of the input.
+        pFile->ReadNextBlockFromFile();
+        SetInputStringValue(nullptr);
+        return true;
+    }
 };
