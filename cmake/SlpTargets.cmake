@@ -27,6 +27,10 @@ function(slp_add_library target building_macro)
         VERSION ${PROJECT_VERSION}
         SOVERSION ${PROJECT_VERSION_MAJOR}
         POSITION_INDEPENDENT_CODE ON)
+    # Installed libraries find their siblings beside themselves.
+    if(NOT APPLE AND NOT WIN32)
+        set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN")
+    endif()
     if(ARG_OUTPUT_NAME)
         set_target_properties(${target} PROPERTIES OUTPUT_NAME ${ARG_OUTPUT_NAME})
     endif()
