@@ -1,9 +1,10 @@
-// Symbol export for the libraries of this project.
-//
-// Every library is built with hidden symbols; the classes and functions that other modules call carry
-// the export macro of their library. One pattern serves every library: the macro exports while the
-// library itself is being built (CMake defines <LIB>_BUILDING for it), imports everywhere else, and is
-// empty in a static build (SLP_STATIC).
+/// \file
+/// Symbol export for the libraries of this project.
+///
+/// Every library is built with hidden symbols; the classes and functions that other modules call carry
+/// the export macro of their library. One pattern serves every library: the macro exports while the
+/// library itself is being built (CMake defines the library's NAME_BUILDING macro for it), imports everywhere
+/// else, and is empty in a static build (SLP_STATIC).
 #pragma once
 
 #if defined(SLP_STATIC)

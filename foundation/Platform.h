@@ -1,9 +1,10 @@
-// The platform layer: the few text services of the operating system and C runtime that the foundation
-// classes rely on, with one portable implementation for systems that lack them.
-//
-// Text is held in 16-bit code units (WideChar). Narrow text off Windows is UTF-8: a narrow text that is
-// valid UTF-8 decodes as UTF-8 (characters above U+FFFF become surrogate pairs); one that is not decodes
-// byte for byte as Windows-1252. Narrow output is always UTF-8, a lone surrogate becoming U+FFFD.
+/// \file
+/// The platform layer: the few text services of the operating system and C runtime that the foundation
+/// classes rely on, with one portable implementation for systems that lack them.
+///
+/// Text is held in 16-bit code units (WideChar). Narrow text off Windows is UTF-8: a narrow text that is
+/// valid UTF-8 decodes as UTF-8 (characters above U+FFFF become surrogate pairs); one that is not decodes
+/// byte for byte as Windows-1252. Narrow output is always UTF-8, a lone surrogate becoming U+FFFD.
 #pragma once
 
 #include "foundation/Export.h"
@@ -12,67 +13,67 @@
 #include <cstddef>
 
 #if defined(_WIN32)
-// The code unit of wide text: wchar_t where it is 16 bits wide.
+/// The code unit of wide text: wchar_t where it is 16 bits wide.
 typedef wchar_t WideChar;
 struct HINSTANCE__;
-// A handle naming a module whose string resources LoadString reads.
+/// A handle naming a module whose string resources LoadString reads.
 typedef HINSTANCE__* ModuleHandle;
 #else
-// The code unit of wide text: a 16-bit unit where wchar_t is wider.
+/// The code unit of wide text: a 16-bit unit where wchar_t is wider.
 typedef char16_t WideChar;
-// A handle naming a module whose string resources LoadString reads.
+/// A handle naming a module whose string resources LoadString reads.
 typedef void* ModuleHandle;
 #endif
 
-// Converts NUL-terminated narrow text to wide text, as MultiByteToWideChar with the ANSI code page,
-// flags 0 and length -1 does: with a null or zero-sized output it returns the number of code units the
-// result needs, its terminating NUL included; otherwise it writes the result with its NUL and returns
-// that number, or 0 when the output is too small. A null text, or a result whose size does not fit in an
-// int, gives 0. Does not allocate.
+/// Converts NUL-terminated narrow text to wide text, as MultiByteToWideChar with the ANSI code page,
+/// flags 0 and length -1 does: with a null or zero-sized output it returns the number of code units the
+/// result needs, its terminating NUL included; otherwise it writes the result with its NUL and returns
+/// that number, or 0 when the output is too small. A null text, or a result whose size does not fit in an
+/// int, gives 0. Does not allocate.
 BASIC_API int BasicMultiByteToWide(const char* pszText, WideChar* pOut, int nOutCount);
 
-// Converts NUL-terminated wide text to narrow text, as WideCharToMultiByte with the ANSI code page:
-// the same size rules as BasicMultiByteToWide, counted in bytes. Never fails for want of a character:
-// a lone surrogate is written as U+FFFD.
+/// Converts NUL-terminated wide text to narrow text, as WideCharToMultiByte with the ANSI code page:
+/// the same size rules as BasicMultiByteToWide, counted in bytes. Never fails for want of a character:
+/// a lone surrogate is written as U+FFFD.
 BASIC_API int BasicWideToMultiByte(const WideChar* pszText, char* pOut, int nOutCount);
 
-// Case mapping and white-space classification of one code unit, through the C runtime's towupper,
-// towlower and iswspace on the unit's value (so they follow the process's C locale).
+/// Case mapping and white-space classification of one code unit, through the C runtime's towupper,
+/// towlower and iswspace on the unit's value (so they follow the process's C locale).
 BASIC_API WideChar BasicToUpper(WideChar c);
 BASIC_API WideChar BasicToLower(WideChar c);
 BASIC_API bool BasicIsSpace(WideChar c);
 
-// Compares two NUL-terminated texts without regard to case, as _wcsicmp does: both are folded to lower
-// case unit by unit; negative, 0 or positive. A null text counts as the empty text.
+/// Compares two NUL-terminated texts without regard to case, as _wcsicmp does: both are folded to lower
+/// case unit by unit; negative, 0 or positive. A null text counts as the empty text.
 BASIC_API int BasicCompareNoCase(const WideChar* pszA, const WideChar* pszB);
 
-// The number of code units before the terminating NUL; 0 for a null text.
+/// The number of code units before the terminating NUL; 0 for a null text.
 BASIC_API int BasicWideLength(const WideChar* pszText);
 
-// Formats with the legacy wide conventions (%s and %c take wide text and characters, %S and %C narrow ones;
-// the l and w lengths make either wide, h makes either narrow) into a buffer of nCount code units. Takes the
-// flags "-+ #0", width and precision (digits or '*'), the lengths hh h l ll L z j t w I I32 I64 q, and the
-// conversions d i u o x X e E f F g G a A p c C s S %. Null text prints "(null)"; a precision bounds how far
-// text is read (code units of wide text, bytes of narrow text); %p prints upper-case hex digits zero-padded
-// to the pointer's width. Numbers are written by the C runtime in the process's current C locale. Returns the
-// number of code units written before the NUL, or -1 when the buffer is null or empty, the format is null or
-// invalid (an unknown conversion, %n, a width or precision beyond int), or the output does not fit (the
-// buffer then holds an empty text). Allocates only temporaries (converted narrow text, one number's
-// specification and digits), so it may raise std::bad_alloc.
+/// Formats with the legacy wide conventions (%s and %c take wide text and characters, %S and %C narrow ones;
+/// the l and w lengths make either wide, h makes either narrow) into a buffer of nCount code units. Takes the
+/// flags "-+ #0", width and precision (digits or '*'), the lengths hh h l ll L z j t w I I32 I64 q, and the
+/// conversions d i u o x X e E f F g G a A p c C s S %. Null text prints "(null)"; a precision bounds how far
+/// text is read (code units of wide text, bytes of narrow text); %p prints upper-case hex digits zero-padded
+/// to the pointer's width. Numbers are written by the C runtime in the process's current C locale. Returns
+/// the number of code units written before the NUL, or -1 when the buffer is null or empty, the format is
+/// null or invalid (an unknown conversion, %n, a width or precision beyond int), or the output does not fit
+/// (the buffer then holds an empty text). Allocates only temporaries (converted narrow text, one number's
+/// specification and digits), so it may raise std::bad_alloc.
 BASIC_API int BasicFormatV(WideChar* pBuffer, size_t nCount, const WideChar* pszFormat, va_list args);
 
-// The module of the main program for a null name (as GetModuleHandleW). Off Windows, names other than
-// null give null: modules are only the handles that programs register strings under.
+/// The module of the main program for a null name (as GetModuleHandleW). Off Windows, names other than
+/// null give null: modules are only the handles that programs register strings under.
 BASIC_API ModuleHandle BasicGetModuleHandle(const WideChar* pszName);
 
-// Copies string resource nId of a module into a buffer of nCount code units, cut to nCount - 1 units
-// and NUL-terminated, as LoadStringW does; returns the number of code units copied, 0 when there is no
-// such string, the buffer is null or nCount is 0 or less. Off Windows the strings come from the table
-// that BasicRegisterString fills, and a null module reads the main program's table. Thread-safe.
+/// Copies string resource nId of a module into a buffer of nCount code units, cut to nCount - 1 units
+/// and NUL-terminated, as LoadStringW does; returns the number of code units copied, 0 when there is no
+/// such string, the buffer is null or nCount is 0 or less. Off Windows the strings come from the table
+/// that BasicRegisterString fills, and a null module reads the main program's table. Thread-safe.
 BASIC_API int BasicLoadString(ModuleHandle hModule, unsigned int nId, WideChar* pBuffer, int nCount);
 
-// Off Windows: registers (or replaces, or with a null or empty text removes) string resource nId of a
-// module in the process-wide table, copying the text; a null module means the main program. Any other
-// non-null value names a module of the caller's choosing. Returns false, and changes nothing, for id 0.
-// Thread-safe; may raise std::bad_alloc.
+/// Off Windows: registers (or replaces, or with a null or empty text removes) string resource nId of a
+/// module in the process-wide table, copying the text; a null module means the main program. Any other
+/// non-null value names a module of the caller's choosing. Returns false, and changes nothing, for id 0.
+/// Thread-safe; may raise std::bad_alloc.
 BASIC_API bool BasicRegisterString(ModuleHandle hModule, unsigned int nId, const WideChar* pszText);

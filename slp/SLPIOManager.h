@@ -1,15 +1,16 @@
-// CSLPIOManager: the tokenizer of an SLP load. It installs the SLP keyword table and turns the
-// tokenizer's data types into SLP token types. The loader library exports only CSLPParser, so the
-// class is defined entirely here, inline: a host that reaches it through CSLPParser::GetIOManager (or
-// makes one) compiles what it calls, the class's type information included.
+/// \file
+/// CSLPIOManager: the tokenizer of an SLP load. It installs the SLP keyword table and turns the
+/// tokenizer's data types into SLP token types. The loader library exports only CSLPParser, so the
+/// class is defined entirely here, inline: a host that reaches it through CSLPParser::GetIOManager (or
+/// makes one) compiles what it calls, the class's type information included.
 #pragma once
 
 #include "external/tokenizer/GenericParser.h"
 #include "external/tokenizer/KarnFileInterface.h"
 #include "slp/SLPTypes.h"
 
-// The SLP keywords and the brackets, with their SLP token types as ids. Writable because the tokenizer
-// takes a non-const table; shared by every manager of a module and never copied.
+/// The SLP keywords and the brackets, with their SLP token types as ids. Writable because the tokenizer
+/// takes a non-const table; shared by every manager of a module and never copied.
 inline ParserKeywordEntry SLPKeywordTable[16] = {
     {"{", SLPTokenOpenBrace},       {"}", SLPTokenCloseBrace},      {"[", SLPTokenOpenBracket},
     {"]", SLPTokenCloseBracket},    {"(", SLPTokenOpenParen},       {")", SLPTokenCloseParen},
@@ -21,24 +22,24 @@ inline ParserKeywordEntry SLPKeywordTable[16] = {
 class CSLPIOManager : public CGenericParser
 {
 public:
-    // Installs the SLP keyword table.
+    /// Installs the SLP keyword table.
     CSLPIOManager()
     {
         SetKeywordTable(SLPKeywordTable);
         SetKeywordTableSize(16);
     }
-    // Copies the tokenizer settings and the keyword table; the copy has no file open.
+    /// Copies the tokenizer settings and the keyword table; the copy has no file open.
     CSLPIOManager(const CSLPIOManager& other) : CGenericParser(other) {}
     CSLPIOManager& operator=(CSLPIOManager& other)
     {
         CGenericParser::operator=(other);
         return *this;
     }
-    // Closes a file that is still open.
+    /// Closes a file that is still open.
     ~CSLPIOManager() { CloseFile(); }
 
-    // Opens the file named by SetFilename: SLPLoadSuccess when tokens can be read, SLPLoadResult2 when
-    // the file opened but could not be read, SLPLoadFailure otherwise.
+    /// Opens the file named by SetFilename: SLPLoadSuccess when tokens can be read, SLPLoadResult2 when
+    /// the file opened but could not be read, SLPLoadFailure otherwise.
     SLPLoadResultTypes OpenInputFile()
     {
         switch (OpenAndInitialize())
@@ -52,8 +53,8 @@ public:
         }
     }
 
-    // The SLP type of a token: brackets by data type or keyword id, numbers, the two value kinds, and
-    // keywords by their row's id; everything else SLPTokenNone.
+    /// The SLP type of a token: brackets by data type or keyword id, numbers, the two value kinds, and
+    /// keywords by their row's id; everything else SLPTokenNone.
     static SLPTokenTypes GetTokenType(CGenericToken& token)
     {
         switch (token.GetDataType())
@@ -103,7 +104,7 @@ public:
     GenericTokenTypes GetNextTokenDataType() { return GetNextToken().GetDataType(); }
 
 protected:
-    // Reads the next block of the open file; false when no file is open.
+    /// Reads the next block of the open file; false when no file is open.
     bool ReadNextBlock() override
     {
         CKarnFileInterface* pFile = GetFileInterface();

@@ -1,18 +1,19 @@
-// CSLPParser: loads an SLP file into a model world.
-//
-// This header gives a host everything a load needs: the parser, the result and token enumerations, the
-// model classes the load fills (CKarnWorld, its groups and mesh objects) and CBasicString.
-//
-//     CKarnWorld world;
-//     CSLPParser parser;
-//     parser.SetFileName(CBasicString("part.slp"));
-//     parser.SetLoaderPtr(&OnProgress);          // optional: void OnProgress(int percent)
-//     if (parser.Parse(&world) == SLPLoadSuccess) { ... read the world ... }
-//
-// The parser never owns the world or anything a load attaches to it. A load runs on the caller's
-// thread; the progress callback is called from inside it. Failures are reported through results; only
-// allocation failures (std::bad_alloc) and over-long strings (std::length_error) throw, and the parser
-// catches none.
+/// \file
+/// CSLPParser: loads an SLP file into a model world.
+///
+/// This header gives a host everything a load needs: the parser, the result and token enumerations, the
+/// model classes the load fills (CKarnWorld, its groups and mesh objects) and CBasicString.
+///
+///     CKarnWorld world;
+///     CSLPParser parser;
+///     parser.SetFileName(CBasicString("part.slp"));
+///     parser.SetLoaderPtr(&OnProgress);          // optional: void OnProgress(int percent)
+///     if (parser.Parse(&world) == SLPLoadSuccess) { ... read the world ... }
+///
+/// The parser never owns the world or anything a load attaches to it. A load runs on the caller's
+/// thread; the progress callback is called from inside it. Failures are reported through results; only
+/// allocation failures (std::bad_alloc) and over-long strings (std::length_error) throw, and the parser
+/// catches none.
 #pragma once
 
 #include "external/model/KarnGroup.h"
@@ -25,53 +26,53 @@
 #include "slp/SLPIOManager.h"
 #include "slp/SLPTypes.h"
 
-// The host's progress callback: receives the load's percentage, from 1 to 99, each time it grows.
+/// The host's progress callback: receives the load's percentage, from 1 to 99, each time it grows.
 typedef void(SLP_STDCALL* SLPLoaderCallback)(int nPercentage);
 
 class SLP_API CSLPParser
 {
 public:
-    // A parser with the defaults of InitializeVariables, an empty file name and empty lists.
+    /// A parser with the defaults of InitializeVariables, an empty file name and empty lists.
     CSLPParser();
-    // Member-wise copy: the copy shares the source's world and current group (the model is not
-    // copied), copies its lists and settings, and has no file open.
+    /// Member-wise copy: the copy shares the source's world and current group (the model is not
+    /// copied), copies its lists and settings, and has no file open.
     CSLPParser(const CSLPParser& other);
-    // Member-wise assignment, in declaration order.
+    /// Member-wise assignment, in declaration order.
     CSLPParser& operator=(CSLPParser& other);
-    // Empties the group stack and frees the collected points and normals; the model is untouched.
+    /// Empties the group stack and frees the collected points and normals; the model is untouched.
     ~CSLPParser();
 
-    // Sets the defaults: no world, no current group, last percentage 0, no callback, opaque white,
-    // an empty estimated box, decimation magnitude 0, and the list types of the point and normal
-    // lists. The file name, the tokenizer and the contents of the lists are left as they are.
+    /// Sets the defaults: no world, no current group, last percentage 0, no callback, opaque white,
+    /// an empty estimated box, decimation magnitude 0, and the list types of the point and normal
+    /// lists. The file name, the tokenizer and the contents of the lists are left as they are.
     void InitializeVariables();
 
-    // Loads the file named by SetFileName into pWorld: one group per solid (nested solids become child
-    // groups), one mesh object per run of facets between "SOLID", "ENDSOLID", "COLOR" and the end of
-    // the file, carrying the colour in force. Returns SLPLoadFailure without touching the file for an
-    // empty file name or a null world, the tokenizer's open outcome when the file cannot be opened or
-    // read, SLPLoadSuccess when the world then holds any group or object, else SLPLoadFailure. The
-    // colour, the estimated box, the last percentage and groups left open carry over into the next
-    // Parse (a stack whose groups are no longer in the world being loaded is dropped first).
+    /// Loads the file named by SetFileName into pWorld: one group per solid (nested solids become child
+    /// groups), one mesh object per run of facets between "SOLID", "ENDSOLID", "COLOR" and the end of
+    /// the file, carrying the colour in force. Returns SLPLoadFailure without touching the file for an
+    /// empty file name or a null world, the tokenizer's open outcome when the file cannot be opened or
+    /// read, SLPLoadSuccess when the world then holds any group or object, else SLPLoadFailure. The
+    /// colour, the estimated box, the last percentage and groups left open carry over into the next
+    /// Parse (a stack whose groups are no longer in the world being loaded is dropped first).
     SLPLoadResultTypes Parse(CKarnWorld* pWorld);
-    // Reads up to three consecutive number tokens starting at the current one into the arguments (an
-    // argument whose number is missing is not written); true when at least one was read. Ends on the
-    // third number, or on the first token after one or two numbers.
+    /// Reads up to three consecutive number tokens starting at the current one into the arguments (an
+    /// argument whose number is missing is not written); true when at least one was read. Ends on the
+    /// third number, or on the first token after one or two numbers.
     bool ReadNumericTriplet(double& dFirst, double& dSecond, double& dThird);
-    // Advances while the current token has no SLP meaning; returns at the end of the input at the
-    // latest.
+    /// Advances while the current token has no SLP meaning; returns at the end of the input at the
+    /// latest.
     void MoveUpToInterestingToken();
-    // Turns the collected points and normals into one mesh object of the current group with the
-    // current colour: triangle i from points and normals 3i to 3i+2. False, with nothing added, when
-    // there is no current group, no point, fewer than three points, or a normal count that differs
-    // from the point count. Both lists are empty afterwards whenever it returns.
+    /// Turns the collected points and normals into one mesh object of the current group with the
+    /// current colour: triangle i from points and normals 3i to 3i+2. False, with nothing added, when
+    /// there is no current group, no point, fewer than three points, or a normal count that differs
+    /// from the point count. Both lists are empty afterwards whenever it returns.
     bool FlushGeometryToWorld();
-    // Removes every double quote (U+0022) from the text; true when at least one was removed.
+    /// Removes every double quote (U+0022) from the text; true when at least one was removed.
     bool RemoveQuotes(CBasicString& strText);
 
-    // Token layer: advances one token and reports progress; false when no token could be read.
+    /// Token layer: advances one token and reports progress; false when no token could be read.
     bool Tokenize();
-    // Reports the load's percentage to the callback when it grew (at most 99).
+    /// Reports the load's percentage to the callback when it grew (at most 99).
     void UpdateStatus();
     bool SaveIOState(CGenericIOState& state);
     bool RestoreIOState(CGenericIOState& state);
@@ -83,7 +84,7 @@ public:
     double GetNextTokenNumericValue();
     bool GetCurrentTokenBooleanValue();
     bool GetNextTokenBooleanValue();
-    // The token's text, owned by the tokenizer and valid until the next Tokenize.
+    /// The token's text, owned by the tokenizer and valid until the next Tokenize.
     char* GetCurrentTokenString();
     char* GetNextTokenString();
     bool GetCurrentTokenBeginType();
@@ -91,28 +92,28 @@ public:
     bool GetCurrentTokenEndType();
     bool GetNextTokenEndType();
 
-    // Group stack. PushGroup attaches the group (owned by its new parent from then on) under the
-    // current group, or under the world when none is current, and makes it current; a null group, or
-    // no current group and no world, does nothing. PopGroup makes the next open group current (null
-    // when none); the group itself stays in the model. ClearGroupStack empties the stack and leaves the
-    // current group as it was.
+    /// Group stack. PushGroup attaches the group (owned by its new parent from then on) under the
+    /// current group, or under the world when none is current, and makes it current; a null group, or
+    /// no current group and no world, does nothing. PopGroup makes the next open group current (null
+    /// when none); the group itself stays in the model. ClearGroupStack empties the stack and leaves the
+    /// current group as it was.
     void PushGroup(CKarnGroup* pGroup);
     void PopGroup();
     void ClearGroupStack();
-    // The current group, else the world, else null.
+    /// The current group, else the world, else null.
     CKarnGroup* GetParentGroup();
 
-    // Collection lists: copies are appended; the Clear members free them.
+    /// Collection lists: copies are appended; the Clear members free them.
     void AddPointToList(vemoFloatPoint& point);
     void AddNormalToList(vemoVector& normal);
     void ClearPointList();
     void ClearNormalList();
 
-    // Plain accessors.
+    /// Plain accessors.
     CKarnWorld* GetWorld() { return m_pWorld; }
     void SetWorld(CKarnWorld* pWorld) { m_pWorld = pWorld; }
     CKarnGroup* GetCurrentGroup() { return m_pCurrentGroup; }
-    // Sets the current group without touching the group stack.
+    /// Sets the current group without touching the group stack.
     void SetCurrentGroup(CKarnGroup* pGroup) { m_pCurrentGroup = pGroup; }
     CSLPIOManager* GetIOManager() { return &m_IOManager; }
     CBasicString GetFileName();
@@ -132,8 +133,8 @@ public:
     void SetDecimationMagnitude(double dMagnitude) { m_dDecimationMagnitude = dMagnitude; }
 
 private:
-    // Drops a group stack (and current group) left by an earlier load unless every group on it is
-    // still part of the world being loaded.
+    /// Drops a group stack (and current group) left by an earlier load unless every group on it is
+    /// still part of the world being loaded.
     void DropStaleGroups();
 
     CKarnWorld* m_pWorld;

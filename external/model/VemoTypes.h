@@ -1,8 +1,9 @@
-// Value types of the geometry kernel: points, vectors, colours, axis-aligned boxes, owned wide texts,
-// materials, material records and triangles.
-//
-// All of them are plain values with copy semantics. None of them throws except vemoWRope, whose
-// constructors and assignment allocate with the throwing allocation (std::bad_alloc).
+/// \file
+/// Value types of the geometry kernel: points, vectors, colours, axis-aligned boxes, owned wide texts,
+/// materials, material records and triangles.
+///
+/// All of them are plain values with copy semantics. None of them throws except vemoWRope, whose
+/// constructors and assignment allocate with the throwing allocation (std::bad_alloc).
 #pragma once
 
 #include "foundation/Export.h"
@@ -10,33 +11,33 @@
 
 #include <string>
 
-// A yes/no flag as the kernel passes it: 0 is no, any other value is yes.
+/// A yes/no flag as the kernel passes it: 0 is no, any other value is yes.
 typedef int vemoBool;
 
-// A position in model space.
+/// A position in model space.
 struct KARN_API vemoFloatPoint
 {
-    // The origin (0, 0, 0).
+    /// The origin (0, 0, 0).
     vemoFloatPoint() : x(0.0f), y(0.0f), z(0.0f) {}
     vemoFloatPoint(float fX, float fY, float fZ) : x(fX), y(fY), z(fZ) {}
 
     float x, y, z;
 };
 
-// A direction in model space (not necessarily of unit length); the same layout as vemoFloatPoint.
+/// A direction in model space (not necessarily of unit length); the same layout as vemoFloatPoint.
 struct KARN_API vemoVector
 {
-    // The null vector (0, 0, 0).
+    /// The null vector (0, 0, 0).
     vemoVector() : x(0.0f), y(0.0f), z(0.0f) {}
     vemoVector(float fX, float fY, float fZ) : x(fX), y(fY), z(fZ) {}
 
     float x, y, z;
 };
 
-// A colour with opacity, each channel nominally in [0, 1]; values are stored as given, never clamped.
+/// A colour with opacity, each channel nominally in [0, 1]; values are stored as given, never clamped.
 struct KARN_API vemoChroma
 {
-    // Opaque black: (0, 0, 0, 1).
+    /// Opaque black: (0, 0, 0, 1).
     vemoChroma() : red(0.0f), green(0.0f), blue(0.0f), alpha(1.0f) {}
     vemoChroma(float fRed, float fGreen, float fBlue, float fAlpha)
         : red(fRed), green(fGreen), blue(fBlue), alpha(fAlpha)
@@ -46,25 +47,25 @@ struct KARN_API vemoChroma
     float red, green, blue, alpha;
 };
 
-// An axis-aligned box that is either empty or encloses every point and box it was updated with.
-// A new box is empty. An empty box reports (0, 0, 0) as both its minimum and its maximum.
+/// An axis-aligned box that is either empty or encloses every point and box it was updated with.
+/// A new box is empty. An empty box reports (0, 0, 0) as both its minimum and its maximum.
 class KARN_API vemoBBox
 {
 public:
     vemoBBox();
 
-    // Empties the box.
+    /// Empties the box.
     void Reset();
-    // Grows this box to enclose the other one; an empty other box changes nothing.
+    /// Grows this box to enclose the other one; an empty other box changes nothing.
     void Update(const vemoBBox& other);
-    // Grows this box to enclose the point. A point with a NaN coordinate is ignored (the box cannot
-    // enclose it); infinite coordinates are taken as they are.
+    /// Grows this box to enclose the point. A point with a NaN coordinate is ignored (the box cannot
+    /// enclose it); infinite coordinates are taken as they are.
     void Update(const vemoFloatPoint& point);
 
     bool IsEmpty() const { return m_bEmpty; }
-    // The corner with the smallest coordinates; (0, 0, 0) for an empty box.
+    /// The corner with the smallest coordinates; (0, 0, 0) for an empty box.
     const vemoFloatPoint& GetMin() const { return m_Min; }
-    // The corner with the largest coordinates; (0, 0, 0) for an empty box.
+    /// The corner with the largest coordinates; (0, 0, 0) for an empty box.
     const vemoFloatPoint& GetMax() const { return m_Max; }
 
 private:
@@ -73,22 +74,22 @@ private:
     bool m_bEmpty;
 };
 
-// An owned copy of a NUL-terminated text of 16-bit code units (a group name, for instance).
+/// An owned copy of a NUL-terminated text of 16-bit code units (a group name, for instance).
 class KARN_API vemoWRope
 {
 public:
-    // The empty text.
+    /// The empty text.
     vemoWRope();
-    // Copies the text up to its terminating NUL; a null pointer gives the empty text. Throws
-    // std::bad_alloc when the copy cannot be allocated.
+    /// Copies the text up to its terminating NUL; a null pointer gives the empty text. Throws
+    /// std::bad_alloc when the copy cannot be allocated.
     vemoWRope(const WideChar* pszText);
     vemoWRope(const vemoWRope& other);
     vemoWRope& operator=(const vemoWRope& other);
     ~vemoWRope();
 
-    // The text, NUL-terminated; never null, valid until this object is changed or destroyed.
+    /// The text, NUL-terminated; never null, valid until this object is changed or destroyed.
     const WideChar* GetText() const { return m_Text.c_str(); }
-    // The number of code units before the terminating NUL.
+    /// The number of code units before the terminating NUL.
     int GetLength() const { return static_cast<int>(m_Text.size()); }
     bool IsEmpty() const { return m_Text.empty(); }
 
@@ -96,8 +97,8 @@ private:
     std::basic_string<WideChar> m_Text;
 };
 
-// Surface properties of a mesh. A new material has opaque black (vemoChroma()) as diffuse colour and
-// a shininess of 0. Values are stored as given.
+/// Surface properties of a mesh. A new material has opaque black (vemoChroma()) as diffuse colour and
+/// a shininess of 0. Values are stored as given.
 class KARN_API vemoMaterial
 {
 public:
@@ -105,7 +106,7 @@ public:
 
     void SetDiffuse(const vemoChroma& diffuse) { m_Diffuse = diffuse; }
     const vemoChroma& GetDiffuse() const { return m_Diffuse; }
-    // The specular exponent, nominally in [0, 128].
+    /// The specular exponent, nominally in [0, 128].
     void SetShininess(float fShininess) { m_fShininess = fShininess; }
     float GetShininess() const { return m_fShininess; }
 
@@ -114,10 +115,10 @@ private:
     float m_fShininess;
 };
 
-// The material record of a mesh object: the material of the front faces, the material of the back
-// faces, and how they apply (m_nMode): 0 front faces only, 1 the front material on both sides, 2 each
-// side its own material; other values are stored as given and mean nothing to this kernel. A new
-// record has two default materials and mode 0.
+/// The material record of a mesh object: the material of the front faces, the material of the back
+/// faces, and how they apply (m_nMode): 0 front faces only, 1 the front material on both sides, 2 each
+/// side its own material; other values are stored as given and mean nothing to this kernel. A new
+/// record has two default materials and mode 0.
 struct KARN_API vemoMatProps
 {
     vemoMatProps() : m_nMode(0) {}
@@ -127,8 +128,8 @@ struct KARN_API vemoMatProps
     int m_nMode;
 };
 
-// One triangle: three vertices, then the normal at each vertex, in the same order. A new triangle has
-// all six at (0, 0, 0).
+/// One triangle: three vertices, then the normal at each vertex, in the same order. A new triangle has
+/// all six at (0, 0, 0).
 struct KARN_API vemoTRex
 {
     vemoFloatPoint m_Vertex[3];

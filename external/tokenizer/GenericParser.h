@@ -1,5 +1,6 @@
-// CGenericParser: the generic tokenizer. Splits a file or an in-memory text into tokens with a
-// one-token lookahead.
+/// \file
+/// CGenericParser: the generic tokenizer. Splits a file or an in-memory text into tokens with a
+/// one-token lookahead.
 #pragma once
 
 #include "external/tokenizer/GenericIOState.h"
@@ -10,83 +11,83 @@
 
 #include <cstddef>
 
-// One row of a keyword table: the keyword's text, NUL-terminated in a NUL-padded field of 52 bytes
-// (a text that fills all 52 bytes is read as 52 bytes), and the id reported for it.
+/// One row of a keyword table: the keyword's text, NUL-terminated in a NUL-padded field of 52 bytes
+/// (a text that fills all 52 bytes is read as 52 bytes), and the id reported for it.
 struct ParserKeywordEntry
 {
     char m_szKeyword[52];
     int m_nId;
 };
 
-// Token syntax. White space is space, tab, CR, LF, vertical tab, form feed and NUL; a UTF-8 byte-order
-// mark at the very start of the input is skipped. "{", "}", "[", "]", "(", ")" are tokens of their own
-// wherever they stand. A double quote starts a quoted-string token that runs to the next double quote
-// (both kept in the text, everything between kept as written) or, when there is none on the line, up
-// to but excluding the next CR or LF, or to the end of the input. Everything else up to white space, a
-// bracket or a double quote is a word, classified in this order:
-//   - a decimal number (optional sign, digits with an optional fraction or a fraction alone, optional
-//     exponent with optional sign) whose value is within the range of a double: a number token;
-//     "inf", "nan", hexadecimal forms, "1.5abc" and values too large for a double such as 1e999 are
-//     not numbers, while values too small for one (1e-400) read as zero of their sign. Conversion is
-//     correctly rounded, happens once per token and does not depend on the process locale;
-//   - a keyword-table row's text, compared without regard to ASCII case: a keyword token with the
-//     row's id (the first matching row wins);
-//   - TRUE or FALSE in any case: a boolean token;
-//   - anything else: a GenericTokenWord token.
-// Token texts are the input's bytes exactly as written and have no length limit; a token that
-// straddles two blocks of a file reads exactly as in one block.
-//
-// Input comes from a file (SetFilename, OpenAndInitialize) read in blocks, or from memory
-// (SetInputStringValue, SetInputBuffer), which is read in place and never copied. The end of the
-// input is a GenericTokenEndOfFile token with empty text.
-//
-// Errors are reported by results; nothing is logged. Only std::bad_alloc (and std::length_error for a
-// token longer than memory can hold) are raised, leaving the parser valid. The hot path allocates
-// nothing once the token buffers have grown to the longest token.
+/// Token syntax. White space is space, tab, CR, LF, vertical tab, form feed and NUL; a UTF-8 byte-order
+/// mark at the very start of the input is skipped. "{", "}", "[", "]", "(", ")" are tokens of their own
+/// wherever they stand. A double quote starts a quoted-string token that runs to the next double quote
+/// (both kept in the text, everything between kept as written) or, when there is none on the line, up
+/// to but excluding the next CR or LF, or to the end of the input. Everything else up to white space, a
+/// bracket or a double quote is a word, classified in this order:
+///   - a decimal number (optional sign, digits with an optional fraction or a fraction alone, optional
+///     exponent with optional sign) whose value is within the range of a double: a number token;
+///     "inf", "nan", hexadecimal forms, "1.5abc" and values too large for a double such as 1e999 are
+///     not numbers, while values too small for one (1e-400) read as zero of their sign. Conversion is
+///     correctly rounded, happens once per token and does not depend on the process locale;
+///   - a keyword-table row's text, compared without regard to ASCII case: a keyword token with the
+///     row's id (the first matching row wins);
+///   - TRUE or FALSE in any case: a boolean token;
+///   - anything else: a GenericTokenWord token.
+/// Token texts are the input's bytes exactly as written and have no length limit; a token that
+/// straddles two blocks of a file reads exactly as in one block.
+///
+/// Input comes from a file (SetFilename, OpenAndInitialize) read in blocks, or from memory
+/// (SetInputStringValue, SetInputBuffer), which is read in place and never copied. The end of the
+/// input is a GenericTokenEndOfFile token with empty text.
+///
+/// Errors are reported by results; nothing is logged. Only std::bad_alloc (and std::length_error for a
+/// token longer than memory can hold) are raised, leaving the parser valid. The hot path allocates
+/// nothing once the token buffers have grown to the longest token.
 class GENERIC_API CGenericParser
 {
 public:
-    // No keyword table, no input, default block size.
+    /// No keyword table, no input, default block size.
     CGenericParser();
-    // Copies the keyword table pointer (the table itself is never copied), the file name and the block
-    // size. The copy has no file open and no input: it reads as an empty input.
+    /// Copies the keyword table pointer (the table itself is never copied), the file name and the block
+    /// size. The copy has no file open and no input: it reads as an empty input.
     CGenericParser(const CGenericParser& other);
-    // Closes this parser's file and drops its input, then copies the settings as the copy constructor
-    // does. The argument is not changed. Self-assignment does nothing.
+    /// Closes this parser's file and drops its input, then copies the settings as the copy constructor
+    /// does. The argument is not changed. Self-assignment does nothing.
     CGenericParser& operator=(CGenericParser& other);
-    // Closes an open file.
+    /// Closes an open file.
     ~CGenericParser();
 
-    // The keyword table (not copied; it must outlive every parser that uses it, and its texts must not
-    // change while a parser reads with it) and its row count. A null table or a count of 0 or less
-    // means no keywords.
+    /// The keyword table (not copied; it must outlive every parser that uses it, and its texts must not
+    /// change while a parser reads with it) and its row count. A null table or a count of 0 or less
+    /// means no keywords.
     void SetKeywordTable(ParserKeywordEntry* pTable);
     void SetKeywordTableSize(int nSize);
 
-    // The file that the next OpenAndInitialize opens (converted to UTF-8 off Windows).
+    /// The file that the next OpenAndInitialize opens (converted to UTF-8 off Windows).
     void SetFilename(CBasicString strFileName);
 
-    // Closes any open file and drops any in-memory input, resets the tokens (the current token is a
-    // GenericTokenNone token with empty text, offset 0) and opens the file named by SetFilename, then
-    // reads its first block. Outcomes:
-    //   GenericLoadSuccess (0)    the file is open and tokens can be read; an empty file included;
-    //   GenericLoadOpenFailed (1) it cannot be opened: empty name, missing, no permission, or not a
-    //                             regular file (a directory, a device);
-    //   GenericLoadReadFailed (2) it opened but reading its first block failed; it is closed again.
-    // After 1 or 2 there is no input.
+    /// Closes any open file and drops any in-memory input, resets the tokens (the current token is a
+    /// GenericTokenNone token with empty text, offset 0) and opens the file named by SetFilename, then
+    /// reads its first block. Outcomes:
+    ///   GenericLoadSuccess (0)    the file is open and tokens can be read; an empty file included;
+    ///   GenericLoadOpenFailed (1) it cannot be opened: empty name, missing, no permission, or not a
+    ///                             regular file (a directory, a device);
+    ///   GenericLoadReadFailed (2) it opened but reading its first block failed; it is closed again.
+    /// After 1 or 2 there is no input.
     GenericLoadResultTypes OpenAndInitialize();
 
-    // The lookahead token becomes current and the token after it is scanned. Returns true when a token
-    // became current. The call that makes the end-of-input token current returns true; every later
-    // call returns false and leaves the end-of-input token current (and as the lookahead). Without any
-    // input the first call makes the end-of-input token current.
+    /// The lookahead token becomes current and the token after it is scanned. Returns true when a token
+    /// became current. The call that makes the end-of-input token current returns true; every later
+    /// call returns false and leaves the end-of-input token current (and as the lookahead). Without any
+    /// input the first call makes the end-of-input token current.
     bool Tokenize();
 
-    // The current token and the lookahead (scanned on first request). References stay valid as long
-    // as the parser; their texts change with the next Tokenize, RestoreIOState or open.
+    /// The current token and the lookahead (scanned on first request). References stay valid as long
+    /// as the parser; their texts change with the next Tokenize, RestoreIOState or open.
     CGenericToken& GetCurrentToken();
     CGenericToken& GetNextToken();
-    // The token's value as GetNumericValue, GetBooleanValue and GetString of the token give it.
+    /// The token's value as GetNumericValue, GetBooleanValue and GetString of the token give it.
     double GetCurrentTokenNumericValue();
     double GetNextTokenNumericValue();
     bool GetCurrentTokenBooleanValue();
@@ -94,48 +95,48 @@ public:
     char* GetCurrentTokenString();
     char* GetNextTokenString();
 
-    // The size of the input (file size at open, or the in-memory length; 0 without input), and the
-    // number of bytes of input up to the end of the current token (the end-of-input token: the size).
-    // The int forms clamp to INT_MAX; the 64-bit forms are exact.
+    /// The size of the input (file size at open, or the in-memory length; 0 without input), and the
+    /// number of bytes of input up to the end of the current token (the end-of-input token: the size).
+    /// The int forms clamp to INT_MAX; the 64-bit forms are exact.
     int GetTotalFileSize();
     int GetCurrentFileOffset();
     long long GetTotalFileSize64();
     long long GetCurrentFileOffset64();
 
-    // Records the current token, the lookahead and the read position. False, and the state left as it
-    // was, when there is no input. May allocate for the token texts.
+    /// Records the current token, the lookahead and the read position. False, and the state left as it
+    /// was, when there is no input. May allocate for the token texts.
     bool SaveIOState(CGenericIOState& state);
-    // Returns exactly to a saved state, also across blocks of a file (the file is re-read from the
-    // saved position). False, and nothing changed, when there is no input, the state is empty, or it
-    // was saved from another input (another open, another parser). False when re-reading the file
-    // fails; the input then reads as ended.
+    /// Returns exactly to a saved state, also across blocks of a file (the file is re-read from the
+    /// saved position). False, and nothing changed, when there is no input, the state is empty, or it
+    /// was saved from another input (another open, another parser). False when re-reading the file
+    /// fails; the input then reads as ended.
     bool RestoreIOState(CGenericIOState& state);
 
-    // Closes the open file. The tokens already scanned (current and lookahead) stay; after them the
-    // input reads as ended. False, and nothing changed, when no file was open.
+    /// Closes the open file. The tokens already scanned (current and lookahead) stay; after them the
+    /// input reads as ended. False, and nothing changed, when no file was open.
     bool CloseFile();
 
-    // The file reader; never null. Owned by the parser.
+    /// The file reader; never null. Owned by the parser.
     CKarnFileInterface* GetFileInterface();
 
-    // A non-null text becomes the input, read in place up to its NUL (not copied: it must stay valid
-    // and unchanged while it is read): any open file is closed and the tokens reset as by an open.
-    // Null means no string input is pending: it drops in-memory input (the input then reads as ended)
-    // and does nothing while a file is read.
+    /// A non-null text becomes the input, read in place up to its NUL (not copied: it must stay valid
+    /// and unchanged while it is read): any open file is closed and the tokens reset as by an open.
+    /// Null means no string input is pending: it drops in-memory input (the input then reads as ended)
+    /// and does nothing while a file is read.
     void SetInputStringValue(const char* pszText);
-    // As SetInputStringValue with a non-null text, for nSize bytes that may hold NUL bytes (white
-    // space); also not copied. A null pData is an empty input.
+    /// As SetInputStringValue with a non-null text, for nSize bytes that may hold NUL bytes (white
+    /// space); also not copied. A null pData is an empty input.
     void SetInputBuffer(const char* pData, size_t nSize);
 
-    // The number of bytes each file block holds; 0 restores the default. Takes effect at the next
-    // block read.
+    /// The number of bytes each file block holds; 0 restores the default. Takes effect at the next
+    /// block read.
     void SetBlockSize(size_t nBytes);
 
 protected:
-    // Called when the scanner has used up the current block of a file (once per block, never for
-    // in-memory input). Returns true when it read the file interface's next block, which the scanner
-    // then continues from (an empty block meaning the end of the file), false when there is no more
-    // input. This implementation reads the next block when a file is open.
+    /// Called when the scanner has used up the current block of a file (once per block, never for
+    /// in-memory input). Returns true when it read the file interface's next block, which the scanner
+    /// then continues from (an empty block meaning the end of the file), false when there is no more
+    /// input. This implementation reads the next block when a file is open.
     virtual bool ReadNextBlock();
 
 private:
@@ -147,7 +148,7 @@ private:
     };
 
     void ResetTokens();
-    // Closes any file and forgets any input; the next scans give the end of the input.
+    /// Closes any file and forgets any input; the next scans give the end of the input.
     void DropInput();
     void StartMemoryInput(const char* pData, size_t nSize);
     void EnsureLookahead();
@@ -155,7 +156,7 @@ private:
     void ScanWord(CGenericToken& token);
     void ScanQuoted(CGenericToken& token);
     void MakeEndToken(CGenericToken& token) const;
-    // Moves on to the next block of a file; false when the input has ended.
+    /// Moves on to the next block of a file; false when the input has ended.
     bool FetchBlock();
     void ClassifyWord(CGenericToken& token);
     bool MatchKeyword(const char* pText, size_t nLength, int& nId);
@@ -165,23 +166,23 @@ private:
 
     ParserKeywordEntry* m_pKeywordTable;
     int m_nKeywordTableSize;
-    // For each folded first byte, the first table row starting with it (the row count when none).
+    /// For each folded first byte, the first table row starting with it (the row count when none).
     int m_nKeywordFirstRow[256];
     bool m_bKeywordIndexReady;
     CBasicString m_strFileName;
     CKarnFileInterface m_FileInterface;
 
-    // The two tokens alternate between current and lookahead, so no text is copied per token.
+    /// The two tokens alternate between current and lookahead, so no text is copied per token.
     CGenericToken m_Tokens[2];
     unsigned int m_nCurrentIndex;
     bool m_bLookaheadReady;
 
     InputKinds m_eInput;
-    const char* m_pBlock; // the bytes being scanned: the file's current block or the memory input
+    const char* m_pBlock; ///< the bytes being scanned: the file's current block or the memory input
     size_t m_nBlockLength;
-    size_t m_nPosition;       // scan position in m_pBlock
-    long long m_nBlockOffset; // input offset of m_pBlock[0]
+    size_t m_nPosition;       ///< scan position in m_pBlock
+    long long m_nBlockOffset; ///< input offset of m_pBlock[0]
     long long m_nTotalSize;
-    bool m_bInputEnded; // no further block will come
+    bool m_bInputEnded; ///< no further block will come
     unsigned long long m_nInputSerial;
 };

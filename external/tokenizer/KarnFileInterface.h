@@ -1,23 +1,24 @@
-// CKarnFileInterface: block-wise reading of one file for the generic tokenizer.
+/// \file
+/// CKarnFileInterface: block-wise reading of one file for the generic tokenizer.
 #pragma once
 
 #include "foundation/Export.h"
 
 #include <cstddef>
 
-// The outcome of opening an input file.
+/// The outcome of opening an input file.
 enum GenericLoadResultTypes
 {
-    GenericLoadSuccess = 0,    // the file is open and readable (an empty file included)
-    GenericLoadOpenFailed = 1, // the file cannot be opened: missing, no permission, not a regular file
-    GenericLoadReadFailed = 2  // the file opened but reading it failed
+    GenericLoadSuccess = 0,    ///< the file is open and readable (an empty file included)
+    GenericLoadOpenFailed = 1, ///< the file cannot be opened: missing, no permission, not a regular file
+    GenericLoadReadFailed = 2  ///< the file opened but reading it failed
 };
 
-// Reads one regular file front to back in blocks of a set size (the last block may be shorter; a
-// block of 0 bytes means the end of the file). The current block is a buffer owned by this object,
-// valid until the next read, seek, block-size change taking effect, or destruction. Sizes and offsets
-// are 64-bit, so files over 4 GiB read completely. Not copyable; the destructor closes the file.
-// Nothing throws except std::bad_alloc when the block buffer cannot be allocated.
+/// Reads one regular file front to back in blocks of a set size (the last block may be shorter; a
+/// block of 0 bytes means the end of the file). The current block is a buffer owned by this object,
+/// valid until the next read, seek, block-size change taking effect, or destruction. Sizes and offsets
+/// are 64-bit, so files over 4 GiB read completely. Not copyable; the destructor closes the file.
+/// Nothing throws except std::bad_alloc when the block buffer cannot be allocated.
 class GENERIC_API CKarnFileInterface
 {
 public:
@@ -28,41 +29,41 @@ public:
     CKarnFileInterface(const CKarnFileInterface&) = delete;
     CKarnFileInterface& operator=(const CKarnFileInterface&) = delete;
 
-    // Closes any open file, then opens the file at the UTF-8 path for reading. GenericLoadOpenFailed
-    // for a null or empty path, a missing file, no permission, or anything but a regular file
-    // (directories, devices, pipes). The first block is not read yet; the current block is empty.
+    /// Closes any open file, then opens the file at the UTF-8 path for reading. GenericLoadOpenFailed
+    /// for a null or empty path, a missing file, no permission, or anything but a regular file
+    /// (directories, devices, pipes). The first block is not read yet; the current block is empty.
     GenericLoadResultTypes OpenFile(const char* pszPath);
-    // Closes the file and empties the current block. False when no file was open.
+    /// Closes the file and empties the current block. False when no file was open.
     bool CloseFile();
     bool GetFileHandleIsValid() const { return m_nHandle >= 0; }
 
-    // Replaces the current block with the next bytes of the file, up to the block size. True when the
-    // read succeeded, including a 0-byte block at the end of the file. False without an open file or
-    // when reading failed; the current block is then empty.
+    /// Replaces the current block with the next bytes of the file, up to the block size. True when the
+    /// read succeeded, including a 0-byte block at the end of the file. False without an open file or
+    /// when reading failed; the current block is then empty.
     bool ReadNextBlockFromFile();
-    // Makes the next read start at byte nOffset of the file; the current block is emptied. False
-    // without an open file, for a negative offset, or when the system refuses the seek.
+    /// Makes the next read start at byte nOffset of the file; the current block is emptied. False
+    /// without an open file, for a negative offset, or when the system refuses the seek.
     bool SeekToOffset(long long nOffset);
 
     const char* GetBlockData() const { return m_pBlock; }
-    // The number of bytes in the current block.
+    /// The number of bytes in the current block.
     size_t GetBlockLength() const { return m_nBlockLength; }
-    // The offset in the file of the current block's first byte.
+    /// The offset in the file of the current block's first byte.
     long long GetBlockOffset() const { return m_nBlockOffset; }
-    // The size of the file when it was opened; 0 without an open file.
+    /// The size of the file when it was opened; 0 without an open file.
     long long GetFileSize() const { return m_nFileSize; }
 
-    // The number of bytes each read asks for; 0 restores the default. Takes effect at the next read.
+    /// The number of bytes each read asks for; 0 restores the default. Takes effect at the next read.
     void SetBlockSize(size_t nBytes);
     size_t GetBlockSize() const { return m_nBlockSize; }
 
 private:
-    int m_nHandle;  // the system's file handle, -1 when none is open
-    char* m_pBlock; // the block buffer, m_nBlockCapacity bytes
+    int m_nHandle;  ///< the system's file handle, -1 when none is open
+    char* m_pBlock; ///< the block buffer, m_nBlockCapacity bytes
     size_t m_nBlockCapacity;
     size_t m_nBlockLength;
     size_t m_nBlockSize;
     long long m_nBlockOffset;
-    long long m_nNextOffset; // where the next read starts
+    long long m_nNextOffset; ///< where the next read starts
     long long m_nFileSize;
 };
