@@ -46,6 +46,13 @@
 #define SLP_API SLP_DECL_IMPORT
 #endif
 
+// The writers that export a loaded model to other file formats.
+#if defined(SLPEXPORT_BUILDING)
+#define SLPEXPORT_API SLP_DECL_EXPORT
+#else
+#define SLPEXPORT_API SLP_DECL_IMPORT
+#endif
+
 // The calling convention of host callbacks: standard call on 32-bit Windows, the default elsewhere.
 #if defined(_WIN32) && !defined(_WIN64)
 #define SLP_STDCALL __stdcall
