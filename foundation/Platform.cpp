@@ -395,7 +395,7 @@ void PutPadded(FormatOutput& out, const FormatSpec& spec, const WideChar* pText,
     }
 }
 
-// One numeric conversion through the C runtime's snprintf with a rebuilt narrow specification; the
+// One numeric conversion through the C runtime's snprintf with a rebuilt narrow conversion; the
 // result is ASCII (digits, signs, exponent, hex letters and the locale's decimal point) and is widened
 // byte by byte. False when the runtime refuses it; output that does not fit marks the overflow.
 template <typename T>

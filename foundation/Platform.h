@@ -59,7 +59,7 @@ BASIC_API int BasicWideLength(const WideChar* pszText);
 /// the number of code units written before the NUL, or -1 when the buffer is null or empty, the format is
 /// null or invalid (an unknown conversion, %n, a width or precision beyond int), or the output does not fit
 /// (the buffer then holds an empty text). Allocates only temporaries (converted narrow text, one number's
-/// specification and digits), so it may raise std::bad_alloc.
+/// conversion directive and digits), so it may raise std::bad_alloc.
 BASIC_API int BasicFormatV(WideChar* pBuffer, size_t nCount, const WideChar* pszFormat, va_list args);
 
 /// The module of the main program for a null name (as GetModuleHandleW). Off Windows, names other than
