@@ -1,0 +1,435 @@
+// slp_bench: measures loading the files that slp_bench_gen wrote, beside the floor and the peer loader.
+//
+//   slp_bench FOLDER [--rounds N] [--large]
+//
+// For each case it runs, interleaved and for N rounds (default 5), three loaders, each in a process of
+// its own (this program re-executed with a mode argument) so that time and peak memory are not shared:
+//   floor   read the SLP file in blocks and convert every whitespace-separated word that is a number
+//           with std::from_chars, keeping only their sum: the cost that no loader of the format avoids;
+//   Parse   CSLPParser::Parse of the SLP file into a fresh CKarnWorld, with a progress callback set
+//           (the world is destroyed after the timing);
+//   assimp  the assimp library importing the ASCII STL file of the same triangles, no post-processing
+//           (only when the benchmark was built with assimp).
+// It prints a Markdown table of the medians: time, MB/s, million facets/s, peak resident memory, and the
+// ratios of Parse to the floor (time) and to the peer (time per facet, peak memory).
+//
+// A measuring process prints one line: seconds, facets (or numbers for the floor), a check value, and
+// for Parse the model's triangle bytes and the peak resident memory before the load.
+#include "slp/SLPParser.h"
+
+#ifdef SLP_BENCH_HAVE_ASSIMP
+#include <assimp/Importer.hpp>
+#include <assimp/scene.h>
+#include <assimp/version.h>
+#endif
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+long PeakRssKiB()
+{
+    struct rusage usage;
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The measuring modes (run in a child process)
+
+int MeasureFloor(const char* pszPath)
+{
+    const Clock::time_point start = Clock::now();
+    const int fd = ::open(pszPath, O_RDONLY);
+    if (fd < 0)
+        return 1;
+    // Blocks of 256 KiB as the loader reads them; a word cut by a block end is carried to the next.
+    const std::size_t nBlock = 256 * 1024;
+    std::vector<char> buffer(nBlock + 4096);
+    std::size_t nCarry = 0;
+    double dSum = 0.0;
+    long long nNumbers = 0;
+    bool bEnd = false;
+    while (!bEnd)
+    {
+        const ssize_t nRead = ::read(fd, buffer.data() + nCarry, nBlock);
+        if (nRead < 0)
+            return 1;
+        bEnd = nRead == 0;
+        const char* p = buffer.data();
+        const char* const pEnd = buffer.data() + nCarry + static_cast<std::size_t>(nRead);
+        for (;;)
+        {
+            while (p < pEnd && static_cast<unsigned char>(*p) <= ' ')
+                ++p;
+            const char* const pWord = p;
+            while (p<pEnd&& static_cast<unsigned char>(*p)> ' ')
+                ++p;
+            if (p == pEnd && !bEnd)
+            {
+                // Possibly cut: keep it for the next block.
+                nCarry = static_cast<std::size_t>(pEnd - pWord);
+                if (nCarry + nBlock > buffer.size())
+                    buffer.resize(nCarry + nBlock);
+                std::memmove(buffer.data(), pWord, nCarry);
+                break;
+            }
+            if (pWord == p)
+                break;
+            double dValue = 0.0;
+            const std::from_chars_result result = std::from_chars(pWord, p, dValue);
+            if (result.ec == std::errc() && result.ptr == p)
+            {
+                dSum += dValue;
+                ++nNumbers;
+            }
+        }
+    }
+    ::close(fd);
+    const double dSeconds = SecondsSince(start);
+    std::printf("%.9f %lld %.6g 0 0\n", dSeconds, nNumbers, dSum);
+    return 0;
+}
+
+volatile int g_nLastReported = 0;
+
+void SLP_STDCALL OnProgress(int nPercentage)
+{
+    g_nLastReported = nPercentage;
+}
+
+int MeasureParse(const char* pszPath)
+{
+    const long nRssBefore = PeakRssKiB();
+    CKarnWorld* pWorld = new CKarnWorld();
+    SLPLoadResultTypes eResult;
+    double dSeconds;
+    {
+        CSLPParser parser;
+        parser.SetFileName(CBasicString(pszPath));
+        parser.SetLoaderPtr(&OnProgress);
+        const Clock::time_point start = Clock::now();
+        eResult = parser.Parse(pWorld);
+        dSeconds = SecondsSince(start);
+    }
+    // Count what was loaded, without recursion.
+    long long nFacets = 0;
+    long long nObjects = 0;
+    std::vector<const vemoBaseGroup*> pending(1, pWorld);
+    while (!pending.empty())
+    {
+        const vemoBaseGroup* pGroup = pending.back();
+        pending.pop_back();
+        for (int i = 0; i < pGroup->GetNumObjects(); ++i)
+            if (const vemoSTL* pMesh = dynamic_cast<const vemoSTL*>(pGroup->GetObject(i)))
+            {
+                nFacets += pMesh->m_nTriangleCount;
+                ++nObjects;
+            }
+        for (int i = 0; i < pGroup->GetNumGroups(); ++i)
+            pending.push_back(pGroup->GetGroup(i));
+    }
+    delete pWorld;
+    if (eResult != SLPLoadSuccess)
+        return 1;
+    std::printf("%.9f %lld %d %lld %ld\n", dSeconds, nFacets, g_nLastReported,
+                nFacets * static_cast<long long>(sizeof(vemoTRex)), nRssBefore);
+    return 0;
+}
+
+#ifdef SLP_BENCH_HAVE_ASSIMP
+int MeasureAssimp(const char* pszPath)
+{
+    long long nFacets = 0;
+    double dSeconds;
+    {
+        Assimp::Importer importer;
+        const Clock::time_point start = Clock::now();
+        const aiScene* pScene = importer.ReadFile(pszPath, 0);
+        dSeconds = SecondsSince(start);
+        if (pScene == nullptr)
+        {
+            std::fprintf(stderr, "assimp: %s\n", importer.GetErrorString());
+            return 1;
+        }
+        for (unsigned int i = 0; i < pScene->mNumMeshes; ++i)
+            nFacets += pScene->mMeshes[i]->mNumFaces;
+    }
+    std::printf("%.9f %lld 0 0 0\n", dSeconds, nFacets);
+    return 0;
+}
+#endif
+
+// ---------------------------------------------------------------------------------------------------
+// The driver
+
+struct CSample
+{
+    double m_dSeconds = 0.0;
+    long long m_nCount = 0;
+    long long m_nModelBytes = 0;
+    long m_nRssBeforeKiB = 0;
+    long m_nPeakRssKiB = 0;
+};
+
+// Runs this program in mode pszMode on a file and collects what it printed and its peak memory.
+bool RunChild(const char* pszSelf, const char* pszMode, const std::string& path, CSample& sample)
+{
+    int aPipe[2];
+    if (::pipe(aPipe) != 0)
+        return false;
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return false;
+    if (pid == 0)
+    {
+        ::dup2(aPipe[1], STDOUT_FILENO);
+        ::close(aPipe[0]);
+        ::close(aPipe[1]);
+        const char* const argv[] = {pszSelf, "--measure", pszMode, path.c_str(), nullptr};
+        ::execv(pszSelf, const_cast<char* const*>(argv));
+        std::_Exit(127);
+    }
+    ::close(aPipe[1]);
+    std::string output;
+    char sz[256];
+    ssize_t n;
+    while ((n = ::read(aPipe[0], sz, sizeof(sz))) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0)
+            output.append(sz, static_cast<std::size_t>(n));
+    ::close(aPipe[0]);
+    int nStatus = 0;
+    struct rusage usage;
+    while (::wait4(pid, &nStatus, 0, &usage) < 0)
+        if (errno != EINTR)
+            return false;
+    if (!WIFEXITED(nStatus) || WEXITSTATUS(nStatus) != 0)
+        return false;
+    double dCheck = 0.0;
+    if (std::sscanf(output.c_str(), "%lf %lld %lf %lld %ld", &sample.m_dSeconds, &sample.m_nCount, &dCheck,
+                    &sample.m_nModelBytes, &sample.m_nRssBeforeKiB) != 5)
+        return false;
+    sample.m_nPeakRssKiB = usage.ru_maxrss;
+    return true;
+}
+
+template <class T> T Median(std::vector<T> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+struct CMethod
+{
+    const char* m_pszMode;
+    const char* m_pszLabel;
+    const char* m_pszExtension;
+    std::vector<CSample> m_Samples;
+    double m_dSeconds = 0.0;
+    long m_nPeakRssKiB = 0;
+};
+
+long long FileSize(const std::string& path)
+{
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
+}
+
+std::string CpuName()
+{
+    std::FILE* pFile = std::fopen("/proc/cpuinfo", "r");
+    std::string name = "unknown CPU";
+    if (pFile == nullptr)
+        return name;
+    char sz[512];
+    while (std::fgets(sz, sizeof(sz), pFile))
+        if (std::strncmp(sz, "model name", 10) == 0)
+        {
+            const char* p = std::strchr(sz, ':');
+            if (p != nullptr)
+            {
+                name = p + 2;
+                name.erase(name.find_last_not_of(" \n") + 1);
+            }
+            break;
+        }
+    std::fclose(pFile);
+    return name;
+}
+
+int RunBenchmark(const char* pszSelf, const std::string& folder, int nRounds, bool bLarge)
+{
+    std::vector<std::string> cases = {"one_solid_30000", "one_solid_300000", "assembly_300000"};
+    if (bLarge)
+        cases.push_back("one_solid_3000000");
+
+    std::printf("Machine: %s, %ld cores online; compiler: %s\n", CpuName().c_str(),
+                ::sysconf(_SC_NPROCESSORS_ONLN), __VERSION__);
+#ifdef SLP_BENCH_HAVE_ASSIMP
+    std::printf("Peer: assimp %u.%u.%u, ASCII STL of the same triangles, no post-processing\n",
+                aiGetVersionMajor(), aiGetVersionMinor(), aiGetVersionPatch());
+#else
+    std::printf("Peer: not measured (assimp was not found when the benchmark was built)\n");
+#endif
+    std::printf("Medians of %d interleaved rounds, each measurement in its own process.\n\n", nRounds);
+    std::printf("| case | loader | file MB | time ms | MB/s | M facets/s | peak RSS MB | Parse/floor | "
+                "Parse/peer per facet | Parse/peer RSS |\n");
+    std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    std::fflush(stdout);
+
+    std::vector<std::string> notes;
+    for (const std::string& name : cases)
+    {
+        std::vector<CMethod> methods = {{"floor", "floor (from_chars)", ".slp", {}},
+                                        {"parse", "CSLPParser::Parse", ".slp", {}}};
+#ifdef SLP_BENCH_HAVE_ASSIMP
+        methods.push_back({"assimp", "assimp (STL)", ".stl", {}});
+#endif
+        const std::string base = folder + "/" + name;
+        if (FileSize(base + ".slp") <= 0)
+        {
+            std::fprintf(stderr, "missing %s.slp: run slp_bench_gen %s first\n", base.c_str(),
+                         folder.c_str());
+            return 1;
+        }
+        for (int r = 0; r < nRounds; ++r)
+            for (CMethod& method : methods)
+            {
+                CSample sample;
+                if (!RunChild(pszSelf, method.m_pszMode, base + method.m_pszExtension, sample))
+                {
+                    std::fprintf(stderr, "%s failed on %s%s\n", method.m_pszMode, base.c_str(),
+                                 method.m_pszExtension);
+                    return 1;
+                }
+                method.m_Samples.push_back(sample);
+            }
+
+        std::vector<double> parseRss;
+        for (CMethod& method : methods)
+        {
+            std::vector<double> seconds;
+            std::vector<long> rss;
+            for (const CSample& sample : method.m_Samples)
+            {
+                seconds.push_back(sample.m_dSeconds);
+                rss.push_back(sample.m_nPeakRssKiB);
+            }
+            method.m_dSeconds = Median(seconds);
+            method.m_nPeakRssKiB = Median(rss);
+        }
+        const CMethod& floor = methods[0];
+        const CMethod& parse = methods[1];
+        const long long nFacets = parse.m_Samples[0].m_nCount;
+        const CMethod* pPeer = methods.size() > 2 ? &methods[2] : nullptr;
+        if (pPeer != nullptr && pPeer->m_Samples[0].m_nCount != nFacets)
+            notes.push_back(name + ": the peer loaded " + std::to_string(pPeer->m_Samples[0].m_nCount) +
+                            " facets, Parse " + std::to_string(nFacets));
+
+        for (const CMethod& method : methods)
+        {
+            const double dMB = static_cast<double>(FileSize(base + method.m_pszExtension)) / 1e6;
+            std::string ratios = " | | | |";
+            if (&method == &parse)
+            {
+                char sz[128];
+                if (pPeer != nullptr)
+                {
+                    const double dPeerPerFacet =
+                        pPeer->m_dSeconds / static_cast<double>(pPeer->m_Samples[0].m_nCount);
+                    std::snprintf(
+                        sz, sizeof(sz), " | %.2f | %.2f | %.2f |", parse.m_dSeconds / floor.m_dSeconds,
+                        parse.m_dSeconds / static_cast<double>(nFacets) / dPeerPerFacet,
+                        static_cast<double>(parse.m_nPeakRssKiB) / static_cast<double>(pPeer->m_nPeakRssKiB));
+                }
+                else
+                    std::snprintf(sz, sizeof(sz), " | %.2f | | |", parse.m_dSeconds / floor.m_dSeconds);
+                ratios = sz;
+            }
+            std::printf("| %s | %s | %.1f | %.1f | %.0f | %.2f | %.1f%s\n", name.c_str(), method.m_pszLabel,
+                        dMB, method.m_dSeconds * 1e3, dMB / method.m_dSeconds,
+                        static_cast<double>(nFacets) / method.m_dSeconds / 1e6,
+                        static_cast<double>(method.m_nPeakRssKiB) / 1024.0, ratios.c_str());
+        }
+        std::fflush(stdout);
+
+        std::vector<long> before;
+        for (const CSample& sample : parse.m_Samples)
+            before.push_back(sample.m_nRssBeforeKiB);
+        char sz[256];
+        std::snprintf(sz, sizeof(sz),
+                      "%s: Parse made %lld facets; model triangles %.1f MB; peak RSS above the process's "
+                      "before the load %.1f MB; %.1f ns per facet",
+                      name.c_str(), nFacets,
+                      static_cast<double>(parse.m_Samples[0].m_nModelBytes) / 1048576.0,
+                      static_cast<double>(parse.m_nPeakRssKiB - Median(before)) / 1024.0,
+                      parse.m_dSeconds / static_cast<double>(nFacets) * 1e9);
+        notes.push_back(sz);
+    }
+    std::printf("\n");
+    for (const std::string& note : notes)
+        std::printf("%s\n", note.c_str());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 4 && std::strcmp(argv[1], "--measure") == 0)
+    {
+        const std::string mode = argv[2];
+        if (mode == "floor")
+            return MeasureFloor(argv[3]);
+        if (mode == "parse")
+            return MeasureParse(argv[3]);
+#ifdef SLP_BENCH_HAVE_ASSIMP
+        if (mode == "assimp")
+            return MeasureAssimp(argv[3]);
+#endif
+        return 2;
+    }
+    if (argc < 2 || argv[1][0] == '-')
+    {
+        std::fprintf(stderr, "usage: %s FOLDER [--rounds N] [--large]\n", argv[0]);
+        return 2;
+    }
+    int nRounds = 5;
+    bool bLarge = false;
+    for (int i = 2; i < argc; ++i)
+    {
+        if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc)
+            nRounds = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--large") == 0)
+            bLarge = true;
+        else
+        {
+            std::fprintf(stderr, "unknown argument %s\n", argv[i]);
+            return 2;
+        }
+    }
+    // Re-executed through /proc/self/exe, so the children are this very program however it was started.
+    return RunBenchmark("/proc/self/exe", argv[1], nRounds, bLarge);
+}
