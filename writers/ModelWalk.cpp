@@ -1,0 +1,110 @@
+#include "writers/ModelWalk.h"
+
+#include "foundation/BasicString.h"
+
+#include <cmath>
+
+std::vector<const vemoBaseGroup*> ListGroupsBreadthFirst(const vemoBaseGroup& root)
+{
+    std::vector<const vemoBaseGroup*> groups(1, &root);
+    for (size_t i = 0; i < groups.size(); ++i)
+        for (int nChild = 0; nChild < groups[i]->GetNumGroups(); ++nChild)
+            groups.push_back(groups[i]->GetGroup(nChild));
+    return groups;
+}
+
+const vemoSTL* GetExportedMesh(const vemoBaseGroup& group, int nObject)
+{
+    const auto* pMesh = dynamic_cast<const vemoSTL*>(group.GetObject(nObject));
+    if (pMesh == nullptr || pMesh->m_nTriangleCount <= 0 || pMesh->m_pTriangles == nullptr)
+        return nullptr;
+    return pMesh;
+}
+
+std::string GroupNameUtf8(const vemoBaseGroup& group)
+{
+    CBasicString name(group.GetGroupName().GetText());
+    const char* psz = name.GetNarrowString();
+    return psz != nullptr ? std::string(psz) : std::string();
+}
+
+CClampedColour ClampColour(const vemoChroma& colour)
+{
+    const float aIn[4] = {colour.red, colour.green, colour.blue, colour.alpha};
+    CClampedColour result{};
+    for (int i = 0; i < 4; ++i)
+    {
+        const float f = aIn[i];
+        if (f > 0.0f && f <= 1.0f)
+            result.m_aValues[i] = f;
+        else
+        {
+            result.m_aValues[i] = f > 1.0f ? 1.0f : 0.0f;
+            // Zero of either sign is in range; everything else that lands here was changed.
+            if (f != 0.0f)
+                result.m_bChanged = true;
+        }
+    }
+    return result;
+}
+
+CVertexRecord RawCorner(const vemoTRex& triangle, int nCorner)
+{
+    const vemoFloatPoint& p = triangle.m_Vertex[nCorner];
+    const vemoVector& n = triangle.m_Normal[nCorner];
+    return CVertexRecord{{p.x, p.y, p.z, n.x, n.y, n.z}};
+}
+
+bool IsFiniteTriangle(const vemoTRex& triangle)
+{
+    for (const vemoFloatPoint& p : triangle.m_Vertex)
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z))
+            return false;
+    return true;
+}
+
+namespace
+{
+
+// Normalises in double, where squaring a float cannot overflow; false for no length or not finite.
+bool Normalise(double x, double y, double z, float* pOut)
+{
+    const double dLength = std::sqrt(x * x + y * y + z * z);
+    if (!(dLength > 0.0) || !std::isfinite(dLength))
+        return false;
+    pOut[0] = static_cast<float>(x / dLength);
+    pOut[1] = static_cast<float>(y / dLength);
+    pOut[2] = static_cast<float>(z / dLength);
+    return true;
+}
+
+} // namespace
+
+CVertexRecord UnitCorner(const vemoTRex& triangle, int nCorner, long long& nReplaced)
+{
+    CVertexRecord record = RawCorner(triangle, nCorner);
+    float* pNormal = record.m_aValues + 3;
+    if (Normalise(pNormal[0], pNormal[1], pNormal[2], pNormal))
+        return record;
+    ++nReplaced;
+    const vemoFloatPoint& a = triangle.m_Vertex[0];
+    const vemoFloatPoint& b = triangle.m_Vertex[1];
+    const vemoFloatPoint& c = triangle.m_Vertex[2];
+    const double aU[3] = {double(b.x) - a.x, double(b.y) - a.y, double(b.z) - a.z};
+    const double aV[3] = {double(c.x) - a.x, double(c.y) - a.y, double(c.z) - a.z};
+    if (!Normalise(aU[1] * aV[2] - aU[2] * aV[1], aU[2] * aV[0] - aU[0] * aV[2],
+                   aU[0] * aV[1] - aU[1] * aV[0], pNormal))
+    {
+        pNormal[0] = 0.0f;
+        pNormal[1] = 0.0f;
+        pNormal[2] = 1.0f;
+    }
+    return record;
+}
+
+void SetTooLarge(CExportReport& report, const std::string& path, const char* pszLimit)
+{
+    report.m_eResult = ExportTooLarge;
+    report.m_strMessage =
+        "cannot write " + path + ": the model is too large for the format (" + pszLimit + ")";
+}

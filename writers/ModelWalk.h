@@ -1,0 +1,46 @@
+// What the writers share: the walk over the model's groups and meshes, colours clamped into 0..1,
+// the vertex records of triangle corners, and group names as UTF-8. Internal to the writers library.
+#pragma once
+
+#include "external/model/VemoGroup.h"
+#include "external/model/VemoObject.h"
+#include "writers/VertexIndex.h"
+#include "writers/WorldExport.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Every group from the root down, breadth first: the root, its children in order, their children in
+// order, ... A group's children therefore stand side by side. Iterative; one pointer per group.
+std::vector<const vemoBaseGroup*> ListGroupsBreadthFirst(const vemoBaseGroup& root);
+
+// The group's mesh object at an index, or null when the object is not a vemoSTL with triangles.
+const vemoSTL* GetExportedMesh(const vemoBaseGroup& group, int nObject);
+
+// The group's name as UTF-8 (unpaired surrogates become U+FFFD).
+std::string GroupNameUtf8(const vemoBaseGroup& group);
+
+// A colour with each channel clamped into 0..1 (not-a-number becomes 0, -0 becomes 0).
+struct CClampedColour
+{
+    float m_aValues[4];
+    bool m_bChanged; // a channel was outside 0..1 or not a number
+};
+CClampedColour ClampColour(const vemoChroma& colour);
+
+// The corner's position and its normal as they stand in the model.
+CVertexRecord RawCorner(const vemoTRex& triangle, int nCorner);
+
+// Whether every vertex coordinate of the triangle is finite.
+bool IsFiniteTriangle(const vemoTRex& triangle);
+
+// The corner's position and a unit normal: the corner's normal normalised; where it has no length or
+// is not finite, the triangle's geometric normal (counted in nReplaced), or +Z where that has none.
+CVertexRecord UnitCorner(const vemoTRex& triangle, int nCorner, long long& nReplaced);
+
+// The most vertices one mesh may index with 32-bit numbers.
+constexpr std::uint64_t MaxIndexedVertices = 0xFFFFFFFEull;
+
+// The failure report for a model beyond a limit of the format.
+void SetTooLarge(CExportReport& report, const std::string& path, const char* pszLimit);

@@ -1,0 +1,195 @@
+// Wavefront OBJ output with its materials in an .mtl file beside it, written in one pass, mesh by mesh.
+#include "writers/FileSink.h"
+#include "writers/FormatWriters.h"
+#include "writers/ModelWalk.h"
+
+#include <array>
+#include <cstring>
+#include <map>
+
+namespace
+{
+
+// Object and group names end at white space in OBJ readers, and a line break would end the statement.
+void AppendObjName(std::string& path, const std::string& name)
+{
+    for (const char c : name)
+    {
+        const auto u = static_cast<unsigned char>(c);
+        path += (u <= 0x20 || u == 0x7F) ? '_' : c;
+    }
+}
+
+// Paths deeper than a reader would show are cut to their last part, so that a deep tree with meshes at
+// every level still gives output linear in the model's size.
+constexpr size_t MaxPathBytes = 1024;
+
+std::string ShownPath(const std::string& path)
+{
+    if (path.size() <= MaxPathBytes)
+        return path;
+    size_t nStart = path.size() - (MaxPathBytes - 3);
+    while (nStart < path.size() && (static_cast<unsigned char>(path[nStart]) & 0xC0) == 0x80)
+        ++nStart; // start on a whole UTF-8 character
+    return "..." + path.substr(nStart);
+}
+
+std::string FileName(const std::string& path)
+{
+    const size_t nSlash = path.find_last_of('/');
+    return nSlash == std::string::npos ? path : path.substr(nSlash + 1);
+}
+
+class CObjWriter
+{
+public:
+    CObjWriter(CFileSink& obj, CFileSink& mtl, CExportReport& report)
+        : m_Obj(obj), m_Mtl(mtl), m_Report(report)
+    {
+    }
+
+    // Writes the group's meshes under the given path of names; nothing for a group without meshes.
+    void WriteGroup(const vemoBaseGroup& group, const std::string& path);
+
+private:
+    int MaterialNumber(const vemoChroma& diffuse);
+
+    CFileSink& m_Obj;
+    CFileSink& m_Mtl;
+    CExportReport& m_Report;
+    CVertexIndex m_Index;
+    std::vector<std::uint32_t> m_Corners;
+    std::map<std::array<std::uint32_t, 4>, int> m_Materials;
+    unsigned long long m_nBase = 1; // OBJ numbers vertices from 1 across the whole file
+};
+
+int CObjWriter::MaterialNumber(const vemoChroma& diffuse)
+{
+    const CClampedColour colour = ClampColour(diffuse);
+    if (colour.m_bChanged)
+        ++m_Report.m_nClampedColours;
+    std::array<std::uint32_t, 4> key;
+    std::memcpy(key.data(), colour.m_aValues, sizeof(key));
+    const auto found = m_Materials.emplace(key, static_cast<int>(m_Materials.size()));
+    if (found.second)
+    {
+        m_Mtl << "newmtl colour_" << found.first->second << "\nKd ";
+        m_Mtl.Float(colour.m_aValues[0]) << ' ';
+        m_Mtl.Float(colour.m_aValues[1]) << ' ';
+        m_Mtl.Float(colour.m_aValues[2]) << "\nd ";
+        m_Mtl.Float(colour.m_aValues[3]) << "\nillum 1\n";
+    }
+    return found.first->second;
+}
+
+void CObjWriter::WriteGroup(const vemoBaseGroup& group, const std::string& path)
+{
+    bool bNamed = false;
+    for (int nObject = 0; nObject < group.GetNumObjects(); ++nObject)
+    {
+        const vemoSTL* pMesh = GetExportedMesh(group, nObject);
+        if (pMesh == nullptr)
+            continue;
+        if (!bNamed)
+        {
+            const std::string shown = ShownPath(path);
+            m_Obj << "o " << shown << "\ng " << shown << '\n';
+            bNamed = true;
+        }
+        m_Obj << "usemtl colour_" << MaterialNumber(group.GetObjectMaterial(nObject)->m_Front.GetDiffuse())
+              << '\n';
+
+        m_Index.Clear();
+        m_Corners.clear();
+        for (int t = 0; t < pMesh->m_nTriangleCount; ++t)
+            for (int k = 0; k < 3; ++k)
+                m_Corners.push_back(m_Index.Add(RawCorner(pMesh->m_pTriangles[t], k)));
+        for (size_t v = 0; v < m_Index.GetCount(); ++v)
+        {
+            const float* p = m_Index.GetRecord(v).m_aValues;
+            m_Obj << "v ";
+            m_Obj.Float(p[0]) << ' ';
+            m_Obj.Float(p[1]) << ' ';
+            m_Obj.Float(p[2]) << "\nvn ";
+            m_Obj.Float(p[3]) << ' ';
+            m_Obj.Float(p[4]) << ' ';
+            m_Obj.Float(p[5]) << '\n';
+        }
+        for (size_t c = 0; c < m_Corners.size(); c += 3)
+        {
+            m_Obj << 'f';
+            for (size_t k = 0; k < 3; ++k)
+            {
+                const unsigned long long n = m_nBase + m_Corners[c + k];
+                m_Obj << ' ' << n << "//" << n;
+            }
+            m_Obj << '\n';
+        }
+        m_nBase += m_Index.GetCount();
+        m_Report.m_nMeshes += 1;
+        m_Report.m_nTriangles += pMesh->m_nTriangleCount;
+        m_Report.m_nVertices += static_cast<long long>(m_Index.GetCount());
+    }
+}
+
+} // namespace
+
+bool WriteObj(const vemoBaseGroup& root, const std::string& path, CExportReport& report)
+{
+    const std::string mtlPath = ExportCompanionPath(path, ExportFormatObj);
+    CFileSink obj;
+    CFileSink mtl;
+    if (!obj.Open(path) || !mtl.Open(mtlPath))
+    {
+        report.m_eResult = ExportCannotOpen;
+        report.m_strMessage = obj.GetError().empty() ? mtl.GetError() : obj.GetError();
+        return false;
+    }
+    obj << "# written by slp convert\nmtllib " << FileName(mtlPath) << '\n';
+    mtl << "# written by slp convert\n";
+
+    CObjWriter writer(obj, mtl, report);
+    {
+        const std::string rootName = GroupNameUtf8(root);
+        writer.WriteGroup(root, rootName.empty() ? std::string("root") : rootName);
+    }
+    // Depth first with an explicit stack; each frame remembers how long the path was before its group.
+    struct CFrame
+    {
+        const vemoBaseGroup* m_pGroup;
+        int m_nNextChild;
+        size_t m_nPathLength;
+    };
+    std::vector<CFrame> stack(1, CFrame{&root, 0, 0});
+    std::string groupPath;
+    while (!stack.empty())
+    {
+        CFrame& frame = stack.back();
+        if (frame.m_nNextChild >= frame.m_pGroup->GetNumGroups())
+        {
+            groupPath.resize(frame.m_nPathLength);
+            stack.pop_back();
+            continue;
+        }
+        const vemoBaseGroup* pChild = frame.m_pGroup->GetGroup(frame.m_nNextChild++);
+        ++report.m_nGroups;
+        const size_t nLength = groupPath.size();
+        if (nLength > 0)
+            groupPath += '/';
+        AppendObjName(groupPath, GroupNameUtf8(*pChild));
+        writer.WriteGroup(*pChild, groupPath);
+        stack.push_back(CFrame{pChild, 0, nLength});
+    }
+
+    if (!obj.Close() || !mtl.Close())
+    {
+        report.m_eResult = ExportWriteFailed;
+        report.m_strMessage = obj.GetError().empty() ? mtl.GetError() : obj.GetError();
+        obj.Discard();
+        mtl.Discard();
+        return false;
+    }
+    report.m_Files.push_back(path);
+    report.m_Files.push_back(mtlPath);
+    return true;
+}

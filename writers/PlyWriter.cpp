@@ -1,0 +1,119 @@
+// Binary little-endian PLY output: merged vertices with normals and the mesh colour, then the faces.
+#include "writers/FileSink.h"
+#include "writers/FormatWriters.h"
+#include "writers/ModelWalk.h"
+
+namespace
+{
+
+struct CPlyMesh
+{
+    const vemoSTL* m_pMesh;
+    std::uint32_t m_nVertices;
+    unsigned char m_aColour[3];
+};
+
+unsigned char ColourByte(float f)
+{
+    return static_cast<unsigned char>(f * 255.0f + 0.5f);
+}
+
+} // namespace
+
+bool WritePly(const vemoBaseGroup& root, const std::string& path, CExportReport& report)
+{
+    // The header states the vertex and face counts, and every vertex precedes every face: the first
+    // pass merges each mesh's vertices into the output's index, the second writes.
+    const std::vector<const vemoBaseGroup*> groups = ListGroupsBreadthFirst(root);
+    report.m_nGroups = static_cast<long long>(groups.size()) - 1;
+    std::vector<CPlyMesh> meshes;
+    std::vector<std::uint32_t> corners;
+    CVertexIndex index;
+    unsigned long long nVertices = 0;
+    for (const vemoBaseGroup* pGroup : groups)
+        for (int nObject = 0; nObject < pGroup->GetNumObjects(); ++nObject)
+        {
+            const vemoSTL* pMesh = GetExportedMesh(*pGroup, nObject);
+            if (pMesh == nullptr)
+                continue;
+            if (3ull * static_cast<unsigned long long>(pMesh->m_nTriangleCount) > MaxIndexedVertices)
+            {
+                SetTooLarge(report, path, "more than 4294967294 vertices");
+                return false;
+            }
+            index.Clear();
+            for (int t = 0; t < pMesh->m_nTriangleCount; ++t)
+                for (int k = 0; k < 3; ++k)
+                    corners.push_back(index.Add(RawCorner(pMesh->m_pTriangles[t], k)));
+            const CClampedColour colour =
+                ClampColour(pGroup->GetObjectMaterial(nObject)->m_Front.GetDiffuse());
+            if (colour.m_bChanged)
+                ++report.m_nClampedColours;
+            meshes.push_back(CPlyMesh{pMesh,
+                                      static_cast<std::uint32_t>(index.GetCount()),
+                                      {ColourByte(colour.m_aValues[0]), ColourByte(colour.m_aValues[1]),
+                                       ColourByte(colour.m_aValues[2])}});
+            nVertices += index.GetCount();
+            report.m_nMeshes += 1;
+            report.m_nTriangles += pMesh->m_nTriangleCount;
+            if (nVertices > MaxIndexedVertices)
+            {
+                SetTooLarge(report, path, "more than 4294967294 vertices");
+                return false;
+            }
+        }
+    report.m_nVertices = static_cast<long long>(nVertices);
+
+    CFileSink out;
+    if (!out.Open(path))
+    {
+        report.m_eResult = ExportCannotOpen;
+        report.m_strMessage = out.GetError();
+        return false;
+    }
+    out << "ply\nformat binary_little_endian 1.0\ncomment written by slp convert\nelement vertex "
+        << nVertices
+        << "\nproperty float x\nproperty float y\nproperty float z\n"
+           "property float nx\nproperty float ny\nproperty float nz\n"
+           "property uchar red\nproperty uchar green\nproperty uchar blue\nelement face "
+        << static_cast<unsigned long long>(corners.size() / 3)
+        << "\nproperty list uchar uint vertex_indices\nend_header\n";
+
+    // Vertices were numbered in order of first appearance: writing each corner whose number is the next
+    // unwritten one reproduces every mesh's vertex list without keeping it.
+    const std::uint32_t* pCorner = corners.data();
+    for (const CPlyMesh& mesh : meshes)
+    {
+        std::uint32_t nNext = 0;
+        for (int t = 0; t < mesh.m_pMesh->m_nTriangleCount; ++t)
+            for (int k = 0; k < 3; ++k, ++pCorner)
+                if (*pCorner == nNext)
+                {
+                    for (const float f : RawCorner(mesh.m_pMesh->m_pTriangles[t], k).m_aValues)
+                        out.F32(f);
+                    out.Write(mesh.m_aColour, 3);
+                    ++nNext;
+                }
+    }
+    pCorner = corners.data();
+    std::uint32_t nBase = 0;
+    for (const CPlyMesh& mesh : meshes)
+    {
+        for (int t = 0; t < mesh.m_pMesh->m_nTriangleCount; ++t, pCorner += 3)
+        {
+            out.U8(3);
+            out.U32(nBase + pCorner[0]);
+            out.U32(nBase + pCorner[1]);
+            out.U32(nBase + pCorner[2]);
+        }
+        nBase += mesh.m_nVertices;
+    }
+    if (!out.Close())
+    {
+        report.m_eResult = ExportWriteFailed;
+        report.m_strMessage = out.GetError();
+        return false;
+    }
+    report.m_Files.push_back(path);
+    return true;
+}

@@ -1,0 +1,94 @@
+// Binary STL output: geometry only, one facet normal per triangle.
+#include "writers/FileSink.h"
+#include "writers/FormatWriters.h"
+#include "writers/ModelWalk.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace
+{
+
+// The mean direction of the three vertex normals, of unit length; zero where they cancel or are not
+// finite (STL readers then compute the normal from the vertices).
+vemoVector FacetNormal(const vemoTRex& triangle)
+{
+    double a[3] = {0.0, 0.0, 0.0};
+    for (const vemoVector& n : triangle.m_Normal)
+    {
+        a[0] += n.x;
+        a[1] += n.y;
+        a[2] += n.z;
+    }
+    const double dLength = std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+    if (!(dLength > 0.0) || !std::isfinite(dLength))
+        return vemoVector();
+    return vemoVector(static_cast<float>(a[0] / dLength), static_cast<float>(a[1] / dLength),
+                      static_cast<float>(a[2] / dLength));
+}
+
+} // namespace
+
+bool WriteStl(const vemoBaseGroup& root, const std::string& path, CExportReport& report)
+{
+    const std::vector<const vemoBaseGroup*> groups = ListGroupsBreadthFirst(root);
+    report.m_nGroups = static_cast<long long>(groups.size()) - 1;
+    unsigned long long nTriangles = 0;
+    for (const vemoBaseGroup* pGroup : groups)
+        for (int nObject = 0; nObject < pGroup->GetNumObjects(); ++nObject)
+            if (const vemoSTL* pMesh = GetExportedMesh(*pGroup, nObject))
+                nTriangles += static_cast<unsigned long long>(pMesh->m_nTriangleCount);
+    if (nTriangles > 0xFFFFFFFFull)
+    {
+        SetTooLarge(report, path, "more than 4294967295 triangles");
+        return false;
+    }
+
+    CFileSink out;
+    if (!out.Open(path))
+    {
+        report.m_eResult = ExportCannotOpen;
+        report.m_strMessage = out.GetError();
+        return false;
+    }
+    // The header must not begin with "solid", which would make readers take the file for text STL.
+    char szHeader[80];
+    std::memset(szHeader, ' ', sizeof(szHeader));
+    static const char szTitle[] = "binary STL written by slp convert";
+    std::memcpy(szHeader, szTitle, sizeof(szTitle) - 1);
+    out.Write(szHeader, sizeof(szHeader));
+    out.U32(static_cast<std::uint32_t>(nTriangles));
+    for (const vemoBaseGroup* pGroup : groups)
+        for (int nObject = 0; nObject < pGroup->GetNumObjects(); ++nObject)
+        {
+            const vemoSTL* pMesh = GetExportedMesh(*pGroup, nObject);
+            if (pMesh == nullptr)
+                continue;
+            for (int t = 0; t < pMesh->m_nTriangleCount; ++t)
+            {
+                const vemoTRex& triangle = pMesh->m_pTriangles[t];
+                const vemoVector normal = FacetNormal(triangle);
+                out.F32(normal.x);
+                out.F32(normal.y);
+                out.F32(normal.z);
+                for (const vemoFloatPoint& p : triangle.m_Vertex)
+                {
+                    out.F32(p.x);
+                    out.F32(p.y);
+                    out.F32(p.z);
+                }
+                out.U16(0);
+            }
+            report.m_nMeshes += 1;
+        }
+    report.m_nTriangles = static_cast<long long>(nTriangles);
+    report.m_nVertices = static_cast<long long>(3 * nTriangles);
+    if (!out.Close())
+    {
+        report.m_eResult = ExportWriteFailed;
+        report.m_strMessage = out.GetError();
+        return false;
+    }
+    report.m_Files.push_back(path);
+    return true;
+}
