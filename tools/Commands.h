@@ -20,5 +20,11 @@ int RunInfo(const std::vector<std::string>& files, const InfoOptions& options);
 // Returns 0 when the file could be opened, 1 otherwise.
 int RunTokens(const std::string& file, long long nLimit);
 
+// Loads the SLP file and writes it to the output in the format named by `format` ("glb", "gltf", "obj",
+// "ply", "stl") or, when that is empty, by the output's extension. Returns 0 on success, 1 when the
+// input cannot be loaded or the output cannot be written (one line on stderr; nothing left behind), 2
+// for an unknown format.
+int RunConvert(const std::string& input, const std::string& output, const std::string& format);
+
 // Why a file that failed to load failed, in plain words.
 std::string DescribeFailure(const std::string& path, int nResult);

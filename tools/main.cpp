@@ -38,6 +38,16 @@ int main(int argc, char** argv)
     pTokens->add_option("--limit", nLimit, "Stop after this many tokens (0: all)")
         ->check(CLI::NonNegativeNumber);
 
+    std::string convertInput;
+    std::string convertOutput;
+    std::string convertFormat;
+    CLI::App* pConvert = app.add_subcommand(
+        "convert", "Write an SLP file as glTF (.glb/.gltf), OBJ with MTL, PLY or STL, by OUT's extension");
+    pConvert->add_option("IN", convertInput, "SLP file to read")->required();
+    pConvert->add_option("OUT", convertOutput, "File to write (.glb, .gltf, .obj, .ply or .stl)")->required();
+    pConvert->add_option("--format", convertFormat,
+                         "Format regardless of OUT's extension: glb, gltf, obj, ply, stl");
+
     try
     {
         app.parse(argc, argv);
@@ -51,5 +61,7 @@ int main(int argc, char** argv)
 
     if (pInfo->parsed())
         return RunInfo(infoFiles, infoOptions);
+    if (pConvert->parsed())
+        return RunConvert(convertInput, convertOutput, convertFormat);
     return RunTokens(tokensFile, nLimit);
 }

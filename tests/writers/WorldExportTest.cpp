@@ -1,0 +1,274 @@
+#include "ExportFixtures.h"
+
+#include <nlohmann/json.hpp>
+
+#include <charconv>
+#include <clocale>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace
+{
+
+using Json = nlohmann::json;
+
+std::uint32_t U32At(const std::string& bytes, size_t nOffset)
+{
+    std::uint32_t n = 0;
+    for (int i = 3; i >= 0; --i)
+        n = (n << 8) | static_cast<unsigned char>(bytes[nOffset + static_cast<size_t>(i)]);
+    return n;
+}
+
+float F32At(const std::string& bytes, size_t nOffset)
+{
+    const std::uint32_t n = U32At(bytes, nOffset);
+    float f;
+    std::memcpy(&f, &n, 4);
+    return f;
+}
+
+// The JSON chunk of a .glb file, after checking the container's header and chunk lengths.
+Json GlbJson(const std::string& bytes)
+{
+    EXPECT_EQ(bytes.substr(0, 4), "glTF");
+    EXPECT_EQ(U32At(bytes, 8), bytes.size());
+    const std::uint32_t nJson = U32At(bytes, 12);
+    EXPECT_EQ(nJson % 4, 0u);
+    EXPECT_EQ(bytes.substr(16, 4), "JSON");
+    if (20 + nJson < bytes.size())
+    {
+        EXPECT_EQ(U32At(bytes, 20 + nJson), bytes.size() - 28 - nJson);
+        EXPECT_EQ(bytes.substr(24 + nJson, 4), std::string("BIN\0", 4));
+    }
+    return Json::parse(bytes.substr(20, nJson));
+}
+
+CExportReport Export(const vemoBaseGroup& world, const std::string& name)
+{
+    const std::string path = OutputPath(name);
+    return ExportWorld(world, path, ExportFormatFromPath(path));
+}
+
+} // namespace
+
+TEST(WorldExportTest, FormatNamesAndCompanionFiles)
+{
+    EXPECT_EQ(ExportFormatFromPath("a/b.GLB"), ExportFormatGlb);
+    EXPECT_EQ(ExportFormatFromPath("model.tar.ply"), ExportFormatPly);
+    EXPECT_EQ(ExportFormatFromPath("model.stl.txt"), ExportFormatUnknown);
+    EXPECT_EQ(ExportFormatFromPath("dir.obj/model"), ExportFormatUnknown);
+    EXPECT_EQ(ExportFormatFromPath("obj"), ExportFormatUnknown);
+    EXPECT_EQ(ExportFormatFromName("Gltf"), ExportFormatGltf);
+    EXPECT_EQ(ExportCompanionPath("out/model.obj", ExportFormatObj), "out/model.mtl");
+    EXPECT_EQ(ExportCompanionPath("dir.v2/model", ExportFormatGltf), "dir.v2/model.bin");
+    EXPECT_EQ(ExportCompanionPath("model.mtl", ExportFormatObj), "model.mtl.mtl");
+    EXPECT_EQ(ExportCompanionPath("model.glb", ExportFormatGlb), "");
+
+    CKarnWorld world;
+    const CExportReport report = ExportWorld(world, OutputPath("never.xyz"), ExportFormatUnknown);
+    EXPECT_EQ(report.m_eResult, ExportUnknownFormat);
+    EXPECT_FALSE(FileExists(OutputPath("never.xyz")));
+}
+
+TEST(WorldExportTest, StlHoldsEveryTriangleWithAFacetNormal)
+{
+    auto pWorld = LoadFixture("nested_solids.slp");
+    const CExportReport report = Export(*pWorld, "nested.stl");
+    ASSERT_EQ(report.m_eResult, ExportSuccess) << report.m_strMessage;
+    const std::string bytes = ReadBytes(OutputPath("nested.stl"));
+    ASSERT_EQ(bytes.size(), 84u + 50u * 6u);
+    EXPECT_NE(bytes.substr(0, 5), "solid");
+    EXPECT_EQ(U32At(bytes, 80), 6u);
+    EXPECT_EQ(report.m_nTriangles, 6);
+    // Breadth first: assembly's two triangles, lid's, then wheel's and hub's. The lid's triangle:
+    const size_t nLid = 84 + 2 * 50;
+    const float aExpected[12] = {0, 0, 1, -1, -1, 7, -2, -1, 7, -1, -2, 7};
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(F32At(bytes, nLid + 4 * static_cast<size_t>(i)), aExpected[i]) << i;
+}
+
+TEST(WorldExportTest, PlyMergesSharedVerticesAndClampsColours)
+{
+    CKarnWorld world;
+    CKarnGroup* pGroup = AddGroup(world, u"plate");
+    AddMesh(*pGroup, Grid(40), vemoChroma(2.0f, -1.0f, 0.5f, 1.0f));
+    // The same corner with another normal is another vertex.
+    AddMesh(
+        *pGroup,
+        {Triangle({0, 0, 0}, {1, 0, 0}, {0, 1, 0}), Triangle({0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, -1})},
+        vemoChroma(0.2f, 0.4f, 0.6f, 1.0f));
+    const CExportReport report = Export(world, "grid.ply");
+    ASSERT_EQ(report.m_eResult, ExportSuccess) << report.m_strMessage;
+    EXPECT_EQ(report.m_nVertices, 41 * 41 + 6);
+    EXPECT_EQ(report.m_nClampedColours, 1);
+
+    const std::string bytes = ReadBytes(OutputPath("grid.ply"));
+    const size_t nBody = bytes.find("end_header\n") + 11;
+    EXPECT_NE(bytes.find("element vertex 1687\n"), std::string::npos);
+    EXPECT_NE(bytes.find("element face 3202\n"), std::string::npos);
+    ASSERT_EQ(bytes.size(), nBody + 1687 * 27 + 3202 * 13);
+    // First vertex: grid corner (0, 0, 0), normal +Z, colour clamped to (255, 0, 128).
+    EXPECT_EQ(F32At(bytes, nBody + 20), 1.0f);
+    EXPECT_EQ(bytes.substr(nBody + 24, 3), std::string("\xFF\x00\x80", 3));
+    // The second mesh's vertices follow the grid's, and its faces index them.
+    const size_t nSecond = nBody + 1681 * 27;
+    EXPECT_EQ(bytes.substr(nSecond + 24, 3), std::string("\x33\x66\x99", 3));
+    const size_t nLastFace = nBody + 1687 * 27 + 3201 * 13;
+    EXPECT_EQ(bytes[nLastFace], 3);
+    EXPECT_EQ(U32At(bytes, nLastFace + 1), 1684u);
+    EXPECT_EQ(U32At(bytes, nLastFace + 9), 1686u);
+}
+
+TEST(WorldExportTest, ObjNamesPathsAndFloatsReadBackInAnyLocale)
+{
+    auto pWorld = LoadFixture("nested_solids.slp");
+    ASSERT_EQ(Export(*pWorld, "nested.obj").m_eResult, ExportSuccess);
+    const std::string obj = ReadBytes(OutputPath("nested.obj"));
+    EXPECT_EQ(obj.find("mtllib slp_writers_nested.mtl\n"), obj.find('\n') + 1);
+    for (const char* pszLine : {"\no assembly\ng assembly\nusemtl colour_0\n", "\no assembly/wheel\n",
+                                "\no assembly/wheel/hub\n", "\no lid\n", "\nf 1//1 2//2 3//3\n"})
+        EXPECT_NE(obj.find(pszLine), std::string::npos) << pszLine;
+    EXPECT_EQ(ReadBytes(OutputPath("nested.mtl")),
+              "# written by slp convert\nnewmtl colour_0\nKd 1 1 1\nd 1\nillum 1\n");
+
+    // Shortest round-trip floats, the same under a comma-decimal locale.
+    auto pFloats = LoadFixture("float_round_trip.slp");
+    const bool bCommaLocale = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    const CExportReport report = Export(*pFloats, "floats.obj");
+    std::setlocale(LC_ALL, "C");
+    ASSERT_EQ(report.m_eResult, ExportSuccess);
+    const std::string floats = ReadBytes(OutputPath("floats.obj"));
+    EXPECT_NE(floats.find("\nv 0.1 1e-07 123456.79\nvn 0.1 -0.2 0.3\n"), std::string::npos) << floats;
+    EXPECT_NE(floats.find("\nv -3.4028235e+38 16777216 0.33333334\n"), std::string::npos) << floats;
+    const size_t nLast = floats.find("\nv 1.1754944e-38 ");
+    ASSERT_NE(nLast, std::string::npos) << floats;
+    float f = 0;
+    const char* pszValue = floats.c_str() + nLast + 3;
+    std::from_chars(pszValue, pszValue + 20, f);
+    EXPECT_EQ(f, 1.17549435e-38f);
+    EXPECT_NE(floats.find(" -0\nvn 0 0 1\n"), std::string::npos);
+    if (!bCommaLocale)
+        GTEST_SKIP() << "no de_DE.UTF-8 locale: only the C locale was checked";
+}
+
+TEST(WorldExportTest, GltfTreeMaterialsAndUnitNormals)
+{
+    CKarnWorld world;
+    CKarnGroup* pBody = AddGroup(world, u"body \"A\"");
+    CKarnGroup* pLeft = AddGroup(*pBody, u"left");
+    AddGroup(*pBody, u"right");
+    const vemoChroma red(1, 0, 0, 1);
+    AddMesh(*pBody, {Triangle({0, 0, 0}, {2, 0, 0}, {0, 3, 0}, {0, 0, 5})}, red);
+    AddMesh(*pLeft, {Triangle({0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 0})}, vemoChroma(0, 0.5f, 1.5f, 0.5f));
+    const float fNan = std::nanf("");
+    AddMesh(*pLeft,
+            {Triangle({fNan, 0, 0}, {1, 0, 0}, {0, 1, 0}), Triangle({-1, -2, -3}, {1, 0, 0}, {0, 1, 0})},
+            red);
+
+    const CExportReport report = Export(world, "tree.glb");
+    ASSERT_EQ(report.m_eResult, ExportSuccess) << report.m_strMessage;
+    EXPECT_EQ(report.m_nSkippedTriangles, 1);
+    EXPECT_EQ(report.m_nReplacedNormals, 3);
+    EXPECT_EQ(report.m_nClampedColours, 1);
+    const std::string bytes = ReadBytes(OutputPath("tree.glb"));
+    const Json doc = GlbJson(bytes);
+
+    // Groups breadth first, then mesh nodes; each group lists its meshes before its child groups.
+    const Json& nodes = doc["nodes"];
+    ASSERT_EQ(nodes.size(), 4u + 3u);
+    EXPECT_FALSE(nodes[0].contains("name"));
+    EXPECT_EQ(nodes[0]["children"], Json::parse("[1]"));
+    EXPECT_EQ(nodes[1]["name"], "body \"A\"");
+    EXPECT_EQ(nodes[1]["children"], Json::parse("[4, 2, 3]"));
+    EXPECT_EQ(nodes[2]["children"], Json::parse("[5, 6]"));
+    EXPECT_FALSE(nodes[3].contains("children"));
+    EXPECT_EQ(nodes[6]["name"], "left mesh 1");
+    EXPECT_EQ(nodes[6]["mesh"], 2);
+
+    // Two distinct colours, two materials; the second clamped and blended.
+    ASSERT_EQ(doc["materials"].size(), 2u);
+    EXPECT_EQ(doc["meshes"][2]["primitives"][0]["material"], 0);
+    EXPECT_EQ(doc["materials"][1]["pbrMetallicRoughness"]["baseColorFactor"],
+              Json::parse("[0, 0.5, 1, 0.5]"));
+    EXPECT_EQ(doc["materials"][1]["alphaMode"], "BLEND");
+    EXPECT_EQ(doc["materials"][0]["pbrMetallicRoughness"]["roughnessFactor"], 0.5);
+
+    // The first mesh: normal (0, 0, 5) written as (0, 0, 1); box from the kept vertices only.
+    const Json& position = doc["accessors"][0];
+    EXPECT_EQ(position["min"], Json::parse("[0, 0, 0]"));
+    EXPECT_EQ(position["max"], Json::parse("[2, 3, 0]"));
+    const size_t nBin = 28 + U32At(bytes, 12);
+    EXPECT_EQ(F32At(bytes, nBin + 20), 1.0f);
+    // The third mesh keeps one triangle; its box starts at (-1, -2, -3).
+    EXPECT_EQ(doc["accessors"][6]["min"], Json::parse("[-1, -2, -3]"));
+    EXPECT_EQ(doc["accessors"][8]["count"], 3);
+
+    // The zero normal of the second mesh became the face normal, +Z.
+    const size_t nSecond = nBin + static_cast<size_t>(doc["bufferViews"][2]["byteOffset"].get<int>());
+    EXPECT_EQ(F32At(bytes, nSecond + 20), 1.0f);
+}
+
+TEST(WorldExportTest, FailuresLeaveNothingBehind)
+{
+    auto pWorld = LoadFixture("colour_runs.slp");
+    const std::string missingDir = OutputPath("no_such_dir/out.glb");
+    CExportReport report = ExportWorld(*pWorld, missingDir, ExportFormatGlb);
+    EXPECT_EQ(report.m_eResult, ExportCannotOpen);
+    EXPECT_NE(report.m_strMessage.find("no_such_dir/out.glb: No such file or directory"), std::string::npos)
+        << report.m_strMessage;
+
+    // A disk that is full: the write fails, and the device itself is left alone.
+    if (FileExists("/dev/full"))
+    {
+        report = ExportWorld(*pWorld, "/dev/full", ExportFormatPly);
+        EXPECT_EQ(report.m_eResult, ExportWriteFailed);
+        EXPECT_NE(report.m_strMessage.find("No space left on device"), std::string::npos)
+            << report.m_strMessage;
+        EXPECT_TRUE(FileExists("/dev/full"));
+    }
+
+    // The .mtl cannot be created (a directory has its name): the .obj written first is removed.
+    const std::string objPath = OutputPath("blocked.obj");
+    const std::string mtlDir = OutputPath("blocked.mtl");
+    std::remove(objPath.c_str());
+    ASSERT_EQ(std::system(("mkdir -p '" + mtlDir + "'").c_str()), 0);
+    report = ExportWorld(*pWorld, objPath, ExportFormatObj);
+    EXPECT_EQ(report.m_eResult, ExportCannotOpen);
+    EXPECT_FALSE(FileExists(objPath));
+}
+
+TEST(WorldExportTest, DeepTreeIsWalkedWithoutRecursion)
+{
+    // Deep enough that a recursive walk would overflow the stack.
+    const int nDepth = 200000;
+    CKarnWorld world;
+    CKarnGroup* pGroup = &world;
+    const std::vector<vemoTRex> one = {Triangle({0, 0, 0}, {1, 0, 0}, {0, 1, 0})};
+    for (int i = 0; i < nDepth; ++i)
+    {
+        pGroup = AddGroup(*pGroup, u"level");
+        if (i % 1000 == 999)
+            AddMesh(*pGroup, one, vemoChroma(0.5f, 0.5f, 0.5f, 1));
+    }
+    for (const char* pszName : {"deep.glb", "deep.obj", "deep.ply", "deep.stl"})
+    {
+        const CExportReport report = Export(world, pszName);
+        ASSERT_EQ(report.m_eResult, ExportSuccess) << pszName << ": " << report.m_strMessage;
+        EXPECT_EQ(report.m_nGroups, nDepth) << pszName;
+        EXPECT_EQ(report.m_nTriangles, nDepth / 1000) << pszName;
+    }
+    const Json doc = GlbJson(ReadBytes(OutputPath("deep.glb")));
+    ASSERT_EQ(doc["nodes"].size(), static_cast<size_t>(nDepth + 1 + nDepth / 1000));
+    EXPECT_EQ(doc["nodes"][nDepth - 1]["children"], Json::parse("[" + std::to_string(nDepth) + "]"));
+    EXPECT_EQ(doc["nodes"][nDepth]["children"],
+              Json::parse("[" + std::to_string(nDepth + 1 + nDepth / 1000 - 1) + "]"));
+    // OBJ paths keep their last part only: the deepest one ends the way the tree does.
+    const std::string obj = ReadBytes(OutputPath("deep.obj"));
+    const size_t nLastO = obj.rfind("\no ...");
+    ASSERT_NE(nLastO, std::string::npos);
+    const std::string line = obj.substr(nLastO + 1, obj.find('\n', nLastO + 1) - nLastO - 1);
+    EXPECT_LE(line.size(), 2u + 1024u);
+    EXPECT_EQ(line.substr(line.size() - 12), "/level/level");
+}
