@@ -1,0 +1,207 @@
+// The writers' output read back by an independent reader, the assimp library.
+#include "ExportFixtures.h"
+#include "tests/slp/WorldChecker.h"
+
+#include <assimp/Importer.hpp>
+#include <assimp/material.h>
+#include <assimp/scene.h>
+
+#include <cmath>
+#include <map>
+
+namespace
+{
+
+const aiScene* Import(Assimp::Importer& importer, const std::string& path)
+{
+    const aiScene* pScene = importer.ReadFile(path, 0);
+    EXPECT_NE(pScene, nullptr) << path << ": " << importer.GetErrorString();
+    return pScene;
+}
+
+vemoChroma DiffuseOf(const aiScene& scene, const aiMesh& mesh)
+{
+    aiColor4D c(0, 0, 0, 1);
+    aiGetMaterialColor(scene.mMaterials[mesh.mMaterialIndex], AI_MATKEY_COLOR_DIFFUSE, &c);
+    return vemoChroma(c.r, c.g, c.b, c.a);
+}
+
+// The glTF scene in the form of DescribeWorld: the root node stands for the world; a node with a
+// mesh stands for a mesh object, any other node for a group.
+std::string DescribeGltfScene(const aiScene& scene)
+{
+    std::ostringstream out;
+    std::vector<std::pair<const aiNode*, int>> pending;
+    for (unsigned i = scene.mRootNode->mNumChildren; i-- > 0;)
+        pending.emplace_back(scene.mRootNode->mChildren[i], 0);
+    while (!pending.empty())
+    {
+        const aiNode* pNode = pending.back().first;
+        const int nDepth = pending.back().second;
+        pending.pop_back();
+        const std::string indent(2 * static_cast<size_t>(nDepth), ' ');
+        if (pNode->mNumMeshes == 1 && pNode->mNumChildren == 0)
+        {
+            const aiMesh& mesh = *scene.mMeshes[pNode->mMeshes[0]];
+            out << indent << "mesh " << mesh.mNumFaces << " colour " << DescribeColor(DiffuseOf(scene, mesh))
+                << '\n';
+            continue;
+        }
+        out << indent << "group " << pNode->mName.C_Str() << '\n';
+        for (unsigned i = pNode->mNumChildren; i-- > 0;)
+            pending.emplace_back(pNode->mChildren[i], nDepth + 1);
+    }
+    return out.str();
+}
+
+// Every triangle of the model, groups breadth first, as the single-mesh formats hold them.
+std::vector<std::pair<const vemoTRex*, vemoChroma>> TrianglesInOrder(const vemoBaseGroup& world)
+{
+    std::vector<std::pair<const vemoTRex*, vemoChroma>> triangles;
+    std::vector<const vemoBaseGroup*> groups(1, &world);
+    for (size_t g = 0; g < groups.size(); ++g)
+    {
+        for (int i = 0; i < groups[g]->GetNumGroups(); ++i)
+            groups.push_back(groups[g]->GetGroup(i));
+        for (int i = 0; i < groups[g]->GetNumObjects(); ++i)
+        {
+            const auto* pMesh = dynamic_cast<const vemoSTL*>(groups[g]->GetObject(i));
+            for (int t = 0; t < pMesh->m_nTriangleCount; ++t)
+                triangles.emplace_back(&pMesh->m_pTriangles[t],
+                                       groups[g]->GetObjectMaterial(i)->m_Front.GetDiffuse());
+        }
+    }
+    return triangles;
+}
+
+// Per group holding meshes, depth first: "PATH: R G B xTRIANGLES ..." with colours in first use order.
+std::string DescribeObjGroups(const vemoBaseGroup& world)
+{
+    std::string text;
+    std::vector<std::pair<const vemoBaseGroup*, std::string>> pending;
+    for (int i = world.GetNumGroups(); i-- > 0;)
+        pending.emplace_back(world.GetGroup(i), NarrowName(world.GetGroup(i)->GetGroupName()));
+    while (!pending.empty())
+    {
+        const vemoBaseGroup* pGroup = pending.back().first;
+        const std::string path = pending.back().second;
+        pending.pop_back();
+        std::vector<std::pair<std::string, int>> colours;
+        for (int i = 0; i < pGroup->GetNumObjects(); ++i)
+        {
+            const std::string colour = DescribeColor(pGroup->GetObjectMaterial(i)->m_Front.GetDiffuse());
+            const int nTriangles = dynamic_cast<const vemoSTL*>(pGroup->GetObject(i))->m_nTriangleCount;
+            if (!colours.empty() && colours.back().first == colour)
+                colours.back().second += nTriangles;
+            else
+                colours.emplace_back(colour, nTriangles);
+        }
+        if (!colours.empty())
+        {
+            text += path + ":";
+            for (const auto& entry : colours)
+                text += " " + entry.first + " x" + std::to_string(entry.second);
+            text += "\n";
+        }
+        for (int i = pGroup->GetNumGroups(); i-- > 0;)
+            pending.emplace_back(pGroup->GetGroup(i),
+                                 path + "/" + NarrowName(pGroup->GetGroup(i)->GetGroupName()));
+    }
+    return text;
+}
+
+std::string DescribeObjScene(const aiScene& scene)
+{
+    std::string text;
+    for (unsigned n = 0; n < scene.mRootNode->mNumChildren; ++n)
+    {
+        // assimp makes an object of both the "o" and the "g" line; the first stays empty.
+        const aiNode& node = *scene.mRootNode->mChildren[n];
+        if (node.mNumMeshes == 0)
+            continue;
+        text += std::string(node.mName.C_Str()) + ":";
+        for (unsigned m = 0; m < node.mNumMeshes; ++m)
+        {
+            const aiMesh& mesh = *scene.mMeshes[node.mMeshes[m]];
+            text += " " + DescribeColor(DiffuseOf(scene, mesh)) + " x" + std::to_string(mesh.mNumFaces);
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+const char* const RoundTripFixtures[] = {"nested_solids.slp", "colour_runs.slp", "awkward_names.slp",
+                                         "float_round_trip.slp", "../../examples/desk_lamp.slp"};
+
+} // namespace
+
+TEST(AssimpReadBackTest, GltfKeepsGroupTreeNamesTrianglesAndColours)
+{
+    for (const char* pszFixture : RoundTripFixtures)
+        for (const char* pszExtension : {".glb", ".gltf"})
+        {
+            auto pWorld = LoadFixture(pszFixture);
+            const std::string path = OutputPath(std::string("round_trip") + pszExtension);
+            ASSERT_EQ(ExportWorld(*pWorld, path, ExportFormatFromPath(path)).m_eResult, ExportSuccess);
+            Assimp::Importer importer;
+            const aiScene* pScene = Import(importer, path);
+            ASSERT_NE(pScene, nullptr);
+            EXPECT_EQ(DescribeGltfScene(*pScene), DescribeWorld(*pWorld)) << pszFixture << pszExtension;
+        }
+}
+
+TEST(AssimpReadBackTest, ObjKeepsGroupPathsTrianglesAndColours)
+{
+    for (const char* pszFixture : {"nested_solids.slp", "colour_runs.slp", "../../examples/desk_lamp.slp"})
+    {
+        auto pWorld = LoadFixture(pszFixture);
+        const std::string path = OutputPath("read_back.obj");
+        ASSERT_EQ(ExportWorld(*pWorld, path, ExportFormatObj).m_eResult, ExportSuccess);
+        Assimp::Importer importer;
+        const aiScene* pScene = Import(importer, path);
+        ASSERT_NE(pScene, nullptr);
+        EXPECT_EQ(DescribeObjScene(*pScene), DescribeObjGroups(*pWorld)) << pszFixture;
+    }
+}
+
+TEST(AssimpReadBackTest, PlyAndStlKeepEveryTriangleInOrder)
+{
+    auto pWorld = LoadFixture("../../examples/desk_lamp.slp");
+    const auto triangles = TrianglesInOrder(*pWorld);
+    for (const char* pszName : {"read_back.ply", "read_back.stl"})
+    {
+        const std::string path = OutputPath(pszName);
+        const CExportReport report = ExportWorld(*pWorld, path, ExportFormatFromPath(path));
+        ASSERT_EQ(report.m_eResult, ExportSuccess);
+        Assimp::Importer importer;
+        const aiScene* pScene = Import(importer, path);
+        ASSERT_NE(pScene, nullptr);
+        ASSERT_EQ(pScene->mNumMeshes, 1u) << pszName;
+        const aiMesh& mesh = *pScene->mMeshes[0];
+        ASSERT_EQ(mesh.mNumFaces, triangles.size()) << pszName;
+        const bool bPly = ExportFormatFromPath(path) == ExportFormatPly;
+        if (bPly)
+        {
+            ASSERT_NE(mesh.mColors[0], nullptr);
+            EXPECT_EQ(mesh.mNumVertices, static_cast<unsigned>(report.m_nVertices));
+        }
+        for (unsigned f = 0; f < mesh.mNumFaces; ++f)
+        {
+            ASSERT_EQ(mesh.mFaces[f].mNumIndices, 3u);
+            for (unsigned k = 0; k < 3; ++k)
+            {
+                const aiVector3D& read = mesh.mVertices[mesh.mFaces[f].mIndices[k]];
+                const vemoFloatPoint& v = triangles[f].first->m_Vertex[k];
+                ASSERT_TRUE(read.x == v.x && read.y == v.y && read.z == v.z) << pszName << " face " << f;
+            }
+            if (bPly)
+            {
+                const aiColor4D& c = mesh.mColors[0][mesh.mFaces[f].mIndices[0]];
+                const vemoChroma& expected = triangles[f].second;
+                EXPECT_NEAR(c.r, std::round(expected.red * 255) / 255, 1e-6) << "face " << f;
+                EXPECT_NEAR(c.g, std::round(expected.green * 255) / 255, 1e-6) << "face " << f;
+                EXPECT_NEAR(c.b, std::round(expected.blue * 255) / 255, 1e-6) << "face " << f;
+            }
+        }
+    }
+}
