@@ -1,0 +1,113 @@
+// The loader harness: Parse over arbitrary file contents, with two block sizes.
+
+#include "FuzzSupport.h"
+#include "FuzzTargets.h"
+
+#include "slp/SLPParser.h"
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace
+{
+
+int g_nLastProgress = 0;
+
+void SLP_STDCALL OnProgress(int nPercentage)
+{
+    FUZZ_CHECK(nPercentage > g_nLastProgress && nPercentage >= 1 && nPercentage <= 99);
+    g_nLastProgress = nPercentage;
+}
+
+void AppendBits(std::string& out, float f)
+{
+    char aBytes[sizeof f];
+    std::memcpy(aBytes, &f, sizeof f);
+    out.append(aBytes, sizeof aBytes);
+}
+
+bool Encloses(const vemoBBox& box, const vemoFloatPoint& p)
+{
+    return !box.IsEmpty() && box.GetMin().x <= p.x && box.GetMin().y <= p.y && box.GetMin().z <= p.z &&
+           box.GetMax().x >= p.x && box.GetMax().y >= p.y && box.GetMax().z >= p.z;
+}
+
+// Checks the model's structure (without recursion) and returns an exact description of it: the tree,
+// names, colours and every vertex and normal bit for bit.
+std::string CheckAndDescribe(const CKarnWorld& world)
+{
+    std::string description;
+    std::vector<std::pair<const vemoBaseGroup*, int>> pending(1, std::make_pair(&world, 0));
+    while (!pending.empty())
+    {
+        const vemoBaseGroup* pGroup = pending.back().first;
+        const int nDepth = pending.back().second;
+        pending.pop_back();
+        description += "group " + std::to_string(nDepth) + " ";
+        for (const WideChar* p = pGroup->GetGroupName().GetText(); p != nullptr && *p != 0; ++p)
+            description += std::to_string(static_cast<unsigned>(*p)) + ",";
+        description += "\n";
+        for (int i = 0; i < pGroup->GetNumObjects(); ++i)
+        {
+            const auto* pMesh = dynamic_cast<const vemoSTL*>(pGroup->GetObject(i));
+            const vemoMatProps* pProps = pGroup->GetObjectMaterial(i);
+            FUZZ_CHECK(pMesh != nullptr && pProps != nullptr);
+            FUZZ_CHECK(pMesh->m_nTriangleCount >= 1 && pMesh->m_pTriangles != nullptr);
+            const vemoChroma& colour = pProps->m_Front.GetDiffuse();
+            description += "mesh " + std::to_string(pMesh->m_nTriangleCount) + " ";
+            for (float f : {colour.red, colour.green, colour.blue, colour.alpha})
+                AppendBits(description, f);
+            for (int t = 0; t < pMesh->m_nTriangleCount; ++t)
+            {
+                const vemoTRex& triangle = pMesh->m_pTriangles[t];
+                for (int k = 0; k < 3; ++k)
+                {
+                    const vemoFloatPoint& v = triangle.m_Vertex[k];
+                    const vemoVector& n = triangle.m_Normal[k];
+                    FUZZ_CHECK(!std::isnan(v.x) && !std::isnan(v.y) && !std::isnan(v.z));
+                    FUZZ_CHECK(Encloses(pMesh->GetBBox(), v) && Encloses(world.GetBBox(), v));
+                    for (float f : {v.x, v.y, v.z, n.x, n.y, n.z})
+                        AppendBits(description, f);
+                }
+            }
+            description += "\n";
+        }
+        for (int i = pGroup->GetNumGroups() - 1; i >= 0; --i)
+        {
+            FUZZ_CHECK(pGroup->GetGroup(i)->GetParent() == pGroup);
+            pending.emplace_back(pGroup->GetGroup(i), nDepth + 1);
+        }
+    }
+    return description;
+}
+
+std::string Load(const std::string& strPath, size_t nBlockSize)
+{
+    CKarnWorld world;
+    CSLPParser parser;
+    parser.SetFileName(CBasicString(strPath.c_str()));
+    parser.SetLoaderPtr(&OnProgress);
+    parser.GetIOManager()->SetBlockSize(nBlockSize);
+    g_nLastProgress = 0;
+    const SLPLoadResultTypes eResult = parser.Parse(&world);
+    const bool bFilled = world.GetNumGroups() > 0 || world.GetNumObjects() > 0;
+    FUZZ_CHECK(eResult == (bFilled ? SLPLoadSuccess : SLPLoadFailure));
+    // Whatever the file, the load ends with the lists emptied by the last flush.
+    FUZZ_CHECK(parser.GetPointList()->GetCount() == 0 && parser.GetNormalList()->GetCount() == 0);
+    return std::to_string(eResult) + "\n" + CheckAndDescribe(world);
+}
+
+} // namespace
+
+int FuzzParse(const uint8_t* pData, size_t nSize)
+{
+    static CFuzzTempFile file("parse");
+    file.Write(pData, nSize);
+    const std::string strWhole = Load(file.GetPath(), 0);
+    const std::string strSmallBlocks = Load(file.GetPath(), 1 + nSize % 5);
+    FUZZ_CHECK(strWhole == strSmallBlocks);
+    return 0;
+}

@@ -1,0 +1,248 @@
+// Memory under a load: every allocation a load makes may fail, and what a load keeps is the model plus
+// a constant (or, for a huge token, memory in proportion to the token). This program replaces the global
+// operator new and delete to count live bytes and to make a chosen allocation throw.
+
+#include "WorldChecker.h"
+#include "slp/SLPParser.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <new>
+#include <string>
+
+namespace
+{
+
+// Counters of the replaced allocation functions. The test runs on one thread.
+size_t g_nLiveBytes = 0;
+size_t g_nPeakBytes = 0;
+size_t g_nAllocations = 0;
+// When not 0, the allocation that brings it to 0 fails.
+size_t g_nFailCountdown = 0;
+
+// Each block carries its size in front, so that delete can count it off.
+const size_t kHeader = alignof(std::max_align_t) > sizeof(size_t) ? alignof(std::max_align_t)
+                                                                  : sizeof(size_t);
+
+void* CountedAllocate(size_t nSize, bool bThrow)
+{
+    ++g_nAllocations;
+    if (g_nFailCountdown != 0 && --g_nFailCountdown == 0)
+    {
+        if (bThrow)
+            throw std::bad_alloc();
+        return nullptr;
+    }
+    void* pBlock = std::malloc(nSize + kHeader);
+    if (pBlock == nullptr)
+    {
+        if (bThrow)
+            throw std::bad_alloc();
+        return nullptr;
+    }
+    *static_cast<size_t*>(pBlock) = nSize;
+    g_nLiveBytes += nSize;
+    if (g_nLiveBytes > g_nPeakBytes)
+        g_nPeakBytes = g_nLiveBytes;
+    return static_cast<char*>(pBlock) + kHeader;
+}
+
+void CountedFree(void* p) noexcept
+{
+    if (p == nullptr)
+        return;
+    void* pBlock = static_cast<char*>(p) - kHeader;
+    g_nLiveBytes -= *static_cast<size_t*>(pBlock);
+    std::free(pBlock);
+}
+
+} // namespace
+
+void* operator new(size_t nSize)
+{
+    return CountedAllocate(nSize, true);
+}
+void* operator new[](size_t nSize)
+{
+    return CountedAllocate(nSize, true);
+}
+void* operator new(size_t nSize, const std::nothrow_t&) noexcept
+{
+    return CountedAllocate(nSize, false);
+}
+void* operator new[](size_t nSize, const std::nothrow_t&) noexcept
+{
+    return CountedAllocate(nSize, false);
+}
+void operator delete(void* p) noexcept
+{
+    CountedFree(p);
+}
+void operator delete[](void* p) noexcept
+{
+    CountedFree(p);
+}
+void operator delete(void* p, size_t) noexcept
+{
+    CountedFree(p);
+}
+void operator delete[](void* p, size_t) noexcept
+{
+    CountedFree(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    CountedFree(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    CountedFree(p);
+}
+
+namespace
+{
+
+std::string DataPath(const char* pszName)
+{
+    return std::string(SLP_TEST_DATA_DIR) + "/" + pszName;
+}
+
+class CTempFile
+{
+public:
+    explicit CTempFile(const std::string& strContents)
+        : m_strPath(testing::TempDir() + "slp_allocation_" +
+                    testing::UnitTest::GetInstance()->current_test_info()->name() + ".slp")
+    {
+        std::ofstream(m_strPath, std::ios::binary) << strContents;
+    }
+    ~CTempFile() { std::remove(m_strPath.c_str()); }
+    const std::string& Path() const { return m_strPath; }
+
+private:
+    std::string m_strPath;
+};
+
+// The bytes a load holds at its peak beyond what it leaves behind (the model), and the model's bytes.
+struct LoadMemory
+{
+    size_t nModel;
+    size_t nOverModel;
+};
+
+LoadMemory MeasureLoad(const std::string& strPath)
+{
+    CKarnWorld world;
+    const size_t nBefore = g_nLiveBytes;
+    g_nPeakBytes = g_nLiveBytes;
+    {
+        CSLPParser parser;
+        parser.SetFileName(CBasicString(strPath.c_str()));
+        EXPECT_EQ(parser.Parse(&world), SLPLoadSuccess);
+    }
+    const size_t nModel = g_nLiveBytes - nBefore;
+    return LoadMemory{nModel, g_nPeakBytes - nBefore - nModel};
+}
+
+std::string ManySmallSolids(int nCount)
+{
+    std::string strContents;
+    for (int i = 0; i < nCount; ++i)
+        strContents += "solid part" + std::to_string(i) +
+                       "\ncolor 0.5 0.5 1\nfacet normal 0 0 1 outer loop\nvertex 0 0 " + std::to_string(i) +
+                       "\nnormal 0 0 1 vertex 1 0 0\nnormal 0 0 1 vertex 0 1 0\nendloop endfacet\nendsolid\n";
+    return strContents;
+}
+
+} // namespace
+
+TEST(AllocationFailureTest, EveryAllocationOfALoadMayFail)
+{
+    const std::string strPath = DataPath("nested_solids.slp");
+    std::string strExpected;
+    {
+        CKarnWorld world;
+        CSLPParser parser;
+        parser.SetFileName(CBasicString(strPath.c_str()));
+        ASSERT_EQ(parser.Parse(&world), SLPLoadSuccess);
+        strExpected = DescribeWorld(world);
+    }
+
+    size_t nFailures = 0;
+    for (size_t n = 1;; ++n)
+    {
+        const size_t nLiveBefore = g_nLiveBytes;
+        bool bThrew = false;
+        {
+            // The world already holds a group of the host's, which must stay attached whatever happens.
+            CKarnWorld world;
+            auto* pHostGroup = new CKarnGroup();
+            world.AddGroup(pHostGroup, 1);
+            CSLPParser parser;
+            parser.SetFileName(CBasicString(strPath.c_str()));
+            g_nFailCountdown = n;
+            try
+            {
+                parser.Parse(&world);
+            }
+            catch (const std::bad_alloc&)
+            {
+                bThrew = true;
+            }
+            g_nFailCountdown = 0;
+            ASSERT_EQ(world.GetGroup(0), pHostGroup) << "allocation " << n;
+            ASSERT_TRUE(WorldIsConsistent(world, false)) << "allocation " << n;
+            if (!bThrew)
+            {
+                // The countdown outlived the load: every allocation of it has had its turn to fail.
+                EXPECT_EQ(DescribeWorld(world), "group \n" + strExpected);
+                break;
+            }
+            ++nFailures;
+            // The same parser loads the file again, into a new world, as if nothing had happened.
+            CKarnWorld again;
+            ASSERT_EQ(parser.Parse(&again), SLPLoadSuccess) << "allocation " << n;
+            EXPECT_EQ(DescribeWorld(again), strExpected) << "allocation " << n;
+        }
+        // Parser and worlds are gone: every byte they held was given back.
+        ASSERT_EQ(g_nLiveBytes, nLiveBefore) << "allocation " << n;
+    }
+    // Every allocation of the load failed once, and each failure reached the caller.
+    EXPECT_GT(nFailures, 20u);
+    std::printf("%zu allocations of the load failed in turn\n", nFailures);
+}
+
+TEST(LoadMemoryTest, ManySmallSolidsCostTheModelPlusAConstant)
+{
+    const CTempFile few(ManySmallSolids(2000));
+    const LoadMemory small = MeasureLoad(few.Path());
+    const CTempFile many(ManySmallSolids(8000));
+    const LoadMemory large = MeasureLoad(many.Path());
+    // Four times the solids, about four times the model ...
+    EXPECT_GT(large.nModel, 3 * small.nModel);
+    // ... but the same working memory beyond it: the file block and the token buffers.
+    EXPECT_LT(large.nOverModel, CKarnFileInterface::DefaultBlockSize + 64 * 1024);
+    EXPECT_LT(large.nOverModel, small.nOverModel + 4096) << small.nOverModel << " for 2,000 solids";
+}
+
+TEST(LoadMemoryTest, AHugeWordCostsMemoryInProportionToIt)
+{
+    // The word names a group, so the model keeps it (as 16-bit units). Beyond the model the load holds
+    // the token's text, its conversion and the copies on the way into the group: a fixed multiple of
+    // the word, so twice the word costs twice the memory.
+    size_t aOverModel[2] = {0, 0};
+    for (int i = 0; i < 2; ++i)
+    {
+        const size_t nWord = size_t(4) << (20 + i);
+        const CTempFile file("solid " + std::string(nWord, 'w') + "\n");
+        const LoadMemory memory = MeasureLoad(file.Path());
+        EXPECT_GE(memory.nModel, 2 * nWord);
+        EXPECT_LT(memory.nModel, 2 * nWord + 64 * 1024);
+        EXPECT_LT(memory.nOverModel, 8 * nWord) << nWord << "-byte word";
+        aOverModel[i] = memory.nOverModel;
+    }
+    EXPECT_LT(aOverModel[1], 2 * aOverModel[0] + 64 * 1024) << aOverModel[0] << " beyond the model for 4 MiB";
+}

@@ -1,0 +1,418 @@
+// Loads of files that no exporter writes: cut short, empty, binary, huge tokens, extreme numbers,
+// millions of lines, and names that do not lead to a readable file. Every load must end with the result
+// the grammar gives and a consistent model.
+
+#include "WorldChecker.h"
+#include "slp/SLPParser.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+
+std::string DataPath(const char* pszName)
+{
+    return std::string(SLP_TEST_DATA_DIR) + "/" + pszName;
+}
+
+std::string ReadFile(const std::string& strPath)
+{
+    std::ifstream in(strPath, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A file in the test's temporary folder, removed at the end of the test.
+class CTempFile
+{
+public:
+    explicit CTempFile(const std::string& strContents = std::string())
+        : m_strPath(testing::TempDir() + "slp_hostile_" +
+                    testing::UnitTest::GetInstance()->current_test_info()->name() + ".slp")
+    {
+        Write(strContents);
+    }
+    ~CTempFile() { std::remove(m_strPath.c_str()); }
+    void Write(const std::string& strContents) const
+    {
+        std::ofstream(m_strPath, std::ios::binary | std::ios::trunc) << strContents;
+    }
+    const std::string& Path() const { return m_strPath; }
+
+private:
+    std::string m_strPath;
+};
+
+struct LoadOutcome
+{
+    SLPLoadResultTypes eResult = SLPLoadFailure;
+    std::unique_ptr<CKarnWorld> pWorld = std::make_unique<CKarnWorld>();
+};
+
+LoadOutcome LoadPath(const std::string& strPath, size_t nBlockSize = 0)
+{
+    LoadOutcome outcome;
+    CSLPParser parser;
+    parser.SetFileName(CBasicString(strPath.c_str()));
+    parser.GetIOManager()->SetBlockSize(nBlockSize);
+    outcome.eResult = parser.Parse(outcome.pWorld.get());
+    return outcome;
+}
+
+LoadOutcome LoadText(const std::string& strContents)
+{
+    CTempFile file(strContents);
+    return LoadPath(file.Path());
+}
+
+// What a load of any file must satisfy: success exactly when the world holds something, and a
+// consistent model.
+testing::AssertionResult LoadedSoundly(const LoadOutcome& outcome)
+{
+    const CKarnWorld& world = *outcome.pWorld;
+    const bool bFilled = world.GetNumGroups() > 0 || world.GetNumObjects() > 0;
+    if (outcome.eResult != (bFilled ? SLPLoadSuccess : SLPLoadFailure))
+        return testing::AssertionFailure()
+               << "result " << outcome.eResult << " for a world that is " << (bFilled ? "filled" : "empty");
+    return WorldIsConsistent(world, outcome.eResult == SLPLoadSuccess);
+}
+
+int CountGroups(const vemoBaseGroup& world)
+{
+    int nCount = 0;
+    std::vector<const vemoBaseGroup*> pending(1, &world);
+    while (!pending.empty())
+    {
+        const vemoBaseGroup* pGroup = pending.back();
+        pending.pop_back();
+        nCount += pGroup->GetNumGroups();
+        for (int i = 0; i < pGroup->GetNumGroups(); ++i)
+            pending.push_back(pGroup->GetGroup(i));
+    }
+    return nCount;
+}
+
+// One solid "s" with one facet whose first vertex has the given x.
+std::string FacetWithX(const std::string& strX)
+{
+    return "solid s\nnormal 0 0 1 vertex " + strX +
+           " 0 0\nnormal 0 0 1 vertex 1 0 0\nnormal 0 0 1 vertex 0 1 0\nendsolid\n";
+}
+
+const vemoFloatPoint* FirstVertex(const LoadOutcome& outcome)
+{
+    if (outcome.pWorld->GetNumGroups() != 1 || outcome.pWorld->GetGroup(0)->GetNumObjects() != 1)
+        return nullptr;
+    const auto* pMesh = dynamic_cast<const vemoSTL*>(outcome.pWorld->GetGroup(0)->GetObject(0));
+    return pMesh != nullptr ? &pMesh->m_pTriangles[0].m_Vertex[0] : nullptr;
+}
+
+} // namespace
+
+TEST(HostileInputTest, EveryPrefixOfValidFilesLoadsConsistently)
+{
+    CTempFile file;
+    for (const char* pszName :
+         {"nested_solids.slp", "colour_runs.slp", "quoted_name.slp", "awkward_names.slp"})
+    {
+        const std::string strWhole = ReadFile(DataPath(pszName));
+        ASSERT_FALSE(strWhole.empty()) << pszName;
+        const std::string strExpected = DescribeWorld(*LoadPath(DataPath(pszName)).pWorld);
+        int nLastGroups = 0;
+        for (size_t nLength = 0; nLength <= strWhole.size(); ++nLength)
+        {
+            file.Write(strWhole.substr(0, nLength));
+            const LoadOutcome outcome = LoadPath(file.Path());
+            ASSERT_TRUE(LoadedSoundly(outcome)) << pszName << " cut to " << nLength << " bytes";
+            // A longer prefix never loses a solid: cutting only shortens the last token.
+            const int nGroups = CountGroups(*outcome.pWorld);
+            ASSERT_GE(nGroups, nLastGroups) << pszName << " cut to " << nLength << " bytes";
+            nLastGroups = nGroups;
+            if (nLength == strWhole.size())
+            {
+                EXPECT_EQ(DescribeWorld(*outcome.pWorld), strExpected) << pszName;
+            }
+        }
+    }
+}
+
+TEST(HostileInputTest, FilesWithoutKeywordsLoadNothing)
+{
+    std::string strGarbage;
+    unsigned int nState = 12345;
+    for (int i = 0; i < 65536; ++i)
+    {
+        nState = nState * 1103515245u + 12345u;
+        // Every third byte is a NUL; the rest are any byte but letters, so no keyword can form.
+        const auto c = static_cast<char>(nState >> 24);
+        strGarbage += i % 3 == 0 ? '\0' : (std::isalpha(static_cast<unsigned char>(c)) ? '\x01' : c);
+    }
+    for (const std::string& strContents :
+         {std::string(), std::string(" \t\r\n\v\f \n\n", 10), std::string(4096, '\0'), strGarbage})
+    {
+        const LoadOutcome outcome = LoadText(strContents);
+        EXPECT_EQ(outcome.eResult, SLPLoadFailure) << strContents.size() << " bytes";
+        EXPECT_EQ(outcome.pWorld->GetNumGroups(), 0);
+        EXPECT_EQ(outcome.pWorld->GetNumObjects(), 0);
+        EXPECT_TRUE(outcome.pWorld->GetBBox().IsEmpty());
+    }
+}
+
+TEST(HostileInputTest, BinarySTLWhoseHeaderStartsWithSolidGivesOneEmptyGroup)
+{
+    // Many binary STL writers start the 80-byte header with "solid": that word opens a group named by
+    // the next word, and the binary body that follows holds no keyword and no number between white
+    // space, so nothing else is built.
+    std::string strFile = "solid binary-part exported";
+    strFile.resize(80, ' ');
+    const unsigned int nTriangles = 4;
+    strFile.append(reinterpret_cast<const char*>(&nTriangles), 4);
+    for (unsigned int t = 0; t < nTriangles; ++t)
+    {
+        const float aValues[12] = {0.0f, 0.0f, 1.0f, 2.5f, -1.0f, 0.0f, 1.0f, 1.0f, 0.0f, 0.0f, 1.0f, 0.0f};
+        strFile.append(reinterpret_cast<const char*>(aValues), sizeof aValues);
+        strFile.append(2, '\0');
+    }
+    const LoadOutcome outcome = LoadText(strFile);
+    EXPECT_EQ(outcome.eResult, SLPLoadSuccess);
+    EXPECT_EQ(DescribeWorld(*outcome.pWorld), "group binary-part\n");
+    EXPECT_TRUE(LoadedSoundly(outcome));
+}
+
+TEST(HostileInputTest, HugeTokensKeepTheirWholeText)
+{
+    const size_t nHuge = 16u << 20;
+    {
+        // A 16 MB word names a group in full.
+        const LoadOutcome outcome = LoadText("solid " + std::string(nHuge, 'w') + "\nendsolid\n");
+        ASSERT_EQ(outcome.eResult, SLPLoadSuccess);
+        ASSERT_EQ(outcome.pWorld->GetNumGroups(), 1);
+        const vemoWRope& name = outcome.pWorld->GetGroup(0)->GetGroupName();
+        ASSERT_EQ(static_cast<size_t>(name.GetLength()), nHuge);
+        EXPECT_EQ(name.GetText()[0], 'w');
+        EXPECT_EQ(name.GetText()[nHuge - 1], 'w');
+    }
+    {
+        // A 16 MB run of digits is one number: leading zeros do not change its value.
+        const vemoFloatPoint* pVertex = nullptr;
+        const LoadOutcome outcome = LoadText(FacetWithX(std::string(nHuge, '0') + "1.5"));
+        ASSERT_NE(pVertex = FirstVertex(outcome), nullptr);
+        EXPECT_EQ(pVertex->x, 1.5f);
+    }
+    {
+        // 10,000 significant digits round correctly.
+        const LoadOutcome outcome = LoadText(FacetWithX("0." + std::string(9998, '3')));
+        const vemoFloatPoint* pVertex = FirstVertex(outcome);
+        ASSERT_NE(pVertex, nullptr);
+        EXPECT_EQ(pVertex->x, static_cast<float>(1.0 / 3.0));
+    }
+    // An integer of 10,000 digits is beyond a double: a word, so the facet loses a vertex and is dropped.
+    EXPECT_EQ(DescribeWorld(*LoadText(FacetWithX("1" + std::string(9999, '0'))).pWorld), "group s\n");
+}
+
+TEST(HostileInputTest, ExtremeAndMalformedNumbers)
+{
+    // Values too small for a double read as zero of their sign.
+    for (const char* pszTiny : {"1e-00011111111111", "-1e-400", "0e999999999"})
+    {
+        const LoadOutcome outcome = LoadText(FacetWithX(pszTiny));
+        const vemoFloatPoint* pVertex = FirstVertex(outcome);
+        ASSERT_NE(pVertex, nullptr) << pszTiny;
+        EXPECT_EQ(pVertex->x, 0.0f) << pszTiny;
+        EXPECT_EQ(std::signbit(pVertex->x), pszTiny[0] == '-') << pszTiny;
+    }
+    // Values too large for a double and malformed numbers are words: the vertex is not read and the
+    // facet, with two vertices for three normals, is dropped.
+    for (const char* pszWord : {"1e999999999", "-1e309", "-", ".", "1e+", "1.2.3", "--1", "1,5", "+-2",
+                                "0x10", "inf", "nan", "1.5abc", "e5"})
+    {
+        const LoadOutcome outcome = LoadText(FacetWithX(pszWord));
+        EXPECT_EQ(outcome.eResult, SLPLoadSuccess) << pszWord;
+        EXPECT_EQ(DescribeWorld(*outcome.pWorld), "group s\n") << pszWord;
+    }
+}
+
+TEST(HostileInputTest, DoublesBeyondTheFloatRangeReachTheModelAsInfinities)
+{
+    // 1e39 is a double but no float: the model's float receives the conversion's +inf (and -1e39 -inf).
+    // Boxes then reach infinity too; the slp program's JSON writes such values as null.
+    const LoadOutcome outcome = LoadText("solid s\ncolor 1e39 0 1\nnormal 0 0 1 vertex 1e39 -1e39 0\n"
+                                         "normal 0 0 1 vertex 1 0 0 normal 0 0 1 vertex 0 1 0\nendsolid\n");
+    const vemoFloatPoint* pVertex = FirstVertex(outcome);
+    ASSERT_NE(pVertex, nullptr);
+    EXPECT_TRUE(std::isinf(pVertex->x) && pVertex->x > 0);
+    EXPECT_TRUE(std::isinf(pVertex->y) && pVertex->y < 0);
+    EXPECT_TRUE(std::isinf(outcome.pWorld->GetBBox().GetMax().x));
+    EXPECT_TRUE(std::isinf(outcome.pWorld->GetBBox().GetMin().y));
+    EXPECT_EQ(outcome.pWorld->GetBBox().GetMin().x, 0.0f);
+    EXPECT_TRUE(std::isinf(outcome.pWorld->GetGroup(0)->GetObjectMaterial(0)->m_Front.GetDiffuse().red));
+    EXPECT_TRUE(LoadedSoundly(outcome));
+}
+
+TEST(HostileInputTest, FilesEndingMidwayKeepWhatWasRead)
+{
+    const std::string strFacets =
+        "normal 0 0 1 vertex 0 0 5\nnormal 0 0 1 vertex 1 0 7\nnormal 0 0 1 vertex 0 1";
+    struct Case
+    {
+        std::string strContents;
+        const char* pszExpected;
+    } aCases[] = {
+        {"solid par", "group par\n"},                                                   // inside a word
+        {"solid \"Front Pa", "group \"Front Pa\n"},                                     // inside a quote
+        {"solid", "group \n"},                                                          // after a keyword
+        {"solid s\n" + strFacets + " 0\nnormal", "group s\n  mesh 1 colour 1 1 1 1\n"}, // ditto
+        {"solid s\n" + strFacets, "group s\n  mesh 1 colour 1 1 1 1\n"},                // inside a triple
+        {"solid s\n" + strFacets + " 0\nnormal 0 0", "group s\n"},                      // a normal too many
+        // An unterminated quote ends at the end of its line; the facet after it loads.
+        {"solid \"abc\n" + strFacets + " 0\nendsolid\n", "group \"abc\n  mesh 1 colour 1 1 1 1\n"},
+    };
+    for (const Case& c : aCases)
+    {
+        const LoadOutcome outcome = LoadText(c.strContents);
+        EXPECT_EQ(DescribeWorld(*outcome.pWorld), c.pszExpected) << c.strContents;
+        EXPECT_TRUE(LoadedSoundly(outcome)) << c.strContents;
+    }
+    // The third vertex of a cut triple keeps the previous vertex's z.
+    const LoadOutcome cut = LoadText("solid s\n" + strFacets);
+    const auto* pMesh = dynamic_cast<const vemoSTL*>(cut.pWorld->GetGroup(0)->GetObject(0));
+    ASSERT_NE(pMesh, nullptr);
+    EXPECT_EQ(pMesh->m_pTriangles[0].m_Vertex[2].z, 7.0f);
+}
+
+TEST(HostileInputTest, MillionNestedSolidsLoadWalkAndFreeInLinearTime)
+{
+    auto timeLoad = [](int nDepth)
+    {
+        std::string strContents;
+        strContents.reserve(static_cast<size_t>(nDepth) * 8);
+        for (int i = 0; i < nDepth; ++i)
+            strContents += "solid a\n";
+        CTempFile file(strContents);
+        const auto start = std::chrono::steady_clock::now();
+        {
+            LoadOutcome outcome = LoadPath(file.Path());
+            EXPECT_EQ(outcome.eResult, SLPLoadSuccess);
+            EXPECT_EQ(CountGroups(*outcome.pWorld), nDepth);
+            // The deepest group is reached by a walk down the single chain.
+            const vemoBaseGroup* pGroup = outcome.pWorld.get();
+            int nLevels = 0;
+            while (pGroup->GetNumGroups() == 1)
+                pGroup = pGroup->GetGroup(0), ++nLevels;
+            EXPECT_EQ(nLevels, nDepth);
+            EXPECT_TRUE(WorldIsConsistent(*outcome.pWorld, true));
+        } // the world is destroyed here, without recursion
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    const double dSmall = timeLoad(100000);
+    const double dLarge = timeLoad(1000000);
+    // Ten times the depth: a linear load takes about ten times as long, a quadratic one a hundred.
+    EXPECT_LT(dLarge, 40.0 * dSmall + 0.5) << dSmall << " s for 100,000, " << dLarge << " s for 1,000,000";
+}
+
+TEST(HostileInputTest, MillionEndsolidAndColourLines)
+{
+    std::string strEnds = "solid a\n";
+    for (int i = 0; i < 1000000; ++i)
+        strEnds += "endsolid\n";
+    const LoadOutcome ends = LoadText(strEnds);
+    EXPECT_EQ(ends.eResult, SLPLoadSuccess);
+    EXPECT_EQ(DescribeWorld(*ends.pWorld), "group a\n");
+
+    // Each "color" flushes nothing. A bare "color" passes over the keyword after it, so a million bare
+    // lines cancel out in pairs; of the million colour lines after them the last sets the colour.
+    std::string strColours = "solid s\n";
+    for (int i = 0; i < 1000000; ++i)
+        strColours += "color\n";
+    for (int i = 0; i < 1000000; ++i)
+        strColours += i % 2 == 0 ? "color 1 0 0\n" : "color 0.5 0.25 1\n";
+    strColours += FacetWithX("0").substr(8);
+    const LoadOutcome colours = LoadText(strColours);
+    EXPECT_EQ(DescribeWorld(*colours.pWorld), "group s\n  mesh 1 colour 0.5 0.25 1 1\n");
+    EXPECT_TRUE(LoadedSoundly(colours));
+}
+
+TEST(HostileInputTest, NamesThatLeadToNoReadableFile)
+{
+    const fs::path folder = fs::path(testing::TempDir()) / "slp_hostile_names";
+    fs::create_directories(folder);
+    const LoadOutcome directory = LoadPath(folder.string());
+    EXPECT_EQ(directory.eResult, SLPLoadFailure);
+    EXPECT_EQ(directory.pWorld->GetNumGroups(), 0);
+    EXPECT_EQ(LoadPath((folder / "missing.slp").string()).eResult, SLPLoadFailure);
+
+    // A name that is not valid UTF-8 is read as Windows-1252 (as a Windows program's name would be) and
+    // opened by its UTF-8 spelling: "caf\xE9" names the file "café", not the file whose name holds the
+    // byte E9.
+    const std::string strRaw = (folder / "caf\xE9.slp").string();
+    std::ofstream(folder / "caf\xC3\xA9.slp") << "solid utf8\n";
+    const bool bRawMade = static_cast<bool>(std::ofstream(strRaw) << "solid raw\n");
+    const LoadOutcome raw = LoadPath(strRaw);
+    EXPECT_EQ(raw.eResult, SLPLoadSuccess);
+    EXPECT_EQ(DescribeWorld(*raw.pWorld), "group utf8\n");
+    fs::remove_all(folder);
+    if (!bRawMade)
+        GTEST_SKIP() << "this file system refuses names that are not UTF-8";
+}
+
+namespace
+{
+std::function<void(int)> g_onProgress;
+void SLP_STDCALL ForwardProgress(int nPercentage)
+{
+    g_onProgress(nPercentage);
+}
+} // namespace
+
+TEST(HostileInputTest, FileChangingWhileItIsRead)
+{
+    // 200 solids of the same size ("solid sNNN" and one facet).
+    std::string strContents;
+    for (int i = 100; i < 300; ++i)
+        strContents += "solid s" + std::to_string(i) + "\n" + FacetWithX("0").substr(8);
+    CTempFile file(strContents);
+    const size_t nShortSize = strContents.size() / 200 * 3;
+    for (const bool bShrink : {true, false})
+    {
+        file.Write(strContents);
+        bool bChanged = false;
+        int nLast = 0;
+        g_onProgress = [&](int nPercentage)
+        {
+            EXPECT_GT(nPercentage, nLast);
+            EXPECT_LE(nPercentage, 99);
+            nLast = nPercentage;
+            if (bChanged)
+                return;
+            bChanged = true;
+            if (bShrink)
+                fs::resize_file(file.Path(), nShortSize);
+            else
+                std::ofstream(file.Path(), std::ios::binary | std::ios::app) << strContents;
+        };
+        CKarnWorld world;
+        CSLPParser parser;
+        parser.SetFileName(CBasicString(file.Path().c_str()));
+        parser.SetLoaderPtr(&ForwardProgress);
+        parser.GetIOManager()->SetBlockSize(64);
+        const SLPLoadResultTypes eResult = parser.Parse(&world);
+        g_onProgress = nullptr;
+        ASSERT_TRUE(bChanged);
+        EXPECT_EQ(eResult, SLPLoadSuccess);
+        EXPECT_TRUE(WorldIsConsistent(world, true));
+        // The reader stops where the file now ends: a shrunk file gives only the solids it still holds;
+        // a grown file is read past its size at opening, with the progress held at 99.
+        EXPECT_EQ(world.GetNumGroups(), bShrink ? 3 : 400);
+    }
+}
