@@ -242,7 +242,7 @@ TEST(WorldExportTest, FailuresLeaveNothingBehind)
 TEST(WorldExportTest, DeepTreeIsWalkedWithoutRecursion)
 {
     // Deep enough that a recursive walk would overflow the stack.
-    const int nDepth = 200000;
+    const int nDepth = 100000;
     CKarnWorld world;
     CKarnGroup* pGroup = &world;
     const std::vector<vemoTRex> one = {Triangle({0, 0, 0}, {1, 0, 0}, {0, 1, 0})};
