@@ -10,7 +10,7 @@
 
 CSLPParser::CSLPParser()
     : m_pWorld(nullptr), m_pCurrentGroup(nullptr), m_nLastPercentage(0), m_pLoader(nullptr),
-      m_dDecimationMagnitude(0.0)
+      m_dDecimationMagnitude(0.0), m_nReportOffset(0), m_nReportTotal(-1), m_nReportLast(0)
 {
     InitializeVariables();
 }
@@ -20,7 +20,9 @@ CSLPParser::CSLPParser(const CSLPParser& other)
       m_strFileName(other.m_strFileName), m_nLastPercentage(other.m_nLastPercentage),
       m_pLoader(other.m_pLoader), m_GroupStack(other.m_GroupStack), m_PointList(other.m_PointList),
       m_NormalList(other.m_NormalList), m_CurrentColor(other.m_CurrentColor),
-      m_EstimatedBBox(other.m_EstimatedBBox), m_dDecimationMagnitude(other.m_dDecimationMagnitude)
+      m_EstimatedBBox(other.m_EstimatedBBox), m_dDecimationMagnitude(other.m_dDecimationMagnitude),
+      m_nReportOffset(other.m_nReportOffset), m_nReportTotal(other.m_nReportTotal),
+      m_nReportLast(other.m_nReportLast)
 {
 }
 
@@ -38,6 +40,9 @@ CSLPParser& CSLPParser::operator=(CSLPParser& other)
     m_CurrentColor = other.m_CurrentColor;
     m_EstimatedBBox = other.m_EstimatedBBox;
     m_dDecimationMagnitude = other.m_dDecimationMagnitude;
+    m_nReportOffset = other.m_nReportOffset;
+    m_nReportTotal = other.m_nReportTotal;
+    m_nReportLast = other.m_nReportLast;
     return *this;
 }
 
@@ -333,19 +338,63 @@ bool CSLPParser::Tokenize()
     return true;
 }
 
-void CSLPParser::UpdateStatus()
+namespace
 {
-    // Sizes are 64-bit so that files over 2 GiB report their true progress.
-    const double dOffset = static_cast<double>(m_IOManager.GetCurrentFileOffset64());
-    const double dTotal = static_cast<double>(m_IOManager.GetTotalFileSize64());
-    // The division comes first, in double precision: 29 of 100 gives 28.999..., reported as 28.
-    const double dProduct = dOffset / dTotal * 100.0;
+// The percentage of the load at an offset: the division first, in double precision (29 of 100 gives
+// 28.999..., reported as 28), truncated, at most 99; INT_MIN when the result is not a finite number
+// within the int range (a size of 0), so that it is never reported.
+int PercentageAt(long long nOffset, long long nTotal)
+{
+    const double dProduct = static_cast<double>(nOffset) / static_cast<double>(nTotal) * 100.0;
     int nPercentage = INT_MIN;
     if (std::isfinite(dProduct) && dProduct > static_cast<double>(INT_MIN) - 1.0 &&
         dProduct < static_cast<double>(INT_MAX) + 1.0)
         nPercentage = static_cast<int>(dProduct);
-    if (nPercentage > 99)
-        nPercentage = 99;
+    return nPercentage > 99 ? 99 : nPercentage;
+}
+} // namespace
+
+long long CSLPParser::ReportThreshold(int nLast, long long nTotal)
+{
+    // Nothing to skip for sizes that cannot occur, and nothing above 99 can ever be reported.
+    if (nTotal <= 0)
+        return nTotal == 0 ? LLONG_MAX : 0;
+    if (nLast >= 99)
+        return LLONG_MAX;
+    // From 0 to the size the percentage never falls (division and multiplication by positive numbers
+    // keep the order, rounding included, and the product stays at most 100), and at the size it is 99:
+    // a binary search finds the first offset that gives more than nLast, in at most 64 steps.
+    long long nLow = 0;
+    long long nHigh = nTotal;
+    while (nLow < nHigh)
+    {
+        const long long nMiddle = nLow + (nHigh - nLow) / 2;
+        if (PercentageAt(nMiddle, nTotal) > nLast)
+            nHigh = nMiddle;
+        else
+            nLow = nMiddle + 1;
+    }
+    return nLow;
+}
+
+void CSLPParser::UpdateStatus()
+{
+    // Sizes are 64-bit so that files over 2 GiB report their true progress.
+    const long long nOffset = m_IOManager.GetCurrentFileOffset64();
+    const long long nTotal = m_IOManager.GetTotalFileSize64();
+    // A division per token is a visible share of a load; instead the offset is compared with the one
+    // at which the percentage next grows. The host may change the last percentage at any time, so the
+    // threshold is checked against the values it was computed for.
+    if (m_nReportLast != m_nLastPercentage || m_nReportTotal != nTotal)
+    {
+        m_nReportOffset = ReportThreshold(m_nLastPercentage, nTotal);
+        m_nReportLast = m_nLastPercentage;
+        m_nReportTotal = nTotal;
+    }
+    if (nOffset < m_nReportOffset && nOffset >= 0)
+        return;
+    // At or past the threshold (or past the size, where the formula alone decides), as before.
+    const int nPercentage = PercentageAt(nOffset, nTotal);
     if (nPercentage <= m_nLastPercentage)
         return;
     if (m_pLoader != nullptr)

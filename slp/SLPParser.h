@@ -136,6 +136,8 @@ private:
     /// Drops a group stack (and current group) left by an earlier load unless every group on it is
     /// still part of the world being loaded.
     void DropStaleGroups();
+    /// The smallest file offset at which the percentage would exceed nLast for a file of nTotal bytes.
+    static long long ReportThreshold(int nLast, long long nTotal);
 
     CKarnWorld* m_pWorld;
     CKarnGroup* m_pCurrentGroup;
@@ -149,4 +151,9 @@ private:
     vemoChroma m_CurrentColor;
     vemoBBox m_EstimatedBBox;
     double m_dDecimationMagnitude;
+    // Below m_nReportOffset, UpdateStatus has nothing to report; the threshold follows from the last
+    // percentage and the file size it was computed for, and is recomputed when either differs.
+    long long m_nReportOffset;
+    long long m_nReportTotal;
+    int m_nReportLast;
 };

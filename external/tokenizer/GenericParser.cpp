@@ -8,6 +8,12 @@
 #include <stdexcept>
 #include <system_error>
 
+#if defined(__SSE2__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#include <emmintrin.h>
+// Sixteen bytes at a time in the scanner, eight in number conversion and keyword matching.
+#define GENERIC_WIDE_SCAN 1
+#endif
+
 namespace
 {
 // Byte classes of the scanner, looked up in one table so the inner loops test one load per byte.
@@ -80,6 +86,103 @@ bool EqualNoCase(const char* pA, const char* pB, size_t nCount)
     return true;
 }
 
+inline bool IsSpace(char c)
+{
+    return KindOf(c) == KindSpace;
+}
+
+#if defined(GENERIC_WIDE_SCAN)
+// For 16 bytes: a bit per white-space byte (space, tab, LF, VT, FF, CR, NUL), and a bit per byte that
+// ends a word (white space, a bracket, a double quote).
+inline unsigned SpaceMask(__m128i v)
+{
+    const __m128i shifted = _mm_sub_epi8(v, _mm_set1_epi8(9)); // tab..CR become 0..4
+    const __m128i controls = _mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(4)), shifted);
+    const __m128i blanks =
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(v, _mm_setzero_si128()));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(controls, blanks)));
+}
+
+inline unsigned WordEndMask(__m128i v)
+{
+    // "(" and ")" differ in the lowest bit; "[", "]" and "{", "}" in bit 5 and then in bits 1 and 2.
+    const __m128i parens = _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(1)), _mm_set1_epi8(')'));
+    const __m128i folded = _mm_and_si128(v, _mm_set1_epi8(static_cast<char>(0xDF)));
+    const __m128i squares =
+        _mm_or_si128(_mm_cmpeq_epi8(folded, _mm_set1_epi8('[')), _mm_cmpeq_epi8(folded, _mm_set1_epi8(']')));
+    const __m128i quotes = _mm_cmpeq_epi8(v, _mm_set1_epi8('"'));
+    return SpaceMask(v) |
+           static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(parens, squares), quotes)));
+}
+
+inline unsigned FirstBit(unsigned nMask)
+{
+    return static_cast<unsigned>(__builtin_ctz(nMask));
+}
+#endif
+
+// The first byte in [p, pEnd) that is not white space, or pEnd. Sixteen bytes at a time where the
+// block has them; never reads at or past pEnd.
+inline const char* SkipSpace(const char* p, const char* pEnd)
+{
+#if defined(GENERIC_WIDE_SCAN)
+    while (pEnd - p >= 16)
+    {
+        const unsigned nOther = ~SpaceMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) & 0xFFFFu;
+        if (nOther != 0)
+            return p + FirstBit(nOther);
+        p += 16;
+    }
+#endif
+    while (p < pEnd && IsSpace(*p))
+        ++p;
+    return p;
+}
+
+// The first byte in [p, pEnd) that ends a word, or pEnd; reads as SkipSpace does.
+inline const char* FindWordEnd(const char* p, const char* pEnd)
+{
+#if defined(GENERIC_WIDE_SCAN)
+    while (pEnd - p >= 16)
+    {
+        const unsigned nEnds = WordEndMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+        if (nEnds != 0)
+            return p + FirstBit(nEnds);
+        p += 16;
+    }
+#endif
+    while (p < pEnd && KindOf(*p) == KindWord)
+        ++p;
+    return p;
+}
+
+// The first (up to) eight bytes of a text as one number, ASCII letters in upper case, the bytes past
+// nLength zero: what keyword rows are compared by. p must have eight readable bytes (a word
+// that ClassifyWord reads, or a keyword field).
+inline unsigned long long FoldedPrefix(const char* p, size_t nLength)
+{
+#if defined(GENERIC_WIDE_SCAN)
+    unsigned long long x;
+    std::memcpy(&x, p, 8);
+    if (nLength < 8)
+        x &= (1ULL << (8 * nLength)) - 1;
+    // Per byte, without carries between bytes: the high bit of geA is set where the low seven bits are
+    // at least 'a', that of gtZ where they are above 'z'; a byte with its own high bit set is no letter.
+    const unsigned long long nOnes = 0x0101010101010101ULL;
+    const unsigned long long nLow = x & (0x7F * nOnes);
+    const unsigned long long nGeA = nLow + (0x80 - 'a') * nOnes;
+    const unsigned long long nGtZ = nLow + (0x80 - 'z' - 1) * nOnes;
+    const unsigned long long nLower = nGeA & ~nGtZ & ~x & (0x80 * nOnes);
+    return x - (nLower >> 2);
+#else
+    unsigned long long nPrefix = 0;
+    const size_t nCount = nLength < 8 ? nLength : 8;
+    for (size_t i = 0; i < nCount; ++i)
+        nPrefix |= static_cast<unsigned long long>(FoldAscii(p[i])) << (8 * i);
+    return nPrefix;
+#endif
+}
+
 inline bool IsDigit(char c)
 {
     return c >= '0' && c <= '9';
@@ -128,14 +231,126 @@ bool IsUnderflow(const char* pDigits, const char* pEnd)
     return bFound && nOrder + (bExponentNegative ? -nExponent : nExponent) < 0;
 }
 
+// Powers of ten that a double holds exactly.
+constexpr double g_dExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The common case of a mesh file, an optional sign and digits with a fraction of at most 22 digits
+// ("-774.128040"), converted without std::from_chars: when the digits without the point form an
+// integer of at most 2^53, both it and the power of ten are exact doubles, so the one division is
+// correctly rounded, the same value that from_chars gives. Anything else (an exponent, more digits,
+// "1.", ".5", a stray character) returns false and goes the general way.
+#if defined(GENERIC_WIDE_SCAN)
+// The value of k (1 to 8) ASCII digits at p, which must have eight readable bytes. The digits are
+// combined in pairs, fours and eights with three multiplications.
+inline unsigned long long EightDigits(const char* p, size_t k)
+{
+    unsigned long long x;
+    std::memcpy(&x, p, 8);
+    // The digits' values, moved up so that the bytes past the k digits fall out and zeros (leading
+    // zero digits) come in. A byte below '0' past the digits can only borrow from bytes past it.
+    x = (x - 0x3030303030303030ULL) << (8 * (8 - k));
+    x = x * 10 + (x >> 8);
+    x = (((x & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
+         (((x >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
+        32;
+    return x & 0xFFFFFFFFULL;
+}
+
+constexpr unsigned long long g_nPowersOfTen[] = {1,      10,      100,      1000,     10000,
+                                                 100000, 1000000, 10000000, 100000000};
+
+// ParseShortDecimal for a text with at least 32 readable bytes and at most 8 integer and 8
+// fraction digits: the bytes are checked sixteen at a time and the digits converted eight at a time.
+// 1 for a number, 0 for no number of this form, -1 when the text is too long to tell here.
+inline int ParseShortDecimalWide(const char* pText, size_t nLength, double& dValue)
+{
+    const size_t nSign = pText[0] == '-' || pText[0] == '+' ? 1 : 0;
+    const char* const p = pText + nSign;
+    const size_t n = nLength - nSign;
+    if (n == 0 || n > 16)
+        return n == 0 ? 0 : -1;
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i values = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    const unsigned nValid = (1u << n) - 1;
+    const unsigned nDigits = static_cast<unsigned>(_mm_movemask_epi8(
+                                 _mm_cmpeq_epi8(_mm_min_epu8(values, _mm_set1_epi8(9)), values))) &
+                             nValid;
+    const unsigned nDots =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('.')))) & nValid;
+    // Digits and at most one point, with digits on both sides of it.
+    if ((nDigits | nDots) != nValid || (nDots & (nDots - 1)) != 0)
+        return 0;
+    const size_t nInteger = nDots != 0 ? FirstBit(nDots) : n;
+    const size_t nFraction = nDots != 0 ? n - nInteger - 1 : 0;
+    if (nInteger == 0 || (nDots != 0 && nFraction == 0))
+        return 0;
+    if (nInteger > 8 || nFraction > 8)
+        return -1;
+    unsigned long long nMantissa = EightDigits(p, nInteger);
+    if (nFraction != 0)
+        nMantissa = nMantissa * g_nPowersOfTen[nFraction] + EightDigits(p + nInteger + 1, nFraction);
+    if (nMantissa > (1ULL << 53))
+        return -1;
+    const double dResult = static_cast<double>(nMantissa) / g_dExactPowersOfTen[nFraction];
+    dValue = pText[0] == '-' ? -dResult : dResult;
+    return 1;
+}
+#endif
+
+inline bool ParseShortDecimal(const char* pText, size_t nLength, double& dValue)
+{
+    const char* p = pText;
+    const char* const pEnd = pText + nLength;
+    const bool bNegative = *p == '-';
+    if (*p == '-' || *p == '+')
+        ++p;
+    if (pEnd - p > 19)
+        return false; // 19 digits always fit the 64-bit accumulator; more might not
+    unsigned long long nMantissa = 0;
+    const char* const pIntegerStart = p;
+    while (p < pEnd && IsDigit(*p))
+        nMantissa = nMantissa * 10 + static_cast<unsigned>(*p++ - '0');
+    if (p == pIntegerStart)
+        return false;
+    long nFraction = 0;
+    if (p < pEnd)
+    {
+        if (*p != '.')
+            return false;
+        const char* const pFractionStart = ++p;
+        while (p < pEnd && IsDigit(*p))
+            nMantissa = nMantissa * 10 + static_cast<unsigned>(*p++ - '0');
+        nFraction = p - pFractionStart;
+        if (p != pEnd || nFraction == 0)
+            return false;
+    }
+    if (nMantissa > (1ULL << 53) || nFraction > 22)
+        return false;
+    const double dResult = static_cast<double>(nMantissa) / g_dExactPowersOfTen[nFraction];
+    dValue = bNegative ? -dResult : dResult;
+    return true;
+}
+
 // Recognises a whole word as a decimal number and converts it, once. std::from_chars in general
 // format takes exactly an optional "-", digits with an optional fraction or a fraction alone, and an
 // optional exponent, plus "inf" and "nan" forms; so after a leading "+" is skipped (from_chars takes
 // none) it is enough to require a digit or "." after the sign to keep those out. Values too large for
 // a double are not numbers; values too small for one are zero, which is their correctly rounded value
-// (from_chars reports both as out of range).
+// (from_chars reports both as out of range). pText has at least 32 readable bytes.
 bool ParseNumber(const char* pText, size_t nLength, double& dValue)
 {
+#if defined(GENERIC_WIDE_SCAN)
+    const int nWide = ParseShortDecimalWide(pText, nLength, dValue);
+    if (nWide > 0)
+        return true;
+    if (nWide < 0 && ParseShortDecimal(pText, nLength, dValue))
+        return true;
+#else
+    if (ParseShortDecimal(pText, nLength, dValue))
+        return true;
+#endif
     const char* p = pText;
     const char* const pEnd = pText + nLength;
     if (*p == '+')
@@ -176,7 +391,9 @@ CGenericToken::CGenericToken()
     : m_eDataType(GenericTokenNone), m_nUserDefinedType(0), m_dNumericValue(0.0), m_bBooleanValue(false),
       m_nEndOffset(0), m_pText(m_szInline), m_nLength(0), m_nCapacity(InlineCapacity)
 {
-    m_szInline[0] = '\0';
+    // All of it, not only the first byte: number conversion and keyword matching read whole words of
+    // the buffer past the text (and ignore those bytes).
+    std::memset(m_szInline, 0, sizeof(m_szInline));
 }
 
 CGenericToken::CGenericToken(const CGenericToken& other) : CGenericToken()
@@ -225,7 +442,7 @@ void CGenericToken::Reserve(size_t nNeeded)
     size_t nNewCapacity = m_nCapacity * 2;
     if (nNewCapacity < nNeeded + 1)
         nNewCapacity = nNeeded + 1;
-    char* pNew = new char[nNewCapacity];
+    char* pNew = new char[nNewCapacity]();
     std::memcpy(pNew, m_pText, m_nLength + 1);
     if (m_pText != m_szInline)
         delete[] m_pText;
@@ -329,8 +546,8 @@ GenericLoadResultTypes CGenericParser::OpenAndInitialize()
 {
     DropInput();
     ResetTokens();
-    const char* pszPath = m_strFileName.GetLength() > 0 ? m_strFileName.GetNarrowString() : nullptr;
-    const GenericLoadResultTypes eResult = m_FileInterface.OpenFile(pszPath);
+    // The path goes on as wide text, so on Windows names outside the ANSI code page open too.
+    const GenericLoadResultTypes eResult = m_FileInterface.OpenFile(m_strFileName.GetWideString());
     if (eResult != GenericLoadSuccess)
         return eResult;
     if (!m_FileInterface.ReadNextBlockFromFile())
@@ -449,12 +666,9 @@ void CGenericParser::ScanToken(CGenericToken& token)
         // Skip white space, across blocks.
         for (;;)
         {
-            const char* p = m_pBlock + m_nPosition;
-            const char* const pEnd = m_pBlock + m_nBlockLength;
-            while (p < pEnd && KindOf(*p) == KindSpace)
-                ++p;
+            const char* const p = SkipSpace(m_pBlock + m_nPosition, m_pBlock + m_nBlockLength);
             m_nPosition = static_cast<size_t>(p - m_pBlock);
-            if (p < pEnd)
+            if (m_nPosition < m_nBlockLength)
                 break;
             if (!FetchBlock())
             {
@@ -483,6 +697,30 @@ void CGenericParser::ScanToken(CGenericToken& token)
             token.m_nEndOffset = m_nBlockOffset + static_cast<long long>(m_nPosition);
             return;
         }
+        const char* const pWord = m_pBlock + m_nPosition;
+        const char* const pBlockEnd = m_pBlock + m_nBlockLength;
+        const char* const pWordEnd = FindWordEnd(pWord, pBlockEnd);
+        if (pWordEnd < pBlockEnd && nStart != 0)
+        {
+            // The common case: a word that ends inside the block and cannot hold a byte-order mark.
+            const size_t nLength = static_cast<size_t>(pWordEnd - pWord);
+#if defined(GENERIC_WIDE_SCAN)
+            // A cleared token has room for 32 bytes: a short word is copied as one 16-byte block.
+            if (nLength < 16 && pBlockEnd - pWord >= 16)
+            {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(token.m_pText),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(pWord)));
+                token.m_nLength = nLength;
+            }
+            else
+#endif
+                token.Append(pWord, nLength);
+            token.Terminate();
+            m_nPosition += nLength;
+            token.m_nEndOffset = nStart + static_cast<long long>(nLength);
+            ClassifyWord(token, pBlockEnd - pWord >= 32 ? pWord : token.m_pText);
+            return;
+        }
         ScanWord(token);
         token.m_nEndOffset = m_nBlockOffset + static_cast<long long>(m_nPosition);
         if (nStart == 0 && token.m_nLength >= 3 && std::memcmp(token.m_pText, "\xEF\xBB\xBF", 3) == 0)
@@ -494,7 +732,7 @@ void CGenericParser::ScanToken(CGenericToken& token)
                 continue;
         }
         token.Terminate();
-        ClassifyWord(token);
+        ClassifyWord(token, token.m_pText);
         return;
     }
 }
@@ -504,10 +742,8 @@ void CGenericParser::ScanWord(CGenericToken& token)
     for (;;)
     {
         const char* const pStart = m_pBlock + m_nPosition;
-        const char* p = pStart;
         const char* const pEnd = m_pBlock + m_nBlockLength;
-        while (p < pEnd && KindOf(*p) == KindWord)
-            ++p;
+        const char* const p = FindWordEnd(pStart, pEnd);
         token.Append(pStart, static_cast<size_t>(p - pStart));
         m_nPosition = static_cast<size_t>(p - m_pBlock);
         if (p < pEnd || !FetchBlock())
@@ -536,9 +772,8 @@ void CGenericParser::ScanQuoted(CGenericToken& token)
     }
 }
 
-void CGenericParser::ClassifyWord(CGenericToken& token)
+void CGenericParser::ClassifyWord(CGenericToken& token, const char* pText)
 {
-    const char* const pText = token.m_pText;
     const size_t nLength = token.m_nLength;
     const char c = pText[0];
     if (IsDigit(c) || c == '-' || c == '+' || c == '.')
@@ -575,10 +810,22 @@ void CGenericParser::ClassifyWord(CGenericToken& token)
 void CGenericParser::BuildKeywordIndex()
 {
     const int nRows = m_pKeywordTable != nullptr && m_nKeywordTableSize > 0 ? m_nKeywordTableSize : 0;
+    const size_t nFieldSize = sizeof(m_pKeywordTable->m_szKeyword);
     for (int& nRow : m_nKeywordFirstRow)
         nRow = nRows;
     for (int i = nRows - 1; i >= 0; --i)
-        m_nKeywordFirstRow[FoldAscii(m_pKeywordTable[i].m_szKeyword[0])] = i;
+    {
+        const char* const pKeyword = m_pKeywordTable[i].m_szKeyword;
+        m_nKeywordFirstRow[FoldAscii(pKeyword[0])] = i;
+        if (i < KeywordKeyRows)
+        {
+            size_t nLength = 0;
+            while (nLength < nFieldSize && pKeyword[nLength] != '\0')
+                ++nLength;
+            m_KeywordKeys[i].m_nLength = nLength;
+            m_KeywordKeys[i].m_nPrefix = FoldedPrefix(pKeyword, nLength);
+        }
+    }
     m_bKeywordIndexReady = true;
 }
 
@@ -592,7 +839,22 @@ bool CGenericParser::MatchKeyword(const char* pText, size_t nLength, int& nId)
         BuildKeywordIndex();
     const unsigned char cFirst = FoldAscii(pText[0]);
     const int nRows = m_pKeywordTable != nullptr && m_nKeywordTableSize > 0 ? m_nKeywordTableSize : 0;
-    for (int i = m_nKeywordFirstRow[cFirst]; i < nRows; ++i)
+    int i = m_nKeywordFirstRow[cFirst];
+    if (i >= nRows)
+        return false;
+    const unsigned long long nPrefix = FoldedPrefix(pText, nLength);
+    for (; i < nRows && i < KeywordKeyRows; ++i)
+    {
+        const KeywordKey& key = m_KeywordKeys[i];
+        // The length (up to a NUL, or the whole field) and the first eight bytes decide most rows.
+        if (key.m_nLength == nLength && key.m_nPrefix == nPrefix &&
+            (nLength <= 8 || EqualNoCase(pText + 8, m_pKeywordTable[i].m_szKeyword + 8, nLength - 8)))
+        {
+            nId = m_pKeywordTable[i].m_nId;
+            return true;
+        }
+    }
+    for (; i < nRows; ++i)
     {
         const char* const pKeyword = m_pKeywordTable[i].m_szKeyword;
         // The text must match and then end: at a NUL, or at the end of a field that it fills.

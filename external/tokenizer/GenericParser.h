@@ -158,7 +158,10 @@ private:
     void MakeEndToken(CGenericToken& token) const;
     /// Moves on to the next block of a file; false when the input has ended.
     bool FetchBlock();
-    void ClassifyWord(CGenericToken& token);
+    // Classifies the token's text; pText holds the same bytes with at least 32 readable bytes (the
+    // token's own buffer, or the block when the word lies well inside it, which is faster to read than
+    // bytes just written).
+    void ClassifyWord(CGenericToken& token, const char* pText);
     bool MatchKeyword(const char* pText, size_t nLength, int& nId);
     void BuildKeywordIndex();
     CGenericToken& Current() { return m_Tokens[m_nCurrentIndex]; }
@@ -168,6 +171,15 @@ private:
     int m_nKeywordTableSize;
     /// For each folded first byte, the first table row starting with it (the row count when none).
     int m_nKeywordFirstRow[256];
+    // For the first rows of the table: each keyword's length and its first eight bytes in upper case,
+    // so that most rows are told apart by two comparisons.
+    static const int KeywordKeyRows = 64;
+    struct KeywordKey
+    {
+        unsigned long long m_nPrefix;
+        size_t m_nLength;
+    };
+    KeywordKey m_KeywordKeys[KeywordKeyRows];
     bool m_bKeywordIndexReady;
     CBasicString m_strFileName;
     CKarnFileInterface m_FileInterface;

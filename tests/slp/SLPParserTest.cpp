@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -261,6 +262,43 @@ TEST(SLPProgressTest, PercentagesFollowTheTokenOffsets)
     Load(fresh, world, DataPath("empty.slp"));
     EXPECT_TRUE(g_reports.empty());
     EXPECT_EQ(fresh.GetLastPercentage(), 0);
+}
+
+TEST(SLPProgressTest, ReportsEqualThePercentageFormulaAtEveryToken)
+{
+    // Tokens of every length from 1 to 37 bytes, so that every percentage is crossed at a different
+    // place; the host lowers, raises and negates the last percentage on the way. Each report must be
+    // exactly what the formula gives at that token's end offset.
+    std::string text;
+    for (int i = 0; text.size() < 12345; ++i)
+        text += std::string(static_cast<size_t>(1 + i % 37), 'w') + (i % 5 == 0 ? "\n" : " ");
+    TempFile file(text);
+    CSLPParser parser;
+    parser.SetLoaderPtr(&RecordProgress);
+    parser.GetIOManager()->SetFilename(CBasicString(file.path.c_str()));
+    ASSERT_EQ(parser.GetIOManager()->OpenInputFile(), SLPLoadSuccess);
+    const double dTotal = static_cast<double>(text.size());
+    int nLast = 0;
+    std::vector<int> expected;
+    g_reports.clear();
+    for (int nToken = 0; parser.Tokenize(); ++nToken)
+    {
+        const double dOffset = static_cast<double>(parser.GetIOManager()->GetCurrentFileOffset64());
+        const int nPercentage = std::min(static_cast<int>(dOffset / dTotal * 100.0), 99);
+        if (nPercentage > nLast)
+        {
+            expected.push_back(nPercentage);
+            nLast = nPercentage;
+        }
+        ASSERT_EQ(parser.GetLastPercentage(), nLast) << "token " << nToken;
+        if (nToken == 200 || nToken == 350 || nToken == 500)
+        {
+            nLast = nToken == 200 ? 20 : (nToken == 350 ? -3 : 99);
+            parser.SetLastPercentage(nLast);
+        }
+    }
+    EXPECT_EQ(g_reports, expected);
+    EXPECT_GT(expected.size(), 60u);
 }
 
 TEST(SLPTokenTest, QueriesSeeTheSLPMeaningOfTokens)

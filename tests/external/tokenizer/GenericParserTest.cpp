@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <climits>
 #include <clocale>
 #include <cstdio>
@@ -452,4 +453,102 @@ TEST(GenericParserTest, CopiesKeepKeywordsButNeverTheFile)
     // The source reads on undisturbed.
     ASSERT_TRUE(source.Tokenize());
     EXPECT_STREQ(source.GetCurrentTokenString(), "a");
+}
+
+TEST(GenericParserTest, DecimalsConvertExactlyAsFromCharsInEveryPosition)
+{
+    // Words of every shape around the converter's limits (8 and 16 digits, 2^53, 19 and 20 digits,
+    // leading zeros, signs, a missing side of the point), each compared bit for bit with
+    // std::from_chars, read from memory and from files whose blocks cut the words anywhere.
+    std::vector<std::string> words = {"9007199254740992",
+                                      "9007199254740993",
+                                      "9007199.254740993",
+                                      "-0.000000",
+                                      "+0.5",
+                                      "00000000000000000001.5",
+                                      "12345678.12345678",
+                                      "123456789.1234567",
+                                      "1.",
+                                      ".5",
+                                      "-",
+                                      "1..2",
+                                      "1-2",
+                                      "-+1"};
+    unsigned long long nState = 42;
+    auto Next = [&nState](unsigned nRange)
+    {
+        nState = nState * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<unsigned>((nState >> 33) % nRange);
+    };
+    for (int i = 0; i < 4000; ++i)
+    {
+        std::string word = i % 3 == 0 ? "-" : (i % 7 == 0 ? "+" : "");
+        const unsigned nInteger = Next(12), nFraction = Next(12);
+        for (unsigned d = 0; d < nInteger; ++d)
+            word += static_cast<char>('0' + Next(10));
+        if (nFraction > 0 || Next(4) == 0)
+            word += '.';
+        for (unsigned d = 0; d < nFraction; ++d)
+            word += static_cast<char>('0' + Next(10));
+        words.push_back(word.empty() ? "0" : word);
+    }
+    std::string text;
+    for (const std::string& word : words)
+        text += word + (text.size() % 5 == 0 ? "\n  " : " ");
+
+    TempDir dir;
+    const std::string strPath = dir.Write("numbers.txt", text);
+    for (size_t nBlock : {size_t(0), size_t(13), size_t(64)})
+    {
+        CGenericParser parser;
+        parser.SetBlockSize(nBlock);
+        parser.SetFilename(CBasicString(strPath.c_str()));
+        ASSERT_EQ(parser.OpenAndInitialize(), GenericLoadSuccess);
+        for (const std::string& word : words)
+        {
+            ASSERT_TRUE(parser.Tokenize());
+            const CGenericToken& token = parser.GetCurrentToken();
+            ASSERT_EQ(std::string(token.GetString()), word);
+            const char* pBegin = word.c_str() + (word[0] == '+' ? 1 : 0);
+            const char* pEnd = word.c_str() + word.size();
+            double dExpected = 0.0;
+            const std::from_chars_result r = std::from_chars(pBegin, pEnd, dExpected);
+            const bool bNumber = r.ec == std::errc() && r.ptr == pEnd && pBegin < pEnd && *pBegin != '+';
+            ASSERT_EQ(token.GetDataType(), bNumber ? GenericTokenNumber : GenericTokenWord) << word;
+            if (bNumber)
+            {
+                const double dValue = token.GetNumericValue();
+                EXPECT_EQ(std::memcmp(&dValue, &dExpected, sizeof(double)), 0)
+                    << word << " gives " << dValue << " instead of " << dExpected;
+            }
+        }
+    }
+}
+
+TEST(GenericParserTest, KeywordsMatchWholeRowsOfLongTables)
+{
+    // 70 rows: the first ones are matched through their cached prefixes, the last through the table.
+    std::vector<ParserKeywordEntry> table(70);
+    for (int i = 0; i < 70; ++i)
+    {
+        const std::string strText =
+            i % 2 == 0 ? "row" + std::to_string(i) : "longkeyword_" + std::to_string(i);
+        std::memset(table[i].m_szKeyword, 0, sizeof(table[i].m_szKeyword));
+        std::memcpy(table[i].m_szKeyword, strText.c_str(), strText.size());
+        table[i].m_nId = 100 + i;
+    }
+    CGenericParser parser;
+    parser.SetKeywordTable(table.data());
+    parser.SetKeywordTableSize(70);
+    const std::string text = "ROW0 Row68 LONGKEYWORD_1 longKeyword_69 row68x row6 longkeyword_6 "
+                             "longkeyword_1 longkeyword_ ro\xC3\xA9 LONGKEYWORD_3";
+    parser.SetInputBuffer(text.data(), text.size());
+    const std::vector<TokenInfo> t = ReadAll(parser);
+    const unsigned expected[] = {100, 168, 101, 169, 0, 106, 0, 101, 0, 0, 103};
+    ASSERT_EQ(t.size(), 12u);
+    for (size_t i = 0; i < 11; ++i)
+    {
+        EXPECT_EQ(t[i].eType, expected[i] != 0 ? GenericTokenKeyword : GenericTokenWord) << t[i].strText;
+        EXPECT_EQ(t[i].nUser, expected[i]) << t[i].strText;
+    }
 }
