@@ -34,7 +34,9 @@ enum OpenOutcome
 #if !defined(_WIN32)
 OpenOutcome SystemOpen(const char* pszPath, int& nHandle, long long& nSize)
 {
-    int nFlags = O_RDONLY;
+    // Non-blocking, so that a pipe without a writer is refused at once (as not a regular file) instead
+    // of making the open wait for a writer forever; the flag is cleared again for a regular file.
+    int nFlags = O_RDONLY | O_NONBLOCK;
 #if defined(O_CLOEXEC)
     nFlags |= O_CLOEXEC;
 #endif
@@ -47,7 +49,8 @@ OpenOutcome SystemOpen(const char* pszPath, int& nHandle, long long& nSize)
         return OpenRefused;
     struct stat info;
     // Only regular files: a directory would fail on the first read, and a device or pipe has no size.
-    if (::fstat(nFd, &info) != 0 || !S_ISREG(info.st_mode))
+    if (::fstat(nFd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        ::fcntl(nFd, F_SETFL, ::fcntl(nFd, F_GETFL) & ~O_NONBLOCK) != 0)
     {
         ::close(nFd);
         return OpenRefused;
