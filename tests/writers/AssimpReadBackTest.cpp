@@ -7,7 +7,7 @@
 #include <assimp/scene.h>
 
 #include <cmath>
-#include <map>
+#include <set>
 
 namespace
 {
@@ -24,6 +24,14 @@ vemoChroma DiffuseOf(const aiScene& scene, const aiMesh& mesh)
     aiColor4D c(0, 0, 0, 1);
     aiGetMaterialColor(scene.mMaterials[mesh.mMaterialIndex], AI_MATKEY_COLOR_DIFFUSE, &c);
     return vemoChroma(c.r, c.g, c.b, c.a);
+}
+
+std::string Join(const std::set<std::string>& items)
+{
+    std::string text;
+    for (const std::string& item : items)
+        text += (text.empty() ? "" : ", ") + item;
+    return text;
 }
 
 // The glTF scene in the form of DescribeWorld: the root node stands for the world; a node with a
@@ -74,7 +82,7 @@ std::vector<std::pair<const vemoTRex*, vemoChroma>> TrianglesInOrder(const vemoB
     return triangles;
 }
 
-// Per group holding meshes, depth first: "PATH: R G B xTRIANGLES ..." with colours in first use order.
+// One line per group that holds meshes, depth first: "PATH: TRIANGLES {COLOUR, ...}".
 std::string DescribeObjGroups(const vemoBaseGroup& world)
 {
     std::string text;
@@ -83,26 +91,17 @@ std::string DescribeObjGroups(const vemoBaseGroup& world)
         pending.emplace_back(world.GetGroup(i), NarrowName(world.GetGroup(i)->GetGroupName()));
     while (!pending.empty())
     {
-        const vemoBaseGroup* pGroup = pending.back().first;
-        const std::string path = pending.back().second;
+        const auto [pGroup, path] = pending.back();
         pending.pop_back();
-        std::vector<std::pair<std::string, int>> colours;
+        int nTriangles = 0;
+        std::set<std::string> colours;
         for (int i = 0; i < pGroup->GetNumObjects(); ++i)
         {
-            const std::string colour = DescribeColor(pGroup->GetObjectMaterial(i)->m_Front.GetDiffuse());
-            const int nTriangles = dynamic_cast<const vemoSTL*>(pGroup->GetObject(i))->m_nTriangleCount;
-            if (!colours.empty() && colours.back().first == colour)
-                colours.back().second += nTriangles;
-            else
-                colours.emplace_back(colour, nTriangles);
+            nTriangles += dynamic_cast<const vemoSTL*>(pGroup->GetObject(i))->m_nTriangleCount;
+            colours.insert(DescribeColor(pGroup->GetObjectMaterial(i)->m_Front.GetDiffuse()));
         }
-        if (!colours.empty())
-        {
-            text += path + ":";
-            for (const auto& entry : colours)
-                text += " " + entry.first + " x" + std::to_string(entry.second);
-            text += "\n";
-        }
+        if (nTriangles > 0)
+            text += path + ": " + std::to_string(nTriangles) + " {" + Join(colours) + "}\n";
         for (int i = pGroup->GetNumGroups(); i-- > 0;)
             pending.emplace_back(pGroup->GetGroup(i),
                                  path + "/" + NarrowName(pGroup->GetGroup(i)->GetGroupName()));
@@ -110,22 +109,23 @@ std::string DescribeObjGroups(const vemoBaseGroup& world)
     return text;
 }
 
+// The same from assimp's OBJ scene, where each "o" and "g" line makes a node (the "o" node stays empty).
 std::string DescribeObjScene(const aiScene& scene)
 {
     std::string text;
     for (unsigned n = 0; n < scene.mRootNode->mNumChildren; ++n)
     {
-        // assimp makes an object of both the "o" and the "g" line; the first stays empty.
         const aiNode& node = *scene.mRootNode->mChildren[n];
-        if (node.mNumMeshes == 0)
-            continue;
-        text += std::string(node.mName.C_Str()) + ":";
+        unsigned nTriangles = 0;
+        std::set<std::string> colours;
         for (unsigned m = 0; m < node.mNumMeshes; ++m)
         {
-            const aiMesh& mesh = *scene.mMeshes[node.mMeshes[m]];
-            text += " " + DescribeColor(DiffuseOf(scene, mesh)) + " x" + std::to_string(mesh.mNumFaces);
+            nTriangles += scene.mMeshes[node.mMeshes[m]]->mNumFaces;
+            colours.insert(DescribeColor(DiffuseOf(scene, *scene.mMeshes[node.mMeshes[m]])));
         }
-        text += "\n";
+        if (nTriangles > 0)
+            text += std::string(node.mName.C_Str()) + ": " + std::to_string(nTriangles) + " {" +
+                    Join(colours) + "}\n";
     }
     return text;
 }
