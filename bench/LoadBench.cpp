@@ -9,19 +9,15 @@
 //   Parse   CSLPParser::Parse of the SLP file into a fresh CKarnWorld, with a progress callback set
 //           (the world is destroyed after the timing);
 //   assimp  the assimp library importing the ASCII STL file of the same triangles, no post-processing
-//           (only when the benchmark was built with assimp).
+//           (only when the benchmark was built with assimp). It runs in a program of its own,
+//           slp_bench_assimp beside this one, so that neither loader's process carries the other's
+//           libraries in its memory figures.
 // It prints a Markdown table of the medians: time, MB/s, million facets/s, peak resident memory, and the
 // ratios of Parse to the floor (time) and to the peer (time per facet, peak memory).
 //
 // A measuring process prints one line: seconds, facets (or numbers for the floor), a check value, and
 // for Parse the model's triangle bytes and the peak resident memory before the load.
 #include "slp/SLPParser.h"
-
-#ifdef SLP_BENCH_HAVE_ASSIMP
-#include <assimp/Importer.hpp>
-#include <assimp/scene.h>
-#include <assimp/version.h>
-#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -158,29 +154,6 @@ int MeasureParse(const char* pszPath)
     return 0;
 }
 
-#ifdef SLP_BENCH_HAVE_ASSIMP
-int MeasureAssimp(const char* pszPath)
-{
-    long long nFacets = 0;
-    double dSeconds;
-    {
-        Assimp::Importer importer;
-        const Clock::time_point start = Clock::now();
-        const aiScene* pScene = importer.ReadFile(pszPath, 0);
-        dSeconds = SecondsSince(start);
-        if (pScene == nullptr)
-        {
-            std::fprintf(stderr, "assimp: %s\n", importer.GetErrorString());
-            return 1;
-        }
-        for (unsigned int i = 0; i < pScene->mNumMeshes; ++i)
-            nFacets += pScene->mMeshes[i]->mNumFaces;
-    }
-    std::printf("%.9f %lld 0 0 0\n", dSeconds, nFacets);
-    return 0;
-}
-#endif
-
 // ---------------------------------------------------------------------------------------------------
 // The driver
 
@@ -194,7 +167,7 @@ struct CSample
 };
 
 // Runs this program in mode pszMode on a file and collects what it printed and its peak memory.
-bool RunChild(const char* pszSelf, const char* pszMode, const std::string& path, CSample& sample)
+bool RunChild(const std::string& program, const char* pszMode, const std::string& path, CSample& sample)
 {
     int aPipe[2];
     if (::pipe(aPipe) != 0)
@@ -207,8 +180,8 @@ bool RunChild(const char* pszSelf, const char* pszMode, const std::string& path,
         ::dup2(aPipe[1], STDOUT_FILENO);
         ::close(aPipe[0]);
         ::close(aPipe[1]);
-        const char* const argv[] = {pszSelf, "--measure", pszMode, path.c_str(), nullptr};
-        ::execv(pszSelf, const_cast<char* const*>(argv));
+        const char* const argv[] = {program.c_str(), "--measure", pszMode, path.c_str(), nullptr};
+        ::execv(program.c_str(), const_cast<char* const*>(argv));
         std::_Exit(127);
     }
     ::close(aPipe[1]);
@@ -279,7 +252,7 @@ std::string CpuName()
     return name;
 }
 
-int RunBenchmark(const char* pszSelf, const std::string& folder, int nRounds, bool bLarge)
+int RunBenchmark(const std::string& self, const std::string& folder, int nRounds, bool bLarge)
 {
     std::vector<std::string> cases = {"one_solid_30000", "one_solid_300000", "assembly_300000"};
     if (bLarge)
@@ -288,8 +261,8 @@ int RunBenchmark(const char* pszSelf, const std::string& folder, int nRounds, bo
     std::printf("Machine: %s, %ld cores online; compiler: %s\n", CpuName().c_str(),
                 ::sysconf(_SC_NPROCESSORS_ONLN), __VERSION__);
 #ifdef SLP_BENCH_HAVE_ASSIMP
-    std::printf("Peer: assimp %u.%u.%u, ASCII STL of the same triangles, no post-processing\n",
-                aiGetVersionMajor(), aiGetVersionMinor(), aiGetVersionPatch());
+    std::printf("Peer: assimp %s (Debian package), ASCII STL of the same triangles, no post-processing\n",
+                SLP_BENCH_ASSIMP_VERSION);
 #else
     std::printf("Peer: not measured (assimp was not found when the benchmark was built)\n");
 #endif
@@ -299,6 +272,7 @@ int RunBenchmark(const char* pszSelf, const std::string& folder, int nRounds, bo
     std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     std::fflush(stdout);
 
+    const std::string peer = self.substr(0, self.find_last_of('/') + 1) + "slp_bench_assimp";
     std::vector<std::string> notes;
     for (const std::string& name : cases)
     {
@@ -318,7 +292,8 @@ int RunBenchmark(const char* pszSelf, const std::string& folder, int nRounds, bo
             for (CMethod& method : methods)
             {
                 CSample sample;
-                if (!RunChild(pszSelf, method.m_pszMode, base + method.m_pszExtension, sample))
+                const bool bPeer = std::strcmp(method.m_pszMode, "assimp") == 0;
+                if (!RunChild(bPeer ? peer : self, method.m_pszMode, base + method.m_pszExtension, sample))
                 {
                     std::fprintf(stderr, "%s failed on %s%s\n", method.m_pszMode, base.c_str(),
                                  method.m_pszExtension);
@@ -405,10 +380,6 @@ int main(int argc, char** argv)
             return MeasureFloor(argv[3]);
         if (mode == "parse")
             return MeasureParse(argv[3]);
-#ifdef SLP_BENCH_HAVE_ASSIMP
-        if (mode == "assimp")
-            return MeasureAssimp(argv[3]);
-#endif
         return 2;
     }
     if (argc < 2 || argv[1][0] == '-')
@@ -430,6 +401,10 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    // Re-executed through /proc/self/exe, so the children are this very program however it was started.
-    return RunBenchmark("/proc/self/exe", argv[1], nRounds, bLarge);
+    // The children are this very program however it was started, and the peer's program beside it.
+    char szSelf[4096];
+    const ssize_t nSelf = ::readlink("/proc/self/exe", szSelf, sizeof(szSelf) - 1);
+    if (nSelf <= 0)
+        return 1;
+    return RunBenchmark(std::string(szSelf, static_cast<std::size_t>(nSelf)), argv[1], nRounds, bLarge);
 }

@@ -1,84 +1,87 @@
 #include "external/model/KarnList.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
 #include <new>
 #include <type_traits>
 
 namespace
 {
 
-// The storage of one point or vector item: the value first, so that the item pointer the list holds is
-// the slot's address, then where the slot came from (null for a plain heap allocation).
-template <class T> struct KarnItemSlot
-{
-    T value;
-    CKarnItemPool* pPool;
-};
-
-static_assert(std::is_standard_layout<KarnItemSlot<vemoFloatPoint>>::value &&
-                  std::is_standard_layout<KarnItemSlot<vemoVector>>::value,
-              "the item pointer must convert to its slot");
-static_assert(sizeof(KarnItemSlot<vemoFloatPoint>) == sizeof(KarnItemSlot<vemoVector>) &&
-                  alignof(KarnItemSlot<vemoFloatPoint>) == alignof(KarnItemSlot<vemoVector>),
+static_assert(sizeof(vemoFloatPoint) == sizeof(vemoVector) && alignof(vemoFloatPoint) == alignof(vemoVector),
               "one pool serves both item types");
+static_assert(std::is_trivially_destructible<vemoFloatPoint>::value &&
+                  std::is_trivially_destructible<vemoVector>::value,
+              "items are given back to the pool without running code");
 
 } // namespace
 
-// Fixed-size slots for the items of one CKarnList, carved out of chunks that grow geometrically.
-// Freed slots go to a free list. When the last live slot is freed (a DeleteAll), every chunk but the
-// newest is released, so a list that once held millions of items does not keep them all after the
-// flush. The pool outlives its list while items that left the list without being destroyed remain;
-// the last of them to be destroyed frees the pool.
+// Slots of exactly one point or vector (12 bytes, no per-item header) for the items of one CKarnList,
+// carved out of chunks that grow from 16 KiB to 256 KiB. Every chunk starts at a multiple of 256 KiB
+// and begins with a header naming its pool, so the pool of any item is found from the item's address
+// alone. Freed slots go to a free list. When the last live slot is freed (a DeleteAll), every chunk but
+// the newest is released, so a list that once held millions of items does not keep them all after the
+// flush. The pool outlives its list while items that left the list without being destroyed remain; the
+// last of them to be destroyed frees the pool. Items created through the handlers themselves come from
+// one process-wide pool, which is locked because lists of different threads may share it.
 class CKarnItemPool
 {
 public:
-    static constexpr std::size_t kSlotSize = sizeof(KarnItemSlot<vemoFloatPoint>);
+    static constexpr std::size_t kSlotSize = sizeof(vemoFloatPoint);
+    static constexpr std::size_t kChunkAlign = 256 * 1024;
 
-    CKarnItemPool() : m_pChunks(nullptr), m_pBump(nullptr), m_pBumpEnd(nullptr), m_pFree(nullptr), m_nLive(0)
-    {
-    }
+    explicit CKarnItemPool(bool bShared = false) : m_bShared(bShared) {}
     ~CKarnItemPool()
     {
         while (m_pChunks != nullptr)
         {
             Chunk* pNext = m_pChunks->pNext;
-            ::operator delete(m_pChunks);
+            FreeChunk(m_pChunks);
             m_pChunks = pNext;
         }
     }
     CKarnItemPool(const CKarnItemPool&) = delete;
     CKarnItemPool& operator=(const CKarnItemPool&) = delete;
 
+    // The pool of the process-wide items; never destroyed, so items may be freed during exit.
+    static CKarnItemPool& Shared()
+    {
+        static CKarnItemPool* const s_pShared = new CKarnItemPool(true);
+        return *s_pShared;
+    }
+
+    // The pool that an item of any pool belongs to.
+    static CKarnItemPool* PoolOf(const void* pItem)
+    {
+        const std::uintptr_t nAddress = reinterpret_cast<std::uintptr_t>(pItem) & ~(kChunkAlign - 1);
+        return reinterpret_cast<const Chunk*>(nAddress)->pPool;
+    }
+
     // Raw storage for one slot; throws std::bad_alloc.
     void* Allocate()
     {
-        void* pSlot;
-        if (m_pFree != nullptr)
+        if (m_bShared)
         {
-            pSlot = m_pFree;
-            m_pFree = m_pFree->pNext;
+            const std::lock_guard<std::mutex> lock(m_Mutex);
+            return AllocateUnlocked();
         }
-        else
-        {
-            if (m_pBump == m_pBumpEnd)
-                AddChunk();
-            pSlot = m_pBump;
-            m_pBump += kSlotSize;
-        }
-        ++m_nLive;
-        return pSlot;
+        return AllocateUnlocked();
     }
 
     // Takes back the storage of a slot whose object has been destroyed.
     void Release(void* pSlot)
     {
-        m_pFree = ::new (pSlot) FreeSlot{m_pFree};
-        if (--m_nLive != 0)
+        if (m_bShared)
+        {
+            const std::lock_guard<std::mutex> lock(m_Mutex);
+            ReleaseUnlocked(pSlot);
             return;
-        if (m_bAbandoned)
+        }
+        ReleaseUnlocked(pSlot);
+        if (m_nLive == 0 && m_bAbandoned)
             delete this;
-        else
-            Trim();
     }
 
     // The owning list is gone; the pool frees itself now or with its last live slot.
@@ -90,36 +93,66 @@ public:
     }
 
 private:
-    struct FreeSlot
-    {
-        FreeSlot* pNext;
-    };
     struct Chunk
     {
+        CKarnItemPool* pPool;
         Chunk* pNext;
-        std::size_t nSlots;
+        std::size_t nBytes;
     };
-    static_assert(sizeof(Chunk) % alignof(KarnItemSlot<vemoFloatPoint>) == 0, "slots follow the header");
-    static_assert(sizeof(FreeSlot) <= kSlotSize && alignof(FreeSlot) <= alignof(KarnItemSlot<vemoFloatPoint>),
-                  "a free slot holds its link");
+    static_assert(sizeof(Chunk) % alignof(vemoFloatPoint) == 0, "slots follow the header");
 
-    static constexpr std::size_t kFirstChunkSlots = 64;
-    static constexpr std::size_t kMaxChunkSlots = 8192;
+    static constexpr std::size_t kFirstChunkBytes = 16 * 1024;
 
-    static unsigned char* SlotsOf(Chunk* pChunk) { return reinterpret_cast<unsigned char*>(pChunk + 1); }
+    void* AllocateUnlocked()
+    {
+        void* pSlot;
+        if (m_pFree != nullptr)
+        {
+            pSlot = m_pFree;
+            // A free slot holds the address of the next one (copied: slots are only 4-byte aligned).
+            std::memcpy(&m_pFree, pSlot, sizeof(m_pFree));
+        }
+        else
+        {
+            if (m_nBumpLeft == 0)
+                AddChunk();
+            pSlot = m_pBump;
+            m_pBump += kSlotSize;
+            --m_nBumpLeft;
+        }
+        ++m_nLive;
+        return pSlot;
+    }
+
+    void ReleaseUnlocked(void* pSlot)
+    {
+        static_assert(sizeof(void*) <= kSlotSize, "a free slot holds its link");
+        std::memcpy(pSlot, &m_pFree, sizeof(m_pFree));
+        m_pFree = static_cast<unsigned char*>(pSlot);
+        if (--m_nLive == 0 && !m_bAbandoned)
+            Trim();
+    }
 
     void AddChunk()
     {
-        std::size_t nSlots = kFirstChunkSlots;
+        std::size_t nBytes = kFirstChunkBytes;
         if (m_pChunks != nullptr)
-            nSlots = m_pChunks->nSlots < kMaxChunkSlots ? m_pChunks->nSlots * 2 : kMaxChunkSlots;
-        Chunk* pChunk = static_cast<Chunk*>(::operator new(sizeof(Chunk) + nSlots * kSlotSize));
+            nBytes = m_pChunks->nBytes < kChunkAlign ? m_pChunks->nBytes * 2 : kChunkAlign;
+        Chunk* pChunk = static_cast<Chunk*>(::operator new(nBytes, std::align_val_t(kChunkAlign)));
+        pChunk->pPool = this;
         pChunk->pNext = m_pChunks;
-        pChunk->nSlots = nSlots;
+        pChunk->nBytes = nBytes;
         m_pChunks = pChunk;
-        m_pBump = SlotsOf(pChunk);
-        m_pBumpEnd = m_pBump + nSlots * kSlotSize;
+        StartBump(pChunk);
     }
+
+    void StartBump(Chunk* pChunk)
+    {
+        m_pBump = reinterpret_cast<unsigned char*>(pChunk + 1);
+        m_nBumpLeft = (pChunk->nBytes - sizeof(Chunk)) / kSlotSize;
+    }
+
+    static void FreeChunk(Chunk* pChunk) { ::operator delete(pChunk, std::align_val_t(kChunkAlign)); }
 
     // Every slot is free: keep only the newest (largest) chunk and hand it out from its start again.
     void Trim()
@@ -130,21 +163,22 @@ private:
         while (pOld != nullptr)
         {
             Chunk* pNext = pOld->pNext;
-            ::operator delete(pOld);
+            FreeChunk(pOld);
             pOld = pNext;
         }
         m_pChunks->pNext = nullptr;
         m_pFree = nullptr;
-        m_pBump = SlotsOf(m_pChunks);
-        m_pBumpEnd = m_pBump + m_pChunks->nSlots * kSlotSize;
+        StartBump(m_pChunks);
     }
 
-    Chunk* m_pChunks; // newest first
-    unsigned char* m_pBump;
-    unsigned char* m_pBumpEnd;
-    FreeSlot* m_pFree;
-    std::size_t m_nLive;
+    Chunk* m_pChunks = nullptr; // newest first
+    unsigned char* m_pBump = nullptr;
+    std::size_t m_nBumpLeft = 0;
+    unsigned char* m_pFree = nullptr;
+    std::size_t m_nLive = 0;
     bool m_bAbandoned = false;
+    const bool m_bShared;
+    std::mutex m_Mutex; // used only by the shared pool
 };
 
 namespace
@@ -157,23 +191,11 @@ template <class T> bool HandleKarnItem(int nOperation, void** ppItem, void* pOth
     switch (nOperation)
     {
     case ListDataCreate:
-        *ppItem = &(new KarnItemSlot<T>{T(), nullptr})->value;
+        *ppItem = ::new (CKarnItemPool::Shared().Allocate()) T();
         return true;
     case ListDataDestroy:
         if (*ppItem != nullptr)
-        {
-            KarnItemSlot<T>* pSlot = reinterpret_cast<KarnItemSlot<T>*>(*ppItem);
-            CKarnItemPool* pPool = pSlot->pPool;
-            if (pPool == nullptr)
-            {
-                delete pSlot;
-            }
-            else
-            {
-                pSlot->~KarnItemSlot<T>();
-                pPool->Release(pSlot);
-            }
-        }
+            CKarnItemPool::PoolOf(*ppItem)->Release(*ppItem);
         *ppItem = nullptr;
         return true;
     case ListDataCopy:
@@ -303,11 +325,8 @@ void* CKarnList::CreatePooledCopy(const void* pSource)
         m_pItemPool = new CKarnItemPool();
     void* pRaw = m_pItemPool->Allocate();
     if (bPoint)
-        return &(::new (pRaw)
-                     KarnItemSlot<vemoFloatPoint>{*static_cast<const vemoFloatPoint*>(pSource), m_pItemPool})
-                    ->value;
-    return &(::new (pRaw) KarnItemSlot<vemoVector>{*static_cast<const vemoVector*>(pSource), m_pItemPool})
-                ->value;
+        return ::new (pRaw) vemoFloatPoint(*static_cast<const vemoFloatPoint*>(pSource));
+    return ::new (pRaw) vemoVector(*static_cast<const vemoVector*>(pSource));
 }
 
 void CKarnList::CopyItemsFrom(const CKarnList& other)

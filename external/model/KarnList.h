@@ -8,9 +8,9 @@
 
 /// Item handlers for lists of vemoFloatPoint and of vemoVector items (see ListDataHandler). Create
 /// allocates a zero item with the throwing allocation; Copy and Equal take any item of the type (Equal
-/// compares the three coordinates, a NaN equals nothing). Items of these handlers carry a small trailer
-/// that records where they were allocated, so Destroy accepts only items that the same handler's Create
-/// or a CKarnList of that type created.
+/// compares the three coordinates, a NaN equals nothing). Items of these handlers live in pooled storage
+/// that records, per chunk, where they were allocated, so Destroy accepts only items that the same
+/// handler's Create or a CKarnList of that type created.
 KARN_API bool PointDataHandler(int nOperation, void** ppItem, void* pOther);
 KARN_API bool VectorDataHandler(int nOperation, void** ppItem, void* pOther);
 

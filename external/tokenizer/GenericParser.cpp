@@ -889,20 +889,10 @@ bool CGenericParser::Tokenize()
     return true;
 }
 
-CGenericToken& CGenericParser::GetCurrentToken()
-{
-    return Current();
-}
-
 CGenericToken& CGenericParser::GetNextToken()
 {
     EnsureLookahead();
     return Next();
-}
-
-double CGenericParser::GetCurrentTokenNumericValue()
-{
-    return Current().GetNumericValue();
 }
 
 double CGenericParser::GetNextTokenNumericValue()
@@ -950,16 +940,6 @@ int CGenericParser::GetTotalFileSize()
 int CGenericParser::GetCurrentFileOffset()
 {
     return ClampToInt(Current().m_nEndOffset);
-}
-
-long long CGenericParser::GetTotalFileSize64()
-{
-    return m_nTotalSize;
-}
-
-long long CGenericParser::GetCurrentFileOffset64()
-{
-    return Current().m_nEndOffset;
 }
 
 bool CGenericParser::SaveIOState(CGenericIOState& state)

@@ -198,3 +198,25 @@ private:
     bool m_bInputEnded; ///< no further block will come
     unsigned long long m_nInputSerial;
 };
+
+// The queries that a load makes for every token, defined here so that callers in other libraries
+// reach the members without a call.
+inline CGenericToken& CGenericParser::GetCurrentToken()
+{
+    return Current();
+}
+
+inline double CGenericParser::GetCurrentTokenNumericValue()
+{
+    return Current().GetNumericValue();
+}
+
+inline long long CGenericParser::GetTotalFileSize64()
+{
+    return m_nTotalSize;
+}
+
+inline long long CGenericParser::GetCurrentFileOffset64()
+{
+    return Current().GetEndOffset();
+}
