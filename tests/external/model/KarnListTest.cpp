@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 namespace
 {
@@ -131,4 +132,47 @@ TEST(KarnListTest, RemovedItemsOutliveTheirList)
     EXPECT_EQ(static_cast<const vemoFloatPoint*>(pItem)->y, 5.0f);
     EXPECT_TRUE(PointDataHandler(ListDataDestroy, &pItem, nullptr)); // frees the item and its storage
     EXPECT_EQ(pItem, nullptr);
+}
+
+TEST(KarnListTest, HandlerItemsAndListItemsMixAcrossStorageChunks)
+{
+    // Items made by the handler itself (shared storage) and copies made by a list (the list's own
+    // storage), interleaved in one list over several chunks; freeing every other one and refilling
+    // reuses freed slots without disturbing the values of the others.
+    CKarnList list;
+    list.SetListTypeVector();
+    std::vector<void*> items;
+    for (int i = 0; i < 6000; ++i)
+    {
+        void* pItem = nullptr;
+        if (i % 2 == 0)
+        {
+            ASSERT_TRUE(VectorDataHandler(ListDataCreate, &pItem, nullptr));
+            EXPECT_EQ(static_cast<vemoVector*>(pItem)->y, 0.0f);
+            static_cast<vemoVector*>(pItem)->x = static_cast<float>(i);
+            ASSERT_TRUE(list.AddTail(pItem));
+        }
+        else
+        {
+            vemoVector normal(static_cast<float>(i), 1.0f, 2.0f);
+            ASSERT_TRUE(list.AddTailCopy(&normal));
+            pItem = list.GetTail();
+        }
+        items.push_back(pItem);
+    }
+    for (size_t i = 0; i < items.size(); i += 2)
+        ASSERT_TRUE(list.DeleteData(items[i]));
+    for (int i = 0; i < 3000; ++i)
+    {
+        vemoVector normal(-1.0f, -1.0f, -1.0f);
+        ASSERT_TRUE(list.AddHeadCopy(&normal));
+    }
+    ASSERT_EQ(list.GetCount(), 6000);
+    CBasicListIterator it(&list);
+    for (int i = 0; i < 3000; ++i, it++)
+        ASSERT_EQ(static_cast<const vemoVector*>(it.GetData())->x, -1.0f);
+    for (int i = 1; i < 6000; i += 2, it++)
+        ASSERT_EQ(static_cast<const vemoVector*>(it.GetData())->x, static_cast<float>(i));
+    it.SetList(nullptr);
+    EXPECT_TRUE(list.DeleteAll());
 }
