@@ -359,9 +359,9 @@ TEST(HostileInputTest, NamesThatLeadToNoReadableFile)
     EXPECT_EQ(directory.pWorld->GetNumGroups(), 0);
     EXPECT_EQ(LoadPath((folder / "missing.slp").string()).eResult, SLPLoadFailure);
 
-    // A name that is not valid UTF-8 is read as Windows-1252 (as a Windows program's name would be) and
-    // opened by its UTF-8 spelling: "caf\xE9" names the file "café", not the file whose name holds the
-    // byte E9.
+    // Off Windows, a name that is not valid UTF-8 is read as Windows-1252 (as a Windows program's name
+    // would be) and opened by its UTF-8 spelling: "caf\xE9" names the file "café", not the file whose name
+    // holds the byte E9.
     const std::string strRaw = (folder / "caf\xE9.slp").string();
     std::ofstream(folder / "caf\xC3\xA9.slp") << "solid utf8\n";
     const bool bRawMade = static_cast<bool>(std::ofstream(strRaw) << "solid raw\n");

@@ -26,6 +26,9 @@ void SLP_STDCALL RecordProgress(int nPercentage)
 
 TEST(LargeFileTest, SolidAfterFourAndAHalfGigabytesLoadsWithProgressTo99)
 {
+#if defined(_WIN32)
+    GTEST_SKIP() << "files are not sparse by default here, so the test would write 4.5 GiB";
+#else
     const std::string strPath = testing::TempDir() + "slp_large_sparse.slp";
     const std::string strTail = "solid big\nnormal 0 0 1 vertex 0 0 0\nnormal 0 0 1 vertex 1 0 0\n"
                                 "normal 0 0 1 vertex 0 1 0\nendsolid big\n";
@@ -55,4 +58,5 @@ TEST(LargeFileTest, SolidAfterFourAndAHalfGigabytesLoadsWithProgressTo99)
     // The first token ends past 4 GiB, so the first report is already 99 and the only one.
     EXPECT_EQ(g_reports, std::vector<int>{99});
     EXPECT_EQ(parser.GetLastPercentage(), 99);
+#endif
 }
