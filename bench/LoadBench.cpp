@@ -12,11 +12,13 @@
 //           (only when the benchmark was built with assimp). It runs in a program of its own,
 //           slp_bench_assimp beside this one, so that neither loader's process carries the other's
 //           libraries in its memory figures.
-// It prints a Markdown table of the medians: time, MB/s, million facets/s, peak resident memory, and the
-// ratios of Parse to the floor (time) and to the peer (time per facet, peak memory).
+// It prints a Markdown table of the medians: elapsed and processor time, MB/s, million facets/s, peak
+// resident memory, and the ratios of Parse to the floor (elapsed time) and to the peer (elapsed time
+// per facet, peak memory).
 //
-// A measuring process prints one line: seconds, facets (or numbers for the floor), a check value, and
-// for Parse the model's triangle bytes and the peak resident memory before the load.
+// A measuring process prints one line: elapsed seconds, facets (or numbers for the floor), a check
+// value, for Parse the model's triangle bytes and the peak resident memory before the load (else 0 and
+// 0), and the processor seconds of the measured part.
 #include "slp/SLPParser.h"
 
 #include <algorithm>
@@ -26,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <string>
 #include <sys/resource.h>
@@ -44,6 +47,15 @@ double SecondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// The processor time of this process so far, in seconds: unlike the elapsed time, it does not grow
+// while other programs of a busy machine have the processor.
+double CpuSeconds()
+{
+    struct timespec now;
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
 long PeakRssKiB()
 {
     struct rusage usage;
@@ -56,6 +68,7 @@ long PeakRssKiB()
 
 int MeasureFloor(const char* pszPath)
 {
+    const double dCpuStart = CpuSeconds();
     const Clock::time_point start = Clock::now();
     const int fd = ::open(pszPath, O_RDONLY);
     if (fd < 0)
@@ -104,7 +117,8 @@ int MeasureFloor(const char* pszPath)
     }
     ::close(fd);
     const double dSeconds = SecondsSince(start);
-    std::printf("%.9f %lld %.6g 0 0\n", dSeconds, nNumbers, dSum);
+    const double dCpu = CpuSeconds() - dCpuStart;
+    std::printf("%.9f %lld %.6g 0 0 %.9f\n", dSeconds, nNumbers, dSum, dCpu);
     return 0;
 }
 
@@ -121,13 +135,16 @@ int MeasureParse(const char* pszPath)
     CKarnWorld* pWorld = new CKarnWorld();
     SLPLoadResultTypes eResult;
     double dSeconds;
+    double dCpu;
     {
         CSLPParser parser;
         parser.SetFileName(CBasicString(pszPath));
         parser.SetLoaderPtr(&OnProgress);
+        const double dCpuStart = CpuSeconds();
         const Clock::time_point start = Clock::now();
         eResult = parser.Parse(pWorld);
         dSeconds = SecondsSince(start);
+        dCpu = CpuSeconds() - dCpuStart;
     }
     // Count what was loaded, without recursion.
     long long nFacets = 0;
@@ -149,8 +166,8 @@ int MeasureParse(const char* pszPath)
     delete pWorld;
     if (eResult != SLPLoadSuccess)
         return 1;
-    std::printf("%.9f %lld %d %lld %ld\n", dSeconds, nFacets, g_nLastReported,
-                nFacets * static_cast<long long>(sizeof(vemoTRex)), nRssBefore);
+    std::printf("%.9f %lld %d %lld %ld %.9f\n", dSeconds, nFacets, g_nLastReported,
+                nFacets * static_cast<long long>(sizeof(vemoTRex)), nRssBefore, dCpu);
     return 0;
 }
 
@@ -164,6 +181,7 @@ struct CSample
     long long m_nModelBytes = 0;
     long m_nRssBeforeKiB = 0;
     long m_nPeakRssKiB = 0;
+    double m_dCpuSeconds = 0.0;
 };
 
 // Runs this program in mode pszMode on a file and collects what it printed and its peak memory.
@@ -200,8 +218,8 @@ bool RunChild(const std::string& program, const char* pszMode, const std::string
     if (!WIFEXITED(nStatus) || WEXITSTATUS(nStatus) != 0)
         return false;
     double dCheck = 0.0;
-    if (std::sscanf(output.c_str(), "%lf %lld %lf %lld %ld", &sample.m_dSeconds, &sample.m_nCount, &dCheck,
-                    &sample.m_nModelBytes, &sample.m_nRssBeforeKiB) != 5)
+    if (std::sscanf(output.c_str(), "%lf %lld %lf %lld %ld %lf", &sample.m_dSeconds, &sample.m_nCount,
+                    &dCheck, &sample.m_nModelBytes, &sample.m_nRssBeforeKiB, &sample.m_dCpuSeconds) != 6)
         return false;
     sample.m_nPeakRssKiB = usage.ru_maxrss;
     return true;
@@ -221,6 +239,7 @@ struct CMethod
     const char* m_pszExtension;
     std::vector<CSample> m_Samples;
     double m_dSeconds = 0.0;
+    double m_dCpuSeconds = 0.0;
     long m_nPeakRssKiB = 0;
 };
 
@@ -267,9 +286,10 @@ int RunBenchmark(const std::string& self, const std::string& folder, int nRounds
     std::printf("Peer: not measured (assimp was not found when the benchmark was built)\n");
 #endif
     std::printf("Medians of %d interleaved rounds, each measurement in its own process.\n\n", nRounds);
-    std::printf("| case | loader | file MB | time ms | MB/s | M facets/s | peak RSS MB | Parse/floor | "
-                "Parse/peer per facet | Parse/peer RSS |\n");
-    std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    std::printf(
+        "| case | loader | file MB | time ms | CPU ms | MB/s | M facets/s | peak RSS MiB | Parse/floor | "
+        "Parse/peer per facet | Parse/peer RSS |\n");
+    std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     std::fflush(stdout);
 
     const std::string peer = self.substr(0, self.find_last_of('/') + 1) + "slp_bench_assimp";
@@ -306,13 +326,16 @@ int RunBenchmark(const std::string& self, const std::string& folder, int nRounds
         for (CMethod& method : methods)
         {
             std::vector<double> seconds;
+            std::vector<double> cpu;
             std::vector<long> rss;
             for (const CSample& sample : method.m_Samples)
             {
                 seconds.push_back(sample.m_dSeconds);
+                cpu.push_back(sample.m_dCpuSeconds);
                 rss.push_back(sample.m_nPeakRssKiB);
             }
             method.m_dSeconds = Median(seconds);
+            method.m_dCpuSeconds = Median(cpu);
             method.m_nPeakRssKiB = Median(rss);
         }
         const CMethod& floor = methods[0];
@@ -343,9 +366,9 @@ int RunBenchmark(const std::string& self, const std::string& folder, int nRounds
                     std::snprintf(sz, sizeof(sz), " | %.2f | | |", parse.m_dSeconds / floor.m_dSeconds);
                 ratios = sz;
             }
-            std::printf("| %s | %s | %.1f | %.1f | %.0f | %.2f | %.1f%s\n", name.c_str(), method.m_pszLabel,
-                        dMB, method.m_dSeconds * 1e3, dMB / method.m_dSeconds,
-                        static_cast<double>(nFacets) / method.m_dSeconds / 1e6,
+            std::printf("| %s | %s | %.1f | %.1f | %.1f | %.0f | %.2f | %.1f%s\n", name.c_str(),
+                        method.m_pszLabel, dMB, method.m_dSeconds * 1e3, method.m_dCpuSeconds * 1e3,
+                        dMB / method.m_dSeconds, static_cast<double>(nFacets) / method.m_dSeconds / 1e6,
                         static_cast<double>(method.m_nPeakRssKiB) / 1024.0, ratios.c_str());
         }
         std::fflush(stdout);
@@ -355,8 +378,8 @@ int RunBenchmark(const std::string& self, const std::string& folder, int nRounds
             before.push_back(sample.m_nRssBeforeKiB);
         char sz[256];
         std::snprintf(sz, sizeof(sz),
-                      "%s: Parse made %lld facets; model triangles %.1f MB; peak RSS above the process's "
-                      "before the load %.1f MB; %.1f ns per facet",
+                      "%s: Parse made %lld facets; model triangles %.1f MiB; peak RSS above the process's "
+                      "before the load %.1f MiB; %.1f ns per facet",
                       name.c_str(), nFacets,
                       static_cast<double>(parse.m_Samples[0].m_nModelBytes) / 1048576.0,
                       static_cast<double>(parse.m_nPeakRssKiB - Median(before)) / 1024.0,
