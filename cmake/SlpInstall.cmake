@@ -6,10 +6,13 @@ include(CMakePackageConfigHelpers)
 set(SLP_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/slp" CACHE STRING
     "Where the CMake package files of slp are installed, relative to the prefix")
 set(SLP_INSTALL_LIBRARIES slp_foundation slp_tokenizer slp_model slp_loader)
-# Libraries that later folders add (exporters and the like) join the same package when present.
-foreach(extra IN LISTS SLP_EXTRA_INSTALL_LIBRARIES)
-    list(APPEND SLP_INSTALL_LIBRARIES ${extra})
-endforeach()
+set(SLP_INSTALL_HEADER_FOLDERS foundation external slp)
+# The exporters join the same package when they are built (slp::writers).
+if(TARGET slp_writers)
+    list(APPEND SLP_INSTALL_LIBRARIES slp_writers)
+    list(APPEND SLP_INSTALL_HEADER_FOLDERS writers)
+    set_target_properties(slp_writers PROPERTIES EXPORT_NAME writers)
+endif()
 
 set_target_properties(slp_foundation PROPERTIES EXPORT_NAME foundation)
 set_target_properties(slp_tokenizer PROPERTIES EXPORT_NAME tokenizer)
@@ -23,7 +26,7 @@ install(TARGETS ${SLP_INSTALL_LIBRARIES}
     ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
     INCLUDES DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
 
-foreach(folder foundation external slp ${SLP_EXTRA_INSTALL_HEADER_FOLDERS})
+foreach(folder IN LISTS SLP_INSTALL_HEADER_FOLDERS)
     install(DIRECTORY "${PROJECT_SOURCE_DIR}/${folder}" DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}"
             FILES_MATCHING PATTERN "*.h")
 endforeach()
