@@ -9,11 +9,13 @@
 #include <climits>
 #include <cstdint>
 #include <new>
+#include <string>
 
 #if defined(_WIN32)
 #include <cstdio>
 #include <fcntl.h>
 #include <io.h>
+#include <share.h>
 #include <sys/stat.h>
 #else
 #include <fcntl.h>
@@ -21,8 +23,9 @@
 #include <unistd.h>
 #endif
 
-// The operating-system calls live in these few functions so that another platform (for instance
-// _wopen and _lseeki64 on Windows) replaces them without touching the reader's logic.
+// The operating-system calls live in these few functions, one set per platform, so the reader's logic is
+// the same everywhere. The path reaches them in the system's own form: UTF-8 bytes on POSIX systems,
+// UTF-16 on Windows (so every name opens there, not only those the ANSI code page can spell).
 namespace
 {
 enum OpenOutcome
@@ -32,7 +35,9 @@ enum OpenOutcome
 };
 
 #if !defined(_WIN32)
-OpenOutcome SystemOpen(const char* pszPath, int& nHandle, long long& nSize)
+typedef char SystemChar;
+
+OpenOutcome SystemOpen(const SystemChar* pszPath, int& nHandle, long long& nSize)
 {
     // Non-blocking, so that a pipe without a writer is refused at once (as not a regular file) instead
     // of making the open wait for a writer forever; the flag is cleared again for a regular file.
@@ -93,10 +98,14 @@ bool SystemSeek(int nHandle, long long nOffset)
     return ::lseek(nHandle, static_cast<off_t>(nOffset), SEEK_SET) == static_cast<off_t>(nOffset);
 }
 #else
-OpenOutcome SystemOpen(const char* pszPath, int& nHandle, long long& nSize)
+typedef wchar_t SystemChar;
+
+OpenOutcome SystemOpen(const SystemChar* pszPath, int& nHandle, long long& nSize)
 {
-    int nFd = ::_open(pszPath, _O_RDONLY | _O_BINARY);
-    if (nFd < 0)
+    // Binary, so no byte is translated; not inherited by child processes, as O_CLOEXEC elsewhere; and
+    // shared for reading and writing, so a file another program has open still loads.
+    int nFd = -1;
+    if (::_wsopen_s(&nFd, pszPath, _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, 0) != 0 || nFd < 0)
         return OpenRefused;
     struct _stat64 info;
     if (::_fstat64(nFd, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG)
@@ -137,6 +146,43 @@ bool SystemSeek(int nHandle, long long nOffset)
     return ::_lseeki64(nHandle, nOffset, SEEK_SET) == nOffset;
 }
 #endif
+
+typedef std::basic_string<SystemChar> SystemPath;
+
+// The path in the system's form: narrow text is the system's own on POSIX systems and converts from the
+// ANSI code page on Windows; wide text converts to UTF-8 on POSIX systems and is the system's own on
+// Windows. False when the text cannot be converted.
+bool ToSystemPath(const char* pszPath, SystemPath& path)
+{
+#if defined(_WIN32)
+    const int nSize = BasicMultiByteToWide(pszPath, nullptr, 0);
+    if (nSize <= 0)
+        return false;
+    path.assign(static_cast<size_t>(nSize), L'\0');
+    if (BasicMultiByteToWide(pszPath, &path[0], nSize) != nSize)
+        return false;
+    path.resize(static_cast<size_t>(nSize - 1));
+#else
+    path.assign(pszPath);
+#endif
+    return true;
+}
+
+bool ToSystemPath(const WideChar* pszPath, SystemPath& path)
+{
+#if defined(_WIN32)
+    path.assign(pszPath);
+#else
+    const int nSize = BasicWideToMultiByte(pszPath, nullptr, 0);
+    if (nSize <= 0)
+        return false;
+    path.assign(static_cast<size_t>(nSize), '\0');
+    if (BasicWideToMultiByte(pszPath, &path[0], nSize) != nSize)
+        return false;
+    path.resize(static_cast<size_t>(nSize - 1));
+#endif
+    return true;
+}
 } // namespace
 
 CKarnFileInterface::CKarnFileInterface()
@@ -156,15 +202,20 @@ GenericLoadResultTypes CKarnFileInterface::OpenFile(const char* pszPath)
     CloseFile();
     if (pszPath == nullptr || *pszPath == '\0')
         return GenericLoadOpenFailed;
-    int nHandle = -1;
-    long long nSize = 0;
-    if (SystemOpen(pszPath, nHandle, nSize) != OpenOk)
+    SystemPath path;
+    if (!ToSystemPath(pszPath, path) || SystemOpen(path.c_str(), m_nHandle, m_nFileSize) != OpenOk)
         return GenericLoadOpenFailed;
-    m_nHandle = nHandle;
-    m_nFileSize = nSize;
-    m_nBlockLength = 0;
-    m_nBlockOffset = 0;
-    m_nNextOffset = 0;
+    return GenericLoadSuccess;
+}
+
+GenericLoadResultTypes CKarnFileInterface::OpenFile(const WideChar* pszPath)
+{
+    CloseFile();
+    if (pszPath == nullptr || *pszPath == 0)
+        return GenericLoadOpenFailed;
+    SystemPath path;
+    if (!ToSystemPath(pszPath, path) || SystemOpen(path.c_str(), m_nHandle, m_nFileSize) != OpenOk)
+        return GenericLoadOpenFailed;
     return GenericLoadSuccess;
 }
 

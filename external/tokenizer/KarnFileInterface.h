@@ -3,6 +3,7 @@
 #pragma once
 
 #include "foundation/Export.h"
+#include "foundation/Platform.h"
 
 #include <cstddef>
 
@@ -29,10 +30,15 @@ public:
     CKarnFileInterface(const CKarnFileInterface&) = delete;
     CKarnFileInterface& operator=(const CKarnFileInterface&) = delete;
 
-    /// Closes any open file, then opens the file at the UTF-8 path for reading. GenericLoadOpenFailed
-    /// for a null or empty path, a missing file, no permission, or anything but a regular file
-    /// (directories, devices, pipes). The first block is not read yet; the current block is empty.
+    /// Closes any open file, then opens the file at the narrow path for reading: bytes as they are on
+    /// POSIX systems (UTF-8 by convention), ANSI code page text on Windows. GenericLoadOpenFailed for a
+    /// null or empty path, a missing file, no permission, or anything but a regular file (directories,
+    /// devices, pipes). The first block is not read yet; the current block is empty. Allocates a copy of
+    /// the path (std::bad_alloc).
     GenericLoadResultTypes OpenFile(const char* pszPath);
+    /// The same for a path as wide text, which Windows takes as it is (so any name opens there) and
+    /// POSIX systems as its UTF-8 form (a lone surrogate becoming U+FFFD).
+    GenericLoadResultTypes OpenFile(const WideChar* pszPath);
     /// Closes the file and empties the current block. False when no file was open.
     bool CloseFile();
     bool GetFileHandleIsValid() const { return m_nHandle >= 0; }

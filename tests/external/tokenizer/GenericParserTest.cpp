@@ -391,6 +391,38 @@ TEST(GenericParserTest, OpeningOutcomes)
     }
 }
 
+TEST(GenericParserTest, FileNamesInAnyScriptOpen)
+{
+    // Greek, CJK and a character beyond U+FFFF: no ANSI code page holds them all, so on Windows the name
+    // opens only because it reaches the system as wide text.
+    TempDir dir;
+    const fs::path path = fs::path(dir.Path()) / fs::path(u"\u03B1\u65E5\U0001F600.txt");
+    std::ofstream(path, std::ios::binary) << "SOLID 5";
+    const std::u16string name = path.u16string();
+    const WideChar* pszName = reinterpret_cast<const WideChar*>(name.c_str());
+
+    CKarnFileInterface file;
+    ASSERT_EQ(file.OpenFile(pszName), GenericLoadSuccess);
+    EXPECT_EQ(file.GetFileSize(), 7);
+    ASSERT_TRUE(file.ReadNextBlockFromFile());
+    EXPECT_EQ(std::string(file.GetBlockData(), file.GetBlockLength()), "SOLID 5");
+
+    CGenericParser parser;
+    parser.SetKeywordTable(g_Keywords);
+    parser.SetKeywordTableSize(5);
+    parser.SetFilename(CBasicString(pszName));
+    ASSERT_EQ(parser.OpenAndInitialize(), GenericLoadSuccess);
+    ASSERT_TRUE(parser.Tokenize());
+    EXPECT_EQ(parser.GetCurrentToken().GetUserDefinedType(), 11u);
+    EXPECT_EQ(parser.GetNextTokenNumericValue(), 5.0);
+
+    // The same name with its alpha made a beta is another, missing, file.
+    std::u16string other = name;
+    other[other.rfind(u'\u03B1')] = u'\u03B2';
+    EXPECT_EQ(file.OpenFile(reinterpret_cast<const WideChar*>(other.c_str())), GenericLoadOpenFailed);
+    EXPECT_EQ(file.OpenFile(static_cast<const WideChar*>(nullptr)), GenericLoadOpenFailed);
+}
+
 TEST(GenericParserTest, FilesBeyondFourGigabytesKeepExactOffsets)
 {
     TempDir dir;
