@@ -14,6 +14,14 @@
 
 #include <string>
 
+// windows.h defines LoadString as a macro (LoadStringW or LoadStringA). The member keeps its own name whether
+// a host includes windows.h before or after this header: the macro is set aside for the class definition, and
+// members under the two expanded names forward to it for a host whose calls the macro renames.
+#if defined(_WIN32)
+#pragma push_macro("LoadString")
+#undef LoadString
+#endif
+
 class BASIC_API CBasicString
 {
 public:
@@ -133,4 +141,20 @@ public:
 private:
     std::basic_string<WideChar> m_strText;
     char* m_pszNarrow;
+
+#if defined(_WIN32)
+public:
+    bool LoadStringA(int nId, ModuleHandle hModule)
+    {
+        return LoadString(nId, hModule);
+    }
+    bool LoadStringW(int nId, ModuleHandle hModule)
+    {
+        return LoadString(nId, hModule);
+    }
+#endif
 };
+
+#if defined(_WIN32)
+#pragma pop_macro("LoadString")
+#endif

@@ -1,5 +1,8 @@
-// Portable implementation of the platform layer: UTF-8 / Windows-1252 conversion, case mapping through
-// the C runtime, the legacy wide formatter and the process-wide string-resource table.
+// The platform layer. On Windows it calls the system: MultiByteToWideChar and WideCharToMultiByte with
+// the ANSI code page, LoadStringW, _wcsicmp. Elsewhere it implements them: UTF-8 / Windows-1252
+// conversion, case mapping through the C runtime and a process-wide string-resource table. The legacy
+// wide formatter is the same everywhere: the C runtimes disagree on %s and %S in wide formats (mingw's
+// ISO mode and glibc read %s as narrow text), so the conventions are kept by formatting here.
 #include "foundation/Platform.h"
 
 #include <algorithm>
@@ -12,11 +15,23 @@
 #include <string>
 #include <utility>
 
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <wchar.h>
+#include <windows.h>
+#endif
+
 namespace
 {
 
 typedef std::basic_string<WideChar> WideText;
 
+#if !defined(_WIN32)
 const uint32_t kReplacementChar = 0xFFFD;
 
 // Windows-1252 bytes 0x80..0x9F. The five bytes the code page leaves undefined (0x81, 0x8D, 0x8F, 0x90,
@@ -215,6 +230,8 @@ ModuleHandle MainModule()
 {
     return const_cast<char*>(&s_mainModuleTag);
 }
+
+#endif // !_WIN32
 
 // ---- the formatter ----
 
@@ -523,6 +540,7 @@ void FormatNarrowText(FormatOutput& out, const FormatSpec& spec, const char* psz
 
 } // namespace
 
+#if !defined(_WIN32)
 int BasicMultiByteToWide(const char* pszText, WideChar* pOut, int nOutCount)
 {
     if (pszText == nullptr || nOutCount < 0)
@@ -616,6 +634,8 @@ int BasicCompareNoCase(const WideChar* pszA, const WideChar* pszB)
         }
     }
 }
+
+#endif // !_WIN32
 
 int BasicWideLength(const WideChar* pszText)
 {
@@ -866,6 +886,7 @@ int BasicFormatV(WideChar* pBuffer, size_t nCount, const WideChar* pszFormat, va
     return out.Finish();
 }
 
+#if !defined(_WIN32)
 ModuleHandle BasicGetModuleHandle(const WideChar* pszName)
 {
     return pszName == nullptr ? MainModule() : nullptr;
@@ -920,3 +941,87 @@ bool BasicRegisterString(ModuleHandle hModule, unsigned int nId, const WideChar*
     table.strings[key] = std::move(text);
     return true;
 }
+#endif // !_WIN32
+
+#if defined(_WIN32)
+int BasicMultiByteToWide(const char* pszText, WideChar* pOut, int nOutCount)
+{
+    if (pszText == nullptr || nOutCount < 0)
+    {
+        return 0;
+    }
+    // The system refuses a null output with a non-zero size; the size question is asked with 0.
+    if (pOut == nullptr || nOutCount == 0)
+    {
+        return ::MultiByteToWideChar(CP_ACP, 0, pszText, -1, nullptr, 0);
+    }
+    return ::MultiByteToWideChar(CP_ACP, 0, pszText, -1, pOut, nOutCount);
+}
+
+int BasicWideToMultiByte(const WideChar* pszText, char* pOut, int nOutCount)
+{
+    if (pszText == nullptr || nOutCount < 0)
+    {
+        return 0;
+    }
+    if (pOut == nullptr || nOutCount == 0)
+    {
+        return ::WideCharToMultiByte(CP_ACP, 0, pszText, -1, nullptr, 0, nullptr, nullptr);
+    }
+    return ::WideCharToMultiByte(CP_ACP, 0, pszText, -1, pOut, nOutCount, nullptr, nullptr);
+}
+
+// wint_t is 16 bits here, so every mapping fits in one unit.
+WideChar BasicToUpper(WideChar c)
+{
+    return static_cast<WideChar>(std::towupper(static_cast<wint_t>(c)));
+}
+
+WideChar BasicToLower(WideChar c)
+{
+    return static_cast<WideChar>(std::towlower(static_cast<wint_t>(c)));
+}
+
+bool BasicIsSpace(WideChar c)
+{
+    return std::iswspace(static_cast<wint_t>(c)) != 0;
+}
+
+int BasicCompareNoCase(const WideChar* pszA, const WideChar* pszB)
+{
+    static const WideChar kEmpty = 0;
+    return ::_wcsicmp(pszA != nullptr ? pszA : &kEmpty, pszB != nullptr ? pszB : &kEmpty);
+}
+
+ModuleHandle BasicGetModuleHandle(const WideChar* pszName)
+{
+    return ::GetModuleHandleW(pszName);
+}
+
+int BasicLoadString(ModuleHandle hModule, unsigned int nId, WideChar* pBuffer, int nCount)
+{
+    // A count of 0 would ask LoadStringW for a pointer to the read-only resource instead of a copy.
+    if (pBuffer == nullptr || nCount <= 0)
+    {
+        return 0;
+    }
+    pBuffer[0] = 0;
+    if (hModule == nullptr)
+    {
+        hModule = ::GetModuleHandleW(nullptr);
+    }
+    const int n = ::LoadStringW(hModule, nId, pBuffer, nCount);
+    if (n <= 0)
+    {
+        pBuffer[0] = 0;
+        return 0;
+    }
+    return n;
+}
+
+bool BasicRegisterString(ModuleHandle, unsigned int, const WideChar*)
+{
+    // String resources are part of a module's image here, compiled from a resource script.
+    return false;
+}
+#endif // _WIN32

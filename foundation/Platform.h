@@ -1,10 +1,15 @@
 /// \file
 /// The platform layer: the few text services of the operating system and C runtime that the foundation
-/// classes rely on, with one portable implementation for systems that lack them.
+/// classes rely on. On Windows they are the system's own; elsewhere one portable implementation stands
+/// in for them.
 ///
-/// Text is held in 16-bit code units (WideChar). Narrow text off Windows is UTF-8: a narrow text that is
-/// valid UTF-8 decodes as UTF-8 (characters above U+FFFF become surrogate pairs); one that is not decodes
-/// byte for byte as Windows-1252. Narrow output is always UTF-8, a lone surrogate becoming U+FFFD.
+/// Text is held in 16-bit code units (WideChar). On Windows narrow text is in the ANSI code page, as
+/// MultiByteToWideChar and WideCharToMultiByte with CP_ACP convert it. Narrow text elsewhere is UTF-8:
+/// a narrow text that is valid UTF-8 decodes as UTF-8 (characters above U+FFFF become surrogate pairs);
+/// one that is not decodes byte for byte as Windows-1252. Narrow output is then always UTF-8, a lone
+/// surrogate becoming U+FFFD.
+///
+/// This header includes nothing from windows.h; a host may include windows.h before or after it.
 #pragma once
 
 #include "foundation/Export.h"
@@ -34,17 +39,20 @@ BASIC_API int BasicMultiByteToWide(const char* pszText, WideChar* pOut, int nOut
 
 /// Converts NUL-terminated wide text to narrow text, as WideCharToMultiByte with the ANSI code page:
 /// the same size rules as BasicMultiByteToWide, counted in bytes. Never fails for want of a character:
-/// a lone surrogate is written as U+FFFD.
+/// off Windows a lone surrogate is written as U+FFFD; on Windows a character the code page lacks is
+/// written as its default character ('?').
 BASIC_API int BasicWideToMultiByte(const WideChar* pszText, char* pOut, int nOutCount);
 
 /// Case mapping and white-space classification of one code unit, through the C runtime's towupper,
-/// towlower and iswspace on the unit's value (so they follow the process's C locale).
+/// towlower and iswspace on the unit's value (so they follow the process's C locale; off Windows a
+/// mapping beyond 16 bits leaves the unit as it is).
 BASIC_API WideChar BasicToUpper(WideChar c);
 BASIC_API WideChar BasicToLower(WideChar c);
 BASIC_API bool BasicIsSpace(WideChar c);
 
-/// Compares two NUL-terminated texts without regard to case, as _wcsicmp does: both are folded to lower
-/// case unit by unit; negative, 0 or positive. A null text counts as the empty text.
+/// Compares two NUL-terminated texts without regard to case: _wcsicmp on Windows, elsewhere the same
+/// rule (both folded to lower case unit by unit); negative, 0 or positive. A null text counts as the
+/// empty text.
 BASIC_API int BasicCompareNoCase(const WideChar* pszA, const WideChar* pszB);
 
 /// The number of code units before the terminating NUL; 0 for a null text.
@@ -62,18 +70,21 @@ BASIC_API int BasicWideLength(const WideChar* pszText);
 /// conversion directive and digits), so it may raise std::bad_alloc.
 BASIC_API int BasicFormatV(WideChar* pBuffer, size_t nCount, const WideChar* pszFormat, va_list args);
 
-/// The module of the main program for a null name (as GetModuleHandleW). Off Windows, names other than
-/// null give null: modules are only the handles that programs register strings under.
+/// The module of the main program for a null name, else the loaded module of that name, or null: on
+/// Windows GetModuleHandleW. Off Windows, names other than null give null: modules are only the handles
+/// that programs register strings under.
 BASIC_API ModuleHandle BasicGetModuleHandle(const WideChar* pszName);
 
 /// Copies string resource nId of a module into a buffer of nCount code units, cut to nCount - 1 units
-/// and NUL-terminated, as LoadStringW does; returns the number of code units copied, 0 when there is no
-/// such string, the buffer is null or nCount is 0 or less. Off Windows the strings come from the table
-/// that BasicRegisterString fills, and a null module reads the main program's table. Thread-safe.
+/// and NUL-terminated, as LoadStringW does; returns the number of code units copied, 0 (and an empty
+/// buffer) when there is no such string, 0 when the buffer is null or nCount is 0 or less. A null module
+/// is the main program. On Windows the strings are the module's string-table resources (LoadStringW);
+/// off Windows they come from the table that BasicRegisterString fills. Thread-safe.
 BASIC_API int BasicLoadString(ModuleHandle hModule, unsigned int nId, WideChar* pBuffer, int nCount);
 
 /// Off Windows: registers (or replaces, or with a null or empty text removes) string resource nId of a
 /// module in the process-wide table, copying the text; a null module means the main program. Any other
 /// non-null value names a module of the caller's choosing. Returns false, and changes nothing, for id 0.
-/// Thread-safe; may raise std::bad_alloc.
+/// Thread-safe; may raise std::bad_alloc. On Windows string resources are compiled into a module from
+/// a resource script; this returns false and changes nothing.
 BASIC_API bool BasicRegisterString(ModuleHandle hModule, unsigned int nId, const WideChar* pszText);

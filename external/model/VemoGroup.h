@@ -9,6 +9,14 @@
 #include <memory>
 #include <vector>
 
+// windows.h defines GetObject as a macro (GetObjectW or GetObjectA). The member keeps its own name whether a
+// host includes windows.h before or after this header: the macro is set aside for the class definition, and
+// members under the two expanded names forward to it for a host whose calls the macro renames.
+#if defined(_WIN32)
+#pragma push_macro("GetObject")
+#undef GetObject
+#endif
+
 /// A node of the model tree: a name, a box, child groups and objects (each object with its own copy of
 /// a material record), and a pointer to the parent group. Children and objects are kept in the order
 /// they were added and reached by index in constant time.
@@ -98,6 +106,18 @@ private:
     vemoBaseGroup* m_pNextDoomed; ///< link of the destruction stack; null outside a destruction
     vemoBBox m_BBox;
     vemoWRope m_Name;
+
+#if defined(_WIN32)
+public:
+    vemoBaseObject* GetObjectA(int nIndex) const
+    {
+        return GetObject(nIndex);
+    }
+    vemoBaseObject* GetObjectW(int nIndex) const
+    {
+        return GetObject(nIndex);
+    }
+#endif
 };
 
 /// A group meant as the root of a model; it behaves as any other group.
@@ -107,3 +127,7 @@ public:
     vemoWorld();
     ~vemoWorld() override;
 };
+
+#if defined(_WIN32)
+#pragma pop_macro("GetObject")
+#endif

@@ -6,7 +6,25 @@
 #include <cstdint>
 #include <string>
 
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 #define W(x) reinterpret_cast<const WideChar*>(u"" x)
+
+// Narrow "\u00E9" in the platform's narrow encoding: the ANSI code page on Windows (the tests assume
+// Windows-1252, as western systems and Wine use), UTF-8 elsewhere.
+#if defined(_WIN32)
+#define NARROW_E_ACUTE "\xE9"
+#else
+#define NARROW_E_ACUTE "\xC3\xA9"
+#endif
 
 namespace
 {
@@ -22,12 +40,20 @@ WideText Widen(const char* pszText)
     return text;
 }
 
+// The text as UTF-8: the platform layer's narrow text off Windows, the system's UTF-8 conversion on
+// Windows (where the platform layer's narrow text is the ANSI code page).
 std::string Narrow(const WideChar* pszText, size_t nCount)
 {
     const WideText text(pszText, nCount);
+#if defined(_WIN32)
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    EXPECT_EQ(n, WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr));
+#else
     const int n = BasicWideToMultiByte(text.c_str(), nullptr, 0);
     std::string out(static_cast<size_t>(n), '\0');
     EXPECT_EQ(n, BasicWideToMultiByte(text.c_str(), &out[0], n));
+#endif
     out.resize(static_cast<size_t>(n - 1));
     return out;
 }
@@ -54,7 +80,11 @@ TEST(PlatformTest, ConversionSizeProtocol)
 {
     EXPECT_EQ(0, BasicMultiByteToWide(nullptr, nullptr, 0));
     EXPECT_EQ(1, BasicMultiByteToWide("", nullptr, 0));
+#if !defined(_WIN32)
     EXPECT_EQ(4, BasicMultiByteToWide("\xC3\xA9xy", nullptr, 0)); // three units and the NUL
+#else
+    EXPECT_EQ(5, BasicMultiByteToWide("\xC3\xA9xy", nullptr, 0)); // a unit per byte, and the NUL
+#endif
     WideChar small[3] = {9, 9, 9};
     EXPECT_EQ(0, BasicMultiByteToWide("abc", small, 3));
     WideChar exact[4];
@@ -62,13 +92,39 @@ TEST(PlatformTest, ConversionSizeProtocol)
     EXPECT_EQ(WideText(W("abc")), WideText(exact));
 
     EXPECT_EQ(0, BasicWideToMultiByte(nullptr, nullptr, 0));
+#if !defined(_WIN32)
     EXPECT_EQ(3, BasicWideToMultiByte(W("\u00E9"), nullptr, 0));
     char bytes[3];
     EXPECT_EQ(0, BasicWideToMultiByte(W("\u00E9"), bytes, 2));
     EXPECT_EQ(3, BasicWideToMultiByte(W("\u00E9"), bytes, 3));
     EXPECT_STREQ("\xC3\xA9", bytes);
+#else
+    EXPECT_EQ(3, BasicWideToMultiByte(W("\u00E9\u20AC"), nullptr, 0));
+    char bytes[3];
+    EXPECT_EQ(0, BasicWideToMultiByte(W("\u00E9\u20AC"), bytes, 2));
+    EXPECT_EQ(3, BasicWideToMultiByte(W("\u00E9\u20AC"), bytes, 3));
+    EXPECT_STREQ("\xE9\x80", bytes);
+#endif
 }
 
+#if defined(_WIN32)
+TEST(PlatformTest, AnsiCodePage)
+{
+    if (GetACP() != 1252)
+        GTEST_SKIP() << "the expectations are those of Windows-1252; this system's ANSI code page is "
+                     << GetACP();
+    // No UTF-8 here: every byte is one character of the code page, its undefined bytes keeping their value.
+    EXPECT_EQ(WideText(W("\u00C3\u00A9\u20AC\u0081\u201A\u008D\u0153\u0178")),
+              Widen("\xC3\xA9\x80\x81\x82\x8D\x9C\x9F"));
+    // Characters the code page lacks, a lone surrogate included, become its default character.
+    const WideChar text[] = {0xE9, 0x263A, 0xD83D, u'a', 0x20AC, 0};
+    char bytes[8];
+    EXPECT_EQ(6, BasicWideToMultiByte(text, bytes, 8));
+    EXPECT_STREQ("\xE9??a\x80", bytes);
+}
+#endif
+
+#if !defined(_WIN32)
 TEST(PlatformTest, StrictUtf8ElseWindows1252)
 {
     EXPECT_EQ(WideText(W("\u00E9\u20AC")), Widen("\xC3\xA9\xE2\x82\xAC"));
@@ -93,6 +149,7 @@ TEST(PlatformTest, StrictUtf8ElseWindows1252)
     EXPECT_EQ("\xEF\xBF\xBD", Narrow(loneLow, 1));
     EXPECT_EQ("\xF0\x9F\x98\x80", Narrow(pair, 2));
 }
+#endif
 
 TEST(PlatformTest, CaseAndSpaceHelpers)
 {
@@ -132,7 +189,7 @@ TEST(PlatformTest, FormatFloatsTextAndErrors)
               Fmt(W("%s|%S|%ls|%hs|%ws|%c|%C|%lc|%hc|%c|%C"), W("wide"), "narrow", W("l"), "h", W("w"), u'X',
                   'y', u'Z', 'q', 0x263A, '\xE9'));
     EXPECT_EQ("caf\u00E9|abc|  ab|ab  |%",
-              Fmt(W("%S|%.3s|%4.2s|%-4S|%%"), "caf\xC3\xA9", W("abcdef"), W("abc"), "ab"));
+              Fmt(W("%S|%.3s|%4.2s|%-4S|%%"), "caf" NARROW_E_ACUTE, W("abcdef"), W("abc"), "ab"));
     EXPECT_EQ("(null) (null) (n", Fmt(W("%s %S %.2hs"), static_cast<WideChar*>(nullptr),
                                       static_cast<char*>(nullptr), static_cast<char*>(nullptr)));
 
@@ -151,6 +208,38 @@ TEST(PlatformTest, FormatFloatsTextAndErrors)
     EXPECT_EQ("<invalid>", Fmt(W("%s%4094s"), W("ab"), W("")));
 }
 
+#if defined(_WIN32)
+TEST(PlatformTest, StringResourcesOfAModule)
+{
+    // Strings 7001 and 7003 come from the test program's resource script; the foundation DLL has none.
+    const ModuleHandle hMain = BasicGetModuleHandle(nullptr);
+    ASSERT_NE(nullptr, hMain);
+    EXPECT_EQ(nullptr, BasicGetModuleHandle(W("other.dll")));
+    HMODULE hOther = nullptr;
+    ASSERT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                       GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                   reinterpret_cast<LPCWSTR>(&BasicLoadString), &hOther));
+    ASSERT_NE(hMain, hOther);
+
+    WideChar buffer[16];
+    EXPECT_EQ(4, BasicLoadString(hMain, 7001, buffer, 16));
+    EXPECT_EQ(WideText(W("main")), WideText(buffer));
+    EXPECT_EQ(4, BasicLoadString(nullptr, 7001, buffer, 16));
+    EXPECT_EQ(2, BasicLoadString(nullptr, 7001, buffer, 3));
+    EXPECT_EQ(WideText(W("ma")), WideText(buffer));
+    EXPECT_EQ(6, BasicLoadString(nullptr, 7003, buffer, 16));
+    EXPECT_EQ(WideText(W("caf\u00E9 \u20AC")), WideText(buffer));
+    EXPECT_EQ(0, BasicLoadString(hOther, 7001, buffer, 16));
+    EXPECT_EQ(0, buffer[0]);
+    EXPECT_EQ(0, BasicLoadString(hMain, 7002, buffer, 16));
+    EXPECT_EQ(0, BasicLoadString(hMain, 7001, buffer, 0));
+    EXPECT_EQ(0, BasicLoadString(hMain, 7001, nullptr, 16));
+
+    // Resources are compiled into a module; there is no table to add to at run time.
+    EXPECT_FALSE(BasicRegisterString(nullptr, 7002, W("added")));
+    EXPECT_EQ(0, BasicLoadString(hMain, 7002, buffer, 16));
+}
+#else
 TEST(PlatformTest, StringResourceTable)
 {
     const ModuleHandle hMain = BasicGetModuleHandle(nullptr);
@@ -178,3 +267,4 @@ TEST(PlatformTest, StringResourceTable)
     EXPECT_EQ(0, BasicLoadString(hOther, 7001, buffer, 16));
     EXPECT_EQ(4, BasicLoadString(hMain, 7001, buffer, 16));
 }
+#endif
