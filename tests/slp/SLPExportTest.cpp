@@ -1,9 +1,22 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
-// The loader library's only export is CSLPParser: every defined dynamic symbol is one of its members.
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <cxxabi.h>
+#include <windows.h>
+#endif
+
+// The loader library's only export is CSLPParser: every defined dynamic symbol (every name of the
+// export table, on Windows) is one of its members.
 TEST(SLPExportTest, LoaderExportsOnlyTheParser)
 {
 #if defined(SLP_LOADER_FILE) && defined(SLP_NM_PROGRAM)
@@ -25,6 +38,33 @@ TEST(SLPExportTest, LoaderExportsOnlyTheParser)
             ADD_FAILURE() << "unexpected export: " << name;
     }
     EXPECT_EQ(pclose(pPipe), 0);
+    EXPECT_GT(nParserSymbols, 30);
+#elif defined(_WIN32) && defined(SLP_LOADER_NAME)
+    // The export table of the loaded DLL, read from its image: every name is a member of the parser.
+    const HMODULE hLoader = GetModuleHandleA(SLP_LOADER_NAME);
+    ASSERT_NE(hLoader, nullptr);
+    const unsigned char* pBase = reinterpret_cast<const unsigned char*>(hLoader);
+    const auto* pDos = reinterpret_cast<const IMAGE_DOS_HEADER*>(pBase);
+    const auto* pNt = reinterpret_cast<const IMAGE_NT_HEADERS*>(pBase + pDos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& table = pNt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    ASSERT_NE(table.VirtualAddress, 0u);
+    const auto* pExports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(pBase + table.VirtualAddress);
+    // Nothing is exported by ordinal alone.
+    EXPECT_EQ(pExports->NumberOfFunctions, pExports->NumberOfNames);
+    const auto* pNames = reinterpret_cast<const DWORD*>(pBase + pExports->AddressOfNames);
+    int nParserSymbols = 0;
+    for (DWORD i = 0; i < pExports->NumberOfNames; ++i)
+    {
+        const char* pszMangled = reinterpret_cast<const char*>(pBase + pNames[i]);
+        int nStatus = -1;
+        char* pszName = abi::__cxa_demangle(pszMangled, nullptr, nullptr, &nStatus);
+        const std::string name = nStatus == 0 ? pszName : pszMangled;
+        std::free(pszName);
+        if (name.rfind("CSLPParser::", 0) == 0)
+            ++nParserSymbols;
+        else
+            ADD_FAILURE() << "unexpected export: " << name;
+    }
     EXPECT_GT(nParserSymbols, 30);
 #else
     GTEST_SKIP() << "the loader is not a shared library here, or nm is missing";
