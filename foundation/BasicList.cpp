@@ -2,11 +2,50 @@
 
 #include "foundation/BasicString.h"
 
+#include <atomic>
+#include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 // ---------------------------------------------------------------------------------------------------
 // Element storage
+
+namespace
+{
+
+// Large chunks are made resident a window at a time, ahead of the slots handed out: one system call
+// instead of a page fault per 4 KiB page, which on a list of millions of elements is a visible share of
+// a load. At most one window of not yet used memory is resident early. Elsewhere (or on a kernel
+// without the call) the pages simply fault in on first use.
+constexpr std::size_t kPrefaultWindow = 256 * 1024;
+
+void PrefaultForWriting(const void* pBegin, std::size_t nBytes)
+{
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    // Lists of several threads may get here at once.
+    static std::atomic<bool> s_bUnsupported(false);
+    if (s_bUnsupported.load(std::memory_order_relaxed) || nBytes == 0)
+        return;
+    // The call takes whole pages; the pages around the range belong to the same allocation's mapping
+    // or to the heap, both already mapped, so populating them too is harmless.
+    const std::uintptr_t nPage = 4096;
+    const std::uintptr_t nStart = reinterpret_cast<std::uintptr_t>(pBegin) & ~(nPage - 1);
+    const std::uintptr_t nEnd = reinterpret_cast<std::uintptr_t>(pBegin) + nBytes;
+    if (::madvise(reinterpret_cast<void*>(nStart), nEnd - nStart, MADV_POPULATE_WRITE) != 0 &&
+        errno == EINVAL)
+        s_bUnsupported.store(true, std::memory_order_relaxed);
+#else
+    (void)pBegin;
+    (void)nBytes;
+#endif
+}
+
+} // namespace
 
 // Fixed-size slots for CBasicListElement objects, carved from chunks that double in size up to a cap,
 // with a free list of released slots. Reset makes every slot free again while keeping the chunks, so a
@@ -26,6 +65,21 @@ public:
     void Release(void* pSlot);
     // Makes every slot free; the caller has destroyed every element first.
     void Reset();
+
+    // Called when the slots handed out reach those made resident: makes the next window of a large
+    // current chunk resident (small chunks fault in as they are used).
+    void MakeResidentAhead()
+    {
+        const std::size_t nWindowSlots = kPrefaultWindow / sizeof(Slot);
+        const std::size_t nCapacity = m_pCurrentChunk->nCapacity;
+        std::size_t nEnd = m_nResidentInCurrent + nWindowSlots;
+        if (nEnd > nCapacity)
+            nEnd = nCapacity;
+        if (nCapacity >= nWindowSlots)
+            PrefaultForWriting(&SlotsOf(m_pCurrentChunk)[m_nResidentInCurrent],
+                               (nEnd - m_nResidentInCurrent) * sizeof(Slot));
+        m_nResidentInCurrent = nEnd;
+    }
 
 private:
     // A released slot holds the link to the next released slot.
@@ -53,8 +107,9 @@ private:
     static Slot* SlotsOf(Chunk* pChunk) { return reinterpret_cast<Slot*>(pChunk + 1); }
 
     Chunk* m_pFirstChunk = nullptr;
-    Chunk* m_pCurrentChunk = nullptr; // the chunk that slots are carved from
-    std::size_t m_nUsedInCurrent = 0; // slots of the current chunk handed out since it became current
+    Chunk* m_pCurrentChunk = nullptr;     // the chunk that slots are carved from
+    std::size_t m_nUsedInCurrent = 0;     // slots of the current chunk handed out since it became current
+    std::size_t m_nResidentInCurrent = 0; // slots of the current chunk made resident ahead of use
     FreeSlot* m_pFreeList = nullptr;
 };
 
@@ -78,7 +133,11 @@ void* CBasicListElementPool::Allocate()
         return pSlot;
     }
     if (m_pCurrentChunk && m_nUsedInCurrent < m_pCurrentChunk->nCapacity)
+    {
+        if (m_nUsedInCurrent == m_nResidentInCurrent)
+            MakeResidentAhead();
         return &SlotsOf(m_pCurrentChunk)[m_nUsedInCurrent++];
+    }
 
     // The current chunk is exhausted: move on to a chunk kept by Reset, or add one.
     if (m_pCurrentChunk && m_pCurrentChunk->pNext)
@@ -103,6 +162,9 @@ void* CBasicListElementPool::Allocate()
             m_pFirstChunk = pChunk;
         m_pCurrentChunk = pChunk;
     }
+    m_nUsedInCurrent = 0;
+    m_nResidentInCurrent = 0;
+    MakeResidentAhead();
     m_nUsedInCurrent = 1;
     return &SlotsOf(m_pCurrentChunk)[0];
 }
@@ -116,6 +178,7 @@ void CBasicListElementPool::Reset()
 {
     m_pCurrentChunk = m_pFirstChunk;
     m_nUsedInCurrent = 0;
+    m_nResidentInCurrent = 0;
     m_pFreeList = nullptr;
 }
 
