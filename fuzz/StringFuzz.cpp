@@ -13,6 +13,8 @@ namespace
 
 typedef std::basic_string<WideChar> WideText;
 
+// The UTF-8 properties of narrow text hold off Windows, where narrow text is UTF-8.
+#if !defined(_WIN32)
 // Strict UTF-8: shortest forms only, no surrogates, nothing above U+10FFFF.
 bool IsStrictUtf8(const std::string& text)
 {
@@ -66,6 +68,7 @@ WideText WithoutLoneSurrogates(WideText text)
     }
     return text;
 }
+#endif
 
 WideText TextOf(const CBasicString& s)
 {
@@ -78,17 +81,24 @@ void CheckConversions(const std::string& narrow, const WideText& wide)
     const char* pszBack = fromNarrow.GetNarrowString();
     FUZZ_CHECK(pszBack != nullptr);
     const std::string back(pszBack);
+#if !defined(_WIN32)
     FUZZ_CHECK(IsStrictUtf8(back));
     if (IsStrictUtf8(narrow))
         FUZZ_CHECK(back == narrow);
+#endif
     // Narrow output decodes to the same text again, whatever the input was.
     FUZZ_CHECK(CBasicString(back.c_str()) == fromNarrow);
 
     CBasicString fromWide(wide.c_str());
     FUZZ_CHECK(fromWide.GetLength() == static_cast<int>(wide.size()) && TextOf(fromWide) == wide);
     const char* pszWideBack = fromWide.GetNarrowString();
+#if !defined(_WIN32)
     FUZZ_CHECK(pszWideBack != nullptr && IsStrictUtf8(pszWideBack));
     FUZZ_CHECK(TextOf(CBasicString(pszWideBack)) == WithoutLoneSurrogates(wide));
+#else
+    // Narrow text is the ANSI code page on Windows, where a character it lacks becomes '?'.
+    FUZZ_CHECK(pszWideBack != nullptr);
+#endif
 }
 
 void CheckSearchAndEditing(const WideText& text, const WideText& what, const WideText& with, int nA, int nB)

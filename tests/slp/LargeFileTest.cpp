@@ -15,6 +15,7 @@
 
 namespace fs = std::filesystem;
 
+#if !defined(_WIN32)
 namespace
 {
 std::vector<int> g_reports;
@@ -23,6 +24,7 @@ void SLP_STDCALL RecordProgress(int nPercentage)
     g_reports.push_back(nPercentage);
 }
 } // namespace
+#endif
 
 TEST(LargeFileTest, SolidAfterFourAndAHalfGigabytesLoadsWithProgressTo99)
 {

@@ -40,8 +40,11 @@ std::string ReadFile(const std::string& path)
 // null device.
 ToolRun RunSlp(const std::string& arguments)
 {
-    const std::string outPath = testing::TempDir() + "slp_tool_out.txt";
-    const std::string errPath = testing::TempDir() + "slp_tool_err.txt";
+    // Named after the test, since CTest runs the tests of this program in parallel.
+    const std::string stem =
+        testing::TempDir() + "slp_tool_" + testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string outPath = stem + "_out.txt";
+    const std::string errPath = stem + "_err.txt";
 #if defined(_WIN32)
     const char* const pszNullDevice = "NUL";
 #else

@@ -48,7 +48,7 @@ inline bool FileExists(const std::string& path)
 inline CKarnGroup* AddGroup(CKarnGroup& parent, const char16_t* pszName)
 {
     auto* pGroup = new CKarnGroup;
-    pGroup->SetGroupName(vemoWRope(pszName));
+    pGroup->SetGroupName(vemoWRope(reinterpret_cast<const WideChar*>(pszName))); // same units on Windows
     parent.AddGroup(pGroup, 1);
     return pGroup;
 }

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 
 namespace
 {
@@ -233,7 +234,10 @@ TEST(WorldExportTest, FailuresLeaveNothingBehind)
     const std::string objPath = OutputPath("blocked.obj");
     const std::string mtlDir = OutputPath("blocked.mtl");
     std::remove(objPath.c_str());
-    ASSERT_EQ(std::system(("mkdir -p '" + mtlDir + "'").c_str()), 0);
+    std::error_code error;
+    std::filesystem::remove(mtlDir, error); // a file left by an earlier run would block the directory
+    std::filesystem::create_directories(mtlDir);
+    ASSERT_TRUE(std::filesystem::is_directory(mtlDir));
     report = ExportWorld(*pWorld, objPath, ExportFormatObj);
     EXPECT_EQ(report.m_eResult, ExportCannotOpen);
     EXPECT_FALSE(FileExists(objPath));
