@@ -9,8 +9,9 @@ set(CMAKE_C_COMPILER ${SLP_MINGW_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${SLP_MINGW_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${SLP_MINGW_PREFIX}-windres)
 
-# Libraries and headers of the target come from the mingw sysroot only; programs from the build host.
-set(CMAKE_FIND_ROOT_PATH /usr/${SLP_MINGW_PREFIX})
+# Libraries and headers of the target come from the mingw sysroot (and any root the caller adds, such as
+# the install prefix of a Windows build of this library) only; programs from the build host.
+list(APPEND CMAKE_FIND_ROOT_PATH /usr/${SLP_MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

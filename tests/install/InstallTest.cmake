@@ -2,7 +2,8 @@
 # through the CMake package and once through pkg-config. With STATIC set, it first builds and installs
 # a static build of the sources (tests and tools off) instead of installing the current build tree.
 #
-# Variables: SOURCE_DIR, BUILD_DIR, WORK_DIR, CXX_COMPILER, CXX_FLAGS, LINKER_FLAGS, GENERATOR, STATIC.
+# Variables: SOURCE_DIR, BUILD_DIR, WORK_DIR, CXX_COMPILER, CXX_FLAGS, LINKER_FLAGS, GENERATOR, STATIC, and
+# for a cross-build TOOLCHAIN_FILE, EMULATOR (which runs the host program) and EXE_SUFFIX.
 cmake_minimum_required(VERSION 3.21)
 
 function(run)
@@ -11,6 +12,7 @@ function(run)
         string(REPLACE ";" " " command "${ARGN}")
         message(FATAL_ERROR "failed (${result}): ${command}\n${output}")
     endif()
+    string(REPLACE "\r\n" "\n" output "${output}") # text output of Windows programs
     set(RUN_OUTPUT "${output}" PARENT_SCOPE)
 endfunction()
 
@@ -19,10 +21,14 @@ set(prefix "${WORK_DIR}/prefix")
 set(flags -G "${GENERATOR}" -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_COMPILER=${CXX_COMPILER}"
           "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS}"
           "-DCMAKE_SHARED_LINKER_FLAGS=${LINKER_FLAGS}")
+if(TOOLCHAIN_FILE)
+    # A cross-build finds the target's packages and libraries only under its roots: add the prefix.
+    list(APPEND flags "-DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN_FILE}" "-DCMAKE_FIND_ROOT_PATH=${prefix}")
+endif()
 
 if(STATIC)
     run("${CMAKE_COMMAND}" -S "${SOURCE_DIR}" -B "${WORK_DIR}/build" ${flags} -DBUILD_SHARED_LIBS=OFF
-        -DSLP_BUILD_TESTS=OFF -DSLP_BUILD_TOOLS=OFF)
+        -DSLP_BUILD_TESTS=OFF -DSLP_BUILD_TOOLS=OFF -DSLP_BUILD_BENCH=OFF)
     run("${CMAKE_COMMAND}" --build "${WORK_DIR}/build")
     run("${CMAKE_COMMAND}" --install "${WORK_DIR}/build" --prefix "${prefix}")
 else()
@@ -52,7 +58,19 @@ foreach(way IN LISTS ways)
             "-DCMAKE_PREFIX_PATH=${prefix}")
     endif()
     run("${CMAKE_COMMAND}" --build "${host_build}")
-    run("${host_build}/slp_host" "${SOURCE_DIR}/examples/desk_lamp.slp")
+    # Under Wine the host finds the loader's DLLs (installed, or built as a subproject) through WINEPATH.
+    if(EMULATOR)
+        file(GLOB_RECURSE dlls "${prefix}/*.dll" "${host_build}/*.dll")
+        set(dll_dirs "")
+        foreach(dll IN LISTS dlls)
+            get_filename_component(dll_dir "${dll}" DIRECTORY)
+            list(APPEND dll_dirs "${dll_dir}")
+        endforeach()
+        list(REMOVE_DUPLICATES dll_dirs)
+        string(REPLACE ";" "\\;" wine_path "${dll_dirs}")
+        set(ENV{WINEPATH} "${wine_path}")
+    endif()
+    run(${EMULATOR} "${host_build}/slp_host${EXE_SUFFIX}" "${SOURCE_DIR}/examples/desk_lamp.slp")
     if(NOT RUN_OUTPUT MATCHES "shade: 80 triangles\nbulb: 120 triangles")
         message(FATAL_ERROR "unexpected output of the host built with ${way}:\n${RUN_OUTPUT}")
     endif()
