@@ -13,7 +13,8 @@ int FuzzTokenizer(const uint8_t* pData, size_t nSize);
 
 // CSLPParser::Parse over the bytes as file contents, once with the default block size and once with a
 // tiny one: both loads must build the same model, the model must be consistent, the result must match
-// what the model holds and the progress must grow within 1..99.
+// what the model holds and the progress must grow within 1..99. A parser reused for further loads
+// must stay consistent and forget a world that is gone.
 int FuzzParse(const uint8_t* pData, size_t nSize);
 
 // CBasicString: narrow and wide conversions, search, substrings, editing and Format, checked against a

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -100,6 +101,27 @@ std::string Load(const std::string& strPath, size_t nBlockSize)
     return std::to_string(eResult) + "\n" + CheckAndDescribe(world);
 }
 
+// One parser loads the file twice into one world (solids left open carry over into the second load),
+// then, once that world is gone, into a new world, where it must build what a fresh parser builds.
+void CheckReuse(const std::string& strPath, const std::string& strFresh)
+{
+    CSLPParser parser;
+    parser.SetFileName(CBasicString(strPath.c_str()));
+    {
+        auto pWorld = std::make_unique<CKarnWorld>();
+        parser.Parse(pWorld.get());
+        const SLPLoadResultTypes eResult = parser.Parse(pWorld.get());
+        FUZZ_CHECK(eResult == (pWorld->GetNumGroups() > 0 || pWorld->GetNumObjects() > 0 ? SLPLoadSuccess
+                                                                                         : SLPLoadFailure));
+        CheckAndDescribe(*pWorld);
+    }
+    // The colour in force carries over by design; everything else of the old world must be forgotten.
+    parser.SetCurrentColor(vemoChroma(1.0f, 1.0f, 1.0f, 1.0f));
+    CKarnWorld world;
+    const SLPLoadResultTypes eResult = parser.Parse(&world);
+    FUZZ_CHECK(std::to_string(eResult) + "\n" + CheckAndDescribe(world) == strFresh);
+}
+
 } // namespace
 
 int FuzzParse(const uint8_t* pData, size_t nSize)
@@ -109,5 +131,6 @@ int FuzzParse(const uint8_t* pData, size_t nSize)
     const std::string strWhole = Load(file.GetPath(), 0);
     const std::string strSmallBlocks = Load(file.GetPath(), 1 + nSize % 5);
     FUZZ_CHECK(strWhole == strSmallBlocks);
+    CheckReuse(file.GetPath(), strWhole);
     return 0;
 }

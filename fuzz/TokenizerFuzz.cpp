@@ -122,13 +122,21 @@ std::vector<TokenRecord> ReadAll(CGenericParser& parser, size_t nSize, size_t nS
 int FuzzTokenizer(const uint8_t* pData, size_t nSize)
 {
     const char* pText = reinterpret_cast<const char*>(pData);
-    CGenericIOState unused;
 
     CGenericParser memory;
     Configure(memory);
     memory.SetInputBuffer(pText, nSize);
     FUZZ_CHECK(memory.GetTotalFileSize64() == static_cast<long long>(nSize));
-    const std::vector<TokenRecord> expected = ReadAll(memory, nSize, 0, unused);
+    // Saved after the first token; restored once the whole input is read.
+    CGenericIOState early;
+    const std::vector<TokenRecord> expected = ReadAll(memory, nSize, 1, early);
+    FUZZ_CHECK(memory.RestoreIOState(early));
+    for (size_t i = 1; i < expected.size(); ++i)
+    {
+        FUZZ_CHECK(memory.Tokenize());
+        FUZZ_CHECK(Record(memory.GetCurrentToken()) == expected[i]);
+    }
+    FUZZ_CHECK(!memory.Tokenize());
 
     // Block sizes of 1 to 8 bytes make almost every token straddle blocks.
     unsigned int nSum = 0;
