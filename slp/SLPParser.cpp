@@ -384,15 +384,23 @@ void CSLPParser::UpdateStatus()
     const long long nTotal = m_IOManager.GetTotalFileSize64();
     // A division per token is a visible share of a load; instead the offset is compared with the one
     // at which the percentage next grows. The host may change the last percentage at any time, so the
-    // threshold is checked against the values it was computed for.
+    // threshold counts only for the values it was computed for.
+    if (nOffset < m_nReportOffset && nOffset >= 0 && m_nReportLast == m_nLastPercentage &&
+        m_nReportTotal == nTotal)
+        return;
+    ReportProgressAt(nOffset, nTotal);
+}
+
+void CSLPParser::ReportProgressAt(long long nOffset, long long nTotal)
+{
     if (m_nReportLast != m_nLastPercentage || m_nReportTotal != nTotal)
     {
         m_nReportOffset = ReportThreshold(m_nLastPercentage, nTotal);
         m_nReportLast = m_nLastPercentage;
         m_nReportTotal = nTotal;
+        if (nOffset < m_nReportOffset && nOffset >= 0)
+            return;
     }
-    if (nOffset < m_nReportOffset && nOffset >= 0)
-        return;
     // At or past the threshold (or past the size, where the formula alone decides), as before.
     const int nPercentage = PercentageAt(nOffset, nTotal);
     if (nPercentage <= m_nLastPercentage)

@@ -138,6 +138,8 @@ private:
     void DropStaleGroups();
     /// The smallest file offset at which the percentage would exceed nLast for a file of nTotal bytes.
     static long long ReportThreshold(int nLast, long long nTotal);
+    /// UpdateStatus past the threshold, or with a threshold computed for other values.
+    void ReportProgressAt(long long nOffset, long long nTotal);
 
     CKarnWorld* m_pWorld;
     CKarnGroup* m_pCurrentGroup;
