@@ -718,7 +718,19 @@ void CGenericParser::ScanToken(CGenericToken& token)
             token.Terminate();
             m_nPosition += nLength;
             token.m_nEndOffset = nStart + static_cast<long long>(nLength);
-            ClassifyWord(token, pBlockEnd - pWord >= 32 ? pWord : token.m_pText);
+            const char* const pReadable = pBlockEnd - pWord >= 32 ? pWord : token.m_pText;
+#if defined(GENERIC_WIDE_SCAN)
+            // Most words of a mesh file are short decimals: converted here, without the general
+            // classification's call.
+            double dValue;
+            if ((IsDigit(*pWord) || *pWord == '-') && ParseShortDecimalWide(pReadable, nLength, dValue) > 0)
+            {
+                token.m_eDataType = GenericTokenNumber;
+                token.m_dNumericValue = dValue;
+                return;
+            }
+#endif
+            ClassifyWord(token, pReadable);
             return;
         }
         ScanWord(token);
