@@ -17,8 +17,8 @@
 // per facet, peak memory).
 //
 // A measuring process prints one line: elapsed seconds, facets (or numbers for the floor), a check
-// value, for Parse the model's triangle bytes and the peak resident memory before the load (else 0 and
-// 0), and the processor seconds of the measured part.
+// value, for Parse the resident memory with the model loaded and the peak resident memory before the
+// load (KiB; else 0 and 0), and the processor seconds of the measured part.
 #include "slp/SLPParser.h"
 
 #include <algorithm>
@@ -54,6 +54,20 @@ double CpuSeconds()
     struct timespec now;
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// The resident memory of this process now, in KiB (0 where /proc is missing).
+long CurrentRssKiB()
+{
+    long nPages = 0;
+    long nResident = 0;
+    std::FILE* pFile = std::fopen("/proc/self/statm", "r");
+    if (pFile == nullptr)
+        return 0;
+    if (std::fscanf(pFile, "%ld %ld", &nPages, &nResident) != 2)
+        nResident = 0;
+    std::fclose(pFile);
+    return nResident * (::sysconf(_SC_PAGESIZE) / 1024);
 }
 
 long PeakRssKiB()
@@ -163,11 +177,13 @@ int MeasureParse(const char* pszPath)
         for (int i = 0; i < pGroup->GetNumGroups(); ++i)
             pending.push_back(pGroup->GetGroup(i));
     }
+    // Resident with the model loaded (the load's working memory already freed): the model's cost.
+    const long nRssLoaded = CurrentRssKiB();
     delete pWorld;
     if (eResult != SLPLoadSuccess)
         return 1;
     std::printf("%.9f %lld %d %lld %ld %.9f\n", dSeconds, nFacets, g_nLastReported,
-                nFacets * static_cast<long long>(sizeof(vemoTRex)), nRssBefore, dCpu);
+                static_cast<long long>(nRssLoaded), nRssBefore, dCpu);
     return 0;
 }
 
@@ -178,7 +194,7 @@ struct CSample
 {
     double m_dSeconds = 0.0;
     long long m_nCount = 0;
-    long long m_nModelBytes = 0;
+    long long m_nLoadedKiB = 0;
     long m_nRssBeforeKiB = 0;
     long m_nPeakRssKiB = 0;
     double m_dCpuSeconds = 0.0;
@@ -219,7 +235,7 @@ bool RunChild(const std::string& program, const char* pszMode, const std::string
         return false;
     double dCheck = 0.0;
     if (std::sscanf(output.c_str(), "%lf %lld %lf %lld %ld %lf", &sample.m_dSeconds, &sample.m_nCount,
-                    &dCheck, &sample.m_nModelBytes, &sample.m_nRssBeforeKiB, &sample.m_dCpuSeconds) != 6)
+                    &dCheck, &sample.m_nLoadedKiB, &sample.m_nRssBeforeKiB, &sample.m_dCpuSeconds) != 6)
         return false;
     sample.m_nPeakRssKiB = usage.ru_maxrss;
     return true;
@@ -374,9 +390,15 @@ int RunBenchmark(const std::string& self, const std::string& folder, int nRounds
         std::fflush(stdout);
 
         std::vector<long> before;
+        std::vector<long> loaded;
         for (const CSample& sample : parse.m_Samples)
+        {
             before.push_back(sample.m_nRssBeforeKiB);
-        char sz[512];
+            loaded.push_back(static_cast<long>(sample.m_nLoadedKiB));
+        }
+        const double dModelMiB = static_cast<double>(Median(loaded) - Median(before)) / 1024.0;
+        const double dPeakMiB = static_cast<double>(parse.m_nPeakRssKiB - Median(before)) / 1024.0;
+        char sz[768];
         // On a busy machine the elapsed time also counts the time other programs had the processor;
         // the processor-time ratios do not.
         char szPeer[96] = "";
@@ -385,12 +407,12 @@ int RunBenchmark(const std::string& self, const std::string& folder, int nRounds
                           parse.m_dCpuSeconds / static_cast<double>(nFacets) /
                               (pPeer->m_dCpuSeconds / static_cast<double>(pPeer->m_Samples[0].m_nCount)));
         std::snprintf(sz, sizeof(sz),
-                      "%s: Parse made %lld facets; model triangles %.1f MiB; peak RSS above the process's "
-                      "before the load %.1f MiB; %.1f ns (processor: %.1f ns) per facet; processor-time "
-                      "ratios: Parse/floor %.2f%s",
+                      "%s: Parse made %lld facets (triangle arrays %.1f MiB); resident model %.1f MiB; peak "
+                      "above the process before the load %.1f MiB, above the loaded model %.1f MiB; %.1f ns "
+                      "(processor: %.1f ns) per facet; processor-time ratios: Parse/floor %.2f%s",
                       name.c_str(), nFacets,
-                      static_cast<double>(parse.m_Samples[0].m_nModelBytes) / 1048576.0,
-                      static_cast<double>(parse.m_nPeakRssKiB - Median(before)) / 1024.0,
+                      static_cast<double>(nFacets) * static_cast<double>(sizeof(vemoTRex)) / 1048576.0,
+                      dModelMiB, dPeakMiB, dPeakMiB - dModelMiB,
                       parse.m_dSeconds / static_cast<double>(nFacets) * 1e9,
                       parse.m_dCpuSeconds / static_cast<double>(nFacets) * 1e9,
                       parse.m_dCpuSeconds / floor.m_dCpuSeconds, szPeer);

@@ -48,9 +48,10 @@ void PrefaultForWriting(const void* pBegin, std::size_t nBytes)
 } // namespace
 
 // Fixed-size slots for CBasicListElement objects, carved from chunks that double in size up to a cap,
-// with a free list of released slots. Reset makes every slot free again while keeping the chunks, so a
-// list that is filled and emptied over and over (the loader's point and normal lists) stops allocating
-// once it has reached its largest size. The chunks are freed when the pool is destroyed.
+// with a free list of released slots. Reset makes every slot free again and keeps only the largest
+// chunk, so a list that is filled and emptied over and over with short runs (the loader's point and
+// normal lists on an assembly of small solids) stops allocating, while one long run does not leave its
+// storage behind. The remaining chunk is freed when the pool is destroyed.
 class CBasicListElementPool
 {
 public:
@@ -176,7 +177,18 @@ void CBasicListElementPool::Release(void* pSlot)
 
 void CBasicListElementPool::Reset()
 {
-    m_pCurrentChunk = m_pFirstChunk;
+    // Chunks only grow along the chain, so the last is the largest: it stays for the next filling and
+    // the others are freed, so that a list once holding millions of elements does not keep their
+    // storage (tens of megabytes) for as long as the list lives.
+    Chunk* pKeep = m_pFirstChunk;
+    while (pKeep && pKeep->pNext)
+    {
+        Chunk* pNext = pKeep->pNext;
+        ::operator delete(pKeep);
+        pKeep = pNext;
+    }
+    m_pFirstChunk = pKeep;
+    m_pCurrentChunk = pKeep;
     m_nUsedInCurrent = 0;
     m_nResidentInCurrent = 0;
     m_pFreeList = nullptr;

@@ -162,8 +162,8 @@ private:
     void ForgetIterators();
 
     /// Storage of the elements, owned by the list and created with its first element, so that adding and
-    /// removing costs no general heap allocation per element. RemoveAll keeps the storage for reuse; the
-    /// destructor frees it.
+    /// removing costs no general heap allocation per element. RemoveAll keeps its largest chunk for reuse
+    /// and frees the rest; the destructor frees it all.
     CBasicListElementPool* m_pElementPool;
 };
 
