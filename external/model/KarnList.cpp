@@ -109,6 +109,19 @@ public:
             delete this;
     }
 
+    // The number of slots handed out and not released.
+    std::size_t GetLiveCount() const { return m_nLive; }
+
+    // Takes back every live slot at once (their objects destroyed); only for a pool of one list.
+    void ReleaseAll()
+    {
+        m_nLive = 0;
+        if (m_bAbandoned)
+            delete this;
+        else
+            Trim();
+    }
+
     // The owning list is gone; the pool frees itself now or with its last live slot.
     void Abandon()
     {
@@ -339,6 +352,34 @@ bool CKarnList::AddHeadCopy(void* pSource)
     }
     m_pDataHandler(ListDataDestroy, &pItem, nullptr);
     return false;
+}
+
+bool CKarnList::DeleteAll()
+{
+    const ListDataHandler pHandler = m_pDataHandler;
+    if (m_pHead == nullptr || m_pItemPool == nullptr ||
+        (pHandler != PointDataHandler && pHandler != VectorDataHandler))
+        return CBasicList::DeleteAll();
+    // Items of other storage (made by the handler itself) are destroyed as the walk meets them; the
+    // list's own are counted. Destroying cannot fail for these handlers, and the order in which items
+    // are destroyed is not observable.
+    std::size_t nOwn = 0;
+    for (CBasicListElement* pElement = m_pHead; pElement != nullptr; pElement = pElement->m_pNext)
+    {
+        if (CKarnItemPool::PoolOf(pElement->m_pData) == m_pItemPool)
+            ++nOwn;
+        else
+            pHandler(ListDataDestroy, &pElement->m_pData, nullptr);
+    }
+    if (nOwn == m_pItemPool->GetLiveCount())
+        m_pItemPool->ReleaseAll(); // the usual case: no item of the storage lives outside the list
+    else
+        for (CBasicListElement* pElement = m_pHead; pElement != nullptr; pElement = pElement->m_pNext)
+            if (pElement->m_pData != nullptr)
+                pHandler(ListDataDestroy, &pElement->m_pData, nullptr);
+    m_pCurrent = nullptr;
+    RemoveAll();
+    return true;
 }
 
 void* CKarnList::CreatePooledCopy(const void* pSource)

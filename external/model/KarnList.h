@@ -52,6 +52,9 @@ public:
 
     bool AddTailCopy(void* pSource) override;
     bool AddHeadCopy(void* pSource) override;
+    /// As CBasicList::DeleteAll, with the same results; when every item of the list's own storage is in
+    /// the list, that storage is emptied at once instead of item by item.
+    bool DeleteAll() override;
 
 private:
     /// Creates a pooled copy of the source for the current point or vector handler; null for a null
