@@ -70,29 +70,27 @@ TEST(BasicMapTest, TextKeys)
 
 TEST(BasicMapTest, KeysSharingBuckets)
 {
-    int a = 1, b = 2, c = 3, d = 4;
+    // INT_MIN has a bucket of its own magnitude; keys of equal magnitude stay apart.
+    const int keys[] = {INT_MIN, 7, -7, INT_MAX};
+    int items[4] = {};
     CBasicMap map;
-    ASSERT_TRUE(map.AddWithKey(INT_MIN, &a));
-    ASSERT_TRUE(map.AddWithKey(7, &b));
-    ASSERT_TRUE(map.AddWithKey(-7, &c));
-    ASSERT_TRUE(map.AddWithKey(INT_MAX, &d));
-    EXPECT_EQ(map.LookupKey(INT_MIN), &a);
-    EXPECT_EQ(map.LookupKey(7), &b);
-    EXPECT_EQ(map.LookupKey(-7), &c);
-    EXPECT_EQ(map.LookupKey(INT_MAX), &d);
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(map.AddWithKey(keys[i], &items[i]));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(map.LookupKey(keys[i]), &items[i]) << keys[i];
     EXPECT_TRUE(map.RemoveKey(INT_MIN));
     EXPECT_EQ(map.LookupKey(INT_MIN), nullptr);
     EXPECT_TRUE(map.RemoveKey(7));
-    EXPECT_EQ(map.LookupKey(-7), &c);
+    EXPECT_EQ(map.LookupKey(-7), &items[2]);
 
     // A single bucket: every key shares one chain and stays distinct.
     CBasicMap one;
     one.SetBucketCount(1);
     for (int key : {INT_MIN, -1, 0, 1, INT_MAX})
-        ASSERT_TRUE(one.AddWithKey(key, &a));
+        ASSERT_TRUE(one.AddWithKey(key, &items[0]));
     EXPECT_TRUE(one.RemoveKey(0));
     EXPECT_EQ(one.LookupKey(0), nullptr);
-    EXPECT_EQ(one.LookupKey(INT_MIN), &a);
+    EXPECT_EQ(one.LookupKey(INT_MIN), &items[0]);
     EXPECT_EQ(one.GetCount(), 4);
 }
 
