@@ -12,8 +12,15 @@
 namespace
 {
 
-const aiScene* Import(Assimp::Importer& importer, const std::string& path)
+// The world written to a file of the given name and read back; null (and a failure) when either fails.
+const aiScene* WriteAndRead(Assimp::Importer& importer, const vemoBaseGroup& world, const std::string& name,
+                            CExportReport* pReport = nullptr)
 {
+    const std::string path = OutputPath(name);
+    const CExportReport report = ExportWorld(world, path, ExportFormatFromPath(path));
+    EXPECT_EQ(report.m_eResult, ExportSuccess) << path << ": " << report.m_strMessage;
+    if (pReport != nullptr)
+        *pReport = report;
     const aiScene* pScene = importer.ReadFile(path, 0);
     EXPECT_NE(pScene, nullptr) << path << ": " << importer.GetErrorString();
     return pScene;
@@ -26,12 +33,13 @@ vemoChroma DiffuseOf(const aiScene& scene, const aiMesh& mesh)
     return vemoChroma(c.r, c.g, c.b, c.a);
 }
 
-std::string Join(const std::set<std::string>& items)
+// "PATH: TRIANGLES {COLOUR, ...}", or nothing for a group without triangles.
+std::string GroupLine(const std::string& path, unsigned nTriangles, const std::set<std::string>& colours)
 {
-    std::string text;
-    for (const std::string& item : items)
-        text += (text.empty() ? "" : ", ") + item;
-    return text;
+    std::string text = path + ": " + std::to_string(nTriangles) + " {";
+    for (const std::string& colour : colours)
+        text += (text.back() == '{' ? "" : ", ") + colour;
+    return nTriangles > 0 ? text + "}\n" : "";
 }
 
 // The glTF scene in the form of DescribeWorld: the root node stands for the world; a node with a
@@ -82,29 +90,27 @@ std::vector<std::pair<const vemoTRex*, vemoChroma>> TrianglesInOrder(const vemoB
     return triangles;
 }
 
-// One line per group that holds meshes, depth first: "PATH: TRIANGLES {COLOUR, ...}".
+// A line per group that holds meshes, depth first.
 std::string DescribeObjGroups(const vemoBaseGroup& world)
 {
     std::string text;
-    std::vector<std::pair<const vemoBaseGroup*, std::string>> pending;
-    for (int i = world.GetNumGroups(); i-- > 0;)
-        pending.emplace_back(world.GetGroup(i), NarrowName(world.GetGroup(i)->GetGroupName()));
+    std::vector<std::pair<const vemoBaseGroup*, std::string>> pending(1, {&world, ""});
     while (!pending.empty())
     {
         const auto [pGroup, path] = pending.back();
         pending.pop_back();
-        int nTriangles = 0;
+        unsigned nTriangles = 0;
         std::set<std::string> colours;
         for (int i = 0; i < pGroup->GetNumObjects(); ++i)
         {
-            nTriangles += dynamic_cast<const vemoSTL*>(pGroup->GetObject(i))->m_nTriangleCount;
+            nTriangles +=
+                static_cast<unsigned>(dynamic_cast<const vemoSTL*>(pGroup->GetObject(i))->m_nTriangleCount);
             colours.insert(DescribeColor(pGroup->GetObjectMaterial(i)->m_Front.GetDiffuse()));
         }
-        if (nTriangles > 0)
-            text += path + ": " + std::to_string(nTriangles) + " {" + Join(colours) + "}\n";
+        text += GroupLine(path, nTriangles, colours);
         for (int i = pGroup->GetNumGroups(); i-- > 0;)
-            pending.emplace_back(pGroup->GetGroup(i),
-                                 path + "/" + NarrowName(pGroup->GetGroup(i)->GetGroupName()));
+            pending.emplace_back(pGroup->GetGroup(i), (pGroup == &world ? "" : path + "/") +
+                                                          NarrowName(pGroup->GetGroup(i)->GetGroupName()));
     }
     return text;
 }
@@ -123,9 +129,7 @@ std::string DescribeObjScene(const aiScene& scene)
             nTriangles += scene.mMeshes[node.mMeshes[m]]->mNumFaces;
             colours.insert(DescribeColor(DiffuseOf(scene, *scene.mMeshes[node.mMeshes[m]])));
         }
-        if (nTriangles > 0)
-            text += std::string(node.mName.C_Str()) + ": " + std::to_string(nTriangles) + " {" +
-                    Join(colours) + "}\n";
+        text += GroupLine(node.mName.C_Str(), nTriangles, colours);
     }
     return text;
 }
@@ -138,15 +142,13 @@ const char* const RoundTripFixtures[] = {"nested_solids.slp", "colour_runs.slp",
 TEST(AssimpReadBackTest, GltfKeepsGroupTreeNamesTrianglesAndColours)
 {
     for (const char* pszFixture : RoundTripFixtures)
-        for (const char* pszExtension : {".glb", ".gltf"})
+        for (const char* pszName : {"round_trip.glb", "round_trip.gltf"})
         {
             auto pWorld = LoadFixture(pszFixture);
-            const std::string path = OutputPath(std::string("round_trip") + pszExtension);
-            ASSERT_EQ(ExportWorld(*pWorld, path, ExportFormatFromPath(path)).m_eResult, ExportSuccess);
             Assimp::Importer importer;
-            const aiScene* pScene = Import(importer, path);
+            const aiScene* pScene = WriteAndRead(importer, *pWorld, pszName);
             ASSERT_NE(pScene, nullptr);
-            EXPECT_EQ(DescribeGltfScene(*pScene), DescribeWorld(*pWorld)) << pszFixture << pszExtension;
+            EXPECT_EQ(DescribeGltfScene(*pScene), DescribeWorld(*pWorld)) << pszFixture << " as " << pszName;
         }
 }
 
@@ -155,10 +157,8 @@ TEST(AssimpReadBackTest, ObjKeepsGroupPathsTrianglesAndColours)
     for (const char* pszFixture : {"nested_solids.slp", "colour_runs.slp", "../../examples/desk_lamp.slp"})
     {
         auto pWorld = LoadFixture(pszFixture);
-        const std::string path = OutputPath("read_back.obj");
-        ASSERT_EQ(ExportWorld(*pWorld, path, ExportFormatObj).m_eResult, ExportSuccess);
         Assimp::Importer importer;
-        const aiScene* pScene = Import(importer, path);
+        const aiScene* pScene = WriteAndRead(importer, *pWorld, "read_back.obj");
         ASSERT_NE(pScene, nullptr);
         EXPECT_EQ(DescribeObjScene(*pScene), DescribeObjGroups(*pWorld)) << pszFixture;
     }
@@ -170,16 +170,14 @@ TEST(AssimpReadBackTest, PlyAndStlKeepEveryTriangleInOrder)
     const auto triangles = TrianglesInOrder(*pWorld);
     for (const char* pszName : {"read_back.ply", "read_back.stl"})
     {
-        const std::string path = OutputPath(pszName);
-        const CExportReport report = ExportWorld(*pWorld, path, ExportFormatFromPath(path));
-        ASSERT_EQ(report.m_eResult, ExportSuccess);
         Assimp::Importer importer;
-        const aiScene* pScene = Import(importer, path);
+        CExportReport report;
+        const aiScene* pScene = WriteAndRead(importer, *pWorld, pszName, &report);
         ASSERT_NE(pScene, nullptr);
         ASSERT_EQ(pScene->mNumMeshes, 1u) << pszName;
         const aiMesh& mesh = *pScene->mMeshes[0];
         ASSERT_EQ(mesh.mNumFaces, triangles.size()) << pszName;
-        const bool bPly = ExportFormatFromPath(path) == ExportFormatPly;
+        const bool bPly = ExportFormatFromPath(pszName) == ExportFormatPly;
         if (bPly)
         {
             ASSERT_NE(mesh.mColors[0], nullptr);

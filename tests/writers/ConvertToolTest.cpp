@@ -16,14 +16,10 @@ struct ToolRun
     std::string err;
 };
 
-// A path quoted for the shell: sh, or cmd.exe on Windows (which takes no single quotes).
+// A path quoted for the shell, sh or cmd.exe: double quotes, the only kind cmd.exe takes.
 std::string Quote(const std::string& path)
 {
-#if defined(_WIN32)
     return "\"" + path + "\"";
-#else
-    return "'" + path + "'";
-#endif
 }
 
 // The program's text output; on Windows its line ends are CR LF, read here as LF.

@@ -12,18 +12,14 @@
 #include <string>
 #include <vector>
 
-inline std::unique_ptr<CKarnWorld> LoadSlp(const std::string& path)
+// A file of the test data folder, loaded into a new world.
+inline std::unique_ptr<CKarnWorld> LoadFixture(const std::string& name)
 {
     auto pWorld = std::make_unique<CKarnWorld>();
     CSLPParser parser;
-    parser.SetFileName(CBasicString(path.c_str()));
-    EXPECT_EQ(parser.Parse(pWorld.get()), SLPLoadSuccess) << path;
+    parser.SetFileName(CBasicString((SLP_TEST_DATA_DIR "/" + name).c_str()));
+    EXPECT_EQ(parser.Parse(pWorld.get()), SLPLoadSuccess) << name;
     return pWorld;
-}
-
-inline std::unique_ptr<CKarnWorld> LoadFixture(const std::string& name)
-{
-    return LoadSlp(std::string(SLP_TEST_DATA_DIR "/") + name);
 }
 
 inline std::string OutputPath(const std::string& name)
