@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,11 +30,33 @@ const vemoSTL* MeshAt(const vemoBaseGroup* pGroup, int nIndex)
     return dynamic_cast<const vemoSTL*>(pGroup->GetObject(nIndex));
 }
 
-void ExpectPoint(const vemoFloatPoint& p, float x, float y, float z)
+template <class TPoint> std::string Text(const TPoint& p)
 {
-    EXPECT_EQ(p.x, x);
-    EXPECT_EQ(p.y, y);
-    EXPECT_EQ(p.z, z);
+    std::ostringstream out;
+    out.precision(9); // enough for every float to read back the same
+    out << p.x << ' ' << p.y << ' ' << p.z;
+    return out.str();
+}
+
+std::string Corners(const vemoBBox& box)
+{
+    return Text(box.GetMin()) + " / " + Text(box.GetMax());
+}
+
+// The vertices of the group's mesh objects: ", " between the vertices of a triangle, "; " between
+// triangles, " | " between objects.
+std::string Vertices(const vemoBaseGroup* pGroup)
+{
+    std::string text;
+    for (int i = 0; i < pGroup->GetNumObjects(); ++i)
+        for (int t = 0; t < MeshAt(pGroup, i)->m_nTriangleCount; ++t)
+            for (int v = 0; v < 3; ++v)
+                text += std::string(v > 0   ? ", "
+                                    : t > 0 ? "; "
+                                    : i > 0 ? " | "
+                                            : "") +
+                        Text(MeshAt(pGroup, i)->m_pTriangles[t].m_Vertex[v]);
+    return text;
 }
 
 std::vector<int> g_reports;
@@ -42,160 +65,104 @@ void SLP_STDCALL RecordProgress(int nPercentage)
     g_reports.push_back(nPercentage);
 }
 
+// The percentages the parser reports during one load.
+std::vector<int> ReportsOfLoad(CSLPParser& parser, CKarnWorld& world, const std::string& path)
+{
+    g_reports.clear();
+    parser.SetLoaderPtr(&RecordProgress);
+    Load(parser, world, path);
+    return g_reports;
+}
+
 // A file in the test's temporary folder, removed at the end of the test.
 struct TempFile
 {
-    explicit TempFile(const std::string& contents)
-        : path(testing::TempDir() + "slp_parser_" +
-               testing::UnitTest::GetInstance()->current_test_info()->name() + ".slp")
-    {
-        std::ofstream(path, std::ios::binary) << contents;
-    }
+    const std::string path = testing::TempDir() + "slp_parser_" +
+                             testing::UnitTest::GetInstance()->current_test_info()->name() + ".slp";
+    explicit TempFile(const std::string& contents) { std::ofstream(path, std::ios::binary) << contents; }
     ~TempFile() { std::remove(path.c_str()); }
-    std::string path;
 };
 
 } // namespace
 
-TEST(SLPParseTest, RoadOfOneLoad)
+TEST(SLPParseTest, FixturesLoadIntoTheirTrees)
 {
-    CKarnWorld world;
-    CSLPParser parser;
-    ASSERT_EQ(Load(parser, world, DataPath("one_facet.slp")), SLPLoadSuccess);
-    EXPECT_EQ(DescribeWorld(world), "group cube\n  mesh 1 colour 1 1 1 1\n");
-    EXPECT_TRUE(WorldIsConsistent(world, true));
-
-    const vemoSTL* pMesh = MeshAt(world.GetGroup(0), 0);
-    ASSERT_NE(pMesh, nullptr);
-    ExpectPoint(pMesh->m_pTriangles[0].m_Vertex[0], 0, 0, 0);
-    ExpectPoint(pMesh->m_pTriangles[0].m_Vertex[1], 1, 0, 0);
-    ExpectPoint(pMesh->m_pTriangles[0].m_Vertex[2], 1, 1, 0);
-    for (const vemoVector& n : pMesh->m_pTriangles[0].m_Normal)
-        EXPECT_TRUE(n.x == 0 && n.y == 0 && n.z == 1);
-    ExpectPoint(world.GetBBox().GetMin(), 0, 0, 0);
-    ExpectPoint(world.GetBBox().GetMax(), 1, 1, 0);
-    // The solid was closed, and the lists were emptied by the last flush.
-    EXPECT_EQ(parser.GetCurrentGroup(), nullptr);
-    EXPECT_EQ(parser.GetPointList()->GetCount(), 0);
-    EXPECT_EQ(parser.GetNormalList()->GetCount(), 0);
-}
-
-TEST(SLPParseTest, NestedSolidsBecomeNestedGroups)
-{
-    CKarnWorld world;
-    CSLPParser parser;
-    parser.SetDecimationMagnitude(0.25);
-    ASSERT_EQ(Load(parser, world, DataPath("nested_solids.slp")), SLPLoadSuccess);
-    // The assembly's facets before and after the wheel are two runs, split by the wheel's flushes.
-    EXPECT_EQ(DescribeWorld(world), "group assembly\n"
-                                    "  mesh 1 colour 1 1 1 1\n"
-                                    "  mesh 1 colour 1 1 1 1\n"
-                                    "  group wheel\n"
-                                    "    mesh 2 colour 1 1 1 1\n"
-                                    "    group hub\n"
-                                    "      mesh 1 colour 1 1 1 1\n"
-                                    "group lid\n"
-                                    "  mesh 1 colour 1 1 1 1\n");
-    EXPECT_TRUE(WorldIsConsistent(world, true));
-    EXPECT_EQ(MeshAt(world.GetGroup(0), 0)->GetDecimationMagnitude(), 0.25);
-    ExpectPoint(world.GetBBox().GetMin(), -2, -2, -2);
-    ExpectPoint(world.GetBBox().GetMax(), 5, 4, 7);
-}
-
-TEST(SLPParseTest, ColourRunsAndColourCarriedAcrossSolids)
-{
-    CKarnWorld world;
-    CSLPParser parser;
-    ASSERT_EQ(Load(parser, world, DataPath("colour_runs.slp")), SLPLoadSuccess);
-    EXPECT_EQ(DescribeWorld(world), "group painted\n  mesh 2 colour 1 1 1 1\n  mesh 1 colour 0.5 1 0.25 1\n");
-    const vemoSTL* pSecond = MeshAt(world.GetGroup(0), 1);
-    ExpectPoint(pSecond->m_pTriangles[0].m_Vertex[0], 3, 3, 3);
-
-    // Components are taken as written, and a solid without a "color" line keeps the colour in force.
-    CKarnWorld other;
-    ASSERT_EQ(Load(parser, other, DataPath("colour_across_solids.slp")), SLPLoadSuccess);
-    EXPECT_EQ(DescribeWorld(other), "group first\n  mesh 1 colour 255 128 0 1\n"
-                                    "group second\n  mesh 1 colour 255 128 0 1\n");
-}
-
-TEST(SLPParseTest, CutShortTripleKeepsPreviousComponentAndLosesTheNextKeyword)
-{
-    CKarnWorld world;
-    CSLPParser parser;
-    ASSERT_EQ(Load(parser, world, DataPath("cut_short_triple.slp")), SLPLoadSuccess);
-    ASSERT_EQ(DescribeWorld(world), "group cut\n  mesh 1 colour 1 1 1 1\n");
-    const vemoTRex& triangle = MeshAt(world.GetGroup(0), 0)->m_pTriangles[0];
-    ExpectPoint(triangle.m_Vertex[0], 7, 8, 9);
-    ExpectPoint(triangle.m_Vertex[1], 1, 2, 9);
-    ExpectPoint(triangle.m_Vertex[2], 10, 11, 12);
-}
-
-TEST(SLPParseTest, GeometryOutsideSolidsIsDiscarded)
-{
-    for (const char* pszName : {"geometry_before_solid.slp", "endsolid_without_solid.slp"})
+    const char* const pszPlain = "0 0 0, 1 0 0, 0 1 0";
+    const struct
     {
-        SCOPED_TRACE(pszName);
+        const char* pszFile;
+        SLPLoadResultTypes eResult;
+        const char* pszTree;     // as DescribeWorld gives it
+        const char* pszVertices; // of the first group's meshes
+        const char* pszBox;      // of the world, when it holds geometry
+        int nOpenGroup;          // the top-level group left open, or -1
+    } cases[] = {
+        // The road of one load.
+        {"one_facet.slp", SLPLoadSuccess, "group cube\n  mesh 1 colour 1 1 1 1\n", "0 0 0, 1 0 0, 1 1 0",
+         "0 0 0 / 1 1 0", -1},
+        // The assembly's facets before and after the wheel are two runs, split by the wheel's flushes.
+        {"nested_solids.slp", SLPLoadSuccess,
+         "group assembly\n  mesh 1 colour 1 1 1 1\n  mesh 1 colour 1 1 1 1\n  group wheel\n"
+         "    mesh 2 colour 1 1 1 1\n    group hub\n      mesh 1 colour 1 1 1 1\ngroup lid\n"
+         "  mesh 1 colour 1 1 1 1\n",
+         "0 0 0, 1 0 0, 0 1 0 | 0 4 0, 1 4 0, 0 4 1", "-2 -2 -2 / 5 4 7", -1},
+        // A colour starts a new run; components are taken as written, and a solid without a "color"
+        // line keeps the colour in force.
+        {"colour_runs.slp", SLPLoadSuccess,
+         "group painted\n  mesh 2 colour 1 1 1 1\n  mesh 1 colour 0.5 1 0.25 1\n",
+         "0 0 0, 1 0 0, 0 1 0; 1 1 0, 2 1 0, 1 2 0 | 3 3 3, 4 3 3, 3 4 3", "0 0 0 / 4 4 3", -1},
+        {"colour_across_solids.slp", SLPLoadSuccess,
+         "group first\n  mesh 1 colour 255 128 0 1\ngroup second\n  mesh 1 colour 255 128 0 1\n", pszPlain,
+         "0 0 0 / 1 1 5", -1},
+        // A cut-short triple keeps the previous component and loses the next keyword.
+        {"cut_short_triple.slp", SLPLoadSuccess, "group cut\n  mesh 1 colour 1 1 1 1\n",
+         "7 8 9, 1 2 9, 10 11 12", "1 2 9 / 10 11 12", -1},
+        // Geometry outside solids is discarded.
+        {"geometry_before_solid.slp", SLPLoadSuccess, "group after\n  mesh 1 colour 1 1 1 1\n",
+         "0 0 2, 1 0 2, 0 1 2", "0 0 2 / 1 1 2", -1},
+        {"endsolid_without_solid.slp", SLPLoadSuccess, "group real\n  mesh 1 colour 1 1 1 1\n",
+         "0 0 2, 1 0 2, 0 1 2", "0 0 2 / 1 1 2", -1},
+        {"upper_case.slp", SLPLoadSuccess, "group UPPER\n  mesh 1 colour 1 1 1 1\n", pszPlain,
+         "0 0 0 / 1 1 0", -1},
+        {"crlf_line_ends.slp", SLPLoadSuccess, "group mixed\n  mesh 1 colour 1 1 1 1\n", pszPlain,
+         "0 0 0 / 1 1 0", -1},
+        // The token after "SOLID" names the group whatever it is: "ENDSOLID" (the group stays open), the
+        // end of the input (the group is left open), a quoted text (the quotes stay: RemoveQuotes is the
+        // host's to call).
+        {"solid_then_endsolid.slp", SLPLoadSuccess, "group ENDSOLID\n  group inner\n", "", "", 0},
+        {"ends_after_solid.slp", SLPLoadSuccess, "group named\ngroup \n", "", "", 1},
+        {"quoted_name.slp", SLPLoadSuccess, "group \"Front Panel\"\n", "", "", -1},
+        {"empty.slp", SLPLoadFailure, "", "", "", -1},
+        {"no_keywords.slp", SLPLoadFailure, "", "", "", -1}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pszFile);
         CKarnWorld world;
         CSLPParser parser;
-        ASSERT_EQ(Load(parser, world, DataPath(pszName)), SLPLoadSuccess);
-        EXPECT_EQ(world.GetNumObjects(), 0);
-        ASSERT_EQ(world.GetNumGroups(), 1);
-        const vemoSTL* pMesh = MeshAt(world.GetGroup(0), 0);
-        ASSERT_NE(pMesh, nullptr);
-        EXPECT_EQ(pMesh->m_nTriangleCount, 1);
-        EXPECT_EQ(pMesh->m_pTriangles[0].m_Vertex[0].z, 2.0f);
-        EXPECT_EQ(parser.GetCurrentGroup(), nullptr);
-    }
-}
-
-TEST(SLPParseTest, NameTokenIsTakenWhateverItIs)
-{
-    // "SOLID" directly followed by "ENDSOLID": the keyword names the group, which stays open.
-    CKarnWorld world;
-    CSLPParser parser;
-    ASSERT_EQ(Load(parser, world, DataPath("solid_then_endsolid.slp")), SLPLoadSuccess);
-    EXPECT_EQ(DescribeWorld(world), "group ENDSOLID\n  group inner\n");
-    EXPECT_EQ(parser.GetCurrentGroup(), world.GetGroup(0));
-
-    // A file ending right after "SOLID": the group is named by the end of the input and left open.
-    CKarnWorld second;
-    CSLPParser other;
-    ASSERT_EQ(Load(other, second, DataPath("ends_after_solid.slp")), SLPLoadSuccess);
-    EXPECT_EQ(DescribeWorld(second), "group named\ngroup \n");
-    EXPECT_EQ(other.GetCurrentGroup(), second.GetGroup(1));
-
-    // Quotes stay in the name; RemoveQuotes is the host's to call.
-    CKarnWorld third;
-    ASSERT_EQ(Load(other, third, DataPath("quoted_name.slp")), SLPLoadSuccess);
-    ASSERT_EQ(third.GetNumGroups(), 1);
-    EXPECT_EQ(NarrowName(third.GetGroup(0)->GetGroupName()), "\"Front Panel\"");
-}
-
-TEST(SLPParseTest, KeywordCaseAndLineEnds)
-{
-    for (const char* pszName : {"upper_case.slp", "crlf_line_ends.slp"})
-    {
-        SCOPED_TRACE(pszName);
-        CKarnWorld world;
-        CSLPParser parser;
-        ASSERT_EQ(Load(parser, world, DataPath(pszName)), SLPLoadSuccess);
-        ASSERT_EQ(world.GetNumGroups(), 1);
-        EXPECT_EQ(world.GetGroup(0)->GetNumObjects(), 1);
-        EXPECT_EQ(MeshAt(world.GetGroup(0), 0)->m_pTriangles[0].m_Vertex[1].x, 1.0f);
-        EXPECT_EQ(parser.GetCurrentGroup(), nullptr);
+        parser.SetDecimationMagnitude(0.25);
+        ASSERT_EQ(Load(parser, world, DataPath(c.pszFile)), c.eResult);
+        EXPECT_EQ(DescribeWorld(world), c.pszTree);
+        EXPECT_TRUE(WorldIsConsistent(world, true));
+        EXPECT_EQ(world.GetNumGroups() > 0 ? Vertices(world.GetGroup(0)) : "", c.pszVertices);
+        EXPECT_EQ(*c.pszBox != '\0' ? Corners(world.GetBBox()) : "", c.pszBox);
+        EXPECT_EQ(parser.GetCurrentGroup(), c.nOpenGroup < 0 ? nullptr : world.GetGroup(c.nOpenGroup));
+        // The last flush emptied the lists. A mesh carries the parser's decimation magnitude, and a
+        // normal for each vertex (every fixture's first facet faces up).
+        EXPECT_EQ(parser.GetPointList()->GetCount() + parser.GetNormalList()->GetCount(), 0);
+        if (*c.pszVertices != '\0')
+        {
+            const vemoSTL* pMesh = MeshAt(world.GetGroup(0), 0);
+            EXPECT_EQ(pMesh->GetDecimationMagnitude(), 0.25);
+            for (const vemoVector& n : pMesh->m_pTriangles[0].m_Normal)
+                EXPECT_EQ(Text(n), "0 0 1");
+        }
     }
 }
 
 TEST(SLPParseTest, ResultsOfLoadsThatAddNothing)
 {
-    for (const char* pszName : {"empty.slp", "no_keywords.slp"})
-    {
-        CKarnWorld world;
-        CSLPParser parser;
-        EXPECT_EQ(Load(parser, world, DataPath(pszName)), SLPLoadFailure) << pszName;
-    }
-
-    // A world that already holds a group succeeds, and takes the parser's estimated box.
+    // A file that adds nothing to a world that already holds a group succeeds, and the world takes the
+    // parser's estimated box.
     CKarnWorld world;
     world.AddGroup(new CKarnGroup(), 1);
     CSLPParser parser;
@@ -203,15 +170,14 @@ TEST(SLPParseTest, ResultsOfLoadsThatAddNothing)
     box.Update(vemoFloatPoint(-3, 4, 5));
     parser.SetEstimatedBoundingBox(box);
     EXPECT_EQ(Load(parser, world, DataPath("no_keywords.slp")), SLPLoadSuccess);
-    ExpectPoint(world.GetBBox().GetMin(), -3, 4, 5);
+    EXPECT_EQ(Corners(world.GetBBox()), "-3 4 5 / -3 4 5");
 
     // A missing file, an empty name or a null world fail without touching the world.
     CKarnWorld untouched;
     EXPECT_EQ(Load(parser, untouched, DataPath("does_not_exist.slp")), SLPLoadFailure);
     EXPECT_EQ(untouched.GetNumGroups(), 0);
     EXPECT_TRUE(untouched.GetBBox().IsEmpty());
-    parser.SetFileName(CBasicString(""));
-    EXPECT_EQ(parser.Parse(&untouched), SLPLoadFailure);
+    EXPECT_EQ(Load(parser, untouched, ""), SLPLoadFailure);
     parser.SetFileName(CBasicString(DataPath("one_facet.slp").c_str()));
     EXPECT_EQ(parser.Parse(nullptr), SLPLoadFailure);
     EXPECT_EQ(parser.GetWorld(), nullptr);
@@ -242,25 +208,16 @@ TEST(SLPProgressTest, PercentagesFollowTheTokenOffsets)
     TempFile file(std::string(29, 'a') + " " + std::string(27, 'b') + "{ " + std::string(41, 'c'));
     CKarnWorld world;
     CSLPParser parser;
-    parser.SetLoaderPtr(&RecordProgress);
-    g_reports.clear();
-    Load(parser, world, file.path);
-    EXPECT_EQ(g_reports, (std::vector<int>{28, 56, 57, 99}));
+    EXPECT_EQ(ReportsOfLoad(parser, world, file.path), (std::vector<int>{28, 56, 57, 99}));
 
     // A second load reports only above the highest percentage of the first, until the host resets it.
-    g_reports.clear();
-    Load(parser, world, file.path);
-    EXPECT_TRUE(g_reports.empty());
+    EXPECT_EQ(ReportsOfLoad(parser, world, file.path), std::vector<int>());
     parser.SetLastPercentage(56);
-    Load(parser, world, file.path);
-    EXPECT_EQ(g_reports, (std::vector<int>{57, 99}));
+    EXPECT_EQ(ReportsOfLoad(parser, world, file.path), (std::vector<int>{57, 99}));
 
     // An empty file has no size to measure progress against.
-    g_reports.clear();
     CSLPParser fresh;
-    fresh.SetLoaderPtr(&RecordProgress);
-    Load(fresh, world, DataPath("empty.slp"));
-    EXPECT_TRUE(g_reports.empty());
+    EXPECT_EQ(ReportsOfLoad(fresh, world, DataPath("empty.slp")), std::vector<int>());
     EXPECT_EQ(fresh.GetLastPercentage(), 0);
 }
 
@@ -305,32 +262,21 @@ TEST(SLPTokenTest, QueriesSeeTheSLPMeaningOfTokens)
 {
     TempFile file("{ ] ( solid 1.5 \"q t\" TRUE word endloop");
     CSLPParser parser;
-    parser.SetFileName(CBasicString(file.path.c_str()));
-    parser.GetIOManager()->SetFilename(parser.GetFileName());
+    parser.GetIOManager()->SetFilename(CBasicString(file.path.c_str()));
     ASSERT_EQ(parser.GetIOManager()->OpenInputFile(), SLPLoadSuccess);
-    ASSERT_TRUE(parser.Tokenize());
-    EXPECT_EQ(parser.GetCurrentTokenType(), SLPTokenOpenBrace);
-    EXPECT_TRUE(parser.GetCurrentTokenBeginType());
-    EXPECT_EQ(parser.GetNextTokenType(), SLPTokenCloseBracket);
-    EXPECT_TRUE(parser.GetNextTokenEndType());
-    EXPECT_EQ(parser.GetCurrentTokenType(), SLPTokenOpenBrace);
-
-    const SLPTokenTypes expected[] = {SLPTokenCloseBracket, SLPTokenOpenParen,    SLPTokenSolid,
-                                      SLPTokenNumber,       SLPTokenGenericType8, SLPTokenGenericType9,
-                                      SLPTokenNone,         SLPTokenEndLoop,      SLPTokenEndOfFile};
+    const SLPTokenTypes expected[] = {
+        SLPTokenOpenBrace,    SLPTokenCloseBracket, SLPTokenOpenParen, SLPTokenSolid,   SLPTokenNumber,
+        SLPTokenGenericType8, SLPTokenGenericType9, SLPTokenNone,      SLPTokenEndLoop, SLPTokenEndOfFile};
     for (SLPTokenTypes type : expected)
     {
+        // The lookahead sees the token the next Tokenize makes current.
+        EXPECT_EQ(parser.GetNextTokenType(), type);
+        EXPECT_EQ(parser.GetNextTokenEndType(), type == SLPTokenCloseBracket);
         parser.Tokenize();
         EXPECT_EQ(parser.GetCurrentTokenType(), type) << parser.GetCurrentTokenString();
-        EXPECT_FALSE(parser.GetCurrentTokenBeginType() && parser.GetCurrentTokenEndType());
-        if (type == SLPTokenNumber)
-        {
-            EXPECT_EQ(parser.GetCurrentTokenNumericValue(), 1.5);
-        }
-        if (type == SLPTokenGenericType9)
-        {
-            EXPECT_TRUE(parser.GetCurrentTokenBooleanValue());
-        }
+        EXPECT_EQ(parser.GetCurrentTokenBeginType(), type == SLPTokenOpenBrace || type == SLPTokenOpenParen);
+        EXPECT_EQ(parser.GetCurrentTokenNumericValue(), type == SLPTokenNumber ? 1.5 : 0.0);
+        EXPECT_EQ(parser.GetCurrentTokenBooleanValue(), type == SLPTokenGenericType9);
     }
     // The walk helper stops at once on a token with a meaning, and at the latest at the end.
     parser.MoveUpToInterestingToken();
@@ -342,56 +288,45 @@ TEST(SLPFlushTest, RunsThatCannotBecomeMeshesAreDropped)
     CKarnWorld world;
     CSLPParser parser;
     parser.SetWorld(&world);
-    auto collect = [&parser](int nPoints, int nNormals)
+    // Collects points (i, 0, 0) and normals, flushes, and tells whether a mesh was made and how many
+    // points and normals are left in the lists.
+    auto flush = [&parser](int nPoints, int nNormals)
     {
-        for (int i = 0; i < nPoints; ++i)
+        for (int i = 0; i < std::max(nPoints, nNormals); ++i)
         {
             vemoFloatPoint p(static_cast<float>(i), 0, 0);
-            parser.AddPointToList(p);
-        }
-        for (int i = 0; i < nNormals; ++i)
-        {
             vemoVector n(0, 0, 1);
-            parser.AddNormalToList(n);
+            if (i < nPoints)
+                parser.AddPointToList(p);
+            if (i < nNormals)
+                parser.AddNormalToList(n);
         }
+        const bool bMade = parser.FlushGeometryToWorld();
+        return std::to_string(bMade) + " " + std::to_string(parser.GetPointList()->GetCount()) + " " +
+               std::to_string(parser.GetNormalList()->GetCount());
     };
-
-    collect(6, 6); // no current group
-    EXPECT_FALSE(parser.FlushGeometryToWorld());
-    EXPECT_EQ(parser.GetPointList()->GetCount(), 0);
-    EXPECT_EQ(parser.GetNormalList()->GetCount(), 0);
-
+    EXPECT_EQ(flush(6, 6), "0 0 0"); // no current group
     auto* pGroup = new CKarnGroup();
     parser.PushGroup(pGroup);
-    collect(3, 1); // one normal per facet
-    EXPECT_FALSE(parser.FlushGeometryToWorld());
-    collect(2, 2); // too few points for a facet
-    EXPECT_FALSE(parser.FlushGeometryToWorld());
+    EXPECT_EQ(flush(3, 1), "0 0 0"); // one normal per facet
+    EXPECT_EQ(flush(2, 2), "0 0 0"); // too few points for a facet
     EXPECT_EQ(pGroup->GetNumObjects(), 0);
     EXPECT_TRUE(parser.GetEstimatedBoundingBox().IsEmpty());
-    EXPECT_EQ(parser.GetNormalList()->GetCount(), 0);
 
     // Four points: one triangle, the fourth pair dropped; the colour in force at the flush is used.
-    collect(4, 4);
     parser.GetCurrentColor().green = 0.5f;
-    EXPECT_TRUE(parser.FlushGeometryToWorld());
-    EXPECT_FALSE(parser.FlushGeometryToWorld());
+    EXPECT_EQ(flush(4, 4), "1 0 0");
+    EXPECT_EQ(flush(0, 0), "0 0 0");
     ASSERT_EQ(pGroup->GetNumObjects(), 1);
-    EXPECT_EQ(MeshAt(pGroup, 0)->m_nTriangleCount, 1);
-    ExpectPoint(MeshAt(pGroup, 0)->m_pTriangles[0].m_Vertex[2], 2, 0, 0);
-    EXPECT_EQ(pGroup->GetObjectMaterial(0)->m_Back.GetDiffuse().green, 0.5f);
-    ExpectPoint(parser.GetEstimatedBoundingBox().GetMax(), 2, 0, 0);
+    EXPECT_EQ(Vertices(pGroup), "0 0 0, 1 0 0, 2 0 0");
+    EXPECT_EQ(DescribeColor(pGroup->GetObjectMaterial(0)->m_Back.GetDiffuse()), "1 0.5 1 1");
+    EXPECT_EQ(Corners(parser.GetEstimatedBoundingBox()), "0 0 0 / 2 0 0");
     EXPECT_TRUE(WorldIsConsistent(world, false));
 }
 
-TEST(SLPStateTest, DefaultsGroupStackAndCopies)
+TEST(SLPStateTest, GroupStackCopiesAndReinitialising)
 {
     CSLPParser parser;
-    EXPECT_EQ(parser.GetWorld(), nullptr);
-    EXPECT_EQ(parser.GetParentGroup(), nullptr);
-    EXPECT_EQ(DescribeColor(parser.GetCurrentColor()), "1 1 1 1");
-    EXPECT_EQ(parser.GetFileName().GetLength(), 0);
-
     // Without a current group or a world, a pushed group stays the caller's.
     CKarnGroup orphan;
     parser.PushGroup(&orphan);
@@ -447,10 +382,8 @@ TEST(SLPQuotesTest, RemovesEveryDoubleQuoteOnly)
         EXPECT_TRUE(text == c.second) << c.first;
     }
     // Without a double quote the text is not reassigned, so its narrow copy stays valid.
-    text = "it's \xE2\x80\x9C"
-           "fine\xE2\x80\x9D";
+    text = "it's \xE2\x80\x9Cgood\xE2\x80\x9D";
     const char* pszNarrow = text.GetNarrowString();
     EXPECT_FALSE(parser.RemoveQuotes(text));
-    EXPECT_STREQ(pszNarrow, "it's \xE2\x80\x9C"
-                            "fine\xE2\x80\x9D");
+    EXPECT_STREQ(pszNarrow, "it's \xE2\x80\x9Cgood\xE2\x80\x9D");
 }
