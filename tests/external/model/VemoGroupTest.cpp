@@ -10,13 +10,10 @@ namespace
 {
 
 // An object that counts its destructions, to see who destroyed what.
-class CountedObject : public vemoBaseObject
+struct CountedObject : vemoBaseObject
 {
-public:
     explicit CountedObject(int& nDestroyed) : m_nDestroyed(nDestroyed) {}
     ~CountedObject() override { ++m_nDestroyed; }
-
-private:
     int& m_nDestroyed;
 };
 
