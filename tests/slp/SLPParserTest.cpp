@@ -50,12 +50,10 @@ std::string Vertices(const vemoBaseGroup* pGroup)
     std::string text;
     for (int i = 0; i < pGroup->GetNumObjects(); ++i)
         for (int t = 0; t < MeshAt(pGroup, i)->m_nTriangleCount; ++t)
-            for (int v = 0; v < 3; ++v)
-                text += std::string(v > 0   ? ", "
-                                    : t > 0 ? "; "
-                                    : i > 0 ? " | "
-                                            : "") +
-                        Text(MeshAt(pGroup, i)->m_pTriangles[t].m_Vertex[v]);
+        {
+            const vemoFloatPoint* v = MeshAt(pGroup, i)->m_pTriangles[t].m_Vertex;
+            text += (t > 0 ? "; " : i > 0 ? " | " : "") + Text(v[0]) + ", " + Text(v[1]) + ", " + Text(v[2]);
+        }
     return text;
 }
 
