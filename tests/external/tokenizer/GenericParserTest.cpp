@@ -45,7 +45,7 @@ void Describe(const CGenericToken& token, std::ostringstream& out)
     out << (token.GetBooleanValue() ? " true" : "") << " @" << token.GetEndOffset() << '\n';
 }
 
-// Tokenizes to the end; the end-of-input token is the last element.
+// Tokenizes to the end; the end-of-input token is the last line.
 std::string ReadAll(CGenericParser& parser)
 {
     std::ostringstream out;
