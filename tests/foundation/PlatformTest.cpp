@@ -1,30 +1,11 @@
 #include "foundation/Platform.h"
+#include "tests/support/WideText.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdint>
 #include <string>
-
-#if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#endif
-
-#define W(x) reinterpret_cast<const WideChar*>(u"" x)
-
-// Narrow "\u00E9" in the platform's narrow encoding: the ANSI code page on Windows (the tests assume
-// Windows-1252, as western systems and Wine use), UTF-8 elsewhere.
-#if defined(_WIN32)
-#define NARROW_E_ACUTE "\xE9"
-#else
-#define NARROW_E_ACUTE "\xC3\xA9"
-#endif
 
 namespace
 {

@@ -1,64 +1,16 @@
+#include "tests/support/ProgramRun.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
-#if !defined(_WIN32)
-#include <sys/wait.h>
-#endif
 
 namespace
 {
 
-struct ToolRun
-{
-    int nExit = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const std::string& path)
-{
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    std::string content = text.str();
-#if defined(_WIN32)
-    // The program writes text mode output, whose line ends are CR LF on Windows.
-    std::string::size_type nPos = 0;
-    while ((nPos = content.find("\r\n", nPos)) != std::string::npos)
-        content.erase(nPos, 1);
-#endif
-    return content;
-}
-
-// Runs the slp program with the given arguments (already quoted for the shell), from the fixture folder.
-// The shell is sh, or cmd.exe on Windows, whose syntax for this command line is the same but for the
-// null device.
 ToolRun RunSlp(const std::string& arguments)
 {
-    // Named after the test, since CTest runs the tests of this program in parallel.
-    const std::string stem =
-        testing::TempDir() + "slp_tool_" + testing::UnitTest::GetInstance()->current_test_info()->name();
-#if defined(_WIN32)
-    const char* const pszNullDevice = "NUL";
-#else
-    const char* const pszNullDevice = "/dev/null";
-#endif
-    const std::string command = "cd \"" SLP_TEST_DATA_DIR "\" && \"" SLP_TOOL_FILE "\" " + arguments +
-                                " >\"" + stem + "_out.txt\" 2>\"" + stem + "_err.txt\" <" + pszNullDevice;
-    ToolRun run;
-    const int nStatus = std::system(command.c_str());
-#if defined(_WIN32)
-    run.nExit = nStatus;
-#else
-    run.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-#endif
-    run.out = ReadFile(stem + "_out.txt");
-    run.err = ReadFile(stem + "_err.txt");
-    return run;
+    return RunProgram(SLP_TOOL_FILE, arguments, SLP_TEST_DATA_DIR);
 }
 
 using Json = nlohmann::ordered_json; // compares objects key by key in order

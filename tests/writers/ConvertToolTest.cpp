@@ -1,20 +1,9 @@
 // The convert subcommand of the slp program: format choice, reports and exit codes.
 #include "ExportFixtures.h"
-
-#include <cstdlib>
-#if !defined(_WIN32)
-#include <sys/wait.h>
-#endif
+#include "tests/support/ProgramRun.h"
 
 namespace
 {
-
-struct ToolRun
-{
-    int nExit = -1;
-    std::string out;
-    std::string err;
-};
 
 // A path quoted for the shell, sh or cmd.exe: double quotes, the only kind cmd.exe takes.
 std::string Quote(const std::string& path)
@@ -22,40 +11,10 @@ std::string Quote(const std::string& path)
     return "\"" + path + "\"";
 }
 
-// The program's text output; on Windows its line ends are CR LF, read here as LF.
-std::string ReadText(const std::string& path)
-{
-    std::string text = ReadBytes(path);
-#if defined(_WIN32)
-    std::string::size_type nPos = 0;
-    while ((nPos = text.find("\r\n", nPos)) != std::string::npos)
-        text.erase(nPos, 1);
-#endif
-    return text;
-}
-
 // Runs "slp convert" with the given arguments (already quoted for the shell), from the fixture folder.
 ToolRun RunConvert(const std::string& arguments)
 {
-    // Named after the test, since CTest runs the tests of this program in parallel.
-    const std::string stem =
-        OutputPath(std::string("convert_") + testing::UnitTest::GetInstance()->current_test_info()->name());
-    const std::string outPath = stem + "_out.txt";
-    const std::string errPath = stem + "_err.txt";
-#if defined(_WIN32)
-    const char* const pszNullDevice = "NUL";
-#else
-    const char* const pszNullDevice = "/dev/null";
-#endif
-    const std::string command = "cd \"" SLP_TEST_DATA_DIR "\" && \"" SLP_TOOL_FILE "\" convert " + arguments +
-                                " >\"" + outPath + "\" 2>\"" + errPath + "\" <" + pszNullDevice;
-    const int nStatus = std::system(command.c_str());
-#if defined(_WIN32)
-    const int nExit = nStatus;
-#else
-    const int nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-#endif
-    return ToolRun{nExit, ReadText(outPath), ReadText(errPath)};
+    return RunProgram(SLP_TOOL_FILE, "convert " + arguments, SLP_TEST_DATA_DIR);
 }
 
 } // namespace
