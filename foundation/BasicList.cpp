@@ -1,16 +1,11 @@
 #include "foundation/BasicList.h"
 
 #include "foundation/BasicString.h"
+#include "foundation/Platform.h"
 
-#include <atomic>
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <new>
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 // ---------------------------------------------------------------------------------------------------
 // Element storage
@@ -23,27 +18,6 @@ namespace
 // a load. At most one window of not yet used memory is resident early. Elsewhere (or on a kernel
 // without the call) the pages simply fault in on first use.
 constexpr std::size_t kPrefaultWindow = 256 * 1024;
-
-void PrefaultForWriting(const void* pBegin, std::size_t nBytes)
-{
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-    // Lists of several threads may get here at once.
-    static std::atomic<bool> s_bUnsupported(false);
-    if (s_bUnsupported.load(std::memory_order_relaxed) || nBytes == 0)
-        return;
-    // The call takes whole pages; the pages around the range belong to the same allocation's mapping
-    // or to the heap, both already mapped, so populating them too is harmless.
-    const std::uintptr_t nPage = 4096;
-    const std::uintptr_t nStart = reinterpret_cast<std::uintptr_t>(pBegin) & ~(nPage - 1);
-    const std::uintptr_t nEnd = reinterpret_cast<std::uintptr_t>(pBegin) + nBytes;
-    if (::madvise(reinterpret_cast<void*>(nStart), nEnd - nStart, MADV_POPULATE_WRITE) != 0 &&
-        errno == EINVAL)
-        s_bUnsupported.store(true, std::memory_order_relaxed);
-#else
-    (void)pBegin;
-    (void)nBytes;
-#endif
-}
 
 } // namespace
 
@@ -77,8 +51,8 @@ public:
         if (nEnd > nCapacity)
             nEnd = nCapacity;
         if (nCapacity >= nWindowSlots)
-            PrefaultForWriting(&SlotsOf(m_pCurrentChunk)[m_nResidentInCurrent],
-                               (nEnd - m_nResidentInCurrent) * sizeof(Slot));
+            BasicPrefaultForWriting(&SlotsOf(m_pCurrentChunk)[m_nResidentInCurrent],
+                                    (nEnd - m_nResidentInCurrent) * sizeof(Slot));
         m_nResidentInCurrent = nEnd;
     }
 

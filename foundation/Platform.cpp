@@ -6,6 +6,8 @@
 #include "foundation/Platform.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +16,10 @@
 #include <mutex>
 #include <string>
 #include <utility>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
@@ -1025,3 +1031,23 @@ bool BasicRegisterString(ModuleHandle, unsigned int, const WideChar*)
     return false;
 }
 #endif // _WIN32
+
+void BasicPrefaultForWriting(const void* pBegin, size_t nBytes)
+{
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    static std::atomic<bool> s_bUnsupported(false);
+    if (s_bUnsupported.load(std::memory_order_relaxed) || pBegin == nullptr || nBytes == 0)
+        return;
+    // The call takes whole pages. Those that the range shares with its neighbours belong to mappings
+    // that are already there (the same allocation or the heap), and populating them changes nothing.
+    const std::uintptr_t nPage = 4096;
+    const std::uintptr_t nStart = reinterpret_cast<std::uintptr_t>(pBegin) & ~(nPage - 1);
+    const std::uintptr_t nEnd = reinterpret_cast<std::uintptr_t>(pBegin) + nBytes;
+    if (::madvise(reinterpret_cast<void*>(nStart), nEnd - nStart, MADV_POPULATE_WRITE) != 0 &&
+        errno == EINVAL)
+        s_bUnsupported.store(true, std::memory_order_relaxed);
+#else
+    (void)pBegin;
+    (void)nBytes;
+#endif
+}

@@ -1,17 +1,13 @@
 #include "external/model/KarnList.h"
 
-#include <atomic>
-#include <cerrno>
+#include "foundation/Platform.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <type_traits>
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 namespace
 {
@@ -21,25 +17,6 @@ static_assert(sizeof(vemoFloatPoint) == sizeof(vemoVector) && alignof(vemoFloatP
 static_assert(std::is_trivially_destructible<vemoFloatPoint>::value &&
                   std::is_trivially_destructible<vemoVector>::value,
               "items are given back to the pool without running code");
-
-// Makes a new chunk resident with one system call instead of a page fault per 4 KiB page, which on
-// lists of millions of items is a visible share of a load. Elsewhere (or on a kernel without the call)
-// the pages fault in on first use.
-void PrefaultForWriting(void* pBegin, std::size_t nBytes)
-{
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-    // Lists of several threads may get here at once.
-    static std::atomic<bool> s_bUnsupported(false);
-    if (s_bUnsupported.load(std::memory_order_relaxed))
-        return;
-    // Chunks start on a 256 KiB boundary, so the range is whole pages of the chunk's own allocation.
-    if (::madvise(pBegin, nBytes, MADV_POPULATE_WRITE) != 0 && errno == EINVAL)
-        s_bUnsupported.store(true, std::memory_order_relaxed);
-#else
-    (void)pBegin;
-    (void)nBytes;
-#endif
-}
 
 } // namespace
 
@@ -178,7 +155,7 @@ private:
             nBytes = m_pChunks->nBytes < kChunkAlign ? m_pChunks->nBytes * 2 : kChunkAlign;
         Chunk* pChunk = static_cast<Chunk*>(::operator new(nBytes, std::align_val_t(kChunkAlign)));
         if (nBytes == kChunkAlign)
-            PrefaultForWriting(pChunk, nBytes);
+            BasicPrefaultForWriting(pChunk, nBytes);
         pChunk->pPool = this;
         pChunk->pNext = m_pChunks;
         pChunk->nBytes = nBytes;
