@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <unordered_set>
 #include <vector>
@@ -68,6 +69,28 @@ void CSLPParser::InitializeVariables()
 
 // ---------------------------------------------------------------------------------------------------
 // The load
+
+namespace
+{
+
+// A number read as a double, rounded to the nearest float. Beyond the float range the rounding gives
+// an infinity of the same sign (1e39 becomes +inf), which a plain conversion of such a value would
+// leave undefined.
+float ToFloat(double dValue)
+{
+    constexpr double dMax = static_cast<double>(std::numeric_limits<float>::max());
+    // Half a unit in the last place above the largest float: from there on the nearest is infinity.
+    constexpr double dOverflow = dMax + 0x1p103;
+    if (dValue >= dOverflow)
+        return std::numeric_limits<float>::infinity();
+    if (dValue <= -dOverflow)
+        return -std::numeric_limits<float>::infinity();
+    if (dValue > dMax || dValue < -dMax)
+        return dValue > 0 ? std::numeric_limits<float>::max() : -std::numeric_limits<float>::max();
+    return static_cast<float>(dValue);
+}
+
+} // namespace
 
 SLPLoadResultTypes CSLPParser::Parse(CKarnWorld* pWorld)
 {
@@ -135,8 +158,7 @@ SLPLoadResultTypes CSLPParser::Parse(CKarnWorld* pWorld)
             Tokenize();
             if (ReadNumericTriplet(aNormal[0], aNormal[1], aNormal[2]))
             {
-                vemoVector normal(static_cast<float>(aNormal[0]), static_cast<float>(aNormal[1]),
-                                  static_cast<float>(aNormal[2]));
+                vemoVector normal(ToFloat(aNormal[0]), ToFloat(aNormal[1]), ToFloat(aNormal[2]));
                 AddNormalToList(normal);
             }
             break;
@@ -144,8 +166,7 @@ SLPLoadResultTypes CSLPParser::Parse(CKarnWorld* pWorld)
             Tokenize();
             if (ReadNumericTriplet(aVertex[0], aVertex[1], aVertex[2]))
             {
-                vemoFloatPoint point(static_cast<float>(aVertex[0]), static_cast<float>(aVertex[1]),
-                                     static_cast<float>(aVertex[2]));
+                vemoFloatPoint point(ToFloat(aVertex[0]), ToFloat(aVertex[1]), ToFloat(aVertex[2]));
                 AddPointToList(point);
             }
             break;
@@ -157,8 +178,7 @@ SLPLoadResultTypes CSLPParser::Parse(CKarnWorld* pWorld)
             if (ReadNumericTriplet(aColor[0], aColor[1], aColor[2]))
             {
                 // Components are taken as they stand: no scaling and no clamping.
-                vemoChroma color(static_cast<float>(aColor[0]), static_cast<float>(aColor[1]),
-                                 static_cast<float>(aColor[2]), 1.0f);
+                vemoChroma color(ToFloat(aColor[0]), ToFloat(aColor[1]), ToFloat(aColor[2]), 1.0f);
                 SetCurrentColor(color);
             }
             break;
