@@ -293,14 +293,14 @@ void CKarnList::SetListTypeVector()
         SetDataHandler(VectorDataHandler);
 }
 
-bool CKarnList::AddTailCopy(void* pSource)
+bool CKarnList::AddPooledCopy(void* pSource, bool bAtHead)
 {
     void* pItem = CreatePooledCopy(pSource);
     if (pItem == nullptr)
-        return CBasicList::AddTailCopy(pSource);
+        return bAtHead ? CBasicList::AddHeadCopy(pSource) : CBasicList::AddTailCopy(pSource);
     try
     {
-        if (AddTail(pItem))
+        if (bAtHead ? AddHead(pItem) : AddTail(pItem))
             return true;
     }
     catch (...)
@@ -312,23 +312,14 @@ bool CKarnList::AddTailCopy(void* pSource)
     return false;
 }
 
+bool CKarnList::AddTailCopy(void* pSource)
+{
+    return AddPooledCopy(pSource, false);
+}
+
 bool CKarnList::AddHeadCopy(void* pSource)
 {
-    void* pItem = CreatePooledCopy(pSource);
-    if (pItem == nullptr)
-        return CBasicList::AddHeadCopy(pSource);
-    try
-    {
-        if (AddHead(pItem))
-            return true;
-    }
-    catch (...)
-    {
-        m_pDataHandler(ListDataDestroy, &pItem, nullptr);
-        throw;
-    }
-    m_pDataHandler(ListDataDestroy, &pItem, nullptr);
-    return false;
+    return AddPooledCopy(pSource, true);
 }
 
 bool CKarnList::DeleteAll()

@@ -57,6 +57,9 @@ public:
     bool DeleteAll() override;
 
 private:
+    /// A pooled copy of the source added at the tail or the head; the handler's own copy when the
+    /// source cannot be pooled.
+    bool AddPooledCopy(void* pSource, bool bAtHead);
     /// Creates a pooled copy of the source for the current point or vector handler; null for a null
     /// source.
     void* CreatePooledCopy(const void* pSource);
