@@ -464,7 +464,7 @@ void CBasicList::SetDataHandler(ListDataHandler pHandler)
     m_pDataHandler = pHandler;
 }
 
-bool CBasicList::AddTailCopy(void* pSource)
+bool CBasicList::AddCopy(void* pSource, bool bAtHead)
 {
     if (!m_pDataHandler)
         return false;
@@ -474,26 +474,20 @@ bool CBasicList::AddTailCopy(void* pSource)
     CCreatedItemGuard guard(m_pDataHandler, pItem);
     if (!m_pDataHandler(ListDataCopy, &pItem, pSource))
         return false;
-    if (!AddTail(pItem))
+    if (!(bAtHead ? AddHead(pItem) : AddTail(pItem)))
         return false;
     guard.Release();
     return true;
 }
 
+bool CBasicList::AddTailCopy(void* pSource)
+{
+    return AddCopy(pSource, false);
+}
+
 bool CBasicList::AddHeadCopy(void* pSource)
 {
-    if (!m_pDataHandler)
-        return false;
-    void* pItem = nullptr;
-    if (!m_pDataHandler(ListDataCreate, &pItem, nullptr) || !pItem)
-        return false;
-    CCreatedItemGuard guard(m_pDataHandler, pItem);
-    if (!m_pDataHandler(ListDataCopy, &pItem, pSource))
-        return false;
-    if (!AddHead(pItem))
-        return false;
-    guard.Release();
-    return true;
+    return AddCopy(pSource, true);
 }
 
 bool CBasicList::DeleteData(void* pItem)

@@ -153,6 +153,9 @@ protected:
     CBasicListElement** m_ppIndex;
 
 private:
+    /// AddTailCopy and AddHeadCopy: a new item made by the handler, a copy of the source, added at the
+    /// tail or the head; the item is destroyed again when any step fails.
+    bool AddCopy(void* pSource, bool bAtHead);
     /// A new element holding pItem, from the pool; raises std::bad_alloc.
     CBasicListElement* NewElement(void* pItem);
     /// Runs the element's destructor and gives its storage back to the pool.
