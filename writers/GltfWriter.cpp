@@ -347,8 +347,7 @@ bool WriteGltf(const vemoBaseGroup& root, const std::string& path, bool bBinary,
         CFileSink out;
         if (!out.Open(path))
         {
-            report.m_eResult = ExportCannotOpen;
-            report.m_strMessage = out.GetError();
+            SetCannotOpen(report, out.GetError());
             return false;
         }
         out.U32(0x46546C67); // "glTF"
@@ -381,8 +380,7 @@ bool WriteGltf(const vemoBaseGroup& root, const std::string& path, bool bBinary,
     CFileSink bin;
     if (!out.Open(path) || (bHasBinary && !bin.Open(binPath)))
     {
-        report.m_eResult = ExportCannotOpen;
-        report.m_strMessage = out.GetError().empty() ? bin.GetError() : out.GetError();
+        SetCannotOpen(report, out.GetError(), bin.GetError());
         return false;
     }
     document.WriteJson(out, bHasBinary ? RelativeUri(binPath) : std::string());

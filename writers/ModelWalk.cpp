@@ -108,3 +108,9 @@ void SetTooLarge(CExportReport& report, const std::string& path, const char* psz
     report.m_strMessage =
         "cannot write " + path + ": the model is too large for the format (" + pszLimit + ")";
 }
+
+void SetCannotOpen(CExportReport& report, const std::string& strError, const std::string& strOtherError)
+{
+    report.m_eResult = ExportCannotOpen;
+    report.m_strMessage = strError.empty() ? strOtherError : strError;
+}

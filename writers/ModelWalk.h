@@ -44,3 +44,5 @@ constexpr std::uint64_t MaxIndexedVertices = 0xFFFFFFFEull;
 
 // The failure report for a model beyond a limit of the format.
 void SetTooLarge(CExportReport& report, const std::string& path, const char* pszLimit);
+// Fills the report of an output that could not be opened: the first sink's error, else the second's.
+void SetCannotOpen(CExportReport& report, const std::string& strError, const std::string& strOtherError = "");

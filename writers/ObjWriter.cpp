@@ -146,8 +146,7 @@ bool WriteObj(const vemoBaseGroup& root, const std::string& path, CExportReport&
     CFileSink mtl;
     if (!obj.Open(path) || !mtl.Open(mtlPath))
     {
-        report.m_eResult = ExportCannotOpen;
-        report.m_strMessage = obj.GetError().empty() ? mtl.GetError() : obj.GetError();
+        SetCannotOpen(report, obj.GetError(), mtl.GetError());
         return false;
     }
     obj << "# written by slp convert\nmtllib " << FileName(mtlPath) << '\n';

@@ -67,8 +67,7 @@ bool WritePly(const vemoBaseGroup& root, const std::string& path, CExportReport&
     CFileSink out;
     if (!out.Open(path))
     {
-        report.m_eResult = ExportCannotOpen;
-        report.m_strMessage = out.GetError();
+        SetCannotOpen(report, out.GetError());
         return false;
     }
     out << "ply\nformat binary_little_endian 1.0\ncomment written by slp convert\nelement vertex "

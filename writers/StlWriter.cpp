@@ -47,8 +47,7 @@ bool WriteStl(const vemoBaseGroup& root, const std::string& path, CExportReport&
     CFileSink out;
     if (!out.Open(path))
     {
-        report.m_eResult = ExportCannotOpen;
-        report.m_strMessage = out.GetError();
+        SetCannotOpen(report, out.GetError());
         return false;
     }
     // The header must not begin with "solid", which would make readers take the file for text STL.
