@@ -5,18 +5,41 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <unordered_map>
 
 namespace
 {
 // A prime, so that keys that are multiples of small numbers still spread over all buckets.
 constexpr int kDefaultBucketCount = 10009;
+
+// The entries this map makes also know the link that points at them (the bucket's head or the previous
+// entry's next pointer), so that an entry leaves its chain without a walk of the chain.
+class CLinkedEntry : public CBasicMapElement
+{
+public:
+    CBasicMapElement** m_ppLink = nullptr;
+};
+
+CLinkedEntry* Linked(CBasicMapElement* pEntry)
+{
+    return static_cast<CLinkedEntry*>(pEntry);
+}
 } // namespace
+
+class CBasicMap::CEntryIndex
+{
+public:
+    std::unordered_map<const CBasicListElement*, CBasicMapElement*> m_Entries;
+};
 
 CBasicMapElement::CBasicMapElement() : m_pNext(nullptr), m_pElement(nullptr), m_nKey(0) {}
 
 CBasicMapElement::~CBasicMapElement() = default;
 
-CBasicMap::CBasicMap() : m_ppBuckets(nullptr), m_nBucketArraySize(0), m_nBucketCount(kDefaultBucketCount) {}
+CBasicMap::CBasicMap()
+    : m_ppBuckets(nullptr), m_nBucketArraySize(0), m_nBucketCount(kDefaultBucketCount), m_pEntryIndex(nullptr)
+{
+}
 
 CBasicMap::~CBasicMap()
 {
@@ -25,6 +48,7 @@ CBasicMap::~CBasicMap()
     delete[] m_ppBuckets;
     m_ppBuckets = nullptr;
     m_nBucketArraySize = 0;
+    delete m_pEntryIndex;
 }
 
 bool CBasicMap::Remove(void* pItem)
@@ -83,14 +107,32 @@ bool CBasicMap::AddWithKey(int nKey, void* pItem)
     if (!m_ppBuckets && !AllocateBuckets())
         return false;
     const int nBucket = BucketOf(nKey);
-    // The entry is made before the item is appended, so that a failed allocation leaves no item without
-    // a key behind.
-    std::unique_ptr<CBasicMapElement> pEntry(new CBasicMapElement());
+    // The entry and its room in the index are made before the item is appended, so that a failed
+    // allocation leaves no item without a key behind.
+    std::unique_ptr<CLinkedEntry> pEntry(new CLinkedEntry());
+    auto& entries = m_pEntryIndex->m_Entries;
+    entries.reserve(entries.size() + 1);
     if (!Append(pItem))
         return false;
+    try
+    {
+        entries.emplace(m_pTail, pEntry.get());
+    }
+    catch (...)
+    {
+        // The index could not take the element after all: take the appended item back out.
+        CBasicListElement* pElement = m_pTail;
+        if (m_pDataHandler)
+            m_pDataHandler(ListDataDestroy, &pElement->m_pData, nullptr);
+        UnlinkElement(pElement);
+        throw;
+    }
     pEntry->m_nKey = nKey;
     pEntry->m_pElement = m_pTail;
     pEntry->m_pNext = m_ppBuckets[nBucket];
+    pEntry->m_ppLink = &m_ppBuckets[nBucket];
+    if (pEntry->m_pNext)
+        Linked(pEntry->m_pNext)->m_ppLink = &pEntry->m_pNext;
     m_ppBuckets[nBucket] = pEntry.release();
     return true;
 }
@@ -104,15 +146,13 @@ bool CBasicMap::RemoveKey(int nKey)
 {
     if (!m_ppBuckets)
         return false;
-    CBasicMapElement** ppLink = &m_ppBuckets[BucketOf(nKey)];
-    while (*ppLink && (*ppLink)->m_nKey != nKey)
-        ppLink = &(*ppLink)->m_pNext;
-    CBasicMapElement* pEntry = *ppLink;
+    CBasicMapElement* pEntry = m_ppBuckets[BucketOf(nKey)];
+    while (pEntry && pEntry->m_nKey != nKey)
+        pEntry = pEntry->m_pNext;
     if (!pEntry)
         return false;
-    *ppLink = pEntry->m_pNext;
     CBasicListElement* pElement = pEntry->m_pElement;
-    delete pEntry;
+    DropEntry(pEntry);
 
     // The entry's own element goes, never another element with an equal item. A handler that refuses to
     // destroy the item still has its element unlinked, as a removal by item would do.
@@ -170,8 +210,11 @@ bool CBasicMap::AllocateBuckets()
     const std::size_t nBytes = static_cast<std::size_t>(m_nBucketCount) * sizeof(CBasicMapElement*);
     if (m_nBucketCount < 1 || nBytes > static_cast<std::size_t>(INT_MAX))
         return false;
+    if (!m_pEntryIndex)
+        m_pEntryIndex = new (std::nothrow) CEntryIndex();
     CBasicMapElement** ppBuckets =
-        new (std::nothrow) CBasicMapElement*[static_cast<std::size_t>(m_nBucketCount)];
+        m_pEntryIndex ? new (std::nothrow) CBasicMapElement*[static_cast<std::size_t>(m_nBucketCount)]
+                      : nullptr;
     if (!ppBuckets)
         return false;
     for (int i = 0; i < m_nBucketCount; ++i)
@@ -196,6 +239,7 @@ bool CBasicMap::ClearBuckets()
         }
         m_ppBuckets[i] = nullptr;
     }
+    m_pEntryIndex->m_Entries.clear();
     return true;
 }
 
@@ -223,21 +267,16 @@ void CBasicMap::ForgetElement(CBasicListElement* pElement)
 {
     if (!m_ppBuckets)
         return;
-    for (int i = 0; i < m_nBucketCount; ++i)
-    {
-        CBasicMapElement** ppLink = &m_ppBuckets[i];
-        while (*ppLink)
-        {
-            CBasicMapElement* pEntry = *ppLink;
-            if (pEntry->m_pElement == pElement)
-            {
-                *ppLink = pEntry->m_pNext;
-                delete pEntry;
-            }
-            else
-            {
-                ppLink = &pEntry->m_pNext;
-            }
-        }
-    }
+    const auto found = m_pEntryIndex->m_Entries.find(pElement);
+    if (found != m_pEntryIndex->m_Entries.end())
+        DropEntry(found->second);
+}
+
+void CBasicMap::DropEntry(CBasicMapElement* pEntry)
+{
+    *Linked(pEntry)->m_ppLink = pEntry->m_pNext;
+    if (pEntry->m_pNext)
+        Linked(pEntry->m_pNext)->m_ppLink = Linked(pEntry)->m_ppLink;
+    m_pEntryIndex->m_Entries.erase(pEntry->m_pElement);
+    delete pEntry;
 }

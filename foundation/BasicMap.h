@@ -37,8 +37,9 @@ public:
     /// Drops every entry and element and frees the bucket array; items are not destroyed.
     ~CBasicMap() override; ///< slot 0
 
-    /// Removing a single element through the list's operations also drops the entries that refer to it
-    /// (a pass over every bucket), so no entry is ever left referring to an unlinked element.
+    /// Removing a single element through the list's operations also drops the entry that refers to it,
+    /// found through an index from elements to entries, so no entry is ever left referring to an
+    /// unlinked element and a removal costs about what an add costs, whatever the bucket count.
     bool Remove(void* pItem) override; ///< slot 11
     void* RemoveHead() override;       ///< slot 12
     /// Drops every entry (the bucket array stays), then the list's RemoveAll.
@@ -83,6 +84,14 @@ private:
     int BucketOf(int nKey) const;
     /// The integer key of a text key.
     static int KeyOf(CBasicString& strKey, bool bUpperCase);
-    /// Drops every entry that refers to pElement.
+    /// Drops the entry that refers to pElement, if there is one.
     void ForgetElement(CBasicListElement* pElement);
+
+    /// Unlinks an entry from its bucket's chain and from the element index, and destroys it.
+    void DropEntry(CBasicMapElement* pEntry);
+
+    /// Which entry refers to which element, so that an element removed through the list's operations
+    /// finds its entry without a search; created with the bucket array.
+    class CEntryIndex;
+    CEntryIndex* m_pEntryIndex;
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <vector>
 
 TEST(BasicMapTest, EqualKeysMostRecentFirst)
 {
@@ -128,6 +129,26 @@ TEST(BasicMapTest, EmptyingTheMap)
     map.UseDoubleData(); // the items go through the old handler, the keys with them
     EXPECT_EQ(map.LookupKey(2), nullptr);
     EXPECT_EQ(map.GetCount(), 0);
+}
+
+TEST(BasicMapTest, RemovalsThroughTheListDoNotCostTheBucketCount)
+{
+    // Emptying a map from its head must not visit every bucket per removal: with four million buckets
+    // that would take minutes (the test's time limit), against milliseconds for the adds.
+    std::vector<int> items(30000);
+    CBasicMap map;
+    map.SetBucketCount(4000037);
+    for (int i = 0; i < static_cast<int>(items.size()); ++i)
+        ASSERT_TRUE(map.AddWithKey(i * 7919, &items[static_cast<size_t>(i)]));
+    for (size_t i = 0; i < items.size(); ++i)
+    {
+        ASSERT_EQ(map.RemoveHead(), &items[i]);
+        if (i % 1000 == 0)
+        {
+            ASSERT_EQ(map.LookupKey(static_cast<int>(i) * 7919), nullptr);
+        }
+    }
+    EXPECT_EQ(map.LookupKey(29999 * 7919), nullptr);
 }
 
 TEST(BasicMapTest, BucketCountRules)
