@@ -4,6 +4,7 @@
 #include <charconv>
 #include <climits>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <stdexcept>
 #include <system_error>
@@ -336,9 +337,10 @@ inline bool ParseShortDecimal(const char* pText, size_t nLength, double& dValue)
 // Recognises a whole word as a decimal number and converts it, once. std::from_chars in general
 // format takes exactly an optional "-", digits with an optional fraction or a fraction alone, and an
 // optional exponent, plus "inf" and "nan" forms; so after a leading "+" is skipped (from_chars takes
-// none) it is enough to require a digit or "." after the sign to keep those out. Values too large for
-// a double are not numbers; values too small for one are zero, which is their correctly rounded value
-// (from_chars reports both as out of range). pText has at least 32 readable bytes.
+// none) it is enough to require a digit or "." after the sign to keep those out (ParseNonFinite takes
+// them). Values beyond the range of a double are the infinity of their sign, values too small for one
+// are zero of their sign, which is what correct rounding gives (from_chars reports both as out of
+// range). pText has at least 32 readable bytes.
 bool ParseNumber(const char* pText, size_t nLength, double& dValue)
 {
 #if defined(GENERIC_WIDE_SCAN)
@@ -367,9 +369,58 @@ bool ParseNumber(const char* pText, size_t nLength, double& dValue)
         dValue = dResult;
         return true;
     }
-    if (result.ec != std::errc::result_out_of_range || !IsUnderflow(pDigits, pEnd))
+    if (result.ec != std::errc::result_out_of_range)
         return false;
-    dValue = *p == '-' ? -0.0 : 0.0;
+    // Beyond the range of a double in either direction: zero or the infinity of the number's sign,
+    // which is what rounding to the nearest double gives.
+    const double dMagnitude = IsUnderflow(pDigits, pEnd) ? 0.0 : std::numeric_limits<double>::infinity();
+    dValue = *p == '-' ? -dMagnitude : dMagnitude;
+    return true;
+}
+
+// Non-finite values as C runtimes print them: "inf", "infinity" and "nan" in any case, and the older
+// Windows runtimes' "1.#INF", "1.#QNAN", "1.#SNAN" and "1.#IND" followed by any digits ("1.#QNAN0",
+// "-1.#IND00"), each with an optional sign. The value is the infinity of that sign, or a quiet NaN with
+// that sign. Other words ("infinite", "nanometre") are not numbers.
+bool ParseNonFinite(const char* pText, size_t nLength, double& dValue)
+{
+    const char* p = pText;
+    const char* const pEnd = pText + nLength;
+    const bool bNegative = p < pEnd && *p == '-';
+    if (p < pEnd && (*p == '-' || *p == '+'))
+        ++p;
+    const size_t nRest = static_cast<size_t>(pEnd - p);
+    bool bInfinity = false;
+    if ((nRest == 3 && EqualNoCase(p, "INF", 3)) || (nRest == 8 && EqualNoCase(p, "INFINITY", 8)))
+        bInfinity = true;
+    else if (nRest == 3 && EqualNoCase(p, "NAN", 3))
+        bInfinity = false;
+    else if (nRest > 3 && std::memcmp(p, "1.#", 3) == 0)
+    {
+        p += 3;
+        static const char* const aSpellings[] = {"INF", "QNAN", "SNAN", "IND"};
+        size_t nMatched = 0;
+        for (const char* pszSpelling : aSpellings)
+        {
+            const size_t nSpelling = std::strlen(pszSpelling);
+            if (static_cast<size_t>(pEnd - p) >= nSpelling && EqualNoCase(p, pszSpelling, nSpelling))
+            {
+                nMatched = nSpelling;
+                bInfinity = pszSpelling[0] == 'I' && pszSpelling[2] == 'F';
+                break;
+            }
+        }
+        if (nMatched == 0)
+            return false;
+        for (p += nMatched; p < pEnd; ++p)
+            if (!IsDigit(*p))
+                return false;
+    }
+    else
+        return false;
+    const double dMagnitude =
+        bInfinity ? std::numeric_limits<double>::infinity() : std::numeric_limits<double>::quiet_NaN();
+    dValue = bNegative ? -dMagnitude : dMagnitude;
     return true;
 }
 
@@ -788,10 +839,11 @@ void CGenericParser::ClassifyWord(CGenericToken& token, const char* pText)
 {
     const size_t nLength = token.m_nLength;
     const char c = pText[0];
-    if (IsDigit(c) || c == '-' || c == '+' || c == '.')
+    const bool bDecimal = IsDigit(c) || c == '-' || c == '+' || c == '.';
+    if (bDecimal || FoldAscii(c) == 'I' || FoldAscii(c) == 'N')
     {
         double dValue = 0.0;
-        if (ParseNumber(pText, nLength, dValue))
+        if ((bDecimal && ParseNumber(pText, nLength, dValue)) || ParseNonFinite(pText, nLength, dValue))
         {
             token.m_eDataType = GenericTokenNumber;
             token.m_dNumericValue = dValue;

@@ -26,10 +26,14 @@ struct ParserKeywordEntry
 /// to but excluding the next CR or LF, or to the end of the input. Everything else up to white space, a
 /// bracket or a double quote is a word, classified in this order:
 ///   - a decimal number (optional sign, digits with an optional fraction or a fraction alone, optional
-///     exponent with optional sign) whose value is within the range of a double: a number token;
-///     "inf", "nan", hexadecimal forms, "1.5abc" and values too large for a double such as 1e999 are
-///     not numbers, while values too small for one (1e-400) read as zero of their sign. Conversion is
-///     correctly rounded, happens once per token and does not depend on the process locale;
+///     exponent with optional sign): a number token. Values beyond the range of a double (1e999) read
+///     as the infinity of their sign, values too small for one (1e-400) as zero of their sign.
+///     Conversion is correctly rounded, happens once per token and does not depend on the process
+///     locale. Non-finite values as C runtimes print them are number tokens too: "inf", "infinity" and
+///     "nan" in any case, and "1.#INF", "1.#QNAN", "1.#SNAN", "1.#IND" followed by any digits, each
+///     with an optional sign, read as the infinity of that sign or a NaN of that sign. Hexadecimal
+///     forms, "1,5", "1.5abc", "infinite" and "nanometre" are not numbers. A keyword row that is one of
+///     these spellings is shadowed by the number;
 ///   - a keyword-table row's text, compared without regard to ASCII case: a keyword token with the
 ///     row's id (the first matching row wins);
 ///   - TRUE or FALSE in any case: a boolean token;

@@ -224,30 +224,46 @@ TEST(HostileInputTest, HugeTokensKeepTheirWholeText)
         ASSERT_NE(pVertex, nullptr);
         EXPECT_EQ(pVertex->x, static_cast<float>(1.0 / 3.0));
     }
-    // An integer of 10,000 digits is beyond a double: a word, so the facet loses a vertex and is dropped.
-    EXPECT_EQ(DescribeWorld(*LoadText(FacetWithX("1" + std::string(9999, '0'))).pWorld), "group s\n");
+    // An integer of 10,000 digits is beyond a double: infinite.
+    const LoadOutcome outcome = LoadText(FacetWithX("1" + std::string(9999, '0')));
+    const vemoFloatPoint* pVertex = FirstVertex(outcome);
+    EXPECT_TRUE(pVertex != nullptr && std::isinf(pVertex->x));
 }
 
 TEST(HostileInputTest, ExtremeAndMalformedNumbers)
 {
-    // Values too small for a double read as zero of their sign.
-    for (const char* pszTiny : {"1e-00011111111111", "-1e-400", "0e999999999"})
+    // Values too small for a double read as zero of their sign, values too large as the infinity of
+    // their sign, and the non-finite spellings of C runtimes as what they spell.
+    const std::pair<const char*, double> numbers[] = {
+        {"1e-00011111111111", 0.0}, {"-1e-400", -0.0},     {"0e999999999", 0.0},
+        {"1e999999999", HUGE_VAL},  {"-1e309", -HUGE_VAL}, {"-inf", -HUGE_VAL},
+        {"1.#INF00", HUGE_VAL},     {"nan", NAN},          {"-1.#IND00", -NAN}};
+    for (const auto& number : numbers)
     {
-        const LoadOutcome outcome = LoadText(FacetWithX(pszTiny));
+        const LoadOutcome outcome = LoadText(FacetWithX(number.first));
         const vemoFloatPoint* pVertex = FirstVertex(outcome);
-        ASSERT_NE(pVertex, nullptr) << pszTiny;
-        EXPECT_EQ(pVertex->x, 0.0f) << pszTiny;
-        EXPECT_EQ(std::signbit(pVertex->x), pszTiny[0] == '-') << pszTiny;
+        ASSERT_NE(pVertex, nullptr) << number.first;
+        EXPECT_TRUE(pVertex->x == static_cast<float>(number.second) ||
+                    (std::isnan(pVertex->x) && std::isnan(number.second)))
+            << number.first;
+        EXPECT_EQ(std::signbit(pVertex->x), std::signbit(number.second)) << number.first;
+        EXPECT_TRUE(LoadedSoundly(outcome)) << number.first;
     }
-    // Values too large for a double and malformed numbers are words: the vertex is not read and the
-    // facet, with two vertices for three normals, is dropped.
-    for (const char* pszWord : {"1e999999999", "-1e309", "-", ".", "1e+", "1.2.3", "--1", "1,5", "+-2",
-                                "0x10", "inf", "nan", "1.5abc", "e5"})
+    // Malformed numbers are words: the vertex is not read and the facet, with two vertices for three
+    // normals, is dropped.
+    for (const char* pszWord :
+         {"-", ".", "1e+", "1.2.3", "--1", "1,5", "+-2", "0x10", "infinite", "nanometre", "1.5abc", "e5"})
     {
         const LoadOutcome outcome = LoadText(FacetWithX(pszWord));
         EXPECT_EQ(outcome.eResult, SLPLoadSuccess) << pszWord;
         EXPECT_EQ(DescribeWorld(*outcome.pWorld), "group s\n") << pszWord;
     }
+    // A degenerate facet whose exporter wrote its normal as NaNs costs nothing else of its run.
+    const LoadOutcome outcome =
+        LoadText("solid s\nfacet\nnormal -nan -nan -nan vertex 0 0 0\nnormal 1.#QNAN0 1.#QNAN0 1.#QNAN0 "
+                 "vertex 0 0 0\nnormal nan nan nan vertex 0 0 0\nendfacet\n" +
+                 FacetWithX("1").substr(8));
+    EXPECT_EQ(DescribeWorld(*outcome.pWorld), "group s\n  mesh 2 colour 1 1 1 1\n");
 }
 
 TEST(HostileInputTest, DoublesBeyondTheFloatRangeReachTheModelAsInfinities)

