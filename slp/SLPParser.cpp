@@ -6,12 +6,14 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <new>
 #include <unordered_set>
 #include <vector>
 
 CSLPParser::CSLPParser()
     : m_pWorld(nullptr), m_pCurrentGroup(nullptr), m_nLastPercentage(0), m_pLoader(nullptr),
-      m_dDecimationMagnitude(0.0), m_nReportOffset(0), m_nReportTotal(-1), m_nReportLast(0)
+      m_dDecimationMagnitude(0.0), m_nReportOffset(0), m_nReportTotal(-1), m_nReportLast(0),
+      m_bPointsListed(false), m_bNormalsListed(false)
 {
     InitializeVariables();
 }
@@ -23,7 +25,9 @@ CSLPParser::CSLPParser(const CSLPParser& other)
       m_NormalList(other.m_NormalList), m_CurrentColor(other.m_CurrentColor),
       m_EstimatedBBox(other.m_EstimatedBBox), m_dDecimationMagnitude(other.m_dDecimationMagnitude),
       m_nReportOffset(other.m_nReportOffset), m_nReportTotal(other.m_nReportTotal),
-      m_nReportLast(other.m_nReportLast)
+      m_nReportLast(other.m_nReportLast), m_CollectedPoints(other.m_CollectedPoints),
+      m_CollectedNormals(other.m_CollectedNormals), m_bPointsListed(other.m_bPointsListed),
+      m_bNormalsListed(other.m_bNormalsListed)
 {
 }
 
@@ -44,6 +48,10 @@ CSLPParser& CSLPParser::operator=(CSLPParser& other)
     m_nReportOffset = other.m_nReportOffset;
     m_nReportTotal = other.m_nReportTotal;
     m_nReportLast = other.m_nReportLast;
+    m_CollectedPoints = other.m_CollectedPoints;
+    m_CollectedNormals = other.m_CollectedNormals;
+    m_bPointsListed = other.m_bPointsListed;
+    m_bNormalsListed = other.m_bNormalsListed;
     return *this;
 }
 
@@ -267,41 +275,23 @@ bool CSLPParser::FlushGeometryToWorld()
 {
     bool bResult = false;
     CKarnGroup* pGroup = GetCurrentGroup();
-    const int nPoints = GetPointList()->GetCount();
-    if (pGroup != nullptr && nPoints > 0 && GetNormalList()->GetCount() == nPoints)
+    // What was collected, in the array or, once a host asked for it, in the list.
+    const size_t nPoints = m_CollectedPoints.size() + static_cast<size_t>(m_PointList.GetCount());
+    const size_t nNormals = m_CollectedNormals.size() + static_cast<size_t>(m_NormalList.GetCount());
+    if (pGroup != nullptr && nPoints > 0 && nNormals == nPoints)
     {
         std::unique_ptr<CKarnStl> pMesh(new CKarnStl());
-        const int nFacets = nPoints / 3;
+        if (nPoints / 3 > static_cast<size_t>(INT_MAX))
+            throw std::bad_alloc(); // a triangle count the model cannot hold; far beyond any memory
+        const int nFacets = static_cast<int>(nPoints / 3);
         pMesh->SetDecimationMagnitude(GetDecimationMagnitude());
         if (nFacets > 0)
         {
             vemoMatProps props;
             const vemoChroma color = GetCurrentColor();
-            CBasicListIterator points(GetPointList());
-            CBasicListIterator normals(GetNormalList());
-
             pMesh->m_pTriangles = new vemoTRex[static_cast<size_t>(nFacets)];
             pMesh->m_nTriangleCount = nFacets;
-            for (int i = 0; i < nFacets; ++i)
-            {
-                vemoTRex& triangle = pMesh->m_pTriangles[i];
-                for (vemoFloatPoint& vertex : triangle.m_Vertex)
-                {
-                    if (void* pItem = points.GetData())
-                    {
-                        vertex = *static_cast<vemoFloatPoint*>(pItem);
-                        points++;
-                    }
-                }
-                for (vemoVector& normal : triangle.m_Normal)
-                {
-                    if (void* pItem = normals.GetData())
-                    {
-                        normal = *static_cast<vemoVector*>(pItem);
-                        normals++;
-                    }
-                }
-            }
+            FillTriangles(pMesh->m_pTriangles, nFacets);
 
             pMesh->ComputeBBoxFromPoints();
             GetEstimatedBoundingBox().Update(pMesh->GetBBox());
@@ -321,6 +311,52 @@ bool CSLPParser::FlushGeometryToWorld()
     ClearPointList();
     ClearNormalList();
     return bResult;
+}
+
+void CSLPParser::FillTriangles(vemoTRex* pTriangles, int nFacets)
+{
+    if (!m_bPointsListed && !m_bNormalsListed && m_PointList.GetCount() == 0 && m_NormalList.GetCount() == 0)
+    {
+        // The common case: triangle i takes points and normals 3i to 3i+2 of the arrays.
+        const vemoFloatPoint* pPoint = m_CollectedPoints.data();
+        const vemoVector* pNormal = m_CollectedNormals.data();
+        for (int i = 0; i < nFacets; ++i, pPoint += 3, pNormal += 3)
+        {
+            vemoTRex& triangle = pTriangles[i];
+            triangle.m_Vertex[0] = pPoint[0];
+            triangle.m_Vertex[1] = pPoint[1];
+            triangle.m_Vertex[2] = pPoint[2];
+            triangle.m_Normal[0] = pNormal[0];
+            triangle.m_Normal[1] = pNormal[1];
+            triangle.m_Normal[2] = pNormal[2];
+        }
+        return;
+    }
+    // A host has the lists: the same walk over them, each iterator stepping on only where it had an item.
+    ListCollectedPoints();
+    ListCollectedNormals();
+    CBasicListIterator points(&m_PointList);
+    CBasicListIterator normals(&m_NormalList);
+    for (int i = 0; i < nFacets; ++i)
+    {
+        vemoTRex& triangle = pTriangles[i];
+        for (vemoFloatPoint& vertex : triangle.m_Vertex)
+        {
+            if (void* pItem = points.GetData())
+            {
+                vertex = *static_cast<vemoFloatPoint*>(pItem);
+                points++;
+            }
+        }
+        for (vemoVector& normal : triangle.m_Normal)
+        {
+            if (void* pItem = normals.GetData())
+            {
+                normal = *static_cast<vemoVector*>(pItem);
+                normals++;
+            }
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -549,22 +585,88 @@ CKarnGroup* CSLPParser::GetParentGroup()
 
 void CSLPParser::AddPointToList(vemoFloatPoint& point)
 {
-    m_PointList.AddTailCopy(&point);
+    if (m_bPointsListed)
+        m_PointList.AddTailCopy(&point);
+    else
+        m_CollectedPoints.push_back(point);
 }
 
 void CSLPParser::AddNormalToList(vemoVector& normal)
 {
-    m_NormalList.AddTailCopy(&normal);
+    if (m_bNormalsListed)
+        m_NormalList.AddTailCopy(&normal);
+    else
+        m_CollectedNormals.push_back(normal);
 }
+
+namespace
+{
+// Empties a collection array; the storage of a long run is given back, a short run's is kept for the
+// next one.
+template <class T> void ClearCollected(std::vector<T>& items)
+{
+    constexpr size_t nKeptBytes = 1 << 20;
+    if (items.capacity() * sizeof(T) > nKeptBytes)
+        std::vector<T>().swap(items);
+    else
+        items.clear();
+}
+
+// Appends the array's items to the list, in order, and empties the array. When memory runs out on
+// the way, the items already in the list leave the array, so none is held twice.
+template <class T> void MoveIntoList(std::vector<T>& items, CKarnList& list)
+{
+    size_t nMoved = 0;
+    try
+    {
+        for (; nMoved < items.size(); ++nMoved)
+            list.AddTailCopy(&items[nMoved]);
+    }
+    catch (...)
+    {
+        items.erase(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(nMoved));
+        throw;
+    }
+    ClearCollected(items);
+}
+} // namespace
 
 void CSLPParser::ClearPointList()
 {
     m_PointList.DeleteAll();
+    ClearCollected(m_CollectedPoints);
+    m_bPointsListed = false;
 }
 
 void CSLPParser::ClearNormalList()
 {
     m_NormalList.DeleteAll();
+    ClearCollected(m_CollectedNormals);
+    m_bNormalsListed = false;
+}
+
+void CSLPParser::ListCollectedPoints()
+{
+    MoveIntoList(m_CollectedPoints, m_PointList);
+    m_bPointsListed = true;
+}
+
+void CSLPParser::ListCollectedNormals()
+{
+    MoveIntoList(m_CollectedNormals, m_NormalList);
+    m_bNormalsListed = true;
+}
+
+CKarnList* CSLPParser::GetPointList()
+{
+    ListCollectedPoints();
+    return &m_PointList;
+}
+
+CKarnList* CSLPParser::GetNormalList()
+{
+    ListCollectedNormals();
+    return &m_NormalList;
 }
 
 CBasicString CSLPParser::GetFileName()

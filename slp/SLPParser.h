@@ -26,6 +26,8 @@
 #include "slp/SLPIOManager.h"
 #include "slp/SLPTypes.h"
 
+#include <vector>
+
 /// The host's progress callback: receives the load's percentage, from 1 to 99, each time it grows.
 typedef void(SLP_STDCALL* SLPLoaderCallback)(int nPercentage);
 
@@ -123,8 +125,14 @@ public:
     SLPLoaderCallback GetLoaderPtr() { return m_pLoader; }
     void SetLoaderPtr(SLPLoaderCallback pLoader) { m_pLoader = pLoader; }
     CKarnList* GetGroupStack() { return &m_GroupStack; }
-    CKarnList* GetPointList() { return &m_PointList; }
-    CKarnList* GetNormalList() { return &m_NormalList; }
+    /// The point list, holding every point collected since the last flush or clear, in file order.
+    /// While no host asks for it, a load collects into a plain array; asking moves what was collected
+    /// into the list, and the points of the same run that follow are added to the list too, until the
+    /// next flush or clear. A host that reads the list during a load (from the progress callback) asks
+    /// for it again after each flush.
+    CKarnList* GetPointList();
+    /// The same for the normal list.
+    CKarnList* GetNormalList();
     vemoChroma& GetCurrentColor() { return m_CurrentColor; }
     void SetCurrentColor(vemoChroma color) { m_CurrentColor = color; }
     vemoBBox& GetEstimatedBoundingBox() { return m_EstimatedBBox; }
@@ -136,6 +144,13 @@ private:
     /// Drops a group stack (and current group) left by an earlier load unless every group on it is
     /// still part of the world being loaded.
     void DropStaleGroups();
+    /// Moves the points (normals) collected in the array into the list, which from then on takes the
+    /// run's further points (normals).
+    void ListCollectedPoints();
+    void ListCollectedNormals();
+    /// Builds the triangles of a flush from the collected points and normals: the arrays, or the lists
+    /// when they are in use.
+    void FillTriangles(vemoTRex* pTriangles, int nFacets);
     /// The smallest file offset at which the percentage would exceed nLast for a file of nTotal bytes.
     static long long ReportThreshold(int nLast, long long nTotal);
     /// UpdateStatus past the threshold, or with a threshold computed for other values.
@@ -158,4 +173,11 @@ private:
     long long m_nReportOffset;
     long long m_nReportTotal;
     int m_nReportLast;
+    // The points and normals of the current run while no host has asked for the lists: a plain array
+    // costs 12 bytes a vertex where a list costs an element and an item. Each flag tells that the list
+    // has taken over until the next flush or clear.
+    std::vector<vemoFloatPoint> m_CollectedPoints;
+    std::vector<vemoVector> m_CollectedNormals;
+    bool m_bPointsListed;
+    bool m_bNormalsListed;
 };

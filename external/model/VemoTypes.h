@@ -9,27 +9,48 @@
 #include "foundation/Export.h"
 #include "foundation/Platform.h"
 
+#include <cstddef>
+#include <new>
 #include <string>
 
 /// A yes/no flag as the kernel passes it: 0 is no, any other value is yes.
 typedef int vemoBool;
 
 /// A position in model space.
+///
+/// Points made with new come from storage of the model library that holds them without per-item
+/// overhead (CKarnList keeps its point items there); delete gives them back. Any point made with new
+/// may be handed to a point list, whose handler frees it, and a point a list made may be freed with
+/// delete once it has left the list. Arrays (new[]) and points in other storage are ordinary objects.
 struct KARN_API vemoFloatPoint
 {
     /// The origin (0, 0, 0).
     vemoFloatPoint() : x(0.0f), y(0.0f), z(0.0f) {}
     vemoFloatPoint(float fX, float fY, float fZ) : x(fX), y(fY), z(fZ) {}
 
+    /// The item storage; the plain form throws std::bad_alloc, the nothrow form returns null.
+    static void* operator new(std::size_t nSize);
+    static void* operator new(std::size_t nSize, const std::nothrow_t&) noexcept;
+    static void* operator new(std::size_t, void* pPlace) noexcept { return pPlace; }
+    static void operator delete(void* pItem, std::size_t nSize) noexcept;
+    static void operator delete(void*, void*) noexcept {}
+
     float x, y, z;
 };
 
-/// A direction in model space (not necessarily of unit length); the same layout as vemoFloatPoint.
+/// A direction in model space (not necessarily of unit length); the same layout as vemoFloatPoint, and
+/// made with new from the same storage.
 struct KARN_API vemoVector
 {
     /// The null vector (0, 0, 0).
     vemoVector() : x(0.0f), y(0.0f), z(0.0f) {}
     vemoVector(float fX, float fY, float fZ) : x(fX), y(fY), z(fZ) {}
+
+    static void* operator new(std::size_t nSize);
+    static void* operator new(std::size_t nSize, const std::nothrow_t&) noexcept;
+    static void* operator new(std::size_t, void* pPlace) noexcept { return pPlace; }
+    static void operator delete(void* pItem, std::size_t nSize) noexcept;
+    static void operator delete(void*, void*) noexcept {}
 
     float x, y, z;
 };

@@ -256,6 +256,50 @@ TEST(SLPProgressTest, ReportsEqualThePercentageFormulaAtEveryToken)
     EXPECT_GT(expected.size(), 60u);
 }
 
+CSLPParser* g_pWatched = nullptr;
+std::vector<std::string> g_listProblems;
+int g_nListChecks = 0;
+int g_nMostPoints = 0;
+void SLP_STDCALL CheckListsDuringLoad(int)
+{
+    // Vertex i of the file lies at x = i: the list must hold exactly the vertices read so far, in order,
+    // and at most one normal more (a facet's normal comes before its vertex).
+    CKarnList* pPoints = g_pWatched->GetPointList();
+    const int nNormals = g_pWatched->GetNormalList()->GetCount();
+    ++g_nListChecks;
+    g_nMostPoints = std::max(g_nMostPoints, pPoints->GetCount());
+    if (nNormals != pPoints->GetCount() && nNormals != pPoints->GetCount() + 1)
+        g_listProblems.push_back("normals " + std::to_string(nNormals));
+    CBasicListIterator it(pPoints);
+    for (int i = 0; it.GetData() != nullptr; ++i, it++)
+        if (static_cast<const vemoFloatPoint*>(it.GetData())->x != static_cast<float>(i))
+            g_listProblems.push_back("vertex " + std::to_string(i));
+}
+
+TEST(SLPParseTest, HostsSeeTheCollectedGeometryInTheListsDuringALoad)
+{
+    std::string text = "solid s\n";
+    for (int i = 0; i < 900; ++i)
+        text += "normal 0 0 1 vertex " + std::to_string(i) + " 0 0\n";
+    TempFile file(text + "endsolid\n");
+    CKarnWorld world;
+    CSLPParser parser;
+    g_pWatched = &parser;
+    g_listProblems.clear();
+    g_nListChecks = 0;
+    g_nMostPoints = 0;
+    parser.SetLoaderPtr(&CheckListsDuringLoad);
+    ASSERT_EQ(Load(parser, world, file.path), SLPLoadSuccess);
+    EXPECT_GT(g_nListChecks, 90);
+    EXPECT_GT(g_nMostPoints, 880);
+    EXPECT_EQ(g_listProblems, std::vector<std::string>());
+    // What the lists took during the load reaches the mesh, in file order.
+    const vemoSTL* pMesh = MeshAt(world.GetGroup(0), 0);
+    ASSERT_EQ(pMesh->m_nTriangleCount, 300);
+    EXPECT_EQ(pMesh->m_pTriangles[299].m_Vertex[2].x, 899.0f);
+    EXPECT_EQ(pMesh->m_pTriangles[150].m_Normal[1].z, 1.0f);
+}
+
 TEST(SLPTokenTest, QueriesSeeTheSLPMeaningOfTokens)
 {
     TempFile file("{ ] ( solid 1.5 \"q t\" TRUE word endloop");

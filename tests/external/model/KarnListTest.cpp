@@ -39,8 +39,10 @@ TEST(KarnListTest, PointItemsAreCopiesFreedThroughTheirHandler)
     ASSERT_TRUE(list.AddTailCopy(&nan));
     EXPECT_EQ(list.FindElement(&nan), nullptr);
 
-    // A removed item is the caller's: it outlives the list and its storage, and its handler frees it.
+    // A removed item is the caller's: it outlives the list, and either delete or its handler frees it.
     void* pRemoved = list.RemoveHead();
+    ASSERT_TRUE(list.AddTailCopy(&probe));
+    delete static_cast<vemoFloatPoint*>(list.RemoveHead());
     // Changing the list type frees the items through the old handler (leak-checked).
     list.SetListTypeVector();
     EXPECT_EQ(list.GetCount(), 0);
@@ -96,48 +98,58 @@ TEST(KarnListTest, CopiesNeverShareStorageWithTheirSource)
     EXPECT_EQ(stack.GetCount(), 2);
 }
 
-TEST(KarnListTest, HandlerItemsAndListItemsMixAcrossStorageChunks)
+TEST(KarnListTest, ItemsOfAnyMakerMixAndAreFreedByEither)
 {
-    // Items made by the handler itself (shared storage) and copies made by a list (the list's own
-    // storage), interleaved in one list over several chunks; freeing every other one and refilling
-    // reuses freed slots without disturbing the values of the others. A second round refills the
-    // storage that DeleteAll emptied.
+    // Items the host made with new, items the handler made and copies the list made, interleaved over
+    // many storage chunks; the list frees the host's items, the host deletes the list's, in any order,
+    // and freed slots are reused without disturbing the values of the others (leak-checked under the
+    // sanitizers).
     CKarnList list;
     list.SetListTypeVector();
     for (int nRound = 0; nRound < 2; ++nRound)
     {
         std::vector<void*> items;
-        for (int i = 0; i < 6000; ++i)
+        for (int i = 0; i < 60000; ++i)
         {
-            void* pItem = nullptr;
             vemoVector normal(static_cast<float>(i), 1.0f, 2.0f);
-            if (i % 2 == 0)
+            void* pItem = nullptr;
+            if (i % 3 == 0)
+                ASSERT_TRUE(list.AddTail(new vemoVector(normal)));
+            else if (i % 3 == 1 && VectorDataHandler(ListDataCreate, &pItem, nullptr))
             {
-                ASSERT_TRUE(VectorDataHandler(ListDataCreate, &pItem, nullptr));
                 EXPECT_EQ(VectorAt(pItem).y, 0.0f);
-                static_cast<vemoVector*>(pItem)->x = normal.x;
+                *static_cast<vemoVector*>(pItem) = normal;
                 ASSERT_TRUE(list.AddTail(pItem));
             }
             else
                 ASSERT_TRUE(list.AddTailCopy(&normal));
             items.push_back(list.GetTail());
         }
-        for (size_t i = 0; i < items.size(); i += 2)
-            ASSERT_TRUE(list.DeleteData(items[i]));
-        for (int i = 0; i < 3000; ++i)
+        // Every item leaves the list; the host deletes every other one and hands the rest back.
+        ASSERT_TRUE(list.RemoveAll());
+        for (size_t i = 0; i < items.size(); ++i)
         {
-            vemoVector normal(-1.0f, -1.0f, -1.0f);
-            ASSERT_TRUE(list.AddHeadCopy(&normal));
+            if (i % 2 == 0)
+                delete static_cast<vemoVector*>(items[i]);
+            else
+                ASSERT_TRUE(list.AddTail(items[i]));
         }
-        ASSERT_EQ(list.GetCount(), 6000);
+        for (int i = 0; i < 30000; ++i)
+            ASSERT_TRUE(list.AddHead(new vemoVector(-1.0f, -1.0f, -1.0f)));
+        ASSERT_EQ(list.GetCount(), 60000);
         CBasicListIterator it(&list);
-        for (int i = 0; i < 3000; ++i, it++)
+        for (int i = 0; i < 30000; ++i, it++)
             ASSERT_EQ(VectorAt(it.GetData()).x, -1.0f);
-        for (int i = 1; i < 6000; i += 2, it++)
+        for (int i = 1; i < 60000; i += 2, it++)
             ASSERT_EQ(VectorAt(it.GetData()).x, static_cast<float>(i));
         EXPECT_EQ(it.GetData(), nullptr);
         it.SetList(nullptr);
         EXPECT_TRUE(list.DeleteAll());
         EXPECT_EQ(list.GetCount(), 0);
     }
+    // A point list takes host points the same way.
+    CKarnList points;
+    points.SetListTypePoint();
+    ASSERT_TRUE(points.AddTail(new vemoFloatPoint(1.0f, 2.0f, 3.0f)));
+    EXPECT_TRUE(points.DeleteAll());
 }
