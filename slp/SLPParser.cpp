@@ -27,7 +27,7 @@ CSLPParser::CSLPParser(const CSLPParser& other)
       m_nReportOffset(other.m_nReportOffset), m_nReportTotal(other.m_nReportTotal),
       m_nReportLast(other.m_nReportLast), m_CollectedPoints(other.m_CollectedPoints),
       m_CollectedNormals(other.m_CollectedNormals), m_bPointsListed(other.m_bPointsListed),
-      m_bNormalsListed(other.m_bNormalsListed)
+      m_bNormalsListed(other.m_bNormalsListed), m_GroupTokens(other.m_GroupTokens)
 {
 }
 
@@ -52,6 +52,7 @@ CSLPParser& CSLPParser::operator=(CSLPParser& other)
     m_CollectedNormals = other.m_CollectedNormals;
     m_bPointsListed = other.m_bPointsListed;
     m_bNormalsListed = other.m_bNormalsListed;
+    m_GroupTokens = other.m_GroupTokens;
     return *this;
 }
 
@@ -114,14 +115,50 @@ SLPLoadResultTypes CSLPParser::Parse(CKarnWorld* pWorld)
         return eResult;
 
     DropStaleGroups();
+    try
+    {
+        WalkTokens();
+        // Whatever is still collected goes to the group that is current at the end.
+        FlushGeometryToWorld();
+    }
+    catch (...)
+    {
+        // Groups left open stay usable by the next load only if their tokens can be kept; otherwise
+        // the stack is dropped rather than trusted.
+        try
+        {
+            RecordOpenGroups();
+        }
+        catch (...)
+        {
+            ClearGroupStack();
+            m_pCurrentGroup = nullptr;
+            m_GroupTokens.clear();
+        }
+        throw;
+    }
+    RecordOpenGroups();
+    GetIOManager()->CloseFile();
 
+    eResult = SLPLoadFailure;
+
+    CKarnWorld* pLoaded = GetWorld();
+    if (pLoaded->GetNumObjects() > 0 || pLoaded->GetNumGroups() > 0)
+    {
+        pLoaded->UpdateBBox(GetEstimatedBoundingBox());
+        eResult = SLPLoadSuccess;
+    }
+    return eResult;
+}
+
+void CSLPParser::WalkTokens()
+{
     // Components that a cut-short triple does not read keep the same keyword's previous value in this
     // load, and start at zero.
     double aNormal[3] = {0.0, 0.0, 0.0};
     double aVertex[3] = {0.0, 0.0, 0.0};
     double aColor[3] = {0.0, 0.0, 0.0};
 
-    eResult = SLPLoadFailure;
     Tokenize();
     for (;;)
     {
@@ -145,7 +182,7 @@ SLPLoadResultTypes CSLPParser::Parse(CKarnWorld* pWorld)
             CKarnGroup* pRaw = pGroup.get();
             try
             {
-                PushGroup(pRaw);
+                AttachGroup(pRaw);
             }
             catch (...)
             {
@@ -196,51 +233,64 @@ SLPLoadResultTypes CSLPParser::Parse(CKarnWorld* pWorld)
         if (!Tokenize())
             break;
     }
-
-    FlushGeometryToWorld();
-    GetIOManager()->CloseFile();
-
-    CKarnWorld* pLoaded = GetWorld();
-    if (pLoaded->GetNumObjects() > 0 || pLoaded->GetNumGroups() > 0)
-    {
-        pLoaded->UpdateBBox(GetEstimatedBoundingBox());
-        eResult = SLPLoadSuccess;
-    }
-    return eResult;
 }
 
 void CSLPParser::DropStaleGroups()
 {
-    // Groups are compared by address only: a group that is not found in the world is never
-    // dereferenced (nor converted to a base class), since its world may already be gone.
-    std::unordered_set<const void*> wanted;
-    if (m_pCurrentGroup != nullptr)
-        wanted.insert(static_cast<const void*>(m_pCurrentGroup));
-    for (CBasicListElement* pElement = m_GroupStack.GetFirstElement(); pElement != nullptr;
-         pElement = m_GroupStack.GetNextElement())
-        wanted.insert(pElement->m_pData);
-    if (wanted.empty())
-        return;
-
-    wanted.erase(static_cast<const void*>(static_cast<CKarnGroup*>(m_pWorld)));
-    std::vector<const vemoBaseGroup*> pending(1, m_pWorld);
-    while (!pending.empty() && !wanted.empty())
+    if (m_pCurrentGroup == nullptr && m_GroupStack.GetCount() == 0)
     {
-        const vemoBaseGroup* pGroup = pending.back();
-        pending.pop_back();
-        const int nGroups = pGroup->GetNumGroups();
-        for (int i = 0; i < nGroups; ++i)
-        {
-            const vemoBaseGroup* pChild = pGroup->GetGroup(i);
-            wanted.erase(static_cast<const void*>(dynamic_cast<const CKarnGroup*>(pChild)));
-            pending.push_back(pChild);
-        }
+        m_GroupTokens.clear();
+        return;
     }
-    if (!wanted.empty())
+    // A group passes when its token says it still exists (a group without a token, put on the stack
+    // list by the host, is taken as live) and its chain of parents ends at the world being loaded.
+    // Groups already known to be in the world end the walk up, so a stack a million groups deep costs
+    // one walk up its chain, not one per group.
+    std::unordered_set<const vemoBaseGroup*> inWorld;
+    inWorld.insert(m_pWorld);
+    std::vector<const vemoBaseGroup*> path;
+    auto isLive = [&](const CKarnGroup* pGroup)
+    {
+        const auto token = m_GroupTokens.find(pGroup);
+        if (token != m_GroupTokens.end() && token->second.expired())
+            return false;
+        path.clear();
+        const vemoBaseGroup* pStep = pGroup;
+        while (pStep != nullptr && inWorld.count(pStep) == 0)
+        {
+            path.push_back(pStep);
+            pStep = pStep->GetParent();
+        }
+        if (pStep == nullptr)
+            return false;
+        inWorld.insert(path.begin(), path.end());
+        return true;
+    };
+    bool bLive = m_pCurrentGroup == nullptr || isLive(m_pCurrentGroup);
+    for (CBasicListElement* pElement = m_GroupStack.GetFirstElement(); bLive && pElement != nullptr;
+         pElement = m_GroupStack.GetNextElement())
+        bLive = isLive(static_cast<const CKarnGroup*>(pElement->m_pData));
+    if (!bLive)
     {
         ClearGroupStack();
-        SetCurrentGroup(nullptr);
+        m_pCurrentGroup = nullptr;
+        m_GroupTokens.clear();
     }
+}
+
+void CSLPParser::RecordOpenGroups()
+{
+    m_GroupTokens.clear();
+    RecordGroup(m_pCurrentGroup);
+    for (CBasicListElement* pElement = m_GroupStack.GetFirstElement(); pElement != nullptr;
+         pElement = m_GroupStack.GetNextElement())
+        RecordGroup(static_cast<const CKarnGroup*>(pElement->m_pData));
+}
+
+void CSLPParser::RecordGroup(const CKarnGroup* pGroup)
+{
+    if (pGroup != nullptr)
+        m_GroupTokens[pGroup] = pGroup->GetLifeToken();
 }
 
 bool CSLPParser::ReadNumericTriplet(double& dFirst, double& dSecond, double& dThird)
@@ -551,24 +601,37 @@ bool CSLPParser::GetNextTokenEndType()
 
 void CSLPParser::PushGroup(CKarnGroup* pGroup)
 {
+    if (AttachGroup(pGroup))
+        RecordGroup(pGroup);
+}
+
+bool CSLPParser::AttachGroup(CKarnGroup* pGroup)
+{
     if (pGroup == nullptr)
-        return;
+        return false;
     CKarnGroup* pParent = GetParentGroup();
     if (pParent == nullptr)
-        return;
+        return false;
     if (!pParent->AddGroup(pGroup, 1))
-        return;
+        return false;
     m_GroupStack.AddHead(pGroup);
-    SetCurrentGroup(pGroup);
+    m_pCurrentGroup = pGroup;
+    return true;
+}
+
+void CSLPParser::SetCurrentGroup(CKarnGroup* pGroup)
+{
+    RecordGroup(pGroup);
+    m_pCurrentGroup = pGroup;
 }
 
 void CSLPParser::PopGroup()
 {
     m_GroupStack.RemoveHead();
     if (m_GroupStack.GetCount() >= 1)
-        SetCurrentGroup(static_cast<CKarnGroup*>(m_GroupStack.GetHead()));
+        m_pCurrentGroup = static_cast<CKarnGroup*>(m_GroupStack.GetHead());
     else
-        SetCurrentGroup(nullptr);
+        m_pCurrentGroup = nullptr;
 }
 
 void CSLPParser::ClearGroupStack()

@@ -26,6 +26,8 @@
 #include "slp/SLPIOManager.h"
 #include "slp/SLPTypes.h"
 
+#include <memory>
+#include <unordered_map>
 #include <vector>
 
 /// The host's progress callback: receives the load's percentage, from 1 to 99, each time it grows.
@@ -116,7 +118,7 @@ public:
     void SetWorld(CKarnWorld* pWorld) { m_pWorld = pWorld; }
     CKarnGroup* GetCurrentGroup() { return m_pCurrentGroup; }
     /// Sets the current group without touching the group stack.
-    void SetCurrentGroup(CKarnGroup* pGroup) { m_pCurrentGroup = pGroup; }
+    void SetCurrentGroup(CKarnGroup* pGroup);
     CSLPIOManager* GetIOManager() { return &m_IOManager; }
     CBasicString GetFileName();
     void SetFileName(CBasicString strFileName);
@@ -141,9 +143,18 @@ public:
     void SetDecimationMagnitude(double dMagnitude) { m_dDecimationMagnitude = dMagnitude; }
 
 private:
-    /// Drops a group stack (and current group) left by an earlier load unless every group on it is
-    /// still part of the world being loaded.
+    /// Drops a group stack (and current group) left by an earlier load or set by the host unless every
+    /// group on it still exists and is part of the world being loaded. Whether a group still exists is
+    /// told by the token recorded when the parser kept it, without touching the group; groups that a
+    /// host put on the stack list directly have none and are taken as live.
     void DropStaleGroups();
+    /// The token walk of Parse, from the first token to the end of the input.
+    void WalkTokens();
+    /// PushGroup without recording the group's token (a load records what it leaves open at its end).
+    bool AttachGroup(CKarnGroup* pGroup);
+    /// Records the tokens of the current group and of every group on the stack, forgetting the rest.
+    void RecordOpenGroups();
+    void RecordGroup(const CKarnGroup* pGroup);
     /// Moves the points (normals) collected in the array into the list, which from then on takes the
     /// run's further points (normals).
     void ListCollectedPoints();
@@ -180,4 +191,6 @@ private:
     std::vector<vemoVector> m_CollectedNormals;
     bool m_bPointsListed;
     bool m_bNormalsListed;
+    // The life tokens of the groups the parser keeps between loads (see DropStaleGroups).
+    std::unordered_map<const CKarnGroup*, std::weak_ptr<const void>> m_GroupTokens;
 };

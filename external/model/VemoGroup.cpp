@@ -138,3 +138,10 @@ void vemoBaseGroup::ForgetObject(const vemoBaseObject* pObject)
 vemoWorld::vemoWorld() = default;
 
 vemoWorld::~vemoWorld() = default;
+
+std::weak_ptr<const void> vemoBaseGroup::GetLifeToken() const
+{
+    if (!m_pLifeAnchor)
+        m_pLifeAnchor = std::make_shared<const char>('\0');
+    return m_pLifeAnchor;
+}

@@ -70,6 +70,12 @@ public:
     /// The group this one was added to, or null for a root.
     vemoBaseGroup* GetParent() const { return m_pParent; }
 
+    /// A token that outlives the group and tells whether it still exists: it expires when the group is
+    /// destroyed, so a holder can tell a live group from a destroyed one without touching it, even when
+    /// another group has since taken its address. The first call allocates (std::bad_alloc); not for
+    /// concurrent first calls on the same group.
+    std::weak_ptr<const void> GetLifeToken() const;
+
 protected:
     /// Appends a child group and makes this group its parent. Refused (false, nothing changes) for a null
     /// child, for this group itself, for a group that already has a parent, and for an ancestor of this
@@ -106,6 +112,7 @@ private:
     vemoBaseGroup* m_pNextDoomed; ///< link of the destruction stack; null outside a destruction
     vemoBBox m_BBox;
     vemoWRope m_Name;
+    mutable std::shared_ptr<const void> m_pLifeAnchor; ///< made by the first GetLifeToken
 
 #if defined(_WIN32)
 public:

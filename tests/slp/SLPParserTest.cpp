@@ -198,6 +198,28 @@ TEST(SLPParseTest, SecondLoadContinuesInsideAnOpenSolidOnlyInTheSameWorld)
     CKarnWorld second;
     ASSERT_EQ(Load(parser, second, DataPath("one_facet.slp")), SLPLoadSuccess);
     EXPECT_EQ(DescribeWorld(second), "group cube\n  mesh 1 colour 1 1 1 1\n");
+
+    // A live group the host makes current takes the next load's solids.
+    auto* pHost = new CKarnGroup();
+    ASSERT_TRUE(second.AddGroup(pHost, 1));
+    parser.SetCurrentGroup(pHost);
+    ASSERT_EQ(Load(parser, second, DataPath("one_facet.slp")), SLPLoadSuccess);
+    EXPECT_EQ(pHost->GetNumGroups(), 1);
+
+    // A group destroyed after the parser kept it is dropped even when another group of the same world
+    // has taken its address since.
+    alignas(CKarnGroup) unsigned char storage[sizeof(CKarnGroup)];
+    CKarnWorld third;
+    auto* pGone = new (storage) CKarnGroup();
+    ASSERT_TRUE(third.AddGroup(pGone, 0));
+    parser.SetCurrentGroup(pGone);
+    pGone->~CKarnGroup();
+    auto* pOther = new (storage) CKarnGroup();
+    ASSERT_TRUE(third.AddGroup(pOther, 0));
+    ASSERT_EQ(Load(parser, third, DataPath("one_facet.slp")), SLPLoadSuccess);
+    EXPECT_EQ(pOther->GetNumGroups(), 0);
+    EXPECT_EQ(third.GetNumGroups(), 2);
+    pOther->~CKarnGroup();
 }
 
 TEST(SLPProgressTest, PercentagesFollowTheTokenOffsets)
