@@ -41,7 +41,9 @@ size_t WideTextLength(const WideChar* pszText)
 
 // The one rule by which narrow text becomes wide text: a size query, then the conversion into one
 // temporary buffer. Null, empty and unconvertible text give the empty text.
-WideText NarrowToWide(const char* pszText)
+// Narrow text in the code page, or a file name with pConvert = BasicPathToWide.
+WideText NarrowToWide(const char* pszText,
+                      int (*pConvert)(const char*, WideChar*, int) = BasicMultiByteToWide)
 {
     if (pszText == nullptr)
     {
@@ -50,13 +52,13 @@ WideText NarrowToWide(const char* pszText)
     // The platform's int-sized protocol cannot describe longer texts; each byte yields at most one unit
     // anyway, so a text of more bytes than the maximum length is refused as too long.
     CheckLength(0, std::strlen(pszText));
-    const int nSize = BasicMultiByteToWide(pszText, nullptr, 0);
+    const int nSize = pConvert(pszText, nullptr, 0);
     if (nSize <= 1)
     {
         return WideText();
     }
     std::unique_ptr<WideChar[]> buffer(new WideChar[static_cast<size_t>(nSize)]);
-    if (BasicMultiByteToWide(pszText, buffer.get(), nSize) != nSize)
+    if (pConvert(pszText, buffer.get(), nSize) != nSize)
     {
         return WideText();
     }
@@ -145,6 +147,13 @@ CBasicString::CBasicString(const WideChar* pszText) : m_pszNarrow(nullptr)
 }
 
 CBasicString::CBasicString(char c) : m_strText(1, WidenSigned(c)), m_pszNarrow(nullptr) {}
+
+CBasicString CBasicString::FromPath(const char* pszPath)
+{
+    CBasicString path;
+    path.m_strText = NarrowToWide(pszPath, BasicPathToWide);
+    return path;
+}
 
 CBasicString::CBasicString(WideChar c) : m_strText(1, c), m_pszNarrow(nullptr) {}
 

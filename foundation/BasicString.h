@@ -36,6 +36,11 @@ public:
     explicit CBasicString(char c);
     /// A text of exactly one code unit, that character.
     explicit CBasicString(WideChar c);
+    /// A file name as the system gives it (a program's argument, say), kept so that the file reader
+    /// opens exactly that file: off Windows bytes that are not UTF-8 travel as lone surrogates (see
+    /// BasicPathToWide), where the narrow constructor would read such a name as Windows-1252 and so
+    /// name another file. On Windows the same as the narrow constructor.
+    static CBasicString FromPath(const char* pszPath);
     virtual ~CBasicString();
 
     /// Assignment. Every form but self-assignment releases the narrow copy.

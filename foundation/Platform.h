@@ -3,45 +3,27 @@
 /// classes rely on. On Windows they are the system's own; elsewhere one portable implementation stands
 /// in for them.
 ///
-/// Text is held in 16-bit code units (WideChar). On Windows narrow text is in the ANSI code page, as
-/// MultiByteToWideChar and WideCharToMultiByte with CP_ACP convert it. Narrow text elsewhere is UTF-8:
-/// a narrow text that is valid UTF-8 decodes as UTF-8 (characters above U+FFFF become surrogate pairs);
-/// one that is not decodes byte for byte as Windows-1252. Narrow output is then always UTF-8, a lone
-/// surrogate becoming U+FFFD.
+/// Text is held in 16-bit code units (WideChar); its conversions to and from narrow text are in
+/// foundation/TextCodec.h.
 ///
 /// This header includes nothing from windows.h; a host may include windows.h before or after it.
 #pragma once
 
 #include "foundation/Export.h"
+#include "foundation/TextCodec.h"
+#include "foundation/WideChar.h"
 
 #include <cstdarg>
 #include <cstddef>
 
 #if defined(_WIN32)
-/// The code unit of wide text: wchar_t where it is 16 bits wide.
-typedef wchar_t WideChar;
 struct HINSTANCE__;
 /// A handle naming a module whose string resources LoadString reads.
 typedef HINSTANCE__* ModuleHandle;
 #else
-/// The code unit of wide text: a 16-bit unit where wchar_t is wider.
-typedef char16_t WideChar;
 /// A handle naming a module whose string resources LoadString reads.
 typedef void* ModuleHandle;
 #endif
-
-/// Converts NUL-terminated narrow text to wide text, as MultiByteToWideChar with the ANSI code page,
-/// flags 0 and length -1 does: with a null or zero-sized output it returns the number of code units the
-/// result needs, its terminating NUL included; otherwise it writes the result with its NUL and returns
-/// that number, or 0 when the output is too small. A null text, or a result whose size does not fit in an
-/// int, gives 0. Does not allocate.
-BASIC_API int BasicMultiByteToWide(const char* pszText, WideChar* pOut, int nOutCount);
-
-/// Converts NUL-terminated wide text to narrow text, as WideCharToMultiByte with the ANSI code page:
-/// the same size rules as BasicMultiByteToWide, counted in bytes. Never fails for want of a character:
-/// off Windows a lone surrogate is written as U+FFFD; on Windows a character the code page lacks is
-/// written as its default character ('?').
-BASIC_API int BasicWideToMultiByte(const WideChar* pszText, char* pOut, int nOutCount);
 
 /// Case mapping and white-space classification of one code unit, through the C runtime's towupper,
 /// towlower and iswspace on the unit's value (so they follow the process's C locale; off Windows a

@@ -35,7 +35,7 @@ int RunConvert(const std::string& input, const std::string& output, const std::s
 
     auto pWorld = std::make_unique<CKarnWorld>();
     CSLPParser parser;
-    parser.SetFileName(CBasicString(input.c_str()));
+    parser.SetFileName(CBasicString::FromPath(input.c_str()));
     const SLPLoadResultTypes eResult = parser.Parse(pWorld.get());
     if (eResult != SLPLoadSuccess)
     {

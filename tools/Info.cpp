@@ -153,7 +153,7 @@ void TextTree(COutput& out, const vemoBaseGroup& world, int nMaxDepth)
         {
             const std::string strIndent(2 * static_cast<size_t>(nDepth), ' ');
             out << strIndent << "group ";
-            out.JsonString(ToUtf8(pGroup->GetGroupName().GetText())) << '\n';
+            out.JsonString(BasicToUtf8(pGroup->GetGroupName().GetText())) << '\n';
             TextObjects(out, *pGroup, strIndent + "  ");
         }
         for (int i = pGroup->GetNumGroups() - 1; i >= 0; --i)
@@ -246,7 +246,7 @@ void JsonContents(COutput& out, const vemoBaseGroup& world, bool bGeometry)
             const vemoBaseGroup* pChild = frame.pGroup->GetGroup(frame.nNextChild);
             out << (frame.nNextChild > 0 ? ", " : "") << "{\"name\": ";
             ++frame.nNextChild;
-            out.JsonString(ToUtf8(pChild->GetGroupName().GetText())) << ", \"groups\": [";
+            out.JsonString(BasicToUtf8(pChild->GetGroupName().GetText())) << ", \"groups\": [";
             frames.push_back(Frame{pChild, 0});
             continue;
         }
@@ -291,7 +291,7 @@ int RunInfo(const std::vector<std::string>& files, const InfoOptions& options)
         const std::string& path = files[nFile];
         auto pWorld = std::make_unique<CKarnWorld>();
         CSLPParser parser;
-        parser.SetFileName(CBasicString(path.c_str()));
+        parser.SetFileName(CBasicString::FromPath(path.c_str()));
         parser.SetLoaderPtr(&OnProgress);
         const auto start = std::chrono::steady_clock::now();
         const SLPLoadResultTypes eResult = parser.Parse(pWorld.get());
@@ -319,7 +319,7 @@ int RunInfo(const std::vector<std::string>& files, const InfoOptions& options)
         if (options.bJson)
         {
             out << (nFile > 0 ? ", " : "") << "{\"file\": ";
-            out.JsonString(ToUtf8(CBasicString(path.c_str()).GetWideString()));
+            out.JsonString(BasicToUtf8(CBasicString::FromPath(path.c_str()).GetWideString()));
             out << ", \"result\": " << static_cast<int>(eResult) << ", \"result_name\": \""
                 << ResultName(eResult) << "\", \"totals\": {\"groups\": " << totals.nGroups
                 << ", \"objects\": " << totals.nObjects << ", \"triangles\": " << totals.nTriangles

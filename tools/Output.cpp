@@ -3,16 +3,6 @@
 #include <charconv>
 #include <cmath>
 
-#if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#endif
-
 namespace
 {
 
@@ -99,22 +89,4 @@ void COutput::Flush()
         std::fwrite(m_strBuffer.data(), 1, m_strBuffer.size(), m_pFile);
     m_strBuffer.clear();
     std::fflush(m_pFile);
-}
-
-std::string ToUtf8(const WideChar* pszText)
-{
-#if defined(_WIN32)
-    // Narrow text is the ANSI code page here; the output is UTF-8 whatever the code page.
-    const int nSize = ::WideCharToMultiByte(CP_UTF8, 0, pszText, -1, nullptr, 0, nullptr, nullptr);
-    if (nSize <= 1)
-        return std::string();
-    std::string text(static_cast<size_t>(nSize), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, pszText, -1, &text[0], nSize, nullptr, nullptr);
-    text.resize(static_cast<size_t>(nSize - 1));
-    return text;
-#else
-    CBasicString text(pszText);
-    const char* psz = text.GetNarrowString();
-    return psz != nullptr ? std::string(psz) : std::string();
-#endif
 }

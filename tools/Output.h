@@ -54,6 +54,3 @@ private:
     std::FILE* m_pFile;
     std::string m_strBuffer;
 };
-
-// The UTF-8 form of a wide text (unpaired surrogates become U+FFFD).
-std::string ToUtf8(const WideChar* pszText);

@@ -25,7 +25,7 @@ const char* TokenTypeName(SLPTokenTypes eType)
 int RunTokens(const std::string& file, long long nLimit)
 {
     CSLPParser parser;
-    parser.SetFileName(CBasicString(file.c_str()));
+    parser.SetFileName(CBasicString::FromPath(file.c_str()));
     parser.GetIOManager()->SetFilename(parser.GetFileName());
     const SLPLoadResultTypes eOpen = parser.GetIOManager()->OpenInputFile();
     if (eOpen != SLPLoadSuccess)

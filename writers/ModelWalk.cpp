@@ -1,6 +1,6 @@
 #include "writers/ModelWalk.h"
 
-#include "foundation/BasicString.h"
+#include "foundation/TextCodec.h"
 
 #include <cmath>
 
@@ -23,9 +23,8 @@ const vemoSTL* GetExportedMesh(const vemoBaseGroup& group, int nObject)
 
 std::string GroupNameUtf8(const vemoBaseGroup& group)
 {
-    CBasicString name(group.GetGroupName().GetText());
-    const char* psz = name.GetNarrowString();
-    return psz != nullptr ? std::string(psz) : std::string();
+    // UTF-8 on every system: the narrow text of CBasicString is the ANSI code page on Windows.
+    return BasicToUtf8(group.GetGroupName().GetText());
 }
 
 CClampedColour ClampColour(const vemoChroma& colour)

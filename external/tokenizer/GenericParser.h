@@ -68,7 +68,8 @@ public:
     void SetKeywordTable(ParserKeywordEntry* pTable);
     void SetKeywordTableSize(int nSize);
 
-    /// The file that the next OpenAndInitialize opens (converted to UTF-8 off Windows).
+    /// The file that the next OpenAndInitialize opens (see CKarnFileInterface::OpenFile for wide names;
+    /// make it with CBasicString::FromPath from a name the system gave).
     void SetFilename(CBasicString strFileName);
 
     /// Closes any open file and drops any in-memory input, resets the tokens (the current token is a

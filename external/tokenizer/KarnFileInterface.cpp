@@ -150,8 +150,9 @@ bool SystemSeek(int nHandle, long long nOffset)
 typedef std::basic_string<SystemChar> SystemPath;
 
 // The path in the system's form: narrow text is the system's own on POSIX systems and converts from the
-// ANSI code page on Windows; wide text converts to UTF-8 on POSIX systems and is the system's own on
-// Windows. False when the text cannot be converted.
+// ANSI code page on Windows; wide text converts to the bytes it stands for on POSIX systems (UTF-8, and
+// escaped bytes back to themselves) and is the system's own on Windows. False when the text cannot be
+// converted.
 bool ToSystemPath(const char* pszPath, SystemPath& path)
 {
 #if defined(_WIN32)
@@ -173,11 +174,11 @@ bool ToSystemPath(const WideChar* pszPath, SystemPath& path)
 #if defined(_WIN32)
     path.assign(pszPath);
 #else
-    const int nSize = BasicWideToMultiByte(pszPath, nullptr, 0);
+    const int nSize = BasicWideToPath(pszPath, nullptr, 0);
     if (nSize <= 0)
         return false;
     path.assign(static_cast<size_t>(nSize), '\0');
-    if (BasicWideToMultiByte(pszPath, &path[0], nSize) != nSize)
+    if (BasicWideToPath(pszPath, &path[0], nSize) != nSize)
         return false;
     path.resize(static_cast<size_t>(nSize - 1));
 #endif

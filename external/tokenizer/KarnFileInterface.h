@@ -37,7 +37,8 @@ public:
     /// the path (std::bad_alloc).
     GenericLoadResultTypes OpenFile(const char* pszPath);
     /// The same for a path as wide text, which Windows takes as it is (so any name opens there) and
-    /// POSIX systems as its UTF-8 form (a lone surrogate becoming U+FFFD).
+    /// POSIX systems as the bytes it stands for (BasicWideToPath: UTF-8, with the bytes that
+    /// CBasicString::FromPath escaped restored), so a name that is not UTF-8 opens that very file.
     GenericLoadResultTypes OpenFile(const WideChar* pszPath);
     /// Closes the file and empties the current block. False when no file was open.
     bool CloseFile();

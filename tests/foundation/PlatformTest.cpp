@@ -130,7 +130,50 @@ TEST(PlatformTest, StrictUtf8ElseWindows1252)
     EXPECT_EQ("\xEF\xBF\xBD", Narrow(loneLow, 1));
     EXPECT_EQ("\xF0\x9F\x98\x80", Narrow(pair, 2));
 }
+
+TEST(PlatformTest, FileNamesRoundTripTheirBytes)
+{
+    // Every byte string comes back as the same bytes: UTF-8 decodes as UTF-8 (as the code page
+    // conversion does), every other byte travels alone as U+DC80..U+DCFF.
+    auto toWide = [](const std::string& bytes)
+    {
+        WideText text(static_cast<size_t>(BasicPathToWide(bytes.c_str(), nullptr, 0)), WideChar(0));
+        EXPECT_EQ(static_cast<int>(text.size()),
+                  BasicPathToWide(bytes.c_str(), &text[0], static_cast<int>(text.size())));
+        text.pop_back();
+        return text;
+    };
+    auto toPath = [](const WideText& text)
+    {
+        std::string bytes(static_cast<size_t>(BasicWideToPath(text.c_str(), nullptr, 0)), '\0');
+        EXPECT_EQ(static_cast<int>(bytes.size()),
+                  BasicWideToPath(text.c_str(), &bytes[0], static_cast<int>(bytes.size())));
+        bytes.pop_back();
+        return bytes;
+    };
+    EXPECT_EQ(WideText(W("lat")) + WideChar(0xDCE9) + WideText(W(".slp \u00E9")),
+              toWide("lat\xE9.slp \xC3\xA9"));
+    EXPECT_EQ(WideText(W("\U0001F600")) + WideChar(0xDCED) + WideChar(0xDCA0) + WideChar(0xDC80),
+              toWide("\xF0\x9F\x98\x80\xED\xA0\x80"));
+    std::string all;
+    for (int b = 1; b < 256; ++b)
+        all += static_cast<char>(b);
+    for (const std::string& bytes : {all, std::string("\xC3\xA9\xE9\xC3"), std::string("\xF4\x90\x80\x80")})
+        EXPECT_EQ(bytes, toPath(toWide(bytes)));
+    // Lone surrogates that no byte stands for, and text for UTF-8 output, give U+FFFD.
+    const WideChar text[] = {0xD800, u'x', 0xDC41, 0xDCE9, 0};
+    EXPECT_EQ("\xEF\xBF\xBDx\xEF\xBF\xBD\xE9", toPath(text));
+    EXPECT_EQ("\xEF\xBF\xBDx\xEF\xBF\xBD\xEF\xBF\xBD", BasicToUtf8(text));
+}
 #endif
+
+TEST(PlatformTest, Utf8OutputOnEverySystem)
+{
+    // Names reach JSON, glTF and OBJ as UTF-8 whatever the narrow code page is.
+    const WideChar text[] = {u'L', 0xE9, 0x20AC, 0xD83D, 0xDE00, 0};
+    EXPECT_EQ("L\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", BasicToUtf8(text));
+    EXPECT_EQ("", BasicToUtf8(nullptr));
+}
 
 TEST(PlatformTest, CaseAndSpaceHelpers)
 {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
 
 namespace
@@ -112,3 +114,22 @@ TEST(SlpToolTest, TokensListing)
     EXPECT_NE(all.out.find("SLPTokenNumber\t10\t\"1\"\t1\n"), std::string::npos);
     EXPECT_NE(all.out.find("SLPTokenEndOfFile\t1\t\"\"\n"), std::string::npos);
 }
+
+#if !defined(_WIN32)
+TEST(SlpToolTest, ANameThatIsNotUtf8OpensThatVeryFile)
+{
+    // "lat" E9 ".slp" is a name of bytes that are not UTF-8; "laté.slp" in UTF-8 stands beside it and
+    // must not be loaded in its place.
+    const std::string folder = testing::TempDir();
+    const std::string bytes = "lat\xE9.slp", utf8 = "lat\xC3\xA9.slp";
+    std::ofstream(folder + bytes) << "solid bytes\nendsolid\n";
+    std::ofstream(folder + utf8) << "solid utf8\nendsolid\n";
+    const ToolRun run = RunProgram(SLP_TOOL_FILE, "info --json \"" + bytes + "\"", folder);
+    std::remove((folder + bytes).c_str());
+    std::remove((folder + utf8).c_str());
+    ASSERT_EQ(run.nExit, 0) << run.err;
+    const Json doc = Json::parse(run.out);
+    EXPECT_EQ(doc.at("groups").at(0).at("name"), "bytes");
+    EXPECT_EQ(doc.at("file"), "lat\xEF\xBF\xBD.slp"); // shown with U+FFFD for the byte
+}
+#endif

@@ -138,6 +138,17 @@ TEST(WorldExportTest, ObjNamesPathsAndFloatsReadBackInAnyLocale)
         GTEST_SKIP() << "no de_DE locale: only the C locale was checked";
 }
 
+TEST(WorldExportTest, NamesAreUtf8OnEverySystem)
+{
+    // Written as UTF-8 also where narrow text is the ANSI code page (Windows), which lacks the Delta.
+    CKarnWorld world;
+    AddMesh(*AddGroup(world, u"caf\u00E9\u0394"), {Triangle({0, 0, 0}, {1, 0, 0}, {0, 1, 0})}, vemoChroma());
+    ASSERT_EQ(Export(world, "names.glb").m_eResult, ExportSuccess);
+    ASSERT_EQ(Export(world, "names.obj").m_eResult, ExportSuccess);
+    EXPECT_EQ(GlbJson(ReadBytes(OutputPath("names.glb")))["nodes"][1]["name"], "caf\xC3\xA9\xCE\x94");
+    EXPECT_NE(ReadBytes(OutputPath("names.obj")).find("\no caf\xC3\xA9\xCE\x94\n"), std::string::npos);
+}
+
 TEST(WorldExportTest, GltfTreeMaterialsAndUnitNormals)
 {
     CKarnWorld world;
