@@ -521,7 +521,7 @@ CGenericIOState::CGenericIOState()
 CGenericParser::CGenericParser()
     : m_pKeywordTable(nullptr), m_nKeywordTableSize(0), m_bKeywordIndexReady(false), m_nCurrentIndex(0),
       m_bLookaheadReady(false), m_eInput(InputNone), m_pBlock(g_szEmptyBlock), m_nBlockLength(0),
-      m_nPosition(0), m_nBlockOffset(0), m_nTotalSize(0), m_bInputEnded(false),
+      m_nPosition(0), m_nBlockOffset(0), m_nTotalSize(0), m_bSizeAtEnd(false), m_bInputEnded(false),
       m_nInputSerial(NewInputSerial())
 {
 }
@@ -530,7 +530,7 @@ CGenericParser::CGenericParser(const CGenericParser& other)
     : m_pKeywordTable(other.m_pKeywordTable), m_nKeywordTableSize(other.m_nKeywordTableSize),
       m_bKeywordIndexReady(false), m_strFileName(other.m_strFileName), m_nCurrentIndex(0),
       m_bLookaheadReady(false), m_eInput(InputNone), m_pBlock(g_szEmptyBlock), m_nBlockLength(0),
-      m_nPosition(0), m_nBlockOffset(0), m_nTotalSize(0), m_bInputEnded(false),
+      m_nPosition(0), m_nBlockOffset(0), m_nTotalSize(0), m_bSizeAtEnd(false), m_bInputEnded(false),
       m_nInputSerial(NewInputSerial())
 {
     m_FileInterface.SetBlockSize(other.m_FileInterface.GetBlockSize());
@@ -589,6 +589,7 @@ void CGenericParser::DropInput()
     m_nPosition = 0;
     m_nBlockOffset = 0;
     m_nTotalSize = 0;
+    m_bSizeAtEnd = false;
     m_bInputEnded = true;
     m_nInputSerial = NewInputSerial();
 }
@@ -609,7 +610,9 @@ GenericLoadResultTypes CGenericParser::OpenAndInitialize()
     m_eInput = InputFile;
     m_pBlock = m_FileInterface.GetBlockData();
     m_nBlockLength = m_FileInterface.GetBlockLength();
-    m_nTotalSize = m_FileInterface.GetFileSize();
+    // A stream's size is not known until its end, where FetchBlock sets it: 0 until then.
+    m_bSizeAtEnd = m_FileInterface.GetFileSize() < 0;
+    m_nTotalSize = m_bSizeAtEnd ? 0 : m_FileInterface.GetFileSize();
     m_bInputEnded = m_nBlockLength == 0;
     if (m_bInputEnded)
         m_pBlock = g_szEmptyBlock;
@@ -692,6 +695,8 @@ bool CGenericParser::FetchBlock()
             m_nPosition = 0;
             m_nBlockOffset = nExpected;
             m_bInputEnded = true;
+            if (m_bSizeAtEnd)
+                m_nTotalSize = nExpected;
         }
         return false;
     }

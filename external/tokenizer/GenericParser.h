@@ -76,8 +76,8 @@ public:
     /// GenericTokenNone token with empty text, offset 0) and opens the file named by SetFilename, then
     /// reads its first block. Outcomes:
     ///   GenericLoadSuccess (0)    the file is open and tokens can be read; an empty file included;
-    ///   GenericLoadOpenFailed (1) it cannot be opened: empty name, missing, no permission, or not a
-    ///                             regular file (a directory, a device);
+    ///   GenericLoadOpenFailed (1) it cannot be opened: empty name, missing, no permission, or a
+    ///                             directory (pipes, terminals and devices are read as streams);
     ///   GenericLoadReadFailed (2) it opened but reading its first block failed; it is closed again.
     /// After 1 or 2 there is no input.
     GenericLoadResultTypes OpenAndInitialize();
@@ -102,7 +102,9 @@ public:
 
     /// The size of the input (file size at open, or the in-memory length; 0 without input), and the
     /// number of bytes of input up to the end of the current token (the end-of-input token: the size).
-    /// The int forms clamp to INT_MAX; the 64-bit forms are exact.
+    /// A stream (a pipe, a terminal) has no size in advance: it reads as 0 until the end of the input
+    /// is reached, then as the number of bytes the stream held, so a progress percentage computed from
+    /// the two is reported only at the end. The int forms clamp to INT_MAX; the 64-bit forms are exact.
     int GetTotalFileSize();
     int GetCurrentFileOffset();
     long long GetTotalFileSize64();
@@ -200,6 +202,7 @@ private:
     size_t m_nPosition;       ///< scan position in m_pBlock
     long long m_nBlockOffset; ///< input offset of m_pBlock[0]
     long long m_nTotalSize;
+    bool m_bSizeAtEnd;  ///< a stream: the size is 0 until the end of the input, then what it held
     bool m_bInputEnded; ///< no further block will come
     unsigned long long m_nInputSerial;
 };

@@ -39,8 +39,9 @@ typedef char SystemChar;
 
 OpenOutcome SystemOpen(const SystemChar* pszPath, int& nHandle, long long& nSize)
 {
-    // Non-blocking, so that a pipe without a writer is refused at once (as not a regular file) instead
-    // of making the open wait for a writer forever; the flag is cleared again for a regular file.
+    // Non-blocking, so that opening a named pipe without a writer does not wait for one forever; the
+    // flag is cleared again at once. Reading such a pipe then finds its end at once, and a pipe whose
+    // writer came first is read to the writer's end.
     int nFlags = O_RDONLY | O_NONBLOCK;
 #if defined(O_CLOEXEC)
     nFlags |= O_CLOEXEC;
@@ -53,15 +54,16 @@ OpenOutcome SystemOpen(const SystemChar* pszPath, int& nHandle, long long& nSize
     if (nFd < 0)
         return OpenRefused;
     struct stat info;
-    // Only regular files: a directory would fail on the first read, and a device or pipe has no size.
-    if (::fstat(nFd, &info) != 0 || !S_ISREG(info.st_mode) ||
+    // A directory would fail on the first read. Anything else that reads is taken: a regular file with
+    // its size, or a stream (pipe, terminal, socket, device) whose size is known only at its end.
+    if (::fstat(nFd, &info) != 0 || S_ISDIR(info.st_mode) ||
         ::fcntl(nFd, F_SETFL, ::fcntl(nFd, F_GETFL) & ~O_NONBLOCK) != 0)
     {
         ::close(nFd);
         return OpenRefused;
     }
     nHandle = nFd;
-    nSize = static_cast<long long>(info.st_size);
+    nSize = S_ISREG(info.st_mode) ? static_cast<long long>(info.st_size) : -1;
     return OpenOk;
 }
 
@@ -108,13 +110,13 @@ OpenOutcome SystemOpen(const SystemChar* pszPath, int& nHandle, long long& nSize
     if (::_wsopen_s(&nFd, pszPath, _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, 0) != 0 || nFd < 0)
         return OpenRefused;
     struct _stat64 info;
-    if (::_fstat64(nFd, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG)
+    if (::_fstat64(nFd, &info) != 0 || (info.st_mode & _S_IFMT) == _S_IFDIR)
     {
         ::_close(nFd);
         return OpenRefused;
     }
     nHandle = nFd;
-    nSize = static_cast<long long>(info.st_size);
+    nSize = (info.st_mode & _S_IFMT) == _S_IFREG ? static_cast<long long>(info.st_size) : -1;
     return OpenOk;
 }
 
@@ -252,6 +254,9 @@ bool CKarnFileInterface::ReadNextBlockFromFile()
         return false;
     m_nBlockLength = static_cast<size_t>(nGot);
     m_nNextOffset += nGot;
+    // A stream's size is what it held, once its end is reached.
+    if (nGot == 0 && m_nFileSize < 0)
+        m_nFileSize = m_nNextOffset;
     return true;
 }
 

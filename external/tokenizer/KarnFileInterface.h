@@ -15,11 +15,14 @@ enum GenericLoadResultTypes
     GenericLoadReadFailed = 2  ///< the file opened but reading it failed
 };
 
-/// Reads one regular file front to back in blocks of a set size (the last block may be shorter; a
-/// block of 0 bytes means the end of the file). The current block is a buffer owned by this object,
-/// valid until the next read, seek, block-size change taking effect, or destruction. Sizes and offsets
-/// are 64-bit, so files over 4 GiB read completely. Not copyable; the destructor closes the file.
-/// Nothing throws except std::bad_alloc when the block buffer cannot be allocated.
+/// Reads one file front to back in blocks of a set size (the last block may be shorter; a block of 0
+/// bytes means the end of the file). The file may be a regular file or a stream: a pipe (standard input
+/// from another program, a named pipe, a shell's <(...)), a terminal, a socket or a device. Offsets are
+/// exact for both; a stream's size is known only once its end is read, and it cannot seek. The current block
+/// is a buffer owned by this object, valid until the next read, seek, block-size change taking effect, or
+/// destruction. Sizes and offsets are 64-bit, so files over 4 GiB read completely. Not copyable; the
+/// destructor closes the file. Nothing throws except std::bad_alloc when the block buffer cannot be
+/// allocated.
 class GENERIC_API CKarnFileInterface
 {
 public:
@@ -32,9 +35,9 @@ public:
 
     /// Closes any open file, then opens the file at the narrow path for reading: bytes as they are on
     /// POSIX systems (UTF-8 by convention), ANSI code page text on Windows. GenericLoadOpenFailed for a
-    /// null or empty path, a missing file, no permission, or anything but a regular file (directories,
-    /// devices, pipes). The first block is not read yet; the current block is empty. Allocates a copy of
-    /// the path (std::bad_alloc).
+    /// null or empty path, a missing file, no permission, or a directory. A named pipe without a writer
+    /// opens at once and reads as empty, rather than waiting for a writer. The first block is not read
+    /// yet; the current block is empty. Allocates a copy of the path (std::bad_alloc).
     GenericLoadResultTypes OpenFile(const char* pszPath);
     /// The same for a path as wide text, which Windows takes as it is (so any name opens there) and
     /// POSIX systems as the bytes it stands for (BasicWideToPath: UTF-8, with the bytes that
@@ -49,7 +52,8 @@ public:
     /// when reading failed; the current block is then empty.
     bool ReadNextBlockFromFile();
     /// Makes the next read start at byte nOffset of the file; the current block is emptied. False
-    /// without an open file, for a negative offset, or when the system refuses the seek.
+    /// without an open file, for a negative offset, or when the system refuses the seek (always for a
+    /// stream).
     bool SeekToOffset(long long nOffset);
 
     const char* GetBlockData() const { return m_pBlock; }
@@ -57,7 +61,8 @@ public:
     size_t GetBlockLength() const { return m_nBlockLength; }
     /// The offset in the file of the current block's first byte.
     long long GetBlockOffset() const { return m_nBlockOffset; }
-    /// The size of the file when it was opened; 0 without an open file.
+    /// The size of a regular file when it was opened; 0 without an open file. For a stream -1 until
+    /// its end has been read, then the number of bytes it held.
     long long GetFileSize() const { return m_nFileSize; }
 
     /// The number of bytes each read asks for; 0 restores the default. Takes effect at the next read.

@@ -17,6 +17,8 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #if !defined(_WIN32)
 #include <fcntl.h>
@@ -123,6 +125,12 @@ const vemoFloatPoint* FirstVertex(const LoadOutcome& outcome)
         return nullptr;
     const auto* pMesh = dynamic_cast<const vemoSTL*>(outcome.pWorld->GetGroup(0)->GetObject(0));
     return pMesh != nullptr ? &pMesh->m_pTriangles[0].m_Vertex[0] : nullptr;
+}
+
+std::function<void(int)> g_onProgress;
+void SLP_STDCALL ForwardProgress(int nPercentage)
+{
+    g_onProgress(nPercentage);
 }
 
 } // namespace
@@ -375,19 +383,18 @@ TEST(HostileInputTest, NamesThatLeadToNoReadableFile)
     EXPECT_EQ(directory.pWorld->GetNumGroups(), 0);
     EXPECT_EQ(LoadPath((folder / "missing.slp").string()).eResult, SLPLoadFailure);
 
-    // Off Windows, a name that is not valid UTF-8 is read as Windows-1252 (as a Windows program's name
-    // would be) and opened by its UTF-8 spelling: "caf\xE9" names the file "café", not the file whose name
-    // holds the byte E9.
+    // A name that is not UTF-8, made with CBasicString::FromPath, opens that very file and not the one
+    // whose name is its Windows-1252 reading in UTF-8 ("café"), which the narrow constructor names.
     const std::string strRaw = (folder / "caf\xE9.slp").string();
     std::ofstream(folder / "caf\xC3\xA9.slp") << "solid utf8\n";
     const bool bRawMade = static_cast<bool>(std::ofstream(strRaw) << "solid raw\n");
-    const LoadOutcome raw = LoadPath(strRaw);
-    EXPECT_EQ(raw.eResult, SLPLoadSuccess);
+    CKarnWorld world;
+    CSLPParser parser;
+    parser.SetFileName(CBasicString::FromPath(strRaw.c_str()));
+    EXPECT_EQ(parser.Parse(&world), SLPLoadSuccess);
+    EXPECT_EQ(DescribeWorld(world), "group raw\n");
 #if !defined(_WIN32)
-    EXPECT_EQ(DescribeWorld(*raw.pWorld), "group utf8\n");
-#else
-    // Narrow names are ANSI code page text on Windows, as the file system's own narrow calls take them.
-    EXPECT_EQ(DescribeWorld(*raw.pWorld), "group raw\n");
+    EXPECT_EQ(DescribeWorld(*LoadPath(strRaw).pWorld), "group utf8\n");
 #endif
     fs::remove_all(folder);
     if (!bRawMade)
@@ -395,6 +402,42 @@ TEST(HostileInputTest, NamesThatLeadToNoReadableFile)
 }
 
 #if !defined(_WIN32)
+TEST(HostileInputTest, PipesAreReadToTheirEnd)
+{
+    // A pipe whose writer sends a file in pieces, read in small blocks as "/dev/fd/N" (what a shell's
+    // <(zcat part.slp.gz) gives): the same model as the file itself, and progress only at the end,
+    // since a pipe has no size to measure against.
+    std::string strContents;
+    for (int i = 0; i < 3000; ++i)
+        strContents += "solid s" + std::to_string(i) + "\n" + FacetWithX(std::to_string(i)).substr(8);
+    int aPipe[2];
+    ASSERT_EQ(::pipe(aPipe), 0);
+    std::thread writer(
+        [&strContents, nWrite = aPipe[1]]()
+        {
+            for (size_t n = 0; n < strContents.size(); n += 4000)
+                if (::write(nWrite, strContents.data() + n, std::min<size_t>(4000, strContents.size() - n)) <
+                    0)
+                    break;
+            ::close(nWrite);
+        });
+    std::vector<int> reports;
+    g_onProgress = [&reports](int nPercentage) { reports.push_back(nPercentage); };
+    CKarnWorld world;
+    CSLPParser parser;
+    parser.SetFileName(CBasicString(("/dev/fd/" + std::to_string(aPipe[0])).c_str()));
+    parser.SetLoaderPtr(&ForwardProgress);
+    parser.GetIOManager()->SetBlockSize(1000);
+    const SLPLoadResultTypes eResult = parser.Parse(&world);
+    writer.join();
+    ::close(aPipe[0]);
+    g_onProgress = nullptr;
+    ASSERT_EQ(eResult, SLPLoadSuccess);
+    EXPECT_EQ(DescribeWorld(world), DescribeWorld(*LoadText(strContents).pWorld));
+    EXPECT_EQ(reports, std::vector<int>{99});
+    EXPECT_EQ(parser.GetIOManager()->GetTotalFileSize64(), static_cast<long long>(strContents.size()));
+}
+
 TEST(HostileInputTest, NamedPipeWithoutWriterFailsAtOnceInsteadOfHanging)
 {
     const std::string strPath = testing::TempDir() + "slp_hostile_fifo";
@@ -415,15 +458,6 @@ TEST(HostileInputTest, NamedPipeWithoutWriterFailsAtOnceInsteadOfHanging)
     EXPECT_EQ(eResult, SLPLoadFailure);
 }
 #endif
-
-namespace
-{
-std::function<void(int)> g_onProgress;
-void SLP_STDCALL ForwardProgress(int nPercentage)
-{
-    g_onProgress(nPercentage);
-}
-} // namespace
 
 TEST(HostileInputTest, FileChangingWhileItIsRead)
 {
