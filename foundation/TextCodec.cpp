@@ -21,6 +21,9 @@ namespace
 
 const uint32_t kReplacementChar = 0xFFFD;
 
+#if !defined(_WIN32)
+// Decoding narrow text is the system's on Windows.
+
 // Windows-1252 bytes 0x80..0x9F. The five bytes the code page leaves undefined (0x81, 0x8D, 0x8F, 0x90,
 // 0x9D) map to the code unit of the same value, as Windows itself converts them.
 const uint16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
@@ -156,6 +159,8 @@ int NarrowToWide(const char* pszText, InvalidBytes eInvalid, WideChar* pOut, int
     pOut[nUnits] = 0;
     return nNeeded;
 }
+
+#endif
 
 // Reads one code point of UTF-16 text at p (before its NUL). A lone surrogate reads as U+FFFD, or, for
 // file names, as the byte it stands for (returned as 0x80000000 plus the byte).

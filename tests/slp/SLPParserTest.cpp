@@ -112,6 +112,9 @@ TEST(SLPParseTest, FixturesLoadIntoTheirTrees)
         {"colour_across_solids.slp", SLPLoadSuccess,
          "group first\n  mesh 1 colour 255 128 0 1\ngroup second\n  mesh 1 colour 255 128 0 1\n", pszPlain,
          "0 0 0 / 1 1 5", -1},
+        // A "color" without numbers still ends the run (and passes over the token after it).
+        {"bare_colour.slp", SLPLoadSuccess, "group s\n  mesh 1 colour 1 1 1 1\n  mesh 1 colour 1 1 1 1\n",
+         "0 0 0, 1 0 0, 0 1 0 | 0 0 2, 1 0 2, 0 1 2", "0 0 0 / 1 1 2", -1},
         // A cut-short triple keeps the previous component and loses the next keyword.
         {"cut_short_triple.slp", SLPLoadSuccess, "group cut\n  mesh 1 colour 1 1 1 1\n",
          "7 8 9, 1 2 9, 10 11 12", "1 2 9 / 10 11 12", -1},
@@ -170,9 +173,13 @@ TEST(SLPParseTest, ResultsOfLoadsThatAddNothing)
     EXPECT_EQ(Load(parser, world, DataPath("no_keywords.slp")), SLPLoadSuccess);
     EXPECT_EQ(Corners(world.GetBBox()), "-3 4 5 / -3 4 5");
 
-    // A missing file, an empty name or a null world fail without touching the world.
+    // A missing file, an empty name or a null world fail without touching the world; a file that opens
+    // but cannot be read gives the tokenizer's outcome 2.
     CKarnWorld untouched;
     EXPECT_EQ(Load(parser, untouched, DataPath("does_not_exist.slp")), SLPLoadFailure);
+#if defined(__linux__)
+    EXPECT_EQ(Load(parser, untouched, "/proc/self/mem"), SLPLoadResult2); // reading offset 0 fails
+#endif
     EXPECT_EQ(untouched.GetNumGroups(), 0);
     EXPECT_TRUE(untouched.GetBBox().IsEmpty());
     EXPECT_EQ(Load(parser, untouched, ""), SLPLoadFailure);
@@ -185,19 +192,23 @@ TEST(SLPParseTest, SecondLoadContinuesInsideAnOpenSolidOnlyInTheSameWorld)
 {
     CSLPParser parser;
     auto first = std::make_unique<CKarnWorld>();
+    // The colour and the estimated box of a load carry over into the next one.
+    ASSERT_EQ(Load(parser, *first, DataPath("colour_runs.slp")), SLPLoadSuccess);
     ASSERT_EQ(Load(parser, *first, DataPath("solid_then_endsolid.slp")), SLPLoadSuccess);
     ASSERT_NE(parser.GetCurrentGroup(), nullptr);
 
     // Into the same world, the next solid becomes a child of the open one.
     ASSERT_EQ(Load(parser, *first, DataPath("one_facet.slp")), SLPLoadSuccess);
     EXPECT_EQ(DescribeWorld(*first),
-              "group ENDSOLID\n  group inner\n  group cube\n    mesh 1 colour 1 1 1 1\n");
+              "group painted\n  mesh 2 colour 1 1 1 1\n  mesh 1 colour 0.5 1 0.25 1\n"
+              "group ENDSOLID\n  group inner\n  group cube\n    mesh 1 colour 0.5 1 0.25 1\n");
 
     // Once that world is gone, the stale stack is dropped instead of being followed.
     first.reset();
     CKarnWorld second;
     ASSERT_EQ(Load(parser, second, DataPath("one_facet.slp")), SLPLoadSuccess);
-    EXPECT_EQ(DescribeWorld(second), "group cube\n  mesh 1 colour 1 1 1 1\n");
+    EXPECT_EQ(DescribeWorld(second), "group cube\n  mesh 1 colour 0.5 1 0.25 1\n");
+    EXPECT_EQ(Corners(second.GetBBox()), "0 0 0 / 4 4 3");
 
     // A live group the host makes current takes the next load's solids.
     auto* pHost = new CKarnGroup();
@@ -239,6 +250,12 @@ TEST(SLPProgressTest, PercentagesFollowTheTokenOffsets)
     CSLPParser fresh;
     EXPECT_EQ(ReportsOfLoad(fresh, world, DataPath("empty.slp")), std::vector<int>());
     EXPECT_EQ(fresh.GetLastPercentage(), 0);
+
+    // Without a callback the percentage still advances, so a callback set later hears only what is new.
+    CSLPParser silent;
+    Load(silent, world, file.path);
+    EXPECT_EQ(silent.GetLastPercentage(), 99);
+    EXPECT_EQ(ReportsOfLoad(silent, world, file.path), std::vector<int>());
 }
 
 TEST(SLPProgressTest, ReportsEqualThePercentageFormulaAtEveryToken)
@@ -324,21 +341,31 @@ TEST(SLPParseTest, HostsSeeTheCollectedGeometryInTheListsDuringALoad)
 
 TEST(SLPTokenTest, QueriesSeeTheSLPMeaningOfTokens)
 {
-    TempFile file("{ ] ( solid 1.5 \"q t\" TRUE word endloop");
+    TempFile file("{ ] ( solid 1.5 \"q t\" TRUE word endloop ) } [ ENDSOLID facet Endfacet outer loop "
+                  "normal vertex color");
     CSLPParser parser;
     parser.GetIOManager()->SetFilename(CBasicString(file.path.c_str()));
     ASSERT_EQ(parser.GetIOManager()->OpenInputFile(), SLPLoadSuccess);
     const SLPTokenTypes expected[] = {
         SLPTokenOpenBrace,    SLPTokenCloseBracket, SLPTokenOpenParen, SLPTokenSolid,   SLPTokenNumber,
-        SLPTokenGenericType8, SLPTokenGenericType9, SLPTokenNone,      SLPTokenEndLoop, SLPTokenEndOfFile};
+        SLPTokenGenericType8, SLPTokenGenericType9, SLPTokenNone,      SLPTokenEndLoop, SLPTokenCloseParen,
+        SLPTokenCloseBrace,   SLPTokenOpenBracket,  SLPTokenEndSolid,  SLPTokenFacet,   SLPTokenEndFacet,
+        SLPTokenOuter,        SLPTokenLoop,         SLPTokenNormal,    SLPTokenVertex,  SLPTokenColor,
+        SLPTokenEndOfFile};
     for (SLPTokenTypes type : expected)
     {
         // The lookahead sees the token the next Tokenize makes current.
         EXPECT_EQ(parser.GetNextTokenType(), type);
-        EXPECT_EQ(parser.GetNextTokenEndType(), type == SLPTokenCloseBracket);
+        const bool bEnd =
+            type == SLPTokenCloseBracket || type == SLPTokenCloseBrace || type == SLPTokenCloseParen;
+        const bool bBegin =
+            type == SLPTokenOpenBrace || type == SLPTokenOpenBracket || type == SLPTokenOpenParen;
+        EXPECT_EQ(parser.GetNextTokenEndType(), bEnd);
+        EXPECT_EQ(parser.GetNextTokenBeginType(), bBegin);
         parser.Tokenize();
         EXPECT_EQ(parser.GetCurrentTokenType(), type) << parser.GetCurrentTokenString();
-        EXPECT_EQ(parser.GetCurrentTokenBeginType(), type == SLPTokenOpenBrace || type == SLPTokenOpenParen);
+        EXPECT_EQ(parser.GetCurrentTokenBeginType(), bBegin);
+        EXPECT_EQ(parser.GetCurrentTokenEndType(), bEnd);
         EXPECT_EQ(parser.GetCurrentTokenNumericValue(), type == SLPTokenNumber ? 1.5 : 0.0);
         EXPECT_EQ(parser.GetCurrentTokenBooleanValue(), type == SLPTokenGenericType9);
     }
@@ -411,6 +438,13 @@ TEST(SLPStateTest, GroupStackCopiesAndReinitialising)
     parser.SetCurrentGroup(pSecond);
     parser.PopGroup();
     EXPECT_EQ(parser.GetCurrentGroup(), nullptr);
+    // Clearing the stack leaves the current group (and the model) as they are.
+    parser.PushGroup(new CKarnGroup());
+    parser.PushGroup(pSecond = new CKarnGroup());
+    parser.ClearGroupStack();
+    EXPECT_EQ(parser.GetGroupStack()->GetCount(), 0);
+    EXPECT_EQ(parser.GetCurrentGroup(), pSecond);
+    EXPECT_EQ(world.GetNumGroups(), 2);
 
     // A stored point is a copy; a copied parser shares the world but owns its lists.
     vemoFloatPoint point(1, 2, 3);
