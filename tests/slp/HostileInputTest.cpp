@@ -162,14 +162,14 @@ TEST(HostileInputTest, EveryPrefixOfValidFilesLoadsConsistently)
     }
 }
 
-TEST(HostileInputTest, FilesWithoutKeywordsLoadNothing)
+TEST(HostileInputTest, FilesThatAreNotSlp)
 {
+    // Empty, white space, NULs, and random bytes with no letters (so no keyword can form) load nothing.
     std::string strGarbage;
     unsigned int nState = 12345;
     for (int i = 0; i < 65536; ++i)
     {
         nState = nState * 1103515245u + 12345u;
-        // Every third byte is a NUL; the rest are any byte but letters, so no keyword can form.
         const auto c = static_cast<char>(nState >> 24);
         strGarbage += i % 3 == 0 ? '\0' : (std::isalpha(static_cast<unsigned char>(c)) ? '\x01' : c);
     }
@@ -178,74 +178,56 @@ TEST(HostileInputTest, FilesWithoutKeywordsLoadNothing)
     {
         const LoadOutcome outcome = LoadText(strContents);
         EXPECT_EQ(outcome.eResult, SLPLoadFailure) << strContents.size() << " bytes";
-        EXPECT_EQ(outcome.pWorld->GetNumGroups(), 0);
-        EXPECT_EQ(outcome.pWorld->GetNumObjects(), 0);
-        EXPECT_TRUE(outcome.pWorld->GetBBox().IsEmpty());
+        EXPECT_TRUE(outcome.pWorld->GetNumGroups() == 0 && outcome.pWorld->GetBBox().IsEmpty());
     }
-}
-
-TEST(HostileInputTest, BinarySTLWhoseHeaderStartsWithSolidGivesOneEmptyGroup)
-{
-    // Many binary STL writers start the 80-byte header with "solid": that word opens a group named by
-    // the next word, and the binary body that follows holds no keyword and no number between white
-    // space, so nothing else is built.
-    std::string strFile = "solid binary-part exported";
-    strFile.resize(80, ' ');
-    const unsigned int nTriangles = 4;
-    strFile.append(reinterpret_cast<const char*>(&nTriangles), 4);
-    for (unsigned int t = 0; t < nTriangles; ++t)
+    // A binary STL whose header starts with "solid": one group named by the next word, and nothing in
+    // the binary body (no keyword, no number between white space).
+    std::string strStl = "solid binary-part exported";
+    strStl.resize(80, ' ');
+    strStl += std::string("\x04\0\0\0", 4);
+    for (int t = 0; t < 4; ++t)
     {
         const float aValues[12] = {0.0f, 0.0f, 1.0f, 2.5f, -1.0f, 0.0f, 1.0f, 1.0f, 0.0f, 0.0f, 1.0f, 0.0f};
-        strFile.append(reinterpret_cast<const char*>(aValues), sizeof aValues);
-        strFile.append(2, '\0');
+        strStl.append(reinterpret_cast<const char*>(aValues), sizeof aValues).append(2, '\0');
     }
-    const LoadOutcome outcome = LoadText(strFile);
-    EXPECT_EQ(outcome.eResult, SLPLoadSuccess);
-    EXPECT_EQ(DescribeWorld(*outcome.pWorld), "group binary-part\n");
-    EXPECT_TRUE(LoadedSoundly(outcome));
+    const LoadOutcome stl = LoadText(strStl);
+    EXPECT_EQ(DescribeWorld(*stl.pWorld), "group binary-part\n");
+    EXPECT_TRUE(LoadedSoundly(stl));
 }
 
 TEST(HostileInputTest, HugeTokensKeepTheirWholeText)
 {
+    // A 16 MB word names a group in full.
     const size_t nHuge = 16u << 20;
+    const LoadOutcome named = LoadText("solid " + std::string(nHuge, 'w') + "x\nendsolid\n");
+    ASSERT_EQ(named.pWorld->GetNumGroups(), 1);
+    const vemoWRope& name = named.pWorld->GetGroup(0)->GetGroupName();
+    ASSERT_EQ(static_cast<size_t>(name.GetLength()), nHuge + 1);
+    EXPECT_EQ(name.GetText()[nHuge], 'x');
+    // 16 MB of leading zeros, 10,000 significant digits, and an integer of 10,000 digits (beyond a
+    // double) are each one number, correctly rounded.
+    const std::pair<std::string, float> numbers[] = {
+        {std::string(nHuge, '0') + "1.5", 1.5f},
+        {"0." + std::string(9998, '3'), static_cast<float>(1.0 / 3.0)},
+        {"1" + std::string(9999, '0'), HUGE_VALF}};
+    for (const auto& number : numbers)
     {
-        // A 16 MB word names a group in full.
-        const LoadOutcome outcome = LoadText("solid " + std::string(nHuge, 'w') + "\nendsolid\n");
-        ASSERT_EQ(outcome.eResult, SLPLoadSuccess);
-        ASSERT_EQ(outcome.pWorld->GetNumGroups(), 1);
-        const vemoWRope& name = outcome.pWorld->GetGroup(0)->GetGroupName();
-        ASSERT_EQ(static_cast<size_t>(name.GetLength()), nHuge);
-        EXPECT_EQ(name.GetText()[0], 'w');
-        EXPECT_EQ(name.GetText()[nHuge - 1], 'w');
-    }
-    {
-        // A 16 MB run of digits is one number: leading zeros do not change its value.
-        const vemoFloatPoint* pVertex = nullptr;
-        const LoadOutcome outcome = LoadText(FacetWithX(std::string(nHuge, '0') + "1.5"));
-        ASSERT_NE(pVertex = FirstVertex(outcome), nullptr);
-        EXPECT_EQ(pVertex->x, 1.5f);
-    }
-    {
-        // 10,000 significant digits round correctly.
-        const LoadOutcome outcome = LoadText(FacetWithX("0." + std::string(9998, '3')));
+        const LoadOutcome outcome = LoadText(FacetWithX(number.first));
         const vemoFloatPoint* pVertex = FirstVertex(outcome);
         ASSERT_NE(pVertex, nullptr);
-        EXPECT_EQ(pVertex->x, static_cast<float>(1.0 / 3.0));
+        EXPECT_EQ(pVertex->x, number.second) << number.first.size() << " digits";
     }
-    // An integer of 10,000 digits is beyond a double: infinite.
-    const LoadOutcome outcome = LoadText(FacetWithX("1" + std::string(9999, '0')));
-    const vemoFloatPoint* pVertex = FirstVertex(outcome);
-    EXPECT_TRUE(pVertex != nullptr && std::isinf(pVertex->x));
 }
 
 TEST(HostileInputTest, ExtremeAndMalformedNumbers)
 {
-    // Values too small for a double read as zero of their sign, values too large as the infinity of
-    // their sign, and the non-finite spellings of C runtimes as what they spell.
+    // Values too small for a double read as zero of their sign, values too large for a double or a
+    // float as the infinity of their sign (boxes then reach it too), and the non-finite spellings of C
+    // runtimes as what they spell.
     const std::pair<const char*, double> numbers[] = {
-        {"1e-00011111111111", 0.0}, {"-1e-400", -0.0},     {"0e999999999", 0.0},
-        {"1e999999999", HUGE_VAL},  {"-1e309", -HUGE_VAL}, {"-inf", -HUGE_VAL},
-        {"1.#INF00", HUGE_VAL},     {"nan", NAN},          {"-1.#IND00", -NAN}};
+        {"1e-00011111111111", 0.0}, {"-1e-400", -0.0},   {"0e999999999", 0.0},   {"1e999999999", HUGE_VAL},
+        {"-1e309", -HUGE_VAL},      {"-inf", -HUGE_VAL}, {"1.#INF00", HUGE_VAL}, {"nan", NAN},
+        {"-1.#IND00", -NAN},        {"1e39", HUGE_VAL},  {"-1e39", -HUGE_VAL}}; // doubles, but beyond a float
     for (const auto& number : numbers)
     {
         const LoadOutcome outcome = LoadText(FacetWithX(number.first));
@@ -272,23 +254,6 @@ TEST(HostileInputTest, ExtremeAndMalformedNumbers)
                  "vertex 0 0 0\nnormal nan nan nan vertex 0 0 0\nendfacet\n" +
                  FacetWithX("1").substr(8));
     EXPECT_EQ(DescribeWorld(*outcome.pWorld), "group s\n  mesh 2 colour 1 1 1 1\n");
-}
-
-TEST(HostileInputTest, DoublesBeyondTheFloatRangeReachTheModelAsInfinities)
-{
-    // 1e39 is a double but no float: the model's float receives the conversion's +inf (and -1e39 -inf).
-    // Boxes then reach infinity too; the slp program's JSON writes such values as null.
-    const LoadOutcome outcome = LoadText("solid s\ncolor 1e39 0 1\nnormal 0 0 1 vertex 1e39 -1e39 0\n"
-                                         "normal 0 0 1 vertex 1 0 0 normal 0 0 1 vertex 0 1 0\nendsolid\n");
-    const vemoFloatPoint* pVertex = FirstVertex(outcome);
-    ASSERT_NE(pVertex, nullptr);
-    EXPECT_TRUE(std::isinf(pVertex->x) && pVertex->x > 0);
-    EXPECT_TRUE(std::isinf(pVertex->y) && pVertex->y < 0);
-    EXPECT_TRUE(std::isinf(outcome.pWorld->GetBBox().GetMax().x));
-    EXPECT_TRUE(std::isinf(outcome.pWorld->GetBBox().GetMin().y));
-    EXPECT_EQ(outcome.pWorld->GetBBox().GetMin().x, 0.0f);
-    EXPECT_TRUE(std::isinf(outcome.pWorld->GetGroup(0)->GetObjectMaterial(0)->m_Front.GetDiffuse().red));
-    EXPECT_TRUE(LoadedSoundly(outcome));
 }
 
 TEST(HostileInputTest, FilesEndingMidwayKeepWhatWasRead)
@@ -322,56 +287,32 @@ TEST(HostileInputTest, FilesEndingMidwayKeepWhatWasRead)
     EXPECT_EQ(pMesh->m_pTriangles[0].m_Vertex[2].z, 7.0f);
 }
 
-TEST(HostileInputTest, MillionNestedSolidsLoadWalkAndFreeInLinearTime)
+TEST(HostileInputTest, MillionsOfLines)
 {
-    auto timeLoad = [](int nDepth)
+    // A million nested solids load, are walked and are freed without recursion (a quadratic step would
+    // exceed the test's time limit).
+    std::string strNested;
+    for (int i = 0; i < 1000000; ++i)
+        strNested += "solid a\n";
     {
-        std::string strContents;
-        strContents.reserve(static_cast<size_t>(nDepth) * 8);
-        for (int i = 0; i < nDepth; ++i)
-            strContents += "solid a\n";
-        CTempFile file(strContents);
-        const auto start = std::chrono::steady_clock::now();
-        {
-            LoadOutcome outcome = LoadPath(file.Path());
-            EXPECT_EQ(outcome.eResult, SLPLoadSuccess);
-            EXPECT_EQ(CountGroups(*outcome.pWorld), nDepth);
-            // The deepest group is reached by a walk down the single chain.
-            const vemoBaseGroup* pGroup = outcome.pWorld.get();
-            int nLevels = 0;
-            while (pGroup->GetNumGroups() == 1)
-                pGroup = pGroup->GetGroup(0), ++nLevels;
-            EXPECT_EQ(nLevels, nDepth);
-            EXPECT_TRUE(WorldIsConsistent(*outcome.pWorld, true));
-        } // the world is destroyed here, without recursion
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    };
-    const double dSmall = timeLoad(100000);
-    const double dLarge = timeLoad(1000000);
-    // Ten times the depth: a linear load takes about ten times as long, a quadratic one a hundred.
-    EXPECT_LT(dLarge, 40.0 * dSmall + 0.5) << dSmall << " s for 100,000, " << dLarge << " s for 1,000,000";
-}
-
-TEST(HostileInputTest, MillionEndsolidAndColourLines)
-{
+        const LoadOutcome nested = LoadText(strNested);
+        EXPECT_EQ(CountGroups(*nested.pWorld), 1000000);
+        EXPECT_TRUE(LoadedSoundly(nested));
+    }
+    // A million "endsolid" lines close nothing more than the one solid.
     std::string strEnds = "solid a\n";
     for (int i = 0; i < 1000000; ++i)
         strEnds += "endsolid\n";
-    const LoadOutcome ends = LoadText(strEnds);
-    EXPECT_EQ(ends.eResult, SLPLoadSuccess);
-    EXPECT_EQ(DescribeWorld(*ends.pWorld), "group a\n");
-
-    // Each "color" flushes nothing. A bare "color" passes over the keyword after it, so a million bare
-    // lines cancel out in pairs; of the million colour lines after them the last sets the colour.
+    EXPECT_EQ(DescribeWorld(*LoadText(strEnds).pWorld), "group a\n");
+    // A bare "color" passes over the keyword after it, so a million bare lines cancel out in pairs; of
+    // the million colour lines after them the last sets the colour.
     std::string strColours = "solid s\n";
     for (int i = 0; i < 1000000; ++i)
         strColours += "color\n";
     for (int i = 0; i < 1000000; ++i)
         strColours += i % 2 == 0 ? "color 1 0 0\n" : "color 0.5 0.25 1\n";
-    strColours += FacetWithX("0").substr(8);
-    const LoadOutcome colours = LoadText(strColours);
+    const LoadOutcome colours = LoadText(strColours + FacetWithX("0").substr(8));
     EXPECT_EQ(DescribeWorld(*colours.pWorld), "group s\n  mesh 1 colour 0.5 0.25 1 1\n");
-    EXPECT_TRUE(LoadedSoundly(colours));
 }
 
 TEST(HostileInputTest, NamesThatLeadToNoReadableFile)
