@@ -23,6 +23,8 @@ private:
     CGenericToken m_Current;
     CGenericToken m_Next;
     long long m_nReadOffset;           ///< bytes of input consumed by the scanner (after the lookahead)
+    long long m_nLine;                 ///< the line at the read offset, when lines are tracked
+    long long m_nLineStart;            ///< where that line starts
     unsigned long long m_nInputSerial; ///< which input this state belongs to
     bool m_bLookaheadReady;            ///< whether m_Next had been scanned
     bool m_bValid;

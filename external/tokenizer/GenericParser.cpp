@@ -440,7 +440,8 @@ const char g_szEmptyBlock[1] = {'\0'};
 
 CGenericToken::CGenericToken()
     : m_eDataType(GenericTokenNone), m_nUserDefinedType(0), m_dNumericValue(0.0), m_bBooleanValue(false),
-      m_nEndOffset(0), m_pText(m_szInline), m_nLength(0), m_nCapacity(InlineCapacity)
+      m_nEndOffset(0), m_nLine(0), m_nColumn(0), m_pText(m_szInline), m_nLength(0),
+      m_nCapacity(InlineCapacity)
 {
     // All of it, not only the first byte: number conversion and keyword matching read whole words of
     // the buffer past the text (and ignore those bytes).
@@ -464,6 +465,8 @@ CGenericToken& CGenericToken::operator=(const CGenericToken& other)
     m_dNumericValue = other.m_dNumericValue;
     m_bBooleanValue = other.m_bBooleanValue;
     m_nEndOffset = other.m_nEndOffset;
+    m_nLine = other.m_nLine;
+    m_nColumn = other.m_nColumn;
     return *this;
 }
 
@@ -480,6 +483,8 @@ void CGenericToken::Clear()
     m_dNumericValue = 0.0;
     m_bBooleanValue = false;
     m_nEndOffset = 0;
+    m_nLine = 0;
+    m_nColumn = 0;
     m_nLength = 0;
     m_pText[0] = '\0';
 }
@@ -512,7 +517,8 @@ inline void CGenericToken::Append(const char* pData, size_t nCount)
 // CGenericIOState --------------------------------------------------------------------------------
 
 CGenericIOState::CGenericIOState()
-    : m_nReadOffset(0), m_nInputSerial(0), m_bLookaheadReady(false), m_bValid(false)
+    : m_nReadOffset(0), m_nLine(0), m_nLineStart(0), m_nInputSerial(0), m_bLookaheadReady(false),
+      m_bValid(false)
 {
 }
 
@@ -522,7 +528,7 @@ CGenericParser::CGenericParser()
     : m_pKeywordTable(nullptr), m_nKeywordTableSize(0), m_bKeywordIndexReady(false), m_nCurrentIndex(0),
       m_bLookaheadReady(false), m_eInput(InputNone), m_pBlock(g_szEmptyBlock), m_nBlockLength(0),
       m_nPosition(0), m_nBlockOffset(0), m_nTotalSize(0), m_bSizeAtEnd(false), m_bInputEnded(false),
-      m_nInputSerial(NewInputSerial())
+      m_nInputSerial(NewInputSerial()), m_bTrackLines(false), m_nLine(1), m_nLineStart(0)
 {
 }
 
@@ -531,7 +537,7 @@ CGenericParser::CGenericParser(const CGenericParser& other)
       m_bKeywordIndexReady(false), m_strFileName(other.m_strFileName), m_nCurrentIndex(0),
       m_bLookaheadReady(false), m_eInput(InputNone), m_pBlock(g_szEmptyBlock), m_nBlockLength(0),
       m_nPosition(0), m_nBlockOffset(0), m_nTotalSize(0), m_bSizeAtEnd(false), m_bInputEnded(false),
-      m_nInputSerial(NewInputSerial())
+      m_nInputSerial(NewInputSerial()), m_bTrackLines(other.m_bTrackLines), m_nLine(1), m_nLineStart(0)
 {
     m_FileInterface.SetBlockSize(other.m_FileInterface.GetBlockSize());
 }
@@ -544,6 +550,7 @@ CGenericParser& CGenericParser::operator=(CGenericParser& other)
     m_pKeywordTable = other.m_pKeywordTable;
     m_nKeywordTableSize = other.m_nKeywordTableSize;
     m_bKeywordIndexReady = false;
+    m_bTrackLines = other.m_bTrackLines;
     m_FileInterface.SetBlockSize(other.m_FileInterface.GetBlockSize());
     DropInput();
     ResetTokens();
@@ -592,6 +599,8 @@ void CGenericParser::DropInput()
     m_bSizeAtEnd = false;
     m_bInputEnded = true;
     m_nInputSerial = NewInputSerial();
+    m_nLine = 1;
+    m_nLineStart = 0;
 }
 
 GenericLoadResultTypes CGenericParser::OpenAndInitialize()
@@ -712,6 +721,28 @@ void CGenericParser::MakeEndToken(CGenericToken& token) const
     token.Clear();
     token.m_eDataType = GenericTokenEndOfFile;
     token.m_nEndOffset = m_nTotalSize;
+    PlaceToken(token, m_nBlockOffset + static_cast<long long>(m_nPosition));
+}
+
+void CGenericParser::CountLines(const char* pFrom, const char* pTo, long long nFrom)
+{
+    for (const char* p = pFrom; p < pTo;)
+    {
+        const void* pFeed = std::memchr(p, '\n', static_cast<size_t>(pTo - p));
+        if (pFeed == nullptr)
+            return;
+        p = static_cast<const char*>(pFeed) + 1;
+        ++m_nLine;
+        m_nLineStart = nFrom + (p - pFrom);
+    }
+}
+
+inline void CGenericParser::PlaceToken(CGenericToken& token, long long nStart) const
+{
+    if (!m_bTrackLines)
+        return;
+    token.m_nLine = m_nLine;
+    token.m_nColumn = nStart - m_nLineStart + 1;
 }
 
 void CGenericParser::ScanToken(CGenericToken& token)
@@ -722,7 +753,10 @@ void CGenericParser::ScanToken(CGenericToken& token)
         // Skip white space, across blocks.
         for (;;)
         {
-            const char* const p = SkipSpace(m_pBlock + m_nPosition, m_pBlock + m_nBlockLength);
+            const char* const pFrom = m_pBlock + m_nPosition;
+            const char* const p = SkipSpace(pFrom, m_pBlock + m_nBlockLength);
+            if (m_bTrackLines)
+                CountLines(pFrom, p, m_nBlockOffset + static_cast<long long>(m_nPosition));
             m_nPosition = static_cast<size_t>(p - m_pBlock);
             if (m_nPosition < m_nBlockLength)
                 break;
@@ -734,6 +768,7 @@ void CGenericParser::ScanToken(CGenericToken& token)
         }
 
         const long long nStart = m_nBlockOffset + static_cast<long long>(m_nPosition);
+        PlaceToken(token, nStart);
         const char c = m_pBlock[m_nPosition];
         const unsigned char nKind = KindOf(c);
         if (nKind == KindBracket)
@@ -796,6 +831,9 @@ void CGenericParser::ScanToken(CGenericToken& token)
             // A byte-order mark at the very start of the input is not part of any token.
             std::memmove(token.m_pText, token.m_pText + 3, token.m_nLength - 3);
             token.m_nLength -= 3;
+            // Columns count from after the mark.
+            m_nLineStart = 3;
+            PlaceToken(token, 3);
             if (token.m_nLength == 0)
                 continue;
         }
@@ -1019,6 +1057,8 @@ bool CGenericParser::SaveIOState(CGenericIOState& state)
     state.m_Current = Current();
     state.m_Next = Next();
     state.m_nReadOffset = m_nBlockOffset + static_cast<long long>(m_nPosition);
+    state.m_nLine = m_nLine;
+    state.m_nLineStart = m_nLineStart;
     state.m_nInputSerial = m_nInputSerial;
     state.m_bLookaheadReady = m_bLookaheadReady;
     state.m_bValid = true;
@@ -1056,5 +1096,7 @@ bool CGenericParser::RestoreIOState(CGenericIOState& state)
     Current() = state.m_Current;
     Next() = state.m_Next;
     m_bLookaheadReady = state.m_bLookaheadReady;
+    m_nLine = state.m_nLine;
+    m_nLineStart = state.m_nLineStart;
     return true;
 }

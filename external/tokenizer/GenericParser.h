@@ -139,6 +139,11 @@ public:
     /// block read.
     void SetBlockSize(size_t nBytes);
 
+    /// Whether tokens carry the line and column where they start (CGenericToken::GetLine). Off by
+    /// default, since loads do not need it; set it before the first Tokenize of an input. Lines are
+    /// counted by line feeds (CR LF is one line end, a lone CR none).
+    void SetLineTracking(bool bTrack) { m_bTrackLines = bTrack; }
+
 protected:
     /// Called when the scanner has used up the current block of a file (once per block, never for
     /// in-memory input). Returns true when it read the file interface's next block, which the scanner
@@ -163,6 +168,11 @@ private:
     void ScanWord(CGenericToken& token);
     void ScanQuoted(CGenericToken& token);
     void MakeEndToken(CGenericToken& token) const;
+    /// Counts the line feeds among the white space skipped from input offset nFrom, which is
+    /// [pFrom, pTo) in the current block.
+    void CountLines(const char* pFrom, const char* pTo, long long nFrom);
+    /// Stamps the token with the line and column of input offset nStart.
+    void PlaceToken(CGenericToken& token, long long nStart) const;
     /// Moves on to the next block of a file; false when the input has ended.
     bool FetchBlock();
     // Classifies the token's text; pText holds the same bytes with at least 32 readable bytes (the
@@ -205,6 +215,9 @@ private:
     bool m_bSizeAtEnd;  ///< a stream: the size is 0 until the end of the input, then what it held
     bool m_bInputEnded; ///< no further block will come
     unsigned long long m_nInputSerial;
+    bool m_bTrackLines;
+    long long m_nLine;      ///< the line at the scan position, when tracked
+    long long m_nLineStart; ///< the input offset where that line starts
 };
 
 // The queries that a load makes for every token, defined here so that callers in other libraries

@@ -55,6 +55,11 @@ public:
     /// The number of bytes of input up to the end of this token (for the end-of-input token: the size
     /// of the input; for a GenericTokenNone token: 0).
     long long GetEndOffset() const { return m_nEndOffset; }
+    /// Where the token starts: its line (counting line feeds, from 1) and its column (in bytes, from 1;
+    /// a byte-order mark at the start of the input is not counted), when the tokenizer tracks lines
+    /// (CGenericParser::SetLineTracking); 0 otherwise. The end-of-input token stands after the last byte.
+    long long GetLine() const { return m_nLine; }
+    long long GetColumn() const { return m_nColumn; }
 
 private:
     friend class CGenericParser;
@@ -74,6 +79,8 @@ private:
     double m_dNumericValue;
     bool m_bBooleanValue;
     long long m_nEndOffset;
+    long long m_nLine;
+    long long m_nColumn;
     char* m_pText;      ///< m_szInline or a heap buffer of m_nCapacity bytes
     size_t m_nLength;   ///< bytes of text before the NUL
     size_t m_nCapacity; ///< bytes available in m_pText, the NUL included

@@ -481,3 +481,44 @@ TEST(GenericParserTest, KeywordsMatchWholeRowsOfLongTables)
     }
     EXPECT_EQ(parser.GetNextToken().GetDataType(), GenericTokenEndOfFile);
 }
+
+TEST(GenericParserTest, LinesAndColumnsWhenTracked)
+{
+    // Lines end at line feeds (CR LF is one end, a lone CR none); columns count bytes from 1, after a
+    // byte-order mark on the first line; the same in one block and in blocks of 3 bytes, and after a
+    // restore. The end of the input stands after the last byte.
+    const std::string text = "\xEF\xBB\xBFsolid a\r\n  \"q\" {\n\n\tx\ry 12\nz";
+    const std::string expected = "1:1 1:7 2:3 2:7 4:2 4:4 4:6 5:1 5:2 ";
+    TempDir dir;
+    const std::string path = dir.Write("lines.slp", text);
+    for (size_t nBlock : {size_t(0), size_t(3)})
+    {
+        CGenericParser parser;
+        parser.SetLineTracking(true);
+        parser.SetBlockSize(nBlock);
+        parser.SetFilename(CBasicString(path.c_str()));
+        ASSERT_EQ(parser.OpenAndInitialize(), GenericLoadSuccess);
+        std::string places;
+        CGenericIOState state;
+        while (parser.Tokenize())
+        {
+            places += std::to_string(parser.GetCurrentToken().GetLine()) + ":" +
+                      std::to_string(parser.GetCurrentToken().GetColumn()) + " ";
+            if (places.size() == 8)
+            {
+                ASSERT_TRUE(parser.SaveIOState(state));
+            }
+        }
+        EXPECT_EQ(places, expected) << nBlock;
+        ASSERT_TRUE(parser.RestoreIOState(state));
+        ASSERT_TRUE(parser.Tokenize());
+        EXPECT_EQ(parser.GetCurrentToken().GetLine(), 2);
+        EXPECT_EQ(parser.GetCurrentToken().GetColumn(), 3);
+    }
+    // Untracked, tokens have no place.
+    CGenericParser plain;
+    plain.SetInputStringValue("a\nb");
+    plain.Tokenize();
+    plain.Tokenize();
+    EXPECT_EQ(plain.GetCurrentToken().GetLine(), 0);
+}
