@@ -53,6 +53,13 @@
 #define SLPEXPORT_API SLP_DECL_IMPORT
 #endif
 
+// The checker that lists what a load of an SLP file would lose or misread.
+#if defined(SLPCHECK_BUILDING)
+#define SLPCHECK_API SLP_DECL_EXPORT
+#else
+#define SLPCHECK_API SLP_DECL_IMPORT
+#endif
+
 // The calling convention of host callbacks: standard call on 32-bit Windows, the default elsewhere.
 #if defined(_WIN32) && !defined(_WIN64)
 #define SLP_STDCALL __stdcall

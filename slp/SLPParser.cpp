@@ -13,7 +13,7 @@
 CSLPParser::CSLPParser()
     : m_pWorld(nullptr), m_pCurrentGroup(nullptr), m_nLastPercentage(0), m_pLoader(nullptr),
       m_dDecimationMagnitude(0.0), m_nReportOffset(0), m_nReportTotal(-1), m_nReportLast(0),
-      m_bPointsListed(false), m_bNormalsListed(false)
+      m_bPointsListed(false), m_bNormalsListed(false), m_nDiscardedPoints(0)
 {
     InitializeVariables();
 }
@@ -27,7 +27,8 @@ CSLPParser::CSLPParser(const CSLPParser& other)
       m_nReportOffset(other.m_nReportOffset), m_nReportTotal(other.m_nReportTotal),
       m_nReportLast(other.m_nReportLast), m_CollectedPoints(other.m_CollectedPoints),
       m_CollectedNormals(other.m_CollectedNormals), m_bPointsListed(other.m_bPointsListed),
-      m_bNormalsListed(other.m_bNormalsListed), m_GroupTokens(other.m_GroupTokens)
+      m_bNormalsListed(other.m_bNormalsListed), m_GroupTokens(other.m_GroupTokens),
+      m_nDiscardedPoints(other.m_nDiscardedPoints)
 {
 }
 
@@ -53,6 +54,7 @@ CSLPParser& CSLPParser::operator=(CSLPParser& other)
     m_bPointsListed = other.m_bPointsListed;
     m_bNormalsListed = other.m_bNormalsListed;
     m_GroupTokens = other.m_GroupTokens;
+    m_nDiscardedPoints = other.m_nDiscardedPoints;
     return *this;
 }
 
@@ -115,6 +117,7 @@ SLPLoadResultTypes CSLPParser::Parse(CKarnWorld* pWorld)
         return eResult;
 
     DropStaleGroups();
+    m_nDiscardedPoints = 0;
     try
     {
         WalkTokens();
@@ -358,6 +361,7 @@ bool CSLPParser::FlushGeometryToWorld()
             }
         }
     }
+    m_nDiscardedPoints += static_cast<long long>(bResult ? nPoints % 3 : nPoints);
     ClearPointList();
     ClearNormalList();
     return bResult;

@@ -73,6 +73,11 @@ public:
     bool FlushGeometryToWorld();
     /// Removes every double quote (U+0022) from the text; true when at least one was removed.
     bool RemoveQuotes(CBasicString& strText);
+    /// The vertices that flushes dropped since the last Parse began reading (or since construction):
+    /// runs whose normals and vertices did not pair up, runs outside any solid, and the one or two
+    /// vertices after a run's last whole triangle. 0 means every vertex read reached a mesh; what was
+    /// dropped, and where, is what a check of the file (checker/SLPChecker.h) lists.
+    long long GetDiscardedPointCount() const { return m_nDiscardedPoints; }
 
     /// Token layer: advances one token and reports progress; false when no token could be read.
     bool Tokenize();
@@ -193,4 +198,5 @@ private:
     bool m_bNormalsListed;
     // The life tokens of the groups the parser keeps between loads (see DropStaleGroups).
     std::unordered_map<const CKarnGroup*, std::weak_ptr<const void>> m_GroupTokens;
+    long long m_nDiscardedPoints;
 };

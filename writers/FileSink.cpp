@@ -1,32 +1,231 @@
 #include "writers/FileSink.h"
 
+#include "writers/WorldExport.h"
+
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <system_error>
 
-CFileSink::CFileSink() : m_pFile(nullptr), m_nUsed(0), m_nCount(0), m_bFailed(false) {}
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace
+{
+
+#if defined(_WIN32)
+typedef wchar_t SystemChar;
+#else
+typedef char SystemChar;
+#endif
+
+// The temporary files being written, for ExportRemovePendingFiles, which a signal handler calls: a
+// fixed table of paths in the system's own form, claimed and released with atomic flags, so removing
+// them needs neither a lock nor an allocation. A temporary file that finds no free slot (more than 64
+// at once, or a path longer than the slot) is still removed by its sink, only not from a handler.
+constexpr int kPendingSlots = 64;
+constexpr size_t kPendingPathUnits = 1024;
+struct PendingSlot
+{
+    std::atomic<int> nState; // 0 free, 1 being filled, 2 a file to remove
+    SystemChar szPath[kPendingPathUnits];
+};
+PendingSlot g_Pending[kPendingSlots];
+
+int AddPending(const fs::path& path)
+{
+    const fs::path::string_type& text = path.native();
+    if (text.size() >= kPendingPathUnits)
+        return -1;
+    for (int i = 0; i < kPendingSlots; ++i)
+    {
+        int nFree = 0;
+        if (g_Pending[i].nState.compare_exchange_strong(nFree, 1))
+        {
+            text.copy(g_Pending[i].szPath, text.size());
+            g_Pending[i].szPath[text.size()] = 0;
+            g_Pending[i].nState.store(2);
+            return i;
+        }
+    }
+    return -1;
+}
+
+void DropPending(int nSlot)
+{
+    if (nSlot >= 0)
+        g_Pending[nSlot].nState.store(0);
+}
+
+fs::path FromUtf8(const std::string& path)
+{
+#if defined(_WIN32)
+    return fs::u8path(path);
+#else
+    return fs::path(path);
+#endif
+}
+
+// Creates a new file that no one else has, for writing; null when it cannot be made.
+std::FILE* CreateExclusive(const fs::path& path)
+{
+#if defined(_WIN32)
+    int nFd = -1;
+    if (::_wsopen_s(&nFd, path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _SH_DENYWR,
+                    _S_IREAD | _S_IWRITE) != 0)
+        return nullptr;
+    std::FILE* pFile = ::_fdopen(nFd, "wb");
+    if (pFile == nullptr)
+        ::_close(nFd);
+    return pFile;
+#else
+    // Permissions as a new file of the user gets them (0666 less the umask).
+    const int nFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (nFd < 0)
+        return nullptr;
+    std::FILE* pFile = ::fdopen(nFd, "wb");
+    if (pFile == nullptr)
+        ::close(nFd);
+    return pFile;
+#endif
+}
+
+// Moves a file over another in one step, replacing it.
+bool ReplaceFile(const fs::path& from, const fs::path& to)
+{
+#if defined(_WIN32)
+    if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0)
+        return true;
+    errno = ::GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+    return false;
+#else
+    return std::rename(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+std::atomic<unsigned> g_nTemporaryCounter(0);
+
+// A name for a temporary file beside the target: hidden where dot files are, and unique to this
+// process and sink (creation is exclusive anyway, and retried with the next number).
+fs::path TemporaryBeside(const fs::path& target, unsigned nAttempt)
+{
+#if defined(_WIN32)
+    const unsigned long nProcess = ::GetCurrentProcessId();
+#else
+    const unsigned long nProcess = static_cast<unsigned long>(::getpid());
+#endif
+    fs::path name = target.filename();
+    name += "." + std::to_string(nProcess) + "-" + std::to_string(nAttempt) + ".tmp";
+    return target.parent_path() / (fs::path(".") += name);
+}
+
+} // namespace
+
+void ExportRemovePendingFiles()
+{
+    for (PendingSlot& slot : g_Pending)
+    {
+        if (slot.nState.load() != 2)
+            continue;
+#if defined(_WIN32)
+        ::DeleteFileW(slot.szPath);
+#else
+        ::unlink(slot.szPath);
+#endif
+        slot.nState.store(0);
+    }
+}
+
+CFileSink::CFileSink()
+    : m_pFile(nullptr), m_bOwnsFile(false), m_nUsed(0), m_nCount(0), m_bFailed(false), m_nPendingSlot(-1)
+{
+}
 
 CFileSink::~CFileSink()
 {
-    if (m_pFile != nullptr)
-        Discard();
+    Discard();
 }
 
 bool CFileSink::Open(const std::string& path)
 {
     m_strPath = path;
-    m_pFile = std::fopen(path.c_str(), "wb");
-    if (m_pFile == nullptr)
+    std::error_code error;
+    fs::path target = FromUtf8(path);
+    // A link is replaced at its target, so the link itself stays.
+    if (fs::is_symlink(target, error))
     {
-        SetErrno("cannot create");
-        // Not ours: a file that could not be opened is never removed.
-        m_strPath.clear();
-        return false;
+        const fs::path resolved = fs::weakly_canonical(target, error);
+        if (!error)
+            target = resolved;
     }
+    const fs::file_status status = fs::status(target, error);
+    if (fs::exists(status) && !fs::is_regular_file(status))
+    {
+        // A device or a pipe: written in place, and never replaced or removed.
+        errno = 0;
+#if defined(_WIN32)
+        m_pFile = ::_wfopen(target.c_str(), L"wb");
+#else
+        m_pFile = std::fopen(target.c_str(), "wb");
+#endif
+        if (m_pFile == nullptr)
+        {
+            SetError("cannot write", errno);
+            return false;
+        }
+    }
+    else
+    {
+        for (unsigned nTry = 0; m_pFile == nullptr && nTry < 100; ++nTry)
+        {
+            const fs::path temporary = TemporaryBeside(target, g_nTemporaryCounter.fetch_add(1));
+            errno = 0;
+            m_pFile = CreateExclusive(temporary);
+            if (m_pFile != nullptr)
+            {
+                m_strTemporary = temporary.u8string();
+                m_nPendingSlot = AddPending(temporary);
+            }
+            else if (errno != EEXIST)
+                break;
+        }
+        if (m_pFile == nullptr)
+        {
+            SetError("cannot create", errno);
+            return false;
+        }
+        m_strTarget = target.u8string();
+    }
+    m_bOwnsFile = true;
     // Our own buffer does the blocking; the stream's would only copy once more.
     std::setvbuf(m_pFile, nullptr, _IONBF, 0);
+    m_pBuffer.reset(new char[BlockSize]);
+    return true;
+}
+
+bool CFileSink::OpenStream(std::FILE* pStream, const std::string& name)
+{
+    m_strPath = name;
+    m_pFile = pStream;
+    m_bOwnsFile = false;
     m_pBuffer.reset(new char[BlockSize]);
     return true;
 }
@@ -41,33 +240,57 @@ bool CFileSink::Close()
     if (m_pFile == nullptr)
         return !m_bFailed;
     const bool bFlushed = FlushBuffer();
-    const bool bClosed = std::fclose(m_pFile) == 0;
+    errno = 0;
+    const bool bClosed = m_bOwnsFile ? std::fclose(m_pFile) == 0 : std::fflush(m_pFile) == 0;
     m_pFile = nullptr;
     if (bFlushed && !bClosed)
-        SetErrno("cannot finish");
+        SetError("cannot finish", errno);
     if (!bFlushed || !bClosed)
     {
         m_bFailed = true;
-        Discard();
+        RemoveTemporary();
         return false;
     }
     return true;
 }
 
+bool CFileSink::Commit()
+{
+    if (m_bFailed)
+        return false;
+    if (m_strTemporary.empty())
+        return true;
+    errno = 0;
+    if (!ReplaceFile(FromUtf8(m_strTemporary), FromUtf8(m_strTarget)))
+    {
+        SetError("cannot replace", errno);
+        m_bFailed = true;
+        RemoveTemporary();
+        return false;
+    }
+    DropPending(m_nPendingSlot);
+    m_nPendingSlot = -1;
+    m_strTemporary.clear();
+    return true;
+}
+
 void CFileSink::Discard()
 {
-    if (m_pFile != nullptr)
-    {
+    if (m_pFile != nullptr && m_bOwnsFile)
         std::fclose(m_pFile);
-        m_pFile = nullptr;
-    }
-    if (m_strPath.empty())
+    m_pFile = nullptr;
+    RemoveTemporary();
+}
+
+void CFileSink::RemoveTemporary()
+{
+    if (m_strTemporary.empty())
         return;
-    // A device or pipe named as output (/dev/null, a FIFO) is not ours to remove.
     std::error_code error;
-    if (std::filesystem::is_regular_file(m_strPath, error))
-        std::filesystem::remove(m_strPath, error);
-    m_strPath.clear();
+    fs::remove(FromUtf8(m_strTemporary), error);
+    DropPending(m_nPendingSlot);
+    m_nPendingSlot = -1;
+    m_strTemporary.clear();
 }
 
 void CFileSink::Spill(const void* pData, size_t nBytes)
@@ -76,9 +299,10 @@ void CFileSink::Spill(const void* pData, size_t nBytes)
         return;
     if (nBytes >= BlockSize)
     {
+        errno = 0;
         if (std::fwrite(pData, 1, nBytes, m_pFile) != nBytes)
         {
-            SetErrno("cannot write");
+            SetError("cannot write", errno);
             m_bFailed = true;
         }
         return;
@@ -94,18 +318,18 @@ bool CFileSink::FlushBuffer()
         m_nUsed = 0;
         return false;
     }
+    errno = 0;
     if (m_nUsed > 0 && std::fwrite(m_pBuffer.get(), 1, m_nUsed, m_pFile) != m_nUsed)
     {
-        SetErrno("cannot write");
+        SetError("cannot write", errno);
         m_bFailed = true;
     }
     m_nUsed = 0;
     return !m_bFailed;
 }
 
-void CFileSink::SetErrno(const char* pszWhat)
+void CFileSink::SetError(const char* pszWhat, int nError)
 {
-    const int nError = errno;
     m_strError = std::string(pszWhat) + " " + m_strPath + ": " +
                  (nError != 0 ? std::generic_category().message(nError) : std::string("I/O error"));
 }
@@ -155,4 +379,44 @@ void CFileSink::F32(float f)
     std::uint32_t n;
     std::memcpy(&n, &f, 4);
     U32(n);
+}
+
+bool OpenOutputs(const CExportOptions& options, CExportReport& report, CFileSink& main,
+                 const std::string& path, CFileSink* pCompanion, const std::string& companionPath)
+{
+    if (options.m_pStream != nullptr)
+    {
+        if (pCompanion == nullptr)
+            return main.OpenStream(options.m_pStream, path);
+        report.m_eResult = ExportCannotOpen;
+        report.m_strMessage =
+            "cannot write " + path + " to a stream: the format needs a second file (" + companionPath + ")";
+        return false;
+    }
+    if (main.Open(path) && (pCompanion == nullptr || pCompanion->Open(companionPath)))
+        return true;
+    report.m_eResult = ExportCannotOpen;
+    report.m_strMessage = main.GetError().empty() ? pCompanion->GetError() : main.GetError();
+    main.Discard();
+    if (pCompanion != nullptr)
+        pCompanion->Discard();
+    return false;
+}
+
+bool FinishOutputs(CExportReport& report, CFileSink& main, CFileSink* pCompanion)
+{
+    const bool bClosed = main.Close() && (pCompanion == nullptr || pCompanion->Close());
+    if (!bClosed || (pCompanion != nullptr && !pCompanion->Commit()) || !main.Commit())
+    {
+        report.m_eResult = ExportWriteFailed;
+        report.m_strMessage = !main.GetError().empty() ? main.GetError() : pCompanion->GetError();
+        main.Discard();
+        if (pCompanion != nullptr)
+            pCompanion->Discard();
+        return false;
+    }
+    report.m_Files.push_back(main.GetPath());
+    if (pCompanion != nullptr)
+        report.m_Files.push_back(pCompanion->GetPath());
+    return true;
 }

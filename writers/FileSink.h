@@ -1,5 +1,6 @@
-// A buffered output file for the writers: bytes, little-endian binary numbers and locale-independent
-// text numbers, written in large blocks. Internal to the writers library.
+// The output file of the writers: bytes, little-endian binary numbers and locale-independent text
+// numbers, written in large blocks, to a temporary file beside the target that moves into place only
+// when the whole output is complete. Internal to the writers library.
 #pragma once
 
 #include <cstddef>
@@ -9,8 +10,15 @@
 #include <memory>
 #include <string>
 
-// An output file that is removed again unless it was finished with Close. A sink opened without a
-// path only counts the bytes it is given (used to measure a text before it is written).
+struct CExportOptions;
+struct CExportReport;
+
+// An output file that never destroys what it replaces: Open creates a temporary file in the target's
+// folder (the target of a symbolic link, so the link stays), Commit moves it over the target, and a
+// sink that is not committed removes its temporary file (on destruction, on failure, and from a signal
+// handler through ExportRemovePendingFiles). A target that exists and is not a regular file (a device
+// such as /dev/null, a named pipe) is written directly and never removed. A sink may instead write to
+// a stream it does not own (standard output), or only count the bytes it is given.
 //
 // Write errors are sticky: after the first failed block write, further writes are dropped and Close
 // reports the failure. Nothing here throws except std::bad_alloc from the buffer.
@@ -18,23 +26,31 @@ class CFileSink
 {
 public:
     CFileSink();
-    // Removes the file if it was opened and not closed successfully.
+    // Removes the temporary file if it was not committed.
     ~CFileSink();
     CFileSink(const CFileSink&) = delete;
     CFileSink& operator=(const CFileSink&) = delete;
 
-    // Creates or truncates the file. False (with GetError set) when it cannot be opened.
+    // Prepares to write the file at the path (UTF-8). False (with GetError set) when no temporary file
+    // can be created beside it.
     bool Open(const std::string& path);
+    // Writes to the stream, which stays the caller's and open.
+    bool OpenStream(std::FILE* pStream, const std::string& name);
     // Makes this sink a counter: nothing is written anywhere, GetCount grows.
     void OpenCounter();
-    // Flushes and closes the file; true when every byte reached it. A counter just returns true.
+    // Flushes and closes the temporary file (flushes a stream); true when every byte reached it. On
+    // failure the temporary file is removed. A counter just returns true.
     bool Close();
-    // Closes the file if it is open and removes it (only a regular file; a device stays), also after a
-    // successful Close, for a file whose companion failed.
+    // Moves the closed temporary file over the target; true when it is in place (and for direct and
+    // stream outputs). On failure the temporary file is removed.
+    bool Commit();
+    // Closes and removes the temporary file, if any; the target is left as it was.
     void Discard();
 
-    // The cause of the last failure in plain words ("No space left on device").
+    // The cause of the last failure in plain words ("cannot write out.glb: No space left on device").
     const std::string& GetError() const { return m_strError; }
+    // The target's path as given.
+    const std::string& GetPath() const { return m_strPath; }
     // Bytes given to the sink so far.
     unsigned long long GetCount() const { return m_nCount; }
 
@@ -76,13 +92,29 @@ private:
     }
     void Spill(const void* pData, size_t nBytes);
     bool FlushBuffer();
-    void SetErrno(const char* pszWhat);
+    void SetError(const char* pszWhat, int nError);
+    void RemoveTemporary();
 
     std::FILE* m_pFile;
+    bool m_bOwnsFile;
     std::unique_ptr<char[]> m_pBuffer;
     size_t m_nUsed;
     unsigned long long m_nCount;
     bool m_bFailed;
-    std::string m_strPath;
+    std::string m_strPath;      // the target as given
+    std::string m_strTarget;    // where the committed file goes (a link's target resolved)
+    std::string m_strTemporary; // empty when the output goes straight to its target or a stream
+    int m_nPendingSlot;         // the temporary file's slot in the pending list, or -1
     std::string m_strError;
 };
+
+// Opens the main output (the options' stream, when they name one) and, when pCompanion is given, its
+// companion file; on failure fills the report (the first failure's cause) and leaves nothing behind.
+bool OpenOutputs(const CExportOptions& options, CExportReport& report, CFileSink& main,
+                 const std::string& path, CFileSink* pCompanion = nullptr,
+                 const std::string& companionPath = std::string());
+
+// Closes the outputs and moves them into place (the companion first, so the main file never names a
+// companion that is not there yet), then lists them in the report. On failure fills the report's result
+// and message and removes every temporary file: what was there before stays.
+bool FinishOutputs(CExportReport& report, CFileSink& main, CFileSink* pCompanion = nullptr);

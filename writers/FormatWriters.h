@@ -8,7 +8,11 @@
 
 #include <string>
 
-bool WriteGltf(const vemoBaseGroup& root, const std::string& path, bool bBinary, CExportReport& report);
-bool WriteObj(const vemoBaseGroup& root, const std::string& path, CExportReport& report);
-bool WritePly(const vemoBaseGroup& root, const std::string& path, CExportReport& report);
-bool WriteStl(const vemoBaseGroup& root, const std::string& path, CExportReport& report);
+bool WriteGltf(const vemoBaseGroup& root, const std::string& path, bool bBinary,
+               const CExportOptions& options, CExportReport& report);
+bool WriteObj(const vemoBaseGroup& root, const std::string& path, const CExportOptions& options,
+              CExportReport& report);
+bool WritePly(const vemoBaseGroup& root, const std::string& path, const CExportOptions& options,
+              CExportReport& report);
+bool WriteStl(const vemoBaseGroup& root, const std::string& path, const CExportOptions& options,
+              CExportReport& report);

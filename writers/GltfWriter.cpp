@@ -102,9 +102,10 @@ public:
 
     // Indexes every mesh: distinct vertices, the output's index, boxes, materials. False when a mesh
     // exceeds 32-bit indexing.
-    bool Analyse(CExportReport& report);
+    bool Analyse(CExportReport& report, CExportProgress& progress);
     void WriteJson(CFileSink& out, const std::string& binUri) const;
-    void WriteBinary(CFileSink& out) const;
+    void WriteBinary(CFileSink& out, CExportProgress& progress) const;
+    const std::vector<const vemoBaseGroup*>& GetGroups() const { return m_Groups; }
     unsigned long long GetBinaryLength() const { return m_nBinaryLength; }
 
 private:
@@ -116,7 +117,7 @@ private:
     unsigned long long m_nBinaryLength = 0;
 };
 
-bool CGltfDocument::Analyse(CExportReport& report)
+bool CGltfDocument::Analyse(CExportReport& report, CExportProgress& progress)
 {
     std::map<std::array<std::uint32_t, 5>, int> materialNumbers;
     CVertexIndex index;
@@ -136,7 +137,7 @@ bool CGltfDocument::Analyse(CExportReport& report)
                 return false;
             CMeshSummary summary{nGroup, nObject, 0, m_Indices.size(), 0, {}, {}, 0};
             index.Clear();
-            for (int t = 0; t < pMesh->m_nTriangleCount; ++t)
+            for (int t = 0; t < pMesh->m_nTriangleCount; ++t, progress.Advance())
             {
                 const vemoTRex& triangle = pMesh->m_pTriangles[t];
                 if (!IsFiniteTriangle(triangle))
@@ -290,7 +291,7 @@ void CGltfDocument::WriteJson(CFileSink& out, const std::string& binUri) const
     out << "}]}";
 }
 
-void CGltfDocument::WriteBinary(CFileSink& out) const
+void CGltfDocument::WriteBinary(CFileSink& out, CExportProgress& progress) const
 {
     long long nIgnored = 0;
     for (const CMeshSummary& summary : m_Meshes)
@@ -301,7 +302,7 @@ void CGltfDocument::WriteBinary(CFileSink& out) const
         // writing each corner whose number is the next unwritten one reproduces the vertex list.
         const std::uint32_t* pIndex = m_Indices.data() + summary.m_nFirst;
         std::uint32_t nNext = 0;
-        for (int t = 0; t < pMesh->m_nTriangleCount && nNext < summary.m_nVertices; ++t)
+        for (int t = 0; t < pMesh->m_nTriangleCount && nNext < summary.m_nVertices; ++t, progress.Advance())
         {
             const vemoTRex& triangle = pMesh->m_pTriangles[t];
             if (!IsFiniteTriangle(triangle))
@@ -322,10 +323,13 @@ void CGltfDocument::WriteBinary(CFileSink& out) const
 
 } // namespace
 
-bool WriteGltf(const vemoBaseGroup& root, const std::string& path, bool bBinary, CExportReport& report)
+bool WriteGltf(const vemoBaseGroup& root, const std::string& path, bool bBinary,
+               const CExportOptions& options, CExportReport& report)
 {
     CGltfDocument document(root);
-    if (!document.Analyse(report))
+    // Two passes over the triangles: merging, and the vertices.
+    CExportProgress progress(options, 2 * CountExportedTriangles(document.GetGroups()));
+    if (!document.Analyse(report, progress))
     {
         SetTooLarge(report, path, "a mesh with more than 4294967294 vertices");
         return false;
@@ -345,11 +349,8 @@ bool WriteGltf(const vemoBaseGroup& root, const std::string& path, bool bBinary,
             return false;
         }
         CFileSink out;
-        if (!out.Open(path))
-        {
-            SetCannotOpen(report, out.GetError());
+        if (!OpenOutputs(options, report, out, path))
             return false;
-        }
         out.U32(0x46546C67); // "glTF"
         out.U32(2);
         out.U32(static_cast<std::uint32_t>(nTotal));
@@ -362,15 +363,11 @@ bool WriteGltf(const vemoBaseGroup& root, const std::string& path, bool bBinary,
         {
             out.U32(static_cast<std::uint32_t>(nBinary));
             out.U32(0x004E4942); // "BIN\0"
-            document.WriteBinary(out);
+            document.WriteBinary(out, progress);
         }
-        if (!out.Close())
-        {
-            report.m_eResult = ExportWriteFailed;
-            report.m_strMessage = out.GetError();
+        if (!FinishOutputs(report, out))
             return false;
-        }
-        report.m_Files.push_back(path);
+        progress.Finish();
         return true;
     }
 
@@ -378,25 +375,14 @@ bool WriteGltf(const vemoBaseGroup& root, const std::string& path, bool bBinary,
     const bool bHasBinary = document.GetBinaryLength() > 0;
     CFileSink out;
     CFileSink bin;
-    if (!out.Open(path) || (bHasBinary && !bin.Open(binPath)))
-    {
-        SetCannotOpen(report, out.GetError(), bin.GetError());
+    if (!OpenOutputs(options, report, out, path, bHasBinary ? &bin : nullptr, binPath))
         return false;
-    }
     document.WriteJson(out, bHasBinary ? RelativeUri(binPath) : std::string());
     out << '\n';
     if (bHasBinary)
-        document.WriteBinary(bin);
-    if (!out.Close() || (bHasBinary && !bin.Close()))
-    {
-        report.m_eResult = ExportWriteFailed;
-        report.m_strMessage = out.GetError().empty() ? bin.GetError() : out.GetError();
-        out.Discard();
-        bin.Discard();
+        document.WriteBinary(bin, progress);
+    if (!FinishOutputs(report, out, bHasBinary ? &bin : nullptr))
         return false;
-    }
-    report.m_Files.push_back(path);
-    if (bHasBinary)
-        report.m_Files.push_back(binPath);
+    progress.Finish();
     return true;
 }

@@ -108,8 +108,42 @@ void SetTooLarge(CExportReport& report, const std::string& path, const char* psz
         "cannot write " + path + ": the model is too large for the format (" + pszLimit + ")";
 }
 
-void SetCannotOpen(CExportReport& report, const std::string& strError, const std::string& strOtherError)
+unsigned long long CountExportedTriangles(const std::vector<const vemoBaseGroup*>& groups)
 {
-    report.m_eResult = ExportCannotOpen;
-    report.m_strMessage = strError.empty() ? strOtherError : strError;
+    unsigned long long nTriangles = 0;
+    for (const vemoBaseGroup* pGroup : groups)
+        for (int nObject = 0; nObject < pGroup->GetNumObjects(); ++nObject)
+            if (const vemoSTL* pMesh = GetExportedMesh(*pGroup, nObject))
+                nTriangles += static_cast<unsigned long long>(pMesh->m_nTriangleCount);
+    return nTriangles;
+}
+
+CExportProgress::CExportProgress(const CExportOptions& options, unsigned long long nSteps)
+    : m_Options(options), m_nSteps(nSteps), m_nNextReport(options.m_pfnProgress != nullptr ? 0 : ~0ull)
+{
+    Advance(0);
+}
+
+void CExportProgress::Report()
+{
+    // At most 99 until the files are in place; the next report when the percentage would grow.
+    int nPercentage = m_nSteps > 0 ? static_cast<int>(m_nDone * 100 / m_nSteps) : 0;
+    if (nPercentage > 99)
+        nPercentage = 99;
+    if (nPercentage > m_nLast)
+    {
+        m_nLast = nPercentage;
+        m_Options.m_pfnProgress(m_Options.m_pProgressContext, nPercentage);
+    }
+    m_nNextReport =
+        nPercentage >= 99 ? ~0ull : (static_cast<unsigned long long>(nPercentage) + 1) * m_nSteps / 100;
+    while (m_nNextReport < m_nSteps &&
+           m_nNextReport * 100 / m_nSteps <= static_cast<unsigned long long>(nPercentage))
+        ++m_nNextReport;
+}
+
+void CExportProgress::Finish()
+{
+    if (m_Options.m_pfnProgress != nullptr)
+        m_Options.m_pfnProgress(m_Options.m_pProgressContext, 100);
 }

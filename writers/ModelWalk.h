@@ -44,5 +44,32 @@ constexpr std::uint64_t MaxIndexedVertices = 0xFFFFFFFEull;
 
 // The failure report for a model beyond a limit of the format.
 void SetTooLarge(CExportReport& report, const std::string& path, const char* pszLimit);
-// Fills the report of an output that could not be opened: the first sink's error, else the second's.
-void SetCannotOpen(CExportReport& report, const std::string& strError, const std::string& strOtherError = "");
+
+// The triangles of every exported mesh of the groups.
+unsigned long long CountExportedTriangles(const std::vector<const vemoBaseGroup*>& groups);
+
+// The share of an export's work done, reported through the options' callback each time its percentage
+// grows. The work is counted in steps (a writer's passes over the triangles); Advance is cheap enough
+// for every triangle.
+class CExportProgress
+{
+public:
+    CExportProgress(const CExportOptions& options, unsigned long long nSteps);
+    void Advance(unsigned long long nSteps = 1)
+    {
+        m_nDone += nSteps;
+        if (m_nDone >= m_nNextReport)
+            Report();
+    }
+    // 100 percent, once the files are in place.
+    void Finish();
+
+private:
+    void Report();
+
+    const CExportOptions& m_Options;
+    unsigned long long m_nSteps;
+    unsigned long long m_nDone = 0;
+    unsigned long long m_nNextReport;
+    int m_nLast = -1;
+};

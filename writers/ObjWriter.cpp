@@ -21,8 +21,9 @@ void AppendObjName(std::string& path, const std::string& name)
 }
 
 // Paths deeper than a reader would show are cut to their last part, so that a deep tree with meshes at
-// every level still gives output linear in the model's size.
-constexpr size_t MaxPathBytes = 1024;
+// every level still gives output linear in the model's size; readers (assimp among them) drop names of
+// 1,024 bytes or more.
+constexpr size_t MaxPathBytes = 1023;
 
 std::string ShownPath(const std::string& path)
 {
@@ -48,8 +49,8 @@ std::string FileName(const std::string& path)
 class CObjWriter
 {
 public:
-    CObjWriter(CFileSink& obj, CFileSink& mtl, CExportReport& report)
-        : m_Obj(obj), m_Mtl(mtl), m_Report(report)
+    CObjWriter(CFileSink& obj, CFileSink& mtl, CExportReport& report, CExportProgress& progress)
+        : m_Obj(obj), m_Mtl(mtl), m_Report(report), m_Progress(progress)
     {
     }
 
@@ -62,6 +63,7 @@ private:
     CFileSink& m_Obj;
     CFileSink& m_Mtl;
     CExportReport& m_Report;
+    CExportProgress& m_Progress;
     CVertexIndex m_Index;
     std::vector<std::uint32_t> m_Corners;
     std::map<std::array<std::uint32_t, 4>, int> m_Materials;
@@ -106,7 +108,7 @@ void CObjWriter::WriteGroup(const vemoBaseGroup& group, const std::string& path)
 
         m_Index.Clear();
         m_Corners.clear();
-        for (int t = 0; t < pMesh->m_nTriangleCount; ++t)
+        for (int t = 0; t < pMesh->m_nTriangleCount; ++t, m_Progress.Advance())
             for (int k = 0; k < 3; ++k)
                 m_Corners.push_back(m_Index.Add(RawCorner(pMesh->m_pTriangles[t], k)));
         for (size_t v = 0; v < m_Index.GetCount(); ++v)
@@ -129,6 +131,7 @@ void CObjWriter::WriteGroup(const vemoBaseGroup& group, const std::string& path)
                 m_Obj << ' ' << n << "//" << n;
             }
             m_Obj << '\n';
+            m_Progress.Advance();
         }
         m_nBase += m_Index.GetCount();
         m_Report.m_nMeshes += 1;
@@ -139,20 +142,20 @@ void CObjWriter::WriteGroup(const vemoBaseGroup& group, const std::string& path)
 
 } // namespace
 
-bool WriteObj(const vemoBaseGroup& root, const std::string& path, CExportReport& report)
+bool WriteObj(const vemoBaseGroup& root, const std::string& path, const CExportOptions& options,
+              CExportReport& report)
 {
     const std::string mtlPath = ExportCompanionPath(path, ExportFormatObj);
     CFileSink obj;
     CFileSink mtl;
-    if (!obj.Open(path) || !mtl.Open(mtlPath))
-    {
-        SetCannotOpen(report, obj.GetError(), mtl.GetError());
+    if (!OpenOutputs(options, report, obj, path, &mtl, mtlPath))
         return false;
-    }
+    // Two passes over the triangles: merging, and the faces.
+    CExportProgress progress(options, 2 * CountExportedTriangles(ListGroupsBreadthFirst(root)));
     obj << "# written by slp convert\nmtllib " << FileName(mtlPath) << '\n';
     mtl << "# written by slp convert\n";
 
-    CObjWriter writer(obj, mtl, report);
+    CObjWriter writer(obj, mtl, report, progress);
     {
         const std::string rootName = GroupNameUtf8(root);
         writer.WriteGroup(root, rootName.empty() ? std::string("root") : rootName);
@@ -185,15 +188,8 @@ bool WriteObj(const vemoBaseGroup& root, const std::string& path, CExportReport&
         stack.push_back(CFrame{pChild, 0, nLength});
     }
 
-    if (!obj.Close() || !mtl.Close())
-    {
-        report.m_eResult = ExportWriteFailed;
-        report.m_strMessage = obj.GetError().empty() ? mtl.GetError() : obj.GetError();
-        obj.Discard();
-        mtl.Discard();
+    if (!FinishOutputs(report, obj, &mtl))
         return false;
-    }
-    report.m_Files.push_back(path);
-    report.m_Files.push_back(mtlPath);
+    progress.Finish();
     return true;
 }

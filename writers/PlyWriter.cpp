@@ -20,7 +20,8 @@ unsigned char ColourByte(float f)
 
 } // namespace
 
-bool WritePly(const vemoBaseGroup& root, const std::string& path, CExportReport& report)
+bool WritePly(const vemoBaseGroup& root, const std::string& path, const CExportOptions& options,
+              CExportReport& report)
 {
     // The header states the vertex and face counts, and every vertex precedes every face: the first
     // pass merges each mesh's vertices into the output's index, the second writes.
@@ -30,6 +31,8 @@ bool WritePly(const vemoBaseGroup& root, const std::string& path, CExportReport&
     std::vector<std::uint32_t> corners;
     CVertexIndex index;
     unsigned long long nVertices = 0;
+    // Three passes over the triangles: merging, the vertices, the faces.
+    CExportProgress progress(options, 3 * CountExportedTriangles(groups));
     for (const vemoBaseGroup* pGroup : groups)
         for (int nObject = 0; nObject < pGroup->GetNumObjects(); ++nObject)
         {
@@ -42,7 +45,7 @@ bool WritePly(const vemoBaseGroup& root, const std::string& path, CExportReport&
                 return false;
             }
             index.Clear();
-            for (int t = 0; t < pMesh->m_nTriangleCount; ++t)
+            for (int t = 0; t < pMesh->m_nTriangleCount; ++t, progress.Advance())
                 for (int k = 0; k < 3; ++k)
                     corners.push_back(index.Add(RawCorner(pMesh->m_pTriangles[t], k)));
             const CClampedColour colour =
@@ -65,11 +68,8 @@ bool WritePly(const vemoBaseGroup& root, const std::string& path, CExportReport&
     report.m_nVertices = static_cast<long long>(nVertices);
 
     CFileSink out;
-    if (!out.Open(path))
-    {
-        SetCannotOpen(report, out.GetError());
+    if (!OpenOutputs(options, report, out, path))
         return false;
-    }
     out << "ply\nformat binary_little_endian 1.0\ncomment written by slp convert\nelement vertex "
         << nVertices
         << "\nproperty float x\nproperty float y\nproperty float z\n"
@@ -84,7 +84,7 @@ bool WritePly(const vemoBaseGroup& root, const std::string& path, CExportReport&
     for (const CPlyMesh& mesh : meshes)
     {
         std::uint32_t nNext = 0;
-        for (int t = 0; t < mesh.m_pMesh->m_nTriangleCount; ++t)
+        for (int t = 0; t < mesh.m_pMesh->m_nTriangleCount; ++t, progress.Advance())
             for (int k = 0; k < 3; ++k, ++pCorner)
                 if (*pCorner == nNext)
                 {
@@ -98,7 +98,7 @@ bool WritePly(const vemoBaseGroup& root, const std::string& path, CExportReport&
     std::uint32_t nBase = 0;
     for (const CPlyMesh& mesh : meshes)
     {
-        for (int t = 0; t < mesh.m_pMesh->m_nTriangleCount; ++t, pCorner += 3)
+        for (int t = 0; t < mesh.m_pMesh->m_nTriangleCount; ++t, pCorner += 3, progress.Advance())
         {
             out.U8(3);
             out.U32(nBase + pCorner[0]);
@@ -107,12 +107,8 @@ bool WritePly(const vemoBaseGroup& root, const std::string& path, CExportReport&
         }
         nBase += mesh.m_nVertices;
     }
-    if (!out.Close())
-    {
-        report.m_eResult = ExportWriteFailed;
-        report.m_strMessage = out.GetError();
+    if (!FinishOutputs(report, out))
         return false;
-    }
-    report.m_Files.push_back(path);
+    progress.Finish();
     return true;
 }

@@ -29,15 +29,12 @@ vemoVector FacetNormal(const vemoTRex& triangle)
 
 } // namespace
 
-bool WriteStl(const vemoBaseGroup& root, const std::string& path, CExportReport& report)
+bool WriteStl(const vemoBaseGroup& root, const std::string& path, const CExportOptions& options,
+              CExportReport& report)
 {
     const std::vector<const vemoBaseGroup*> groups = ListGroupsBreadthFirst(root);
     report.m_nGroups = static_cast<long long>(groups.size()) - 1;
-    unsigned long long nTriangles = 0;
-    for (const vemoBaseGroup* pGroup : groups)
-        for (int nObject = 0; nObject < pGroup->GetNumObjects(); ++nObject)
-            if (const vemoSTL* pMesh = GetExportedMesh(*pGroup, nObject))
-                nTriangles += static_cast<unsigned long long>(pMesh->m_nTriangleCount);
+    const unsigned long long nTriangles = CountExportedTriangles(groups);
     if (nTriangles > 0xFFFFFFFFull)
     {
         SetTooLarge(report, path, "more than 4294967295 triangles");
@@ -45,11 +42,9 @@ bool WriteStl(const vemoBaseGroup& root, const std::string& path, CExportReport&
     }
 
     CFileSink out;
-    if (!out.Open(path))
-    {
-        SetCannotOpen(report, out.GetError());
+    if (!OpenOutputs(options, report, out, path))
         return false;
-    }
+    CExportProgress progress(options, nTriangles);
     // The header must not begin with "solid", which would make readers take the file for text STL.
     char szHeader[80];
     std::memset(szHeader, ' ', sizeof(szHeader));
@@ -77,17 +72,14 @@ bool WriteStl(const vemoBaseGroup& root, const std::string& path, CExportReport&
                     out.F32(p.z);
                 }
                 out.U16(0);
+                progress.Advance();
             }
             report.m_nMeshes += 1;
         }
     report.m_nTriangles = static_cast<long long>(nTriangles);
     report.m_nVertices = static_cast<long long>(3 * nTriangles);
-    if (!out.Close())
-    {
-        report.m_eResult = ExportWriteFailed;
-        report.m_strMessage = out.GetError();
+    if (!FinishOutputs(report, out))
         return false;
-    }
-    report.m_Files.push_back(path);
+    progress.Finish();
     return true;
 }

@@ -82,21 +82,27 @@ std::string ExportCompanionPath(const std::string& path, ExportFormatTypes eForm
 
 CExportReport ExportWorld(const vemoBaseGroup& root, const std::string& path, ExportFormatTypes eFormat)
 {
+    return ExportWorld(root, path, eFormat, CExportOptions());
+}
+
+CExportReport ExportWorld(const vemoBaseGroup& root, const std::string& path, ExportFormatTypes eFormat,
+                          const CExportOptions& options)
+{
     CExportReport report;
     switch (eFormat)
     {
     case ExportFormatGlb:
     case ExportFormatGltf:
-        WriteGltf(root, path, eFormat == ExportFormatGlb, report);
+        WriteGltf(root, path, eFormat == ExportFormatGlb, options, report);
         break;
     case ExportFormatObj:
-        WriteObj(root, path, report);
+        WriteObj(root, path, options, report);
         break;
     case ExportFormatPly:
-        WritePly(root, path, report);
+        WritePly(root, path, options, report);
         break;
     case ExportFormatStl:
-        WriteStl(root, path, report);
+        WriteStl(root, path, options, report);
         break;
     default:
         report.m_eResult = ExportUnknownFormat;

@@ -7,6 +7,7 @@
 #include "external/model/VemoGroup.h"
 #include "foundation/Export.h"
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -73,8 +74,25 @@ SLPEXPORT_API const char* ExportFormatName(ExportFormatTypes eFormat);
 /// name the output itself, the companion extension is appended instead.
 SLPEXPORT_API std::string ExportCompanionPath(const std::string& path, ExportFormatTypes eFormat);
 
-/// Writes the model below (and including the objects of) the root group to the file at a path (UTF-8
-/// on POSIX systems), in the given format, creating or replacing it and its companion file.
+/// How ExportWorld writes, beyond the path and the format.
+struct SLPEXPORT_API CExportOptions
+{
+    /// When set, the output goes to this stream (standard output, say), which stays the caller's and
+    /// open; the path then only names the output in messages. Formats that write a companion file
+    /// (glTF text, OBJ) cannot go to a stream: the result is then ExportCannotOpen.
+    std::FILE* m_pStream = nullptr;
+    /// When set, called with the percentage of the work done (0 to 100) each time it grows, from the
+    /// calling thread.
+    void (*m_pfnProgress)(void* pContext, int nPercentage) = nullptr;
+    void* m_pProgressContext = nullptr;
+};
+
+/// Writes the model below (and including the objects of) the root group to the file at a path (UTF-8),
+/// in the given format, creating or replacing it and its companion file. Every file is first written to
+/// a temporary file in the same folder and moves into place only when the whole output is complete, so
+/// a failure (a full disk, a file size limit, an interruption) leaves what was there before untouched;
+/// a symbolic link keeps pointing where it did, and an existing target that is not a regular file (a
+/// device, a pipe) is written in place.
 ///
 /// What each format receives:
 /// - glTF: the root group and every group below it as named nodes in the same tree (a group's node
@@ -84,9 +102,10 @@ SLPEXPORT_API std::string ExportCompanionPath(const std::string& path, ExportFor
 ///   pbrMetallicRoughness material with the colour as baseColorFactor (alpha below 1 blends) and
 ///   roughness 1 - shininess/128. The .gltf form refers to its .bin by a relative URI.
 /// - OBJ: per group that holds meshes, "o" and "g" lines with the group's path of names joined by '/'
-///   (white space and control characters in names become '_'; paths longer than 1024 bytes keep their
-///   end only); per mesh object "usemtl" of a material whose Kd is its colour, then "v", "vn" and
-///   "f v//vn" lines. Floats in the shortest text that reads back to the same float, in any locale.
+///   (white space and control characters in names become '_'; paths longer than 1023 bytes keep their
+///   end only, since readers drop longer names); per mesh object "usemtl" of a material whose Kd is its
+///   colour, then "v", "vn" and "f v//vn" lines. Floats in the shortest text that reads back to the same
+///   float, in any locale.
 /// - PLY: per vertex float x y z nx ny nz and uchar red green blue (the mesh colour), faces as uint
 ///   index lists; no names.
 /// - STL: every triangle with the normalised mean of its three vertex normals as the facet normal
@@ -100,6 +119,12 @@ SLPEXPORT_API std::string ExportCompanionPath(const std::string& path, ExportFor
 /// model's size. Objects that are not vemoSTL meshes, and meshes without triangles, are left out.
 ///
 /// Failures are reported in the result, never by exceptions, except std::bad_alloc when memory runs
-/// out (files written so far are then removed as well). On any failure no output file is left behind.
+/// out (temporary files are then removed as well). On any failure no output file is left behind.
+SLPEXPORT_API CExportReport ExportWorld(const vemoBaseGroup& root, const std::string& path,
+                                        ExportFormatTypes eFormat, const CExportOptions& options);
 SLPEXPORT_API CExportReport ExportWorld(const vemoBaseGroup& root, const std::string& path,
                                         ExportFormatTypes eFormat);
+
+/// Removes the temporary files of the exports under way in this process (none is left behind). Safe to
+/// call from a signal handler: a program that ends on SIGINT or SIGTERM calls it before it dies.
+SLPEXPORT_API void ExportRemovePendingFiles();

@@ -8,11 +8,13 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <string>
 
 #if defined(_WIN32)
 #include <cstdio>
+#include <cwchar>
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
@@ -47,10 +49,13 @@ OpenOutcome SystemOpen(const SystemChar* pszPath, int& nHandle, long long& nSize
     nFlags |= O_CLOEXEC;
 #endif
     int nFd;
-    do
-    {
-        nFd = ::open(pszPath, nFlags);
-    } while (nFd < 0 && errno == EINTR);
+    if (std::strcmp(pszPath, "/dev/stdin") == 0)
+        nFd = ::fcntl(0, F_DUPFD_CLOEXEC, 0); // the standard input itself, whatever it is
+    else
+        do
+        {
+            nFd = ::open(pszPath, nFlags);
+        } while (nFd < 0 && errno == EINTR);
     if (nFd < 0)
         return OpenRefused;
     struct stat info;
@@ -59,7 +64,9 @@ OpenOutcome SystemOpen(const SystemChar* pszPath, int& nHandle, long long& nSize
     if (::fstat(nFd, &info) != 0 || S_ISDIR(info.st_mode) ||
         ::fcntl(nFd, F_SETFL, ::fcntl(nFd, F_GETFL) & ~O_NONBLOCK) != 0)
     {
+        const int nError = S_ISDIR(info.st_mode) ? EISDIR : errno;
         ::close(nFd);
+        errno = nError;
         return OpenRefused;
     }
     nHandle = nFd;
@@ -107,12 +114,21 @@ OpenOutcome SystemOpen(const SystemChar* pszPath, int& nHandle, long long& nSize
     // Binary, so no byte is translated; not inherited by child processes, as O_CLOEXEC elsewhere; and
     // shared for reading and writing, so a file another program has open still loads.
     int nFd = -1;
-    if (::_wsopen_s(&nFd, pszPath, _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, 0) != 0 || nFd < 0)
+    if (std::wcscmp(pszPath, L"/dev/stdin") == 0)
+    {
+        // The name a POSIX system gives the standard input stands for it here too.
+        nFd = ::_dup(0);
+        if (nFd < 0)
+            return OpenRefused;
+        ::_setmode(nFd, _O_BINARY);
+    }
+    else if (::_wsopen_s(&nFd, pszPath, _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, 0) != 0 || nFd < 0)
         return OpenRefused;
     struct _stat64 info;
     if (::_fstat64(nFd, &info) != 0 || (info.st_mode & _S_IFMT) == _S_IFDIR)
     {
         ::_close(nFd);
+        errno = EISDIR;
         return OpenRefused;
     }
     nHandle = nFd;
@@ -186,11 +202,28 @@ bool ToSystemPath(const WideChar* pszPath, SystemPath& path)
 #endif
     return true;
 }
+// Opens a path that converted (bNamed), recording the system's error code of a failure (a name that
+// does not convert counts as missing).
+GenericLoadResultTypes OpenAt(bool bNamed, const SystemPath& path, int& nHandle, long long& nSize,
+                              int& nError)
+{
+    nError = ENOENT;
+    if (!bNamed)
+        return GenericLoadOpenFailed;
+    errno = 0;
+    if (SystemOpen(path.c_str(), nHandle, nSize) != OpenOk)
+    {
+        nError = errno != 0 ? errno : EINVAL;
+        return GenericLoadOpenFailed;
+    }
+    nError = 0;
+    return GenericLoadSuccess;
+}
 } // namespace
 
 CKarnFileInterface::CKarnFileInterface()
     : m_nHandle(-1), m_pBlock(nullptr), m_nBlockCapacity(0), m_nBlockLength(0),
-      m_nBlockSize(DefaultBlockSize), m_nBlockOffset(0), m_nNextOffset(0), m_nFileSize(0)
+      m_nBlockSize(DefaultBlockSize), m_nBlockOffset(0), m_nNextOffset(0), m_nFileSize(0), m_nSystemError(0)
 {
 }
 
@@ -203,23 +236,17 @@ CKarnFileInterface::~CKarnFileInterface()
 GenericLoadResultTypes CKarnFileInterface::OpenFile(const char* pszPath)
 {
     CloseFile();
-    if (pszPath == nullptr || *pszPath == '\0')
-        return GenericLoadOpenFailed;
     SystemPath path;
-    if (!ToSystemPath(pszPath, path) || SystemOpen(path.c_str(), m_nHandle, m_nFileSize) != OpenOk)
-        return GenericLoadOpenFailed;
-    return GenericLoadSuccess;
+    return OpenAt(pszPath != nullptr && *pszPath != '\0' && ToSystemPath(pszPath, path), path, m_nHandle,
+                  m_nFileSize, m_nSystemError);
 }
 
 GenericLoadResultTypes CKarnFileInterface::OpenFile(const WideChar* pszPath)
 {
     CloseFile();
-    if (pszPath == nullptr || *pszPath == 0)
-        return GenericLoadOpenFailed;
     SystemPath path;
-    if (!ToSystemPath(pszPath, path) || SystemOpen(path.c_str(), m_nHandle, m_nFileSize) != OpenOk)
-        return GenericLoadOpenFailed;
-    return GenericLoadSuccess;
+    return OpenAt(pszPath != nullptr && *pszPath != 0 && ToSystemPath(pszPath, path), path, m_nHandle,
+                  m_nFileSize, m_nSystemError);
 }
 
 bool CKarnFileInterface::CloseFile()
@@ -249,9 +276,14 @@ bool CKarnFileInterface::ReadNextBlockFromFile()
         m_pBlock = pNew;
         m_nBlockCapacity = m_nBlockSize;
     }
+    errno = 0;
     long long nGot = SystemRead(m_nHandle, m_pBlock, m_nBlockSize);
     if (nGot < 0)
+    {
+        m_nSystemError = errno != 0 ? errno : EIO;
         return false;
+    }
+    m_nSystemError = 0;
     m_nBlockLength = static_cast<size_t>(nGot);
     m_nNextOffset += nGot;
     // A stream's size is what it held, once its end is reached.

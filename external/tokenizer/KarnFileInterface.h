@@ -36,8 +36,9 @@ public:
     /// Closes any open file, then opens the file at the narrow path for reading: bytes as they are on
     /// POSIX systems (UTF-8 by convention), ANSI code page text on Windows. GenericLoadOpenFailed for a
     /// null or empty path, a missing file, no permission, or a directory. A named pipe without a writer
-    /// opens at once and reads as empty, rather than waiting for a writer. The first block is not read
-    /// yet; the current block is empty. Allocates a copy of the path (std::bad_alloc).
+    /// opens at once and reads as empty, rather than waiting for a writer. The name "/dev/stdin" is the
+    /// process's standard input on every system (Windows included). The first block is not read yet;
+    /// the current block is empty. Allocates a copy of the path (std::bad_alloc).
     GenericLoadResultTypes OpenFile(const char* pszPath);
     /// The same for a path as wide text, which Windows takes as it is (so any name opens there) and
     /// POSIX systems as the bytes it stands for (BasicWideToPath: UTF-8, with the bytes that
@@ -46,6 +47,9 @@ public:
     /// Closes the file and empties the current block. False when no file was open.
     bool CloseFile();
     bool GetFileHandleIsValid() const { return m_nHandle >= 0; }
+    /// The system's error code (errno) of the last open or read that failed, 0 when the last one
+    /// succeeded: what to tell a user about a file that would not open or read.
+    int GetSystemError() const { return m_nSystemError; }
 
     /// Replaces the current block with the next bytes of the file, up to the block size. True when the
     /// read succeeded, including a 0-byte block at the end of the file. False without an open file or
@@ -78,4 +82,5 @@ private:
     long long m_nBlockOffset;
     long long m_nNextOffset; ///< where the next read starts
     long long m_nFileSize;
+    int m_nSystemError;
 };

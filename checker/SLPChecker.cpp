@@ -1,0 +1,358 @@
+#include "checker/SLPChecker.h"
+
+#include "slp/SLPIOManager.h"
+
+#include <cstdio>
+#include <utility>
+
+namespace
+{
+
+struct Place
+{
+    long long nLine = 0;
+    long long nColumn = 0;
+};
+
+// A token's text for a message: quoted, cut to 40 bytes, bytes below space and above '~' as \xNN, so
+// the message stays one readable line whatever the file holds.
+std::string Shown(const CGenericToken& token)
+{
+    if (token.GetDataType() == GenericTokenEndOfFile)
+        return "the end of the file";
+    std::string text = "\"";
+    const size_t nLength = token.GetLength();
+    const size_t nShown = nLength > 40 ? 40 : nLength;
+    for (size_t i = 0; i < nShown; ++i)
+    {
+        const auto c = static_cast<unsigned char>(token.GetString()[i]);
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\')
+            text += static_cast<char>(c);
+        else
+        {
+            char szEscape[8];
+            std::snprintf(szEscape, sizeof(szEscape), "\\x%02X", c);
+            text += szEscape;
+        }
+    }
+    return text + (nShown < nLength ? "...\"" : "\"");
+}
+
+std::string Count(long long n, const char* pszOne, const char* pszMany)
+{
+    return std::to_string(n) + " " + (n == 1 ? pszOne : pszMany);
+}
+
+const char* KeywordName(SLPTokenTypes eType)
+{
+    switch (eType)
+    {
+    case SLPTokenNormal:
+        return "normal";
+    case SLPTokenVertex:
+        return "vertex";
+    default:
+        return "color";
+    }
+}
+
+// The walk of the loader over one file, counting instead of building. Each step mirrors the loader's:
+// "solid" flushes and opens a group named by the next token, "endsolid" flushes and closes one,
+// "normal", "vertex" and "color" read up to three numbers ("color" flushing first), and the token after
+// a short triple is passed over unread.
+class CCheckWalk
+{
+public:
+    CCheckWalk(CSLPIOManager& tokens, const CCheckOptions& options, CCheckReport& report)
+        : m_Tokens(tokens), m_Options(options), m_Report(report)
+    {
+    }
+
+    void Run();
+
+private:
+    struct Solid
+    {
+        Place place;
+        std::string strName;
+    };
+
+    Place Here()
+    {
+        return Place{m_Tokens.GetCurrentToken().GetLine(), m_Tokens.GetCurrentToken().GetColumn()};
+    }
+    void Advance();
+    void Report(CheckSeverityTypes eSeverity, const char* pszCode, const Place& place,
+                std::string strMessage);
+    // The loader's flush: the collected run becomes a mesh, or is dropped (and reported) as the loader
+    // drops it.
+    void Flush();
+    // The loader's triple: how many numbers (0 to 3) follow the keyword; the current token is then the
+    // third number, or the token after fewer.
+    int ReadTriple();
+    void AfterShortTriple(SLPTokenTypes eKeyword, const Place& place, int nNumbers);
+    void OpenSolid();
+    void CloseFacet();
+
+    CSLPIOManager& m_Tokens;
+    const CCheckOptions& m_Options;
+    CCheckReport& m_Report;
+    std::vector<Solid> m_Solids;
+    // The current run: its counts, where it starts, and where its last incomplete triangle starts.
+    long long m_nPoints = 0;
+    long long m_nNormals = 0;
+    Place m_RunStart;
+    Place m_TriangleStart;
+    // The open facet: where it starts and how many vertices it has so far.
+    bool m_bInFacet = false;
+    Place m_FacetStart;
+    long long m_nFacetVertices = 0;
+    // The line of the last solid's name, whose further words are passed over.
+    long long m_nNameLine = 0;
+    int m_nLastPercentage = 0;
+};
+
+void CCheckWalk::Advance()
+{
+    m_Tokens.Tokenize();
+    if (!m_Options.onProgress)
+        return;
+    const long long nTotal = m_Tokens.GetTotalFileSize64();
+    if (nTotal <= 0)
+        return;
+    long long nPercentage = m_Tokens.GetCurrentFileOffset64() * 100 / nTotal;
+    if (nPercentage > 99)
+        nPercentage = 99;
+    if (nPercentage > m_nLastPercentage)
+    {
+        m_nLastPercentage = static_cast<int>(nPercentage);
+        m_Options.onProgress(m_nLastPercentage);
+    }
+}
+
+void CCheckWalk::Report(CheckSeverityTypes eSeverity, const char* pszCode, const Place& place,
+                        std::string strMessage)
+{
+    CCheckFinding finding;
+    finding.m_eSeverity = eSeverity;
+    finding.m_strCode = pszCode;
+    finding.m_nLine = place.nLine;
+    finding.m_nColumn = place.nColumn;
+    finding.m_strMessage = std::move(strMessage);
+    (eSeverity == CheckError ? m_Report.m_nErrors : m_Report.m_nWarnings) += 1;
+    if (m_Options.onFinding)
+        m_Options.onFinding(finding);
+    if (m_Report.m_Findings.size() < m_Options.m_nKeptFindings)
+        m_Report.m_Findings.push_back(std::move(finding));
+}
+
+void CCheckWalk::Flush()
+{
+    const long long nPoints = m_nPoints;
+    const long long nNormals = m_nNormals;
+    m_nPoints = m_nNormals = 0;
+    if (nPoints == 0 && nNormals == 0)
+        return;
+    auto lose = [this](long long nVertices)
+    {
+        m_Report.m_nLostVertices += nVertices;
+        m_Report.m_nLostTriangles += nVertices / 3;
+    };
+    if (m_Solids.empty())
+    {
+        lose(nPoints);
+        Report(nPoints > 0 ? CheckError : CheckWarning, "outside-solid", m_RunStart,
+               Count(nPoints, "vertex", "vertices") + " and " + Count(nNormals, "normal", "normals") +
+                   " outside any solid are dropped: facets belong between \"solid\" and \"endsolid\"");
+        return;
+    }
+    if (nPoints != nNormals || nPoints == 0)
+    {
+        lose(nPoints);
+        Report(
+            nPoints > 0 ? CheckError : CheckWarning, "run-discarded", m_RunStart,
+            "a run of " + Count(nPoints, "vertex", "vertices") + " and " +
+                Count(nNormals, "normal", "normals") +
+                " is dropped whole: the loader needs exactly one normal per vertex between two of \"solid\", "
+                "\"endsolid\", \"color\" and the end of the file");
+        return;
+    }
+    m_Report.m_nTriangles += nPoints / 3;
+    if (nPoints >= 3)
+        m_Report.m_nMeshes += 1;
+    if (nPoints % 3 != 0)
+    {
+        m_Report.m_nLostVertices += nPoints % 3;
+        Report(CheckError, "leftover-vertices", m_TriangleStart,
+               "the run's last " + Count(nPoints % 3, "vertex is", "vertices are") +
+                   " dropped: it ends before a whole triangle");
+    }
+}
+
+int CCheckWalk::ReadTriple()
+{
+    int nNumbers = 0;
+    if (m_Tokens.GetCurrentTokenType() == SLPTokenNumber)
+    {
+        nNumbers = 1;
+        Advance();
+        if (m_Tokens.GetCurrentTokenType() == SLPTokenNumber)
+        {
+            nNumbers = 2;
+            Advance();
+            if (m_Tokens.GetCurrentTokenType() == SLPTokenNumber)
+                nNumbers = 3;
+        }
+    }
+    return nNumbers;
+}
+
+void CCheckWalk::AfterShortTriple(SLPTokenTypes eKeyword, const Place& place, int nNumbers)
+{
+    if (nNumbers == 3)
+        return;
+    const CGenericToken& after = m_Tokens.GetCurrentToken();
+    std::string strMessage = std::string(KeywordName(eKeyword)) + " takes three numbers but has " +
+                             (nNumbers == 0 ? std::string("none") : std::to_string(nNumbers));
+    if (nNumbers == 0)
+        strMessage += eKeyword == SLPTokenColor ? ": the colour stays as it was" : ": nothing is added";
+    else
+        strMessage +=
+            ": the missing ones keep the values of the previous " + std::string(KeywordName(eKeyword));
+    if (after.GetDataType() != GenericTokenEndOfFile)
+        strMessage += std::string("; ") + Shown(after) + " after " + (nNumbers == 0 ? "it" : "them") +
+                      (after.GetDataType() == GenericTokenKeyword ? " is a keyword, but is passed over unread"
+                                                                  : " is passed over");
+    Report(CheckWarning, "number-expected", place, strMessage);
+}
+
+void CCheckWalk::CloseFacet()
+{
+    if (m_bInFacet && m_nFacetVertices != 3)
+        Report(CheckWarning, "facet-vertex-count", m_FacetStart,
+               "facet has " + Count(m_nFacetVertices, "vertex", "vertices") +
+                   ": triangles are made of each three vertices in order, so the ones after it span facets");
+    m_bInFacet = false;
+}
+
+void CCheckWalk::OpenSolid()
+{
+    const Place solidPlace = Here();
+    Flush();
+    Advance();
+    // The token after "solid" names the group whatever it is; the walk passes over it.
+    const CGenericToken& name = m_Tokens.GetCurrentToken();
+    const SLPTokenTypes eNameType = m_Tokens.GetCurrentTokenType();
+    if (eNameType != SLPTokenEndOfFile && name.GetDataType() == GenericTokenKeyword)
+        Report(CheckWarning, "keyword-as-name", Here(),
+               "the keyword " + Shown(name) + " right after \"solid\" names the solid and does not act");
+    m_Solids.push_back(Solid{solidPlace, eNameType == SLPTokenEndOfFile ? std::string() : Shown(name)});
+    m_Report.m_nSolids += 1;
+    m_nNameLine = eNameType == SLPTokenEndOfFile ? 0 : name.GetLine();
+}
+
+void CCheckWalk::Run()
+{
+    Advance();
+    for (;;)
+    {
+        const SLPTokenTypes eType = m_Tokens.GetCurrentTokenType();
+        if (eType == SLPTokenEndOfFile)
+            break;
+        const Place place = Here();
+        // Words on the line of a solid's name, after it, are passed over: one finding per name.
+        if (m_nNameLine != 0 && place.nLine != m_nNameLine)
+            m_nNameLine = 0;
+        switch (eType)
+        {
+        case SLPTokenSolid:
+            OpenSolid();
+            break;
+        case SLPTokenEndSolid:
+            Flush();
+            if (m_Solids.empty())
+                Report(CheckWarning, "endsolid-without-solid", place, "\"endsolid\" without an open solid");
+            else
+                m_Solids.pop_back();
+            break;
+        case SLPTokenFacet:
+            CloseFacet();
+            m_bInFacet = true;
+            m_FacetStart = place;
+            m_nFacetVertices = 0;
+            break;
+        case SLPTokenEndFacet:
+            CloseFacet();
+            break;
+        case SLPTokenNormal:
+        case SLPTokenVertex:
+        {
+            Advance();
+            const int nNumbers = ReadTriple();
+            if (nNumbers > 0)
+            {
+                if (m_nPoints == 0 && m_nNormals == 0)
+                    m_RunStart = place;
+                if (eType == SLPTokenNormal)
+                    ++m_nNormals;
+                else
+                {
+                    if (m_nPoints % 3 == 0)
+                        m_TriangleStart = place;
+                    ++m_nPoints;
+                    ++m_nFacetVertices;
+                }
+            }
+            AfterShortTriple(eType, place, nNumbers);
+            break;
+        }
+        case SLPTokenColor:
+            Flush();
+            Advance();
+            AfterShortTriple(eType, place, ReadTriple());
+            break;
+        default:
+            if (m_nNameLine != 0)
+            {
+                Report(
+                    CheckWarning, "name-has-more-words", place,
+                    "the solid is named " + m_Solids.back().strName + "; " +
+                        Shown(m_Tokens.GetCurrentToken()) +
+                        " and whatever else follows it on the line is passed over (quote a name of several "
+                        "words, and the quotes become part of it)");
+                m_nNameLine = 0;
+            }
+            break;
+        }
+        // A keyword that acts ends the name's line of words (a solid's own name line stays).
+        if (eType >= SLPTokenEndSolid)
+            m_nNameLine = 0;
+        Advance();
+    }
+    Flush();
+    CloseFacet();
+    for (auto solid = m_Solids.rbegin(); solid != m_Solids.rend(); ++solid)
+        Report(CheckWarning, "solid-left-open", solid->place,
+               "solid " + (solid->strName.empty() ? std::string("at the end of the file") : solid->strName) +
+                   " is never closed with \"endsolid\"");
+}
+
+} // namespace
+
+CCheckReport CheckSLPFile(const CBasicString& path, const CCheckOptions& options)
+{
+    CCheckReport report;
+    CSLPIOManager tokens;
+    tokens.SetLineTracking(true);
+    tokens.SetFilename(path);
+    report.m_eOpen = path.GetLength() > 0 ? tokens.OpenInputFile() : SLPLoadFailure;
+    if (report.m_eOpen != SLPLoadSuccess)
+    {
+        report.m_nSystemError = tokens.GetFileInterface()->GetSystemError();
+        return report;
+    }
+    CCheckWalk(tokens, options, report).Run();
+    report.m_nBytes = tokens.GetTotalFileSize64();
+    tokens.CloseFile();
+    return report;
+}

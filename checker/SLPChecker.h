@@ -1,0 +1,83 @@
+/// \file
+/// The SLP checker: walks a file as the loader does and lists, with line and column, what a load would
+/// lose or read differently from what the file seems to say.
+///
+/// The loader is lenient by design: it reports no syntax error, and where a run of facets cannot become
+/// a mesh (its vertices and normals do not pair up, or no solid is open) it drops the run silently.
+/// The checker follows the same token walk (the same keywords, triples, flush points and solid stack)
+/// without building a model, so its counts of solids, meshes and triangles are the loader's, and says
+/// where each loss comes from.
+#pragma once
+
+#include "foundation/BasicString.h"
+#include "foundation/Export.h"
+#include "slp/SLPTypes.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+/// How much a finding matters: an error loses geometry (vertices the loader drops), a warning marks
+/// text the loader reads differently from how it looks (a stray word after a name, a triple cut short,
+/// a facet without three vertices, a solid left open).
+enum CheckSeverityTypes
+{
+    CheckError = 0,
+    CheckWarning = 1
+};
+
+/// One finding. Codes are stable, for scripts:
+///   run-discarded           (error)   a run of facets whose vertex and normal counts differ is dropped
+///   outside-solid           (error)   facets before any solid (or after its end) are dropped
+///   leftover-vertices       (error)   one or two vertices after a run's last whole triangle are dropped
+///   facet-vertex-count      (warning) a facet without exactly three vertices: triangles form across facets
+///   number-expected         (warning) a normal, vertex or colour with fewer than three numbers
+///   name-has-more-words     (warning) words after a solid's name on its line, which the loader passes over
+///   keyword-as-name         (warning) a keyword right after "solid" names the solid and does not act
+///   endsolid-without-solid  (warning) "endsolid" with no solid open
+///   solid-left-open         (warning) a solid still open at the end of the file
+struct SLPCHECK_API CCheckFinding
+{
+    CheckSeverityTypes m_eSeverity = CheckWarning;
+    std::string m_strCode;
+    /// Where it is: the line (from 1, counting line feeds) and column (in bytes, from 1).
+    long long m_nLine = 0;
+    long long m_nColumn = 0;
+    /// One sentence in plain words, UTF-8.
+    std::string m_strMessage;
+};
+
+/// What a check found, and the loader's counts for the file.
+struct SLPCHECK_API CCheckReport
+{
+    /// SLPLoadSuccess when the file was read; otherwise the open outcome, as Parse gives it (and the
+    /// system's error code, 0 when there is none), and nothing else is filled.
+    SLPLoadResultTypes m_eOpen = SLPLoadSuccess;
+    int m_nSystemError = 0;
+    long long m_nErrors = 0;
+    long long m_nWarnings = 0;
+    /// The findings, in file order, up to the limit of CCheckOptions (the counts above count them all).
+    std::vector<CCheckFinding> m_Findings;
+    long long m_nSolids = 0;    ///< groups a load makes
+    long long m_nMeshes = 0;    ///< mesh objects a load makes
+    long long m_nTriangles = 0; ///< triangles a load keeps
+    long long m_nLostVertices = 0;
+    long long m_nLostTriangles = 0; ///< whole triangles among the lost vertices
+    long long m_nBytes = 0;         ///< the size of the input
+};
+
+/// How to check.
+struct SLPCHECK_API CCheckOptions
+{
+    /// Called with each finding as it is found, in file order (all of them, whatever the limit).
+    std::function<void(const CCheckFinding&)> onFinding;
+    /// Called with the percentage read, from 1 to 99, each time it grows (not for input of unknown size).
+    std::function<void(int)> onProgress;
+    /// The most findings kept in the report; the rest are only counted (and given to onFinding).
+    size_t m_nKeptFindings = 10000;
+};
+
+/// Checks the file at the path (make it with CBasicString::FromPath from a name the system gave;
+/// "/dev/stdin" reads the standard input). Never throws but std::bad_alloc.
+SLPCHECK_API CCheckReport CheckSLPFile(const CBasicString& path,
+                                       const CCheckOptions& options = CCheckOptions());
