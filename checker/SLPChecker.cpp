@@ -26,7 +26,9 @@ std::string Shown(const CGenericToken& token)
     for (size_t i = 0; i < nShown; ++i)
     {
         const auto c = static_cast<unsigned char>(token.GetString()[i]);
-        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\')
+        if (c == '"' || c == '\\')
+            (text += '\\') += static_cast<char>(c);
+        else if (c >= 0x20 && c < 0x7F)
             text += static_cast<char>(c);
         else
         {
@@ -184,8 +186,8 @@ void CCheckWalk::Flush()
     {
         m_Report.m_nLostVertices += nPoints % 3;
         Report(CheckError, "leftover-vertices", m_TriangleStart,
-               "the run's last " + Count(nPoints % 3, "vertex is", "vertices are") +
-                   " dropped: it ends before a whole triangle");
+               std::string(nPoints % 3 == 1 ? "the run's last vertex is" : "the run's last 2 vertices are") +
+                   " dropped: the run ends before a whole triangle");
     }
 }
 
@@ -331,10 +333,15 @@ void CCheckWalk::Run()
     }
     Flush();
     CloseFacet();
-    for (auto solid = m_Solids.rbegin(); solid != m_Solids.rend(); ++solid)
-        Report(CheckWarning, "solid-left-open", solid->place,
-               "solid " + (solid->strName.empty() ? std::string("at the end of the file") : solid->strName) +
+    for (const Solid& solid : m_Solids)
+        Report(CheckWarning, "solid-left-open", solid.place,
+               (solid.strName.empty()
+                    ? std::string("the solid without a name (the file ends after \"solid\")")
+                    : "solid " + solid.strName) +
                    " is never closed with \"endsolid\"");
+    if (m_Report.m_nSolids == 0)
+        Report(CheckWarning, "no-solid", Place{1, 1},
+               "the file holds no solid, so a load of it fails: SLP text starts with \"solid NAME\"");
 }
 
 } // namespace

@@ -36,6 +36,7 @@ enum CheckSeverityTypes
 ///   keyword-as-name         (warning) a keyword right after "solid" names the solid and does not act
 ///   endsolid-without-solid  (warning) "endsolid" with no solid open
 ///   solid-left-open         (warning) a solid still open at the end of the file
+///   no-solid                (warning) no solid at all: a load of the file fails (empty, binary, not SLP)
 struct SLPCHECK_API CCheckFinding
 {
     CheckSeverityTypes m_eSeverity = CheckWarning;

@@ -1,30 +1,63 @@
-// The subcommands of the slp program.
+// The subcommands of the slp program and what they share: how inputs are named, why a load failed,
+// the progress bar and plural forms.
 #pragma once
+
+#include "foundation/Export.h"
+#include "tools/Arguments.h"
 
 #include <string>
 #include <vector>
 
-struct InfoOptions
+class CSLPParser;
+
+// Each subcommand takes its arguments after the subcommand's name and returns the exit status: 0 when
+// everything worked, 1 when a file could not be loaded, checked or written (or a check found lost
+// geometry), 2 for a usage error (written by the subcommand as "slp NAME: ...").
+int RunInfo(const std::vector<std::string>& arguments);
+int RunTokens(const std::vector<std::string>& arguments);
+int RunCheck(const std::vector<std::string>& arguments);
+int RunConvert(const std::vector<std::string>& arguments);
+
+// Parses a subcommand's arguments; on a usage error writes it and returns false. "--help" prints the
+// help text and returns false too (the caller exits with *pnExit).
+bool ParseArguments(const char* pszCommand, const std::vector<std::string>& arguments,
+                    std::vector<COptionSpec> specs, const char* pszHelp, CArguments& parsed, int& nExit);
+// Writes "slp COMMAND: MESSAGE" to standard error and returns 2, the exit status of a usage error.
+int UsageError(const char* pszCommand, const std::string& message);
+
+// "-" is the standard input: its path for the loader and its name in messages; other names are
+// themselves.
+std::string InputPath(const std::string& name);
+std::string DisplayName(const std::string& name);
+
+// Why a load of the file failed, in plain words, from the parser that tried: the system's error for a
+// file that would not open or read, else what the file holds ("empty file", "binary data, not SLP
+// text", "no solid in the file").
+std::string DescribeFailure(CSLPParser& parser, int nResult);
+// The cause of a system error code, as strerror gives it ("No such file or directory").
+std::string SystemMessage(int nError);
+
+// "1 triangle", "2 triangles".
+std::string Plural(long long nCount, const char* pszOne, const char* pszMany);
+
+// A progress bar on standard error, drawn only when standard error is a terminal and the user did not
+// ask for quiet. Set shows a label and a percentage; Clear removes the bar before other output.
+class CProgressBar
 {
-    bool bJson = false;     // one JSON document per file instead of text
-    bool bGeometry = false; // JSON: every mesh's vertices and normals too
-    bool bQuiet = false;    // no progress bar
-    int nMaxDepth = 64;     // text: groups deeper than this are counted, not printed
+public:
+    explicit CProgressBar(bool bQuiet);
+    ~CProgressBar() { Clear(); }
+    void Set(const char* pszLabel, int nPercentage);
+    void Clear();
+    bool IsShown() const { return m_bEnabled; }
+
+private:
+    bool m_bEnabled;
+    bool m_bDrawn = false;
+    int m_nLast = -1;
+    const char* m_pszLabel = nullptr;
 };
 
-// Loads each file into a fresh world and prints what it holds. Returns 0 when every file loaded, 1
-// otherwise.
-int RunInfo(const std::vector<std::string>& files, const InfoOptions& options);
-
-// Prints the file's tokens as the loader's token layer sees them, at most nLimit of them (0: all).
-// Returns 0 when the file could be opened, 1 otherwise.
-int RunTokens(const std::string& file, long long nLimit);
-
-// Loads the SLP file and writes it to the output in the format named by `format` ("glb", "gltf", "obj",
-// "ply", "stl") or, when that is empty, by the output's extension. Returns 0 on success, 1 when the
-// input cannot be loaded or the output cannot be written (one line on stderr; nothing left behind), 2
-// for an unknown format.
-int RunConvert(const std::string& input, const std::string& output, const std::string& format);
-
-// Why a file that failed to load failed, in plain words.
-std::string DescribeFailure(const std::string& path, int nResult);
+// The parser's progress callback is a plain function: it draws on the bar named here.
+extern CProgressBar* g_pLoadProgress;
+void SLP_STDCALL SLPProgressToBar(int nPercentage);

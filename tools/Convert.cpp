@@ -3,60 +3,249 @@
 #include "writers/WorldExport.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <set>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace fs = std::filesystem;
 
 namespace
 {
 
-void Warn(const std::string& output, long long nCount, const char* pszWhat)
+const char* const ConvertHelp =
+    "Usage: slp convert [options] IN OUT\n"
+    "       slp convert [options] -o OUT IN\n"
+    "       slp convert [options] -f FORMAT -o FOLDER IN...\n"
+    "Load SLP files and write them as glTF (.glb, .gltf with .bin), OBJ (with .mtl), PLY or STL. IN may\n"
+    "be - for standard input; OUT may be - for standard output (with -f glb, ply or stl). With a folder,\n"
+    "each input IN.slp becomes FOLDER/IN.FORMAT. Every file is written to a temporary file beside it and\n"
+    "moves into place only when it is complete: an error or an interruption leaves what was there.\n"
+    "\n"
+    "Options:\n"
+    "  -f, --format FORMAT   glb, gltf, obj, ply or stl (default: OUT's extension)\n"
+    "  -o, --output OUT      the output file, or a folder for several inputs\n"
+    "  -q, --quiet           no progress bar and no summary lines\n"
+    "\n"
+    "Exit status: 0 when every file was written, 1 when any was not, 2 for a usage error.\n";
+
+// A path for the writers, which take UTF-8: the bytes as given off Windows, the ANSI code page's text
+// turned into UTF-8 on Windows.
+std::string WriterPath(const std::string& argument)
+{
+#if defined(_WIN32)
+    return BasicToUtf8(CBasicString::FromPath(argument.c_str()).GetWideString());
+#else
+    return argument;
+#endif
+}
+
+fs::path SystemPath(const std::string& argument)
+{
+#if defined(_WIN32)
+    return fs::path(CBasicString::FromPath(argument.c_str()).GetWideString());
+#else
+    return fs::path(argument);
+#endif
+}
+
+// Whether two names lead to the same existing file (through another path, a link or a hard link).
+bool SameFile(const std::string& a, const std::string& b)
+{
+    std::error_code error;
+    return fs::equivalent(SystemPath(a), SystemPath(b), error) && !error;
+}
+
+void SLP_STDCALL NoProgress(int) {}
+
+void ExportProgressToBar(void* pContext, int nPercentage)
+{
+    static_cast<CProgressBar*>(pContext)->Set("writing", nPercentage);
+}
+
+void Warn(const std::string& output, long long nCount, const char* pszOne, const char* pszMany)
 {
     if (nCount > 0)
-        std::fprintf(stderr, "slp: %s: %lld %s\n", output.c_str(), nCount, pszWhat);
+        std::fprintf(stderr, "slp: %s: %s\n", output.c_str(), Plural(nCount, pszOne, pszMany).c_str());
+}
+
+// Converts one input into one output; false (with the cause on standard error) when it did not.
+bool ConvertOne(const std::string& input, const std::string& output, ExportFormatTypes eFormat, bool bQuiet,
+                CProgressBar& bar)
+{
+    const bool bToStream = output == "-";
+    const std::string shownInput = DisplayName(input);
+    // Never write over the input, whatever the names: the output and its companion are checked first.
+    if (input != "-")
+        for (const std::string& target : {output, ExportCompanionPath(output, eFormat)})
+            if (!bToStream && !target.empty() && SameFile(input, target))
+            {
+                std::fprintf(stderr, "slp: %s: is the input file %s; it is left as it is\n", target.c_str(),
+                             shownInput.c_str());
+                return false;
+            }
+
+    auto pWorld = std::make_unique<CKarnWorld>();
+    CSLPParser parser;
+    parser.SetFileName(CBasicString::FromPath(InputPath(input).c_str()));
+    parser.SetLoaderPtr(bar.IsShown() ? &SLPProgressToBar : &NoProgress);
+    g_pLoadProgress = &bar;
+    const SLPLoadResultTypes eResult = parser.Parse(pWorld.get());
+    g_pLoadProgress = nullptr;
+    bar.Clear();
+    if (eResult != SLPLoadSuccess)
+    {
+        std::fprintf(stderr, "slp: %s: %s\n", shownInput.c_str(), DescribeFailure(parser, eResult).c_str());
+        return false;
+    }
+    if (parser.GetDiscardedPointCount() > 0)
+        std::fprintf(stderr, "slp: %s: warning: %s dropped by the load (slp check %s shows where and why)\n",
+                     shownInput.c_str(),
+                     Plural(parser.GetDiscardedPointCount(), "vertex was", "vertices were").c_str(),
+                     input.c_str());
+
+    CExportOptions options;
+    if (bToStream)
+    {
+#if defined(_WIN32)
+        ::_setmode(1, _O_BINARY);
+#endif
+        options.m_pStream = stdout;
+    }
+    if (bar.IsShown())
+    {
+        options.m_pfnProgress = &ExportProgressToBar;
+        options.m_pProgressContext = &bar;
+    }
+    const std::string shownOutput = bToStream ? std::string("<stdout>") : output;
+    const CExportReport report =
+        ExportWorld(*pWorld, bToStream ? shownOutput : WriterPath(output), eFormat, options);
+    bar.Clear();
+    if (report.m_eResult != ExportSuccess)
+    {
+        std::fprintf(stderr, "slp: %s\n", report.m_strMessage.c_str());
+        return false;
+    }
+    Warn(shownOutput, report.m_nClampedColours, "mesh colour outside 0..1 clamped into 0..1",
+         "mesh colours outside 0..1 clamped into 0..1");
+    Warn(shownOutput, report.m_nSkippedTriangles, "triangle with infinite or NaN coordinates left out",
+         "triangles with infinite or NaN coordinates left out");
+    Warn(shownOutput, report.m_nReplacedNormals, "normal without a direction replaced by the face normal",
+         "normals without a direction replaced by the face normal");
+    if (bQuiet)
+        return true;
+    // The summary goes where it does not mix with the output itself.
+    std::FILE* pSummary = bToStream ? stderr : stdout;
+    std::fprintf(pSummary, "%s: %s, %s, %s, %s, %s", shownOutput.c_str(), ExportFormatName(eFormat),
+                 Plural(report.m_nGroups, "group", "groups").c_str(),
+                 Plural(report.m_nMeshes, "mesh", "meshes").c_str(),
+                 Plural(report.m_nTriangles, "triangle", "triangles").c_str(),
+                 Plural(report.m_nVertices, "vertex", "vertices").c_str());
+    if (report.m_Files.size() > 1)
+        std::fprintf(pSummary, " (with %s)", report.m_Files[1].c_str());
+    std::fprintf(pSummary, "\n");
+    return true;
+}
+
+// The file name of an input without its folder and extension, for its output in a folder.
+std::string Stem(const std::string& input)
+{
+#if defined(_WIN32)
+    const size_t nSlash = input.find_last_of("/\\:");
+#else
+    const size_t nSlash = input.find_last_of('/');
+#endif
+    std::string name = nSlash == std::string::npos ? input : input.substr(nSlash + 1);
+    const size_t nDot = name.find_last_of('.');
+    return nDot == std::string::npos || nDot == 0 ? name : name.substr(0, nDot);
 }
 
 } // namespace
 
-int RunConvert(const std::string& input, const std::string& output, const std::string& format)
+int RunConvert(const std::vector<std::string>& arguments)
 {
-    const ExportFormatTypes eFormat =
-        format.empty() ? ExportFormatFromPath(output) : ExportFormatFromName(format);
-    if (eFormat == ExportFormatUnknown)
+    CArguments parsed;
+    int nExit = 0;
+    if (!ParseArguments("convert", arguments,
+                        {{"--format", 'f', true}, {"--output", 'o', true}, {"--quiet", 'q', false}},
+                        ConvertHelp, parsed, nExit))
+        return nExit;
+    const bool bQuiet = parsed.Has("--quiet");
+    std::vector<std::string> inputs = parsed.Positionals();
+    std::string output = parsed.Value("--output");
+    if (!parsed.Has("--output"))
     {
-        if (format.empty())
-            std::fprintf(stderr,
-                         "slp: %s: unknown output format; name it with .glb, .gltf, .obj, .ply or .stl, "
-                         "or give --format\n",
-                         output.c_str());
-        else
-            std::fprintf(stderr, "slp: unknown format \"%s\"; use glb, gltf, obj, ply or stl\n",
-                         format.c_str());
-        return 2;
+        if (inputs.size() != 2)
+            return UsageError("convert",
+                              "name an input and an output (slp convert IN OUT), or the output with -o "
+                              "(a folder for several inputs)");
+        output = inputs.back();
+        inputs.pop_back();
     }
+    if (inputs.empty())
+        return UsageError("convert", "name at least one input (- for standard input)");
+    std::error_code error;
+    const bool bToFolder =
+        inputs.size() > 1 || (output != "-" && fs::is_directory(SystemPath(output), error));
 
-    auto pWorld = std::make_unique<CKarnWorld>();
-    CSLPParser parser;
-    parser.SetFileName(CBasicString::FromPath(input.c_str()));
-    const SLPLoadResultTypes eResult = parser.Parse(pWorld.get());
-    if (eResult != SLPLoadSuccess)
+    ExportFormatTypes eFormat = ExportFormatUnknown;
+    if (parsed.Has("--format"))
     {
-        std::fprintf(stderr, "slp: %s: %s\n", input.c_str(), DescribeFailure(input, eResult).c_str());
-        return 1;
+        eFormat = ExportFormatFromName(parsed.Value("--format"));
+        if (eFormat == ExportFormatUnknown)
+            return UsageError("convert", "unknown format \"" + parsed.Value("--format") +
+                                             "\"; use glb, gltf, obj, ply or stl");
     }
+    else if (bToFolder)
+        return UsageError("convert", "name the format with -f when writing into a folder");
+    else if (output == "-")
+        return UsageError("convert", "name the format with -f when writing to standard output");
+    else if ((eFormat = ExportFormatFromPath(output)) == ExportFormatUnknown)
+        return UsageError("convert",
+                          output + ": unknown output format; name it with .glb, .gltf, .obj, .ply or .stl, "
+                                   "or give -f");
+    if (output == "-" && (eFormat == ExportFormatGltf || eFormat == ExportFormatObj))
+        return UsageError("convert",
+                          std::string(ExportFormatName(eFormat)) +
+                              " writes a second file and cannot go to standard output; use glb, ply or stl");
 
-    const CExportReport report = ExportWorld(*pWorld, output, eFormat);
-    if (report.m_eResult != ExportSuccess)
+    CProgressBar bar(bQuiet);
+    if (!bToFolder)
+        return ConvertOne(inputs[0], output, eFormat, bQuiet, bar) ? 0 : 1;
+
+    if (!fs::is_directory(SystemPath(output), error))
     {
-        std::fprintf(stderr, "slp: %s\n", report.m_strMessage.c_str());
-        return 1;
+        fs::create_directories(SystemPath(output), error);
+        if (error)
+        {
+            std::fprintf(stderr, "slp: cannot create the folder %s: %s\n", output.c_str(),
+                         error.message().c_str());
+            return 1;
+        }
     }
-    Warn(output, report.m_nClampedColours, "mesh colours outside 0..1 clamped into 0..1");
-    Warn(output, report.m_nSkippedTriangles, "triangles with infinite or NaN coordinates left out");
-    Warn(output, report.m_nReplacedNormals, "normals without a direction replaced by the face normal");
-    std::printf("%s: %s, %lld groups, %lld meshes, %lld triangles, %lld vertices", output.c_str(),
-                ExportFormatName(eFormat), report.m_nGroups, report.m_nMeshes, report.m_nTriangles,
-                report.m_nVertices);
-    if (report.m_Files.size() > 1)
-        std::printf(" (with %s)", report.m_Files[1].c_str());
-    std::printf("\n");
-    return 0;
+    std::set<std::string> written;
+    for (const std::string& input : inputs)
+    {
+        const bool bSeparated = output.back() == '/' || output.back() == '\\';
+        const std::string target =
+            output + (bSeparated ? "" : "/") + Stem(input) + "." + ExportFormatName(eFormat);
+        if (input == "-")
+        {
+            std::fprintf(stderr, "slp: standard input needs an output file name (-o FILE), not a folder\n");
+            nExit = 1;
+        }
+        else if (!written.insert(target).second)
+        {
+            std::fprintf(stderr, "slp: %s: %s would be written twice; convert it on its own\n", input.c_str(),
+                         target.c_str());
+            nExit = 1;
+        }
+        else if (!ConvertOne(input, target, eFormat, bQuiet, bar))
+            nExit = 1;
+    }
+    return nExit;
 }

@@ -2,13 +2,9 @@
 #include "tools/Commands.h"
 #include "tools/Output.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <memory>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -28,24 +24,6 @@ const char* ResultName(int nResult)
     default:
         return "unknown";
     }
-}
-
-// The progress bar: the parser's callback is a plain function, so its state is the program's.
-bool g_bProgressBar = false;
-
-void DrawProgress(int nPercentage)
-{
-    const int nWidth = 40;
-    const int nFilled = nPercentage * nWidth / 100;
-    std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(static_cast<size_t>(nFilled), '#').c_str(),
-                 std::string(static_cast<size_t>(nWidth - nFilled), ' ').c_str(), nPercentage);
-    std::fflush(stderr);
-}
-
-void SLP_STDCALL OnProgress(int nPercentage)
-{
-    if (g_bProgressBar)
-        DrawProgress(nPercentage);
 }
 
 struct Totals
@@ -117,8 +95,9 @@ void TextObjects(COutput& out, const vemoBaseGroup& group, const std::string& st
     {
         const auto* pMesh = dynamic_cast<const vemoSTL*>(group.GetObject(i));
         const vemoChroma& colour = group.GetObjectMaterial(i)->m_Front.GetDiffuse();
-        out << strIndent << "mesh: " << (pMesh != nullptr ? pMesh->m_nTriangleCount : 0)
-            << " triangles, colour ";
+        out << strIndent
+            << "mesh: " << Plural(pMesh != nullptr ? pMesh->m_nTriangleCount : 0, "triangle", "triangles")
+            << ", colour ";
         out.Float(colour.red) << ' ';
         out.Float(colour.green) << ' ';
         out.Float(colour.blue) << ' ';
@@ -133,17 +112,17 @@ void TextObjects(COutput& out, const vemoBaseGroup& group, const std::string& st
 }
 
 // The tree, each group under its parent, without recursion; groups deeper than nMaxDepth are counted.
-void TextTree(COutput& out, const vemoBaseGroup& world, int nMaxDepth)
+void TextTree(COutput& out, const vemoBaseGroup& world, long long nMaxDepth)
 {
     TextObjects(out, world, "  ");
-    std::vector<std::pair<const vemoBaseGroup*, int>> pending;
+    std::vector<std::pair<const vemoBaseGroup*, long long>> pending;
     for (int i = world.GetNumGroups() - 1; i >= 0; --i)
         pending.emplace_back(world.GetGroup(i), 1);
     long long nElided = 0;
     while (!pending.empty())
     {
         const vemoBaseGroup* pGroup = pending.back().first;
-        const int nDepth = pending.back().second;
+        const long long nDepth = pending.back().second;
         pending.pop_back();
         if (nDepth > nMaxDepth)
         {
@@ -160,7 +139,8 @@ void TextTree(COutput& out, const vemoBaseGroup& world, int nMaxDepth)
             pending.emplace_back(pGroup->GetGroup(i), nDepth + 1);
     }
     if (nElided > 0)
-        out << "  (" << nElided << " groups deeper than " << nMaxDepth << " levels not shown; see --depth)\n";
+        out << "  (" << Plural(nElided, "group", "groups") << " deeper than "
+            << Plural(nMaxDepth, "level", "levels") << " not shown; see --depth)\n";
 }
 
 void JsonPoint(COutput& out, const vemoFloatPoint& p)
@@ -258,107 +238,124 @@ void JsonContents(COutput& out, const vemoBaseGroup& world, bool bGeometry)
     }
 }
 
-} // namespace
+const char* const InfoHelp =
+    "Usage: slp info [options] FILE...\n"
+    "Load each file (- for standard input) and print its model tree, totals, box and load time.\n"
+    "\n"
+    "Options:\n"
+    "  --json        one JSON document per file (an array for several)\n"
+    "  --geometry    with --json: every mesh's vertices and normals too\n"
+    "  --depth N     text: print groups down to N levels (default 64)\n"
+    "  -q, --quiet   no progress bar\n"
+    "\n"
+    "Exit status: 0 when every file loaded, 1 when any did not, 2 for a usage error.\n";
 
-std::string DescribeFailure(const std::string& path, int nResult)
+// Loads one file and prints it; false when it did not load.
+bool InfoOne(COutput& out, const std::string& name, bool bJson, bool bGeometry, long long nMaxDepth,
+             CProgressBar& bar, bool bFirst)
 {
-    if (nResult == SLPLoadResult2)
-        return "unreadable: the file could not be read";
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(path, error);
-    if (path.empty() || status.type() == std::filesystem::file_type::not_found)
-        return "file missing";
-    if (error)
-        return "unreadable: " + error.message();
-    if (status.type() != std::filesystem::file_type::regular)
-        return "unreadable: not a regular file";
-    if (std::FILE* pFile = std::fopen(path.c_str(), "rb"))
-        std::fclose(pFile);
-    else
-        return std::string("unreadable: ") + std::strerror(errno);
-    return "nothing to load: no solid or facet in the file";
+    auto pWorld = std::make_unique<CKarnWorld>();
+    CSLPParser parser;
+    parser.SetFileName(CBasicString::FromPath(InputPath(name).c_str()));
+    parser.SetLoaderPtr(&SLPProgressToBar);
+    g_pLoadProgress = &bar;
+    const auto start = std::chrono::steady_clock::now();
+    const SLPLoadResultTypes eResult = parser.Parse(pWorld.get());
+    const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    g_pLoadProgress = nullptr;
+    bar.Clear();
+
+    const std::string shown = DisplayName(name);
+    std::string strReason;
+    if (eResult != SLPLoadSuccess)
+    {
+        strReason = DescribeFailure(parser, eResult);
+        out.Flush();
+        std::fprintf(stderr, "slp: %s: %s\n", shown.c_str(), strReason.c_str());
+    }
+    else if (parser.GetDiscardedPointCount() > 0)
+    {
+        out.Flush();
+        std::fprintf(stderr, "slp: %s: warning: %s dropped by the load (slp check %s shows where and why)\n",
+                     shown.c_str(),
+                     Plural(parser.GetDiscardedPointCount(), "vertex was", "vertices were").c_str(),
+                     name.c_str());
+    }
+    const Totals totals = CountModel(*pWorld);
+
+    if (bJson)
+    {
+        out << (bFirst ? "" : ", ") << "{\"file\": ";
+        out.JsonString(name == "-" ? std::string("-")
+                                   : BasicToUtf8(CBasicString::FromPath(name.c_str()).GetWideString()));
+        out << ", \"result\": " << static_cast<int>(eResult) << ", \"result_name\": \"" << ResultName(eResult)
+            << '"';
+        if (!strReason.empty())
+        {
+            out << ", \"reason\": ";
+            out.JsonString(strReason);
+        }
+        out << ", \"totals\": {\"groups\": " << totals.nGroups << ", \"objects\": " << totals.nObjects
+            << ", \"triangles\": " << totals.nTriangles
+            << "}, \"discarded_vertices\": " << parser.GetDiscardedPointCount() << ", \"bbox\": ";
+        JsonBox(out, pWorld->GetBBox());
+        out << ", ";
+        JsonContents(out, *pWorld, bGeometry);
+        out << "}";
+        return eResult == SLPLoadSuccess;
+    }
+    if (eResult != SLPLoadSuccess)
+        return false;
+    out << (bFirst ? "" : "\n") << shown << ": " << ResultName(eResult) << '\n';
+    TextTree(out, *pWorld, nMaxDepth);
+    out << "totals: " << Plural(totals.nGroups, "group", "groups") << ", "
+        << Plural(totals.nObjects, "object", "objects") << ", "
+        << Plural(totals.nTriangles, "triangle", "triangles") << "\nbox: ";
+    TextBox(out, pWorld->GetBBox());
+    const long long nBytes = parser.GetIOManager()->GetTotalFileSize64();
+    out << "\ntime: ";
+    out.Double(static_cast<double>(static_cast<long long>(dSeconds * 1e6)) / 1e3) << " ms";
+    if (dSeconds > 0)
+    {
+        out << ", ";
+        out.Double(static_cast<double>(static_cast<long long>(static_cast<double>(nBytes) / dSeconds / 1e4)) /
+                   1e2)
+            << " MB/s";
+    }
+    out << "\n";
+    return true;
 }
 
-int RunInfo(const std::vector<std::string>& files, const InfoOptions& options)
+} // namespace
+
+int RunInfo(const std::vector<std::string>& arguments)
 {
-    COutput out(stdout);
-    g_bProgressBar = !options.bQuiet && isatty(STDERR_FILENO);
+    CArguments parsed;
     int nExit = 0;
-    if (options.bJson && files.size() > 1)
+    if (!ParseArguments(
+            "info", arguments,
+            {{"--json", 0, false}, {"--geometry", 0, false}, {"--depth", 0, true}, {"--quiet", 'q', false}},
+            InfoHelp, parsed, nExit))
+        return nExit;
+    const bool bJson = parsed.Has("--json");
+    if (parsed.Has("--geometry") && !bJson)
+        return UsageError("info", "--geometry goes with --json");
+    long long nMaxDepth = 64;
+    if (parsed.Has("--depth") && !ParseCount(parsed.Value("--depth"), nMaxDepth))
+        return UsageError("info",
+                          "--depth takes a whole number from 0 up, not \"" + parsed.Value("--depth") + "\"");
+    const std::vector<std::string>& files = parsed.Positionals();
+    if (files.empty())
+        return UsageError("info", "name at least one file (- for standard input)");
+
+    COutput out(stdout);
+    CProgressBar bar(parsed.Has("--quiet"));
+    if (bJson && files.size() > 1)
         out << "[";
-    for (size_t nFile = 0; nFile < files.size(); ++nFile)
-    {
-        const std::string& path = files[nFile];
-        auto pWorld = std::make_unique<CKarnWorld>();
-        CSLPParser parser;
-        parser.SetFileName(CBasicString::FromPath(path.c_str()));
-        parser.SetLoaderPtr(&OnProgress);
-        const auto start = std::chrono::steady_clock::now();
-        const SLPLoadResultTypes eResult = parser.Parse(pWorld.get());
-        const double dSeconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (g_bProgressBar)
-        {
-            DrawProgress(100);
-            std::fputc('\n', stderr);
-        }
-
-        std::string strReason;
-        if (eResult != SLPLoadSuccess)
-        {
+    for (size_t i = 0; i < files.size(); ++i)
+        if (!InfoOne(out, files[i], bJson, parsed.Has("--geometry"), nMaxDepth, bar, i == 0))
             nExit = 1;
-            strReason = DescribeFailure(path, eResult);
-            if (strReason.rfind("nothing", 0) != 0)
-            {
-                out.Flush();
-                std::fprintf(stderr, "slp: %s: %s\n", path.c_str(), strReason.c_str());
-            }
-        }
-        const Totals totals = CountModel(*pWorld);
-
-        if (options.bJson)
-        {
-            out << (nFile > 0 ? ", " : "") << "{\"file\": ";
-            out.JsonString(BasicToUtf8(CBasicString::FromPath(path.c_str()).GetWideString()));
-            out << ", \"result\": " << static_cast<int>(eResult) << ", \"result_name\": \""
-                << ResultName(eResult) << "\", \"totals\": {\"groups\": " << totals.nGroups
-                << ", \"objects\": " << totals.nObjects << ", \"triangles\": " << totals.nTriangles
-                << "}, \"bbox\": ";
-            JsonBox(out, pWorld->GetBBox());
-            out << ", ";
-            JsonContents(out, *pWorld, options.bGeometry);
-            out << "}";
-            if (files.size() == 1)
-                out << "\n";
-        }
-        else
-        {
-            out << path << ": " << ResultName(eResult);
-            if (!strReason.empty())
-                out << " (" << strReason << ")";
-            out << '\n';
-            TextTree(out, *pWorld, options.nMaxDepth);
-            out << "totals: " << totals.nGroups << " groups, " << totals.nObjects << " objects, "
-                << totals.nTriangles << " triangles\nbox: ";
-            TextBox(out, pWorld->GetBBox());
-            std::error_code error;
-            const auto nBytes = std::filesystem::file_size(path, error);
-            out << "\ntime: ";
-            out.Double(static_cast<double>(static_cast<long long>(dSeconds * 1e6)) / 1e3) << " ms";
-            if (!error && dSeconds > 0)
-            {
-                out << ", ";
-                out.Double(static_cast<double>(
-                               static_cast<long long>(static_cast<double>(nBytes) / dSeconds / 1e4)) /
-                           1e2)
-                    << " MB/s";
-            }
-            out << "\n";
-            if (nFile + 1 < files.size())
-                out << '\n';
-        }
-    }
-    if (options.bJson && files.size() > 1)
-        out << "]\n";
+    if (bJson)
+        out << (files.size() > 1 ? "]\n" : "\n");
     return nExit;
 }

@@ -40,6 +40,10 @@ public:
     COutput& JsonFloat(float f);
     // A JSON string literal of UTF-8 text: quotes, backslashes and control characters escaped.
     COutput& JsonString(const std::string& strUtf8);
+    // Bytes of any kind in double quotes for a reader: UTF-8 characters as they are, quotes and
+    // backslashes escaped, tabs and line ends as \t \n \r, and any other byte (a control character,
+    // a byte that is not part of a UTF-8 sequence) as \xNN.
+    COutput& QuotedBytes(const char* pBytes, size_t nCount);
     void Flush();
 
 private:

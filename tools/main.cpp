@@ -1,67 +1,94 @@
-// slp: inspect SLP files with the loader that hosts use.
+// slp: inspect, check and convert SLP files with the loader that hosts use.
 #include "tools/Commands.h"
-
-#include <CLI/CLI.hpp>
+#include "writers/WorldExport.h"
 
 #include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 namespace
 {
-const char* const Version = "slp " SLP_VERSION;
+
+const char* const Help =
+    "Usage: slp SUBCOMMAND [options] ...\n"
+    "Inspect, check and convert SLP faceted-solid files with the SLP loader.\n"
+    "\n"
+    "Subcommands:\n"
+    "  info FILE...         load each file and print its model tree, totals, box and load time\n"
+    "  check FILE...        list, with line and column, what a load of each file loses or misreads\n"
+    "  tokens FILE          print the file's tokens as the loader sees them\n"
+    "  convert IN OUT       write the model as glTF, OBJ, PLY or STL (also: -o FOLDER IN...)\n"
+    "\n"
+    "A FILE or IN of - is the standard input. slp SUBCOMMAND --help lists a subcommand's options.\n"
+    "  --version            print the program's version\n";
+
+// An interrupted conversion leaves no temporary file behind; then the signal does what it would have.
+extern "C" void OnFatalSignal(int nSignal)
+{
+    ExportRemovePendingFiles();
+    std::signal(nSignal, SIG_DFL);
+    std::raise(nSignal);
 }
+
+void InstallSignalHandlers()
+{
+    for (const int nSignal : {
+             SIGINT, SIGTERM
+#if defined(SIGHUP)
+                 ,
+                 SIGHUP
+#endif
+#if defined(SIGBREAK)
+                 ,
+                 SIGBREAK
+#endif
+         })
+        std::signal(nSignal, &OnFatalSignal);
+#if defined(SIGXFSZ)
+    // Beyond a file size limit a write then fails (and is reported) instead of killing the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
     std::setlocale(LC_ALL, "");
-
-    CLI::App app{"Inspect SLP faceted-solid files with the SLP loader.", "slp"};
-    app.set_version_flag("--version", Version);
-    app.require_subcommand(1);
-
-    InfoOptions infoOptions;
-    std::vector<std::string> infoFiles;
-    CLI::App* pInfo =
-        app.add_subcommand("info", "Load each file and print its model tree, totals, box and timing");
-    pInfo->add_option("FILE", infoFiles, "SLP files to load")->required();
-    pInfo->add_flag("--json", infoOptions.bJson, "Print one JSON document per file (an array for several)");
-    pInfo->add_flag("--geometry", infoOptions.bGeometry, "With --json: add each mesh's vertices and normals");
-    pInfo->add_flag("-q,--quiet", infoOptions.bQuiet, "No progress bar");
-    pInfo->add_option("--depth", infoOptions.nMaxDepth, "Text output: deepest group level printed")
-        ->check(CLI::NonNegativeNumber)
-        ->capture_default_str();
-
-    std::string tokensFile;
-    long long nLimit = 0;
-    CLI::App* pTokens =
-        app.add_subcommand("tokens", "Print the file's tokens as the loader's token layer sees them");
-    pTokens->add_option("FILE", tokensFile, "SLP file")->required();
-    pTokens->add_option("--limit", nLimit, "Stop after this many tokens (0: all)")
-        ->check(CLI::NonNegativeNumber);
-
-    std::string convertInput;
-    std::string convertOutput;
-    std::string convertFormat;
-    CLI::App* pConvert = app.add_subcommand(
-        "convert", "Write an SLP file as glTF (.glb/.gltf), OBJ with MTL, PLY or STL, by OUT's extension");
-    pConvert->add_option("IN", convertInput, "SLP file to read")->required();
-    pConvert->add_option("OUT", convertOutput, "File to write (.glb, .gltf, .obj, .ply or .stl)")->required();
-    pConvert->add_option("--format", convertFormat,
-                         "Format regardless of OUT's extension: glb, gltf, obj, ply, stl");
-
-    try
+    InstallSignalHandlers();
+    const std::vector<std::string> arguments(argv + (argc > 1 ? 2 : 1), argv + argc);
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "info")
+        return RunInfo(arguments);
+    if (command == "check")
+        return RunCheck(arguments);
+    if (command == "tokens")
+        return RunTokens(arguments);
+    if (command == "convert")
+        return RunConvert(arguments);
+    if (command == "--help" || command == "-h" || command == "help")
     {
-        app.parse(argc, argv);
+        std::fputs(Help, stdout);
+        return 0;
     }
-    catch (const CLI::ParseError& error)
+    if (command == "--version")
     {
-        // Help and version are successful exits; every other parse error is a usage error.
-        const int nCode = app.exit(error);
-        return nCode == 0 ? 0 : 2;
+        std::puts("slp " SLP_VERSION);
+        return 0;
     }
-
-    if (pInfo->parsed())
-        return RunInfo(infoFiles, infoOptions);
-    if (pConvert->parsed())
-        return RunConvert(convertInput, convertOutput, convertFormat);
-    return RunTokens(tokensFile, nLimit);
+    if (command.empty())
+        std::fputs("slp: name a subcommand: info, check, tokens or convert (slp --help tells more)\n",
+                   stderr);
+    else if (command[0] == '-')
+        std::fprintf(stderr,
+                     "slp: unknown option \"%s\"; name a subcommand first: info, check, tokens or convert\n",
+                     command.c_str());
+    else
+        std::fprintf(stderr,
+                     "slp: unknown subcommand \"%s\"; the subcommands are info, check, tokens and convert\n",
+                     command.c_str());
+    return 2;
 }

@@ -223,7 +223,7 @@ GenericLoadResultTypes OpenAt(bool bNamed, const SystemPath& path, int& nHandle,
 
 CKarnFileInterface::CKarnFileInterface()
     : m_nHandle(-1), m_pBlock(nullptr), m_nBlockCapacity(0), m_nBlockLength(0),
-      m_nBlockSize(DefaultBlockSize), m_nBlockOffset(0), m_nNextOffset(0), m_nFileSize(0), m_nSystemError(0)
+      m_nBlockSize(DefaultBlockSize), m_nBlockOffset(0), m_nNextOffset(0), m_nFileSize(0), m_nSystemError(0), m_bStartsAsBinary(false)
 {
 }
 
@@ -236,6 +236,7 @@ CKarnFileInterface::~CKarnFileInterface()
 GenericLoadResultTypes CKarnFileInterface::OpenFile(const char* pszPath)
 {
     CloseFile();
+    m_bStartsAsBinary = false;
     SystemPath path;
     return OpenAt(pszPath != nullptr && *pszPath != '\0' && ToSystemPath(pszPath, path), path, m_nHandle,
                   m_nFileSize, m_nSystemError);
@@ -244,6 +245,7 @@ GenericLoadResultTypes CKarnFileInterface::OpenFile(const char* pszPath)
 GenericLoadResultTypes CKarnFileInterface::OpenFile(const WideChar* pszPath)
 {
     CloseFile();
+    m_bStartsAsBinary = false;
     SystemPath path;
     return OpenAt(pszPath != nullptr && *pszPath != 0 && ToSystemPath(pszPath, path), path, m_nHandle,
                   m_nFileSize, m_nSystemError);
@@ -285,6 +287,8 @@ bool CKarnFileInterface::ReadNextBlockFromFile()
     }
     m_nSystemError = 0;
     m_nBlockLength = static_cast<size_t>(nGot);
+    if (m_nBlockOffset == 0)
+        m_bStartsAsBinary = std::memchr(m_pBlock, 0, m_nBlockLength) != nullptr;
     m_nNextOffset += nGot;
     // A stream's size is what it held, once its end is reached.
     if (nGot == 0 && m_nFileSize < 0)

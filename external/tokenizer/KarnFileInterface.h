@@ -50,6 +50,9 @@ public:
     /// The system's error code (errno) of the last open or read that failed, 0 when the last one
     /// succeeded: what to tell a user about a file that would not open or read.
     int GetSystemError() const { return m_nSystemError; }
+    /// Whether the first block read since the file was opened holds a NUL byte, as binary files
+    /// nearly always do and text files never: what to tell a user about a file that loaded nothing.
+    bool GetStartsAsBinary() const { return m_bStartsAsBinary; }
 
     /// Replaces the current block with the next bytes of the file, up to the block size. True when the
     /// read succeeded, including a 0-byte block at the end of the file. False without an open file or
@@ -83,4 +86,5 @@ private:
     long long m_nNextOffset; ///< where the next read starts
     long long m_nFileSize;
     int m_nSystemError;
+    bool m_bStartsAsBinary;
 };

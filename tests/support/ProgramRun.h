@@ -33,9 +33,11 @@ inline std::string ReadProgramText(const std::string& path)
 }
 
 // Runs the program with the arguments (already quoted: double quotes serve both sh and cmd.exe, whose
-// syntax for this command line is the same but for the null device) from a folder. The output goes to
-// files named after the running test, since CTest runs the tests of a program in parallel.
-inline ToolRun RunProgram(const std::string& program, const std::string& arguments, const std::string& folder)
+// syntax for this command line is the same but for the null device) from a folder, its standard input
+// read from a file (none: the null device). The output goes to files named after the running test,
+// since CTest runs the tests of a program in parallel.
+inline ToolRun RunProgram(const std::string& program, const std::string& arguments, const std::string& folder,
+                          const std::string& input = std::string())
 {
     const std::string stem =
         testing::TempDir() + "slp_run_" + testing::UnitTest::GetInstance()->current_test_info()->name();
@@ -45,7 +47,8 @@ inline ToolRun RunProgram(const std::string& program, const std::string& argumen
     const char* const pszNullDevice = "/dev/null";
 #endif
     const std::string command = "cd \"" + folder + "\" && \"" + program + "\" " + arguments + " >\"" + stem +
-                                "_out.txt\" 2>\"" + stem + "_err.txt\" <" + pszNullDevice;
+                                "_out.txt\" 2>\"" + stem + "_err.txt\" <" +
+                                (input.empty() ? std::string(pszNullDevice) : "\"" + input + "\"");
     const int nStatus = std::system(command.c_str());
     ToolRun run;
 #if defined(_WIN32)

@@ -1,3 +1,4 @@
+// The slp program's info, tokens and check subcommands and its usage errors, through the real program.
 #include "tests/support/ProgramRun.h"
 
 #include <gtest/gtest.h>
@@ -10,53 +11,102 @@
 namespace
 {
 
-ToolRun RunSlp(const std::string& arguments)
+ToolRun RunSlp(const std::string& arguments, const std::string& input = std::string())
 {
-    return RunProgram(SLP_TOOL_FILE, arguments, SLP_TEST_DATA_DIR);
+    return RunProgram(SLP_TOOL_FILE, arguments, SLP_TEST_DATA_DIR, input);
 }
 
 using Json = nlohmann::ordered_json; // compares objects key by key in order
 
+// A file in the test's temporary folder, removed at the end of the test.
+struct TempFile
+{
+    const std::string path = testing::TempDir() + "slp_tool_" +
+                             testing::UnitTest::GetInstance()->current_test_info()->name() + ".slp";
+    explicit TempFile(const std::string& contents) { std::ofstream(path, std::ios::binary) << contents; }
+    ~TempFile() { std::remove(path.c_str()); }
+};
+
 } // namespace
 
-TEST(SlpToolTest, ExitCodesAndAMissingFileAmongSeveral)
+TEST(SlpToolTest, UsageErrorsSpeakPlainly)
 {
-    ToolRun run = RunSlp("info one_facet.slp missing.slp colour_runs.slp");
-    EXPECT_EQ(run.nExit, 1);
-    EXPECT_EQ(run.err, "slp: missing.slp: file missing\n");
-    EXPECT_NE(run.out.find("one_facet.slp: SLPLoadSuccess"), std::string::npos);
-    EXPECT_NE(run.out.find("colour_runs.slp: SLPLoadSuccess"), std::string::npos);
-    EXPECT_NE(run.out.find("mesh: 1 triangles, colour 0.5 1 0.25 1 (#80ff40)"), std::string::npos) << run.out;
+    const struct
+    {
+        const char* pszArguments;
+        int nExit;
+        const char* pszError; // the start of standard error
+    } cases[] = {
+        {"", 2, "slp: name a subcommand"},
+        {"frobnicate", 2, "slp: unknown subcommand \"frobnicate\""},
+        {"--bogus", 2, "slp: unknown option \"--bogus\""},
+        {"info --bogus one_facet.slp", 2, "slp info: unknown option \"--bogus\""},
+        {"info --depth -1 one_facet.slp", 2, "slp info: --depth takes a whole number from 0 up, not \"-1\""},
+        {"info --depth", 2, "slp info: --depth needs a value"},
+        {"info --geometry one_facet.slp", 2, "slp info: --geometry goes with --json"},
+        {"info", 2, "slp info: name at least one file"},
+        {"tokens a b", 2, "slp tokens: name one file"},
+        {"tokens --limit x one_facet.slp", 2, "slp tokens: --limit takes a whole number"},
+        {"check -q=1 one_facet.slp", 2, "slp check: unknown option \"-q=1\""},
+        {"--version", 0, ""},
+        {"info --help", 0, ""}};
+    for (const auto& c : cases)
+    {
+        const ToolRun run = RunSlp(c.pszArguments);
+        EXPECT_EQ(run.nExit, c.nExit) << c.pszArguments;
+        EXPECT_EQ(run.err.substr(0, std::string(c.pszError).size()), c.pszError)
+            << c.pszArguments << ": " << run.err;
+    }
+    EXPECT_NE(RunSlp("info --help").out.find("--geometry"), std::string::npos);
+}
 
-    EXPECT_EQ(RunSlp("info .").err, "slp: .: unreadable: not a regular file\n");
-    EXPECT_EQ(RunSlp("info one_facet.slp nested_solids.slp").nExit, 0);
-    EXPECT_EQ(RunSlp("info no_keywords.slp").nExit, 1);
-    EXPECT_EQ(RunSlp("tokens missing.slp").nExit, 1);
-    for (const char* pszArguments : {"", "info", "info --no-such-flag one_facet.slp"})
-        EXPECT_EQ(RunSlp(pszArguments).nExit, 2) << pszArguments;
-    EXPECT_EQ(RunSlp("--version").nExit, 0);
-    ToolRun help = RunSlp("info --help");
-    EXPECT_EQ(help.nExit, 0);
-    EXPECT_NE(help.out.find("--json"), std::string::npos);
+TEST(SlpToolTest, InfoTellsEveryFailureOnStandardErrorWithItsCause)
+{
+    // A program's first bytes: NULs and no solid.
+    const TempFile binary(std::string("\x7F"
+                                      "ELF\x02\x01\x01\0\0\0part",
+                                      14));
+    const ToolRun run = RunSlp("info one_facet.slp missing.slp empty.slp . \"" + binary.path +
+                               "\" geometry_before_solid.slp");
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_EQ(run.err,
+              "slp: missing.slp: file missing\nslp: empty.slp: empty file\n"
+              "slp: .: unreadable: Is a directory\nslp: " +
+                  binary.path +
+                  ": binary data, not SLP text\n"
+                  "slp: geometry_before_solid.slp: warning: 3 vertices were dropped by the load (slp check "
+                  "geometry_before_solid.slp shows where and why)\n");
+    // Only the files that loaded are described, each with its load time; plural forms agree.
+    EXPECT_EQ(run.out.find("missing"), std::string::npos);
+    EXPECT_NE(
+        run.out.find("one_facet.slp: SLPLoadSuccess\n  group \"cube\"\n    mesh: 1 triangle, colour 1 1 1 1"),
+        std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("totals: 1 group, 1 object, 1 triangle\n"), std::string::npos);
+    size_t nTimes = 0;
+    for (size_t n = run.out.find("\ntime: "); n != std::string::npos; n = run.out.find("\ntime: ", n + 1))
+        ++nTimes;
+    EXPECT_EQ(nTimes, 2u);
 }
 
 TEST(SlpToolTest, JsonDocumentShape)
 {
-    // Several files give an array, a failed load included.
+    // Several files give an array, a failed load with its reason included.
     ToolRun run = RunSlp("info --json one_facet.slp missing.slp");
     EXPECT_EQ(run.nExit, 1);
     EXPECT_EQ(Json::parse(run.out), Json::parse(R"([
         {"file": "one_facet.slp", "result": 0, "result_name": "SLPLoadSuccess",
-         "totals": {"groups": 1, "objects": 1, "triangles": 1}, "bbox": {"min": [0, 0, 0], "max": [1, 1, 0]},
+         "totals": {"groups": 1, "objects": 1, "triangles": 1}, "discarded_vertices": 0,
+         "bbox": {"min": [0, 0, 0], "max": [1, 1, 0]},
          "groups": [{"name": "cube", "groups": [], "objects": [{"triangles": 1, "color": [1, 1, 1, 1],
              "shininess": 64, "bbox": {"min": [0, 0, 0], "max": [1, 1, 0]}, "decimation": 0}]}],
          "objects": []},
-        {"file": "missing.slp", "result": 1, "result_name": "SLPLoadFailure",
-         "totals": {"groups": 0, "objects": 0, "triangles": 0}, "bbox": null, "groups": [], "objects": []}])"));
+        {"file": "missing.slp", "result": 1, "result_name": "SLPLoadFailure", "reason": "file missing",
+         "totals": {"groups": 0, "objects": 0, "triangles": 0}, "discarded_vertices": 0, "bbox": null,
+         "groups": [], "objects": []}])"));
 
     const Json doc = Json::parse(RunSlp("info --json nested_solids.slp").out);
     EXPECT_EQ(doc.at("totals"), Json::parse(R"({"groups": 4, "objects": 5, "triangles": 6})"));
-    EXPECT_EQ(doc.at("bbox"), Json::parse(R"({"min": [-2, -2, -2], "max": [5, 4, 7]})"));
     const Json& wheel = doc.at("groups").at(0).at("groups").at(0);
     EXPECT_EQ(wheel.at("name"), "wheel");
     EXPECT_EQ(wheel.at("groups").at(0).at("name"), "hub");
@@ -102,17 +152,71 @@ TEST(SlpToolTest, NamesAreEscaped)
     EXPECT_EQ(groups[4]["name"], "caf\xC3\xA9");
 }
 
-TEST(SlpToolTest, TokensListing)
+TEST(SlpToolTest, TokensWithLineColumnAndEscapedBytes)
 {
-    ToolRun run = RunSlp("tokens one_facet.slp --limit 4");
+    const TempFile file("solid \"a\tb\"\r\n  caf\xC3\xA9 x\xFF\\ 1.5\n");
+    const ToolRun run = RunSlp("tokens \"" + file.path + "\"");
     ASSERT_EQ(run.nExit, 0) << run.err;
-    EXPECT_EQ(run.out, "SLPTokenSolid\t11\t\"SOLID\"\n"
-                       "SLPTokenNone\t12\t\"cube\"\n"
-                       "SLPTokenFacet\t11\t\"FACET\"\n"
-                       "SLPTokenOuter\t11\t\"OUTER\"\n");
-    ToolRun all = RunSlp("tokens one_facet.slp");
-    EXPECT_NE(all.out.find("SLPTokenNumber\t10\t\"1\"\t1\n"), std::string::npos);
-    EXPECT_NE(all.out.find("SLPTokenEndOfFile\t1\t\"\"\n"), std::string::npos);
+    EXPECT_EQ(run.out, "1:1\tSLPTokenSolid\t11\t\"solid\"\n"
+                       "1:7\tSLPTokenGenericType8\t8\t\"\\\"a\\tb\\\"\"\n"
+                       "2:3\tSLPTokenNone\t12\t\"caf\xC3\xA9\"\n"
+                       "2:9\tSLPTokenNone\t12\t\"x\\xFF\\\\\"\n"
+                       "2:13\tSLPTokenNumber\t10\t\"1.5\"\t1.5\n"
+                       "3:1\tSLPTokenEndOfFile\t1\t\"\"\n");
+    EXPECT_EQ(RunSlp("tokens --limit 2 - ", file.path).out,
+              "1:1\tSLPTokenSolid\t11\t\"solid\"\n"
+              "1:7\tSLPTokenGenericType8\t8\t\"\\\"a\\tb\\\"\"\n");
+    EXPECT_EQ(RunSlp("tokens missing.slp").err, "slp: missing.slp: file missing\n");
+}
+
+TEST(SlpToolTest, CheckListsWhatALoadLosesWithLineAndColumn)
+{
+    const TempFile file("solid Box Part\n"
+                        "facet normal 0 0 1 vertex 0 0 0 normal 0 0 1 vertex 1 0 0\n"
+                        "normal 0 0 1 vertex 0 1 0 vertex 5 5 5\nendfacet\n"
+                        "color 1 0\nnormal 0 0 1 vertex 0 0 0\n"
+                        "endsolid\nendsolid\nsolid open\n");
+    ToolRun run = RunSlp("check - one_facet.slp", file.path);
+    EXPECT_EQ(run.nExit, 1);
+    const std::string f = "<stdin>:";
+    EXPECT_EQ(
+        run.out,
+        f +
+            "1:11: warning: the solid is named \"Box\"; \"Part\" and whatever else follows it on the line is "
+            "passed over (quote a name of several words, and the quotes become part of it) "
+            "[name-has-more-words]\n" +
+            f +
+            "2:1: warning: facet has 4 vertices: triangles are made of each three vertices in order, so "
+            "the ones after it span facets [facet-vertex-count]\n" +
+            f +
+            "2:7: error: a run of 4 vertices and 3 normals is dropped whole: the loader needs exactly one "
+            "normal per vertex between two of \"solid\", \"endsolid\", \"color\" and the end of the file "
+            "[run-discarded]\n" +
+            f +
+            "5:1: warning: color takes three numbers but has 2: the missing ones keep the values of the "
+            "previous color; \"normal\" after them is a keyword, but is passed over unread "
+            "[number-expected]\n" +
+            f +
+            "6:14: error: a run of 1 vertex and 0 normals is dropped whole: the loader needs exactly one "
+            "normal per vertex between two of \"solid\", \"endsolid\", \"color\" and the end of the file "
+            "[run-discarded]\n" +
+            f + "8:1: warning: \"endsolid\" without an open solid [endsolid-without-solid]\n" + f +
+            "9:1: warning: solid \"open\" is never closed with \"endsolid\" [solid-left-open]\n" +
+            "<stdin>: 2 errors, 5 warnings; 2 solids, 0 meshes, 0 triangles, 5 vertices lost\n"
+            "one_facet.slp: no problems; 1 solid, 1 mesh, 1 triangle\n");
+    // The same findings for scripts; quiet keeps the summaries; a clean file exits with 0.
+    run = RunSlp("check --json - ", file.path);
+    const Json doc = Json::parse(run.out);
+    ASSERT_EQ(doc.at("findings").size(), 7u);
+    EXPECT_EQ(doc.at("findings").at(2).dump(),
+              R"({"line":2,"column":7,"severity":"error","code":"run-discarded","message":"a run of 4 vertices and )"
+              R"(3 normals is dropped whole: the loader needs exactly one normal per vertex between two of )"
+              R"(\"solid\", \"endsolid\", \"color\" and the end of the file"})");
+    EXPECT_EQ(doc.at("lost_vertices"), 5);
+    EXPECT_EQ(RunSlp("check -q one_facet.slp").out,
+              "one_facet.slp: no problems; 1 solid, 1 mesh, 1 triangle\n");
+    EXPECT_EQ(RunSlp("check one_facet.slp").nExit, 0);
+    EXPECT_EQ(RunSlp("check missing.slp").err, "slp: missing.slp: file missing\n");
 }
 
 #if !defined(_WIN32)

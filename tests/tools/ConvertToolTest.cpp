@@ -1,0 +1,203 @@
+// The convert subcommand of the slp program: formats, batches, standard output, and that no file is
+// ever lost, through the real program (also stopped by a real signal).
+#include "ExportFixtures.h"
+#include "tests/support/ProgramRun.h"
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#if !defined(_WIN32)
+#include <csignal>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
+
+namespace fs = std::filesystem;
+
+namespace
+{
+
+// A path quoted for the shell, sh or cmd.exe: double quotes, the only kind cmd.exe takes.
+std::string Quote(const std::string& path)
+{
+    return "\"" + path + "\"";
+}
+
+// Runs "slp convert" with the given arguments (already quoted for the shell), from the fixture folder.
+ToolRun RunConvert(const std::string& arguments)
+{
+    return RunProgram(SLP_TOOL_FILE, "convert " + arguments, SLP_TEST_DATA_DIR);
+}
+
+// A folder of the test's own, emptied first and removed at the end.
+struct TempFolder
+{
+    const fs::path path =
+        fs::path(testing::TempDir()) /
+        ("slp_convert_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+    TempFolder()
+    {
+        fs::remove_all(path);
+        fs::create_directories(path);
+    }
+    ~TempFolder() { fs::remove_all(path); }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+    // The names in the folder, sorted, one a line.
+    std::string Listing() const
+    {
+        std::vector<std::string> names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(path))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        std::string text;
+        for (const std::string& name : names)
+            text += name + "\n";
+        return text;
+    }
+};
+
+void WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+} // namespace
+
+TEST(ConvertToolTest, FormatFromExtensionOrOption)
+{
+    const std::string out = OutputPath("tool.obj");
+    ToolRun run = RunConvert("nested_solids.slp " + Quote(out));
+    ASSERT_EQ(run.nExit, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, out + ": obj, 4 groups, 5 meshes, 6 triangles, 18 vertices (with " +
+                           OutputPath("tool.mtl") + ")\n");
+
+    // -f wins over the extension; plural forms agree.
+    const std::string data = OutputPath("tool.data");
+    run = RunConvert("-f STL one_facet.slp " + Quote(data));
+    ASSERT_EQ(run.nExit, 0) << run.err;
+    EXPECT_EQ(run.out, data + ": stl, 1 group, 1 mesh, 1 triangle, 3 vertices\n");
+    EXPECT_EQ(ReadBytes(data).size(), 84u + 50u);
+
+    // Clamped colours are reported once for the file, with the count of meshes.
+    run = RunConvert("colour_across_solids.slp -o " + Quote(OutputPath("tool.ply")));
+    ASSERT_EQ(run.nExit, 0) << run.err;
+    EXPECT_EQ(run.err,
+              "slp: " + OutputPath("tool.ply") + ": 2 mesh colours outside 0..1 clamped into 0..1\n");
+}
+
+TEST(ConvertToolTest, FailuresGiveOneLineAndNoFile)
+{
+    ToolRun run = RunConvert("one_facet.slp " + Quote(OutputPath("tool.dae")));
+    EXPECT_EQ(run.nExit, 2);
+    EXPECT_EQ(run.err,
+              "slp convert: " + OutputPath("tool.dae") +
+                  ": unknown output format; name it with .glb, .gltf, .obj, .ply or .stl, or give -f\n");
+    EXPECT_FALSE(FileExists(OutputPath("tool.dae")));
+    EXPECT_EQ(RunConvert("--format dae one_facet.slp x.glb").nExit, 2);
+    EXPECT_EQ(RunConvert("one_facet.slp").nExit, 2);
+    EXPECT_EQ(RunConvert("-f obj one_facet.slp -").nExit, 2); // a second file cannot go to a stream
+
+    run = RunConvert("missing.slp " + Quote(OutputPath("tool_missing.glb")));
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_EQ(run.err, "slp: missing.slp: file missing\n");
+    EXPECT_FALSE(FileExists(OutputPath("tool_missing.glb")));
+
+    const std::string unwritable = OutputPath("no_such_dir/tool.gltf");
+    run = RunConvert("one_facet.slp " + Quote(unwritable));
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_EQ(run.err, "slp: cannot create " + unwritable + ": No such file or directory\n");
+    EXPECT_EQ(run.out, "");
+}
+
+TEST(ConvertToolTest, BatchesStandardStreamsAndTheInputItself)
+{
+    TempFolder folder;
+    const std::string input = folder / "part.slp";
+    fs::copy_file(SLP_TEST_DATA_DIR "/nested_solids.slp", input);
+    const std::string original = ReadBytes(input);
+    // An output that is the input, by its name, another path or a link, is refused before anything is
+    // written.
+    std::vector<std::string> sameFiles = {Quote(input), Quote(folder / "./part.slp")};
+#if !defined(_WIN32)
+    fs::create_symlink(input, folder / "link.stl");
+    fs::create_hard_link(input, folder / "hard.stl");
+    sameFiles.push_back(Quote(folder / "link.stl"));
+    sameFiles.push_back(Quote(folder / "hard.stl"));
+#endif
+    for (const std::string& same : sameFiles)
+    {
+        const ToolRun run = RunConvert("-f stl " + Quote(input) + " " + same);
+        EXPECT_EQ(run.nExit, 1) << same;
+        EXPECT_NE(run.err.find("is the input file"), std::string::npos) << run.err;
+        EXPECT_EQ(ReadBytes(input), original);
+    }
+
+    // Several inputs into a folder (made when missing): one line each, and a failure among them.
+    const std::string out = folder / "out";
+    ToolRun run = RunConvert("-f glb -o " + Quote(out) + " one_facet.slp missing.slp colour_runs.slp");
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_EQ(run.out, out + "/one_facet.glb: glb, 1 group, 1 mesh, 1 triangle, 3 vertices\n" + out +
+                           "/colour_runs.glb: glb, 1 group, 2 meshes, 3 triangles, 9 vertices\n");
+    EXPECT_EQ(run.err, "slp: missing.slp: file missing\n");
+    EXPECT_EQ(RunConvert("-o " + Quote(out) + " one_facet.slp colour_runs.slp").nExit, 2); // no format
+
+    // Standard input and output: the same bytes as a file.
+    ASSERT_EQ(RunConvert("nested_solids.slp " + Quote(folder / "file.stl")).nExit, 0);
+    run = RunProgram(SLP_TOOL_FILE, "convert -q -f stl - -", SLP_TEST_DATA_DIR, input);
+    EXPECT_EQ(run.nExit, 0) << run.err;
+    EXPECT_EQ(run.out, ReadBytes(folder / "file.stl"));
+}
+
+#if !defined(_WIN32)
+TEST(ConvertToolTest, NeverLosesTheFileItReplaces)
+{
+    // A large model, so that a conversion lasts long enough to be caught while it writes.
+    TempFolder folder;
+    const std::string input = folder / "big.slp";
+    {
+        std::ofstream text(input, std::ios::binary);
+        for (int i = 0; i < 200000; ++i)
+            text << "solid s\nnormal 0 0 1 vertex " << i << " 0 0\nnormal 0 0 1 vertex 1 " << i
+                 << " 0\nnormal 0 0 1 vertex 0 1 " << i << "\n";
+    }
+    const std::string target = folder / "big.glb";
+    const std::string before = "the previous good file\n";
+
+    // A file size limit stops the writing half-way: the old file stays, no temporary file is left.
+    WriteText(target, before);
+    ToolRun run =
+        RunProgram("/bin/sh", "-c 'ulimit -f 200; exec \"" SLP_TOOL_FILE "\" convert big.slp big.glb'",
+                   folder.path.string());
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_NE(run.err.find("File too large"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadBytes(target), before);
+    EXPECT_EQ(folder.Listing(), "big.glb\nbig.slp\n");
+
+    // SIGINT and SIGTERM while the temporary file is being written: the same.
+    for (const int nSignal : {SIGINT, SIGTERM})
+    {
+        std::string program = SLP_TOOL_FILE, command = "convert", in = input, out = target;
+        char* const argv[] = {&program[0], &command[0], &in[0], &out[0], nullptr};
+        pid_t nChild = 0;
+        ASSERT_EQ(::posix_spawn(&nChild, program.c_str(), nullptr, nullptr, argv, environ), 0);
+        bool bCaught = false;
+        for (int nPoll = 0; !bCaught && nPoll < 200000; ++nPoll)
+        {
+            bCaught = folder.Listing().find(".big.glb.") != std::string::npos;
+            if (!bCaught)
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        ::kill(nChild, nSignal);
+        int nStatus = 0;
+        ::waitpid(nChild, &nStatus, 0);
+        ASSERT_TRUE(bCaught) << "the conversion never showed its temporary file";
+        EXPECT_TRUE(WIFSIGNALED(nStatus) && WTERMSIG(nStatus) == nSignal) << nStatus;
+        EXPECT_EQ(ReadBytes(target), before);
+        EXPECT_EQ(folder.Listing(), "big.glb\nbig.slp\n");
+    }
+}
+#endif

@@ -1,0 +1,113 @@
+#include "slp/SLPParser.h"
+#include "tools/Commands.h"
+
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#if defined(_WIN32)
+#include <io.h>
+#define SLP_ISATTY ::_isatty
+#define SLP_STDERR_FILENO 2
+#else
+#include <unistd.h>
+#define SLP_ISATTY ::isatty
+#define SLP_STDERR_FILENO STDERR_FILENO
+#endif
+
+bool ParseArguments(const char* pszCommand, const std::vector<std::string>& arguments,
+                    std::vector<COptionSpec> specs, const char* pszHelp, CArguments& parsed, int& nExit)
+{
+    specs.push_back(COptionSpec{"--help", 'h', false});
+    std::string error;
+    if (!parsed.Parse(arguments, specs, error))
+    {
+        nExit = UsageError(pszCommand, error + " (slp " + pszCommand + " --help lists the options)");
+        return false;
+    }
+    if (parsed.Has("--help"))
+    {
+        std::fputs(pszHelp, stdout);
+        nExit = 0;
+        return false;
+    }
+    return true;
+}
+
+int UsageError(const char* pszCommand, const std::string& message)
+{
+    std::fprintf(stderr, "slp %s: %s\n", pszCommand, message.c_str());
+    return 2;
+}
+
+std::string InputPath(const std::string& name)
+{
+    return name == "-" ? "/dev/stdin" : name;
+}
+
+std::string DisplayName(const std::string& name)
+{
+    return name == "-" ? "<stdin>" : name;
+}
+
+std::string SystemMessage(int nError)
+{
+    return std::generic_category().message(nError);
+}
+
+std::string DescribeFailure(CSLPParser& parser, int nResult)
+{
+    const CKarnFileInterface& file = *parser.GetIOManager()->GetFileInterface();
+    const int nError = file.GetSystemError();
+    if (nResult == SLPLoadResult2)
+        return "unreadable: " + SystemMessage(nError != 0 ? nError : EIO);
+    if (nResult == SLPLoadFailure && nError != 0)
+        return nError == ENOENT ? std::string("file missing") : "unreadable: " + SystemMessage(nError);
+    if (parser.GetFileName().GetLength() == 0)
+        return "file missing";
+    if (parser.GetIOManager()->GetTotalFileSize64() == 0)
+        return "empty file";
+    if (file.GetStartsAsBinary())
+        return "binary data, not SLP text";
+    return "no solid in the file";
+}
+
+std::string Plural(long long nCount, const char* pszOne, const char* pszMany)
+{
+    return std::to_string(nCount) + " " + (nCount == 1 ? pszOne : pszMany);
+}
+
+CProgressBar::CProgressBar(bool bQuiet) : m_bEnabled(!bQuiet && SLP_ISATTY(SLP_STDERR_FILENO)) {}
+
+void CProgressBar::Set(const char* pszLabel, int nPercentage)
+{
+    if (!m_bEnabled || (nPercentage == m_nLast && pszLabel == m_pszLabel))
+        return;
+    m_nLast = nPercentage;
+    m_pszLabel = pszLabel;
+    const int nWidth = 40;
+    const int nFilled = nPercentage * nWidth / 100;
+    std::fprintf(stderr, "\r%-8s [%s%s] %3d%%", pszLabel,
+                 std::string(static_cast<size_t>(nFilled), '#').c_str(),
+                 std::string(static_cast<size_t>(nWidth - nFilled), ' ').c_str(), nPercentage);
+    std::fflush(stderr);
+    m_bDrawn = true;
+}
+
+void CProgressBar::Clear()
+{
+    if (!m_bDrawn)
+        return;
+    std::fprintf(stderr, "\r%60s\r", "");
+    std::fflush(stderr);
+    m_bDrawn = false;
+    m_nLast = -1;
+}
+
+CProgressBar* g_pLoadProgress = nullptr;
+
+void SLP_STDCALL SLPProgressToBar(int nPercentage)
+{
+    if (g_pLoadProgress != nullptr)
+        g_pLoadProgress->Set("loading", nPercentage);
+}
