@@ -3,6 +3,7 @@
 #include "FuzzSupport.h"
 #include "FuzzTargets.h"
 
+#include "checker/SLPChecker.h"
 #include "slp/SLPParser.h"
 
 #include <cmath>
@@ -86,6 +87,30 @@ std::string CheckAndDescribe(const CKarnWorld& world)
     return description;
 }
 
+// The checker walks the file as the loader does: it must count the solids, meshes and triangles the
+// load built and the vertices it dropped, and call the load lossless exactly when it was.
+void CheckAgreesWithLoad(const std::string& strPath, const CKarnWorld& world, long long nDiscarded)
+{
+    const CCheckReport report = CheckSLPFile(CBasicString(strPath.c_str()));
+    long long nGroups = 0, nMeshes = 0, nTriangles = 0;
+    std::vector<const vemoBaseGroup*> pending(1, &world);
+    while (!pending.empty())
+    {
+        const vemoBaseGroup* pGroup = pending.back();
+        pending.pop_back();
+        for (int i = 0; i < pGroup->GetNumGroups(); ++i)
+            pending.push_back(pGroup->GetGroup(i));
+        nGroups += pGroup->GetNumGroups();
+        nMeshes += pGroup->GetNumObjects();
+        for (int i = 0; i < pGroup->GetNumObjects(); ++i)
+            nTriangles += static_cast<const vemoSTL*>(pGroup->GetObject(i))->m_nTriangleCount;
+    }
+    FUZZ_CHECK(report.m_eOpen == SLPLoadSuccess);
+    FUZZ_CHECK(report.m_nSolids == nGroups && report.m_nMeshes == nMeshes && report.m_nTriangles == nTriangles);
+    FUZZ_CHECK(report.m_nLostVertices == nDiscarded);
+    FUZZ_CHECK((report.m_nErrors == 0) == (nDiscarded == 0));
+}
+
 std::string Load(const std::string& strPath, size_t nBlockSize)
 {
     CKarnWorld world;
@@ -99,6 +124,8 @@ std::string Load(const std::string& strPath, size_t nBlockSize)
     FUZZ_CHECK(eResult == (bFilled ? SLPLoadSuccess : SLPLoadFailure));
     // Whatever the file, the load ends with the lists emptied by the last flush.
     FUZZ_CHECK(parser.GetPointList()->GetCount() == 0 && parser.GetNormalList()->GetCount() == 0);
+    if (nBlockSize == 0)
+        CheckAgreesWithLoad(strPath, world, parser.GetDiscardedPointCount());
     return std::to_string(eResult) + "\n" + CheckAndDescribe(world);
 }
 
