@@ -197,15 +197,22 @@ bool CFileSink::Open(const std::string& path)
         for (unsigned nTry = 0; m_pFile == nullptr && nTry < 100; ++nTry)
         {
             const fs::path temporary = TemporaryBeside(target, g_nTemporaryCounter.fetch_add(1));
+            // Listed before it exists, so that a signal arriving right after its creation still finds
+            // it; the name is this process's own, so removing it early harms no one.
+            m_nPendingSlot = AddPending(temporary);
             errno = 0;
             m_pFile = CreateExclusive(temporary);
             if (m_pFile != nullptr)
-            {
                 m_strTemporary = temporary.u8string();
-                m_nPendingSlot = AddPending(temporary);
+            else
+            {
+                const int nError = errno;
+                DropPending(m_nPendingSlot);
+                m_nPendingSlot = -1;
+                errno = nError;
+                if (errno != EEXIST)
+                    break;
             }
-            else if (errno != EEXIST)
-                break;
         }
         if (m_pFile == nullptr)
         {
