@@ -263,6 +263,6 @@ TEST(WorldExportTest, DeepTreeIsWalkedWithoutRecursion)
     const size_t nLastO = obj.rfind("\no ...");
     ASSERT_NE(nLastO, std::string::npos);
     const std::string line = obj.substr(nLastO + 1, obj.find('\n', nLastO + 1) - nLastO - 1);
-    EXPECT_LE(line.size(), 2u + 1024u);
+    EXPECT_LE(line.size(), 2u + 1023u); // readers drop names of 1,024 bytes or more
     EXPECT_EQ(line.substr(line.size() - 12), "/level/level");
 }
