@@ -59,11 +59,6 @@ struct TempFolder
     }
 };
 
-void WriteText(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
 } // namespace
 
 TEST(ConvertToolTest, FormatFromExtensionOrOption)
@@ -168,7 +163,7 @@ TEST(ConvertToolTest, NeverLosesTheFileItReplaces)
     const std::string before = "the previous good file\n";
 
     // A file size limit stops the writing half-way: the old file stays, no temporary file is left.
-    WriteText(target, before);
+    std::ofstream(target, std::ios::binary) << before;
     ToolRun run =
         RunProgram("/bin/sh", "-c 'ulimit -f 200; exec \"" SLP_TOOL_FILE "\" convert big.slp big.glb'",
                    folder.path.string());
