@@ -123,7 +123,13 @@ OpenOutcome SystemOpen(const SystemChar* pszPath, int& nHandle, long long& nSize
         ::_setmode(nFd, _O_BINARY);
     }
     else if (::_wsopen_s(&nFd, pszPath, _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, 0) != 0 || nFd < 0)
+    {
+        // The system refuses a folder as access denied; say what it is.
+        struct _stat64 folder;
+        if (errno == EACCES && ::_wstat64(pszPath, &folder) == 0 && (folder.st_mode & _S_IFMT) == _S_IFDIR)
+            errno = EISDIR;
         return OpenRefused;
+    }
     struct _stat64 info;
     if (::_fstat64(nFd, &info) != 0 || (info.st_mode & _S_IFMT) == _S_IFDIR)
     {

@@ -211,7 +211,9 @@ TEST(WorldExportTest, FailuresLeaveNothingBehind)
     EXPECT_NE(report.m_strMessage.find("no_such_dir/out.glb: No such file or directory"), std::string::npos)
         << report.m_strMessage;
 
-    // A disk that is full: the write fails, and the device itself is left alone.
+    // A disk that is full: the write fails, and the device itself is left alone (a Linux device; Wine
+    // shows the path too, as something else).
+#if !defined(_WIN32)
     if (FileExists("/dev/full"))
     {
         report = ExportWorld(*pWorld, "/dev/full", ExportFormatPly);
@@ -220,6 +222,7 @@ TEST(WorldExportTest, FailuresLeaveNothingBehind)
             << report.m_strMessage;
         EXPECT_TRUE(FileExists("/dev/full"));
     }
+#endif
 
     // The .mtl cannot be created (a directory has its name): the .obj written first is removed.
     const std::string objPath = OutputPath("blocked.obj");
