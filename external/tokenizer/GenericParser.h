@@ -3,21 +3,16 @@
 /// one-token lookahead.
 #pragma once
 
+#include "external/tokenizer/ByteScan.h"
 #include "external/tokenizer/GenericIOState.h"
 #include "external/tokenizer/GenericToken.h"
 #include "external/tokenizer/KarnFileInterface.h"
+#include "external/tokenizer/KeywordIndex.h"
 #include "foundation/BasicString.h"
 #include "foundation/Export.h"
 
 #include <cstddef>
-
-/// One row of a keyword table: the keyword's text, NUL-terminated in a NUL-padded field of 52 bytes
-/// (a text that fills all 52 bytes is read as 52 bytes), and the id reported for it.
-struct ParserKeywordEntry
-{
-    char m_szKeyword[52];
-    int m_nId;
-};
+#include <memory>
 
 /// Token syntax. White space is space, tab, CR, LF, vertical tab, form feed and NUL; a UTF-8 byte-order
 /// mark at the very start of the input is skipped. "{", "}", "[", "]", "(", ")" are tokens of their own
@@ -164,7 +159,13 @@ private:
     void DropInput();
     void StartMemoryInput(const char* pData, size_t nSize);
     void EnsureLookahead();
+    /// The next token: from the block's list of tokens where it has one, else byte by byte.
     void ScanToken(CGenericToken& token);
+    /// Lists the tokens of the block from the scan position (moving to the next blocks over white
+    /// space); false when the next token is not one the list takes (a quote, a word that reaches the
+    /// block's end, the input's first word) or the input has ended.
+    bool ListSpans();
+    void ScanTokenSlowly(CGenericToken& token);
     void ScanWord(CGenericToken& token);
     void ScanQuoted(CGenericToken& token);
     void MakeEndToken(CGenericToken& token) const;
@@ -180,23 +181,12 @@ private:
     // bytes just written).
     void ClassifyWord(CGenericToken& token, const char* pText);
     bool MatchKeyword(const char* pText, size_t nLength, int& nId);
-    void BuildKeywordIndex();
     CGenericToken& Current() { return m_Tokens[m_nCurrentIndex]; }
     CGenericToken& Next() { return m_Tokens[m_nCurrentIndex ^ 1]; }
 
     ParserKeywordEntry* m_pKeywordTable;
     int m_nKeywordTableSize;
-    /// For each folded first byte, the first table row starting with it (the row count when none).
-    int m_nKeywordFirstRow[256];
-    // For the first rows of the table: each keyword's length and its first eight bytes in upper case,
-    // so that most rows are told apart by two comparisons.
-    static const int KeywordKeyRows = 64;
-    struct KeywordKey
-    {
-        unsigned long long m_nPrefix;
-        size_t m_nLength;
-    };
-    KeywordKey m_KeywordKeys[KeywordKeyRows];
+    generic_scan::CKeywordIndex m_KeywordIndex;
     bool m_bKeywordIndexReady;
     CBasicString m_strFileName;
     CKarnFileInterface m_FileInterface;
@@ -218,6 +208,11 @@ private:
     bool m_bTrackLines;
     long long m_nLine;      ///< the line at the scan position, when tracked
     long long m_nLineStart; ///< the input offset where that line starts
+    generic_scan::ScanLevels m_eScanLevel;
+    /// The tokens of the block ahead of the scan position, listed a block at a time.
+    std::unique_ptr<generic_scan::CSpan[]> m_pSpans;
+    size_t m_nSpanNext;
+    size_t m_nSpanCount;
 };
 
 // The queries that a load makes for every token, defined here so that callers in other libraries

@@ -5,6 +5,7 @@
 #include "foundation/Export.h"
 
 #include <cstddef>
+#include <cstring>
 
 /// The kind of a token, as the tokenizer classifies it.
 enum GenericTokenTypes
@@ -86,3 +87,11 @@ private:
     size_t m_nCapacity; ///< bytes available in m_pText, the NUL included
     char m_szInline[InlineCapacity];
 };
+
+inline void CGenericToken::Append(const char* pData, size_t nCount)
+{
+    if (nCount >= m_nCapacity - m_nLength)
+        Reserve(m_nLength + nCount);
+    std::memcpy(m_pText + m_nLength, pData, nCount);
+    m_nLength += nCount;
+}

@@ -229,7 +229,8 @@ GenericLoadResultTypes OpenAt(bool bNamed, const SystemPath& path, int& nHandle,
 
 CKarnFileInterface::CKarnFileInterface()
     : m_nHandle(-1), m_pBlock(nullptr), m_nBlockCapacity(0), m_nBlockLength(0),
-      m_nBlockSize(DefaultBlockSize), m_nBlockOffset(0), m_nNextOffset(0), m_nFileSize(0), m_nSystemError(0), m_bStartsAsBinary(false)
+      m_nBlockSize(DefaultBlockSize), m_nBlockOffset(0), m_nNextOffset(0), m_nFileSize(0), m_nSystemError(0),
+      m_bStartsAsBinary(false)
 {
 }
 

@@ -1,0 +1,146 @@
+/// \file
+/// The tokenizer's number stage: a word's text to the double it stands for, exactly (correctly
+/// rounded, as std::from_chars gives it) and whatever the process locale. Internal to the tokenizer.
+///
+/// Most numbers of a mesh file are short decimals ("-774.128040"): when the digits without the point
+/// form an integer of at most 2^53 and the point stands at most 22 digits from the end, the integer and
+/// the power of ten are both exact doubles, so one division gives the correctly rounded value (Clinger's
+/// fast path, as fast_float takes it). Eight digits are turned into their value at once with three
+/// multiplications (the SWAR technique of fast_float's parse_eight_digits_unrolled). Everything else
+/// goes to std::from_chars.
+#pragma once
+
+#include "external/tokenizer/ByteScan.h"
+
+#include <cstddef>
+#include <cstring>
+
+#if defined(__x86_64__) || defined(_M_X64) || (defined(__i386__) && defined(__SSE2__))
+#include <emmintrin.h>
+#define GENERIC_X86_NUMBERS 1
+#endif
+
+namespace generic_scan
+{
+
+/// Recognises a whole word as a decimal number or a non-finite spelling ("inf", "nan", "1.#QNAN0",
+/// ...) and converts it. pText must have at least 32 readable bytes (the token's buffer, or a block
+/// with the word well inside it). False for a word that is no number.
+bool ParseNumber(const char* pText, size_t nLength, double& dValue);
+
+// Powers of ten that a double holds exactly.
+inline constexpr double g_dExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The common case of a mesh file, an optional sign and digits with a fraction of at most 22 digits
+// ("-774.128040"), converted without std::from_chars: when the digits without the point form an
+// integer of at most 2^53, both it and the power of ten are exact doubles, so the one division is
+// correctly rounded, the same value that from_chars gives. Anything else (an exponent, more digits,
+// "1.", ".5", a stray character) returns false and goes the general way.
+#if defined(GENERIC_X86_NUMBERS)
+// The value of k (1 to 8) ASCII digits at p, which must have eight readable bytes. The digits are
+// combined in pairs, fours and eights with three multiplications.
+inline unsigned long long EightDigits(const char* p, size_t k)
+{
+    unsigned long long x;
+    std::memcpy(&x, p, 8);
+    // The digits' values, moved up so that the bytes past the k digits fall out and zeros (leading
+    // zero digits) come in. A byte below '0' past the digits can only borrow from bytes past it.
+    x = (x - 0x3030303030303030ULL) << (8 * (8 - k));
+    x = x * 10 + (x >> 8);
+    x = (((x & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
+         (((x >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
+        32;
+    return x & 0xFFFFFFFFULL;
+}
+
+inline constexpr unsigned long long g_nPowersOfTen[] = {1,      10,      100,      1000,     10000,
+                                                        100000, 1000000, 10000000, 100000000};
+
+// ParseShortDecimal for a text with at least 32 readable bytes and at most 8 integer and 8
+// fraction digits: the bytes are checked sixteen at a time and the digits converted eight at a time.
+// 1 for a number, 0 for no number of this form, -1 when the text is too long to tell here.
+inline int ParseShortDecimalWide(const char* pText, size_t nLength, double& dValue)
+{
+    const size_t nSign = pText[0] == '-' || pText[0] == '+' ? 1 : 0;
+    const char* const p = pText + nSign;
+    const size_t n = nLength - nSign;
+    if (n == 0 || n > 16)
+        return n == 0 ? 0 : -1;
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i values = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    const unsigned nValid = (1u << n) - 1;
+    const unsigned nDigits = static_cast<unsigned>(_mm_movemask_epi8(
+                                 _mm_cmpeq_epi8(_mm_min_epu8(values, _mm_set1_epi8(9)), values))) &
+                             nValid;
+    const unsigned nDots =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('.')))) & nValid;
+    // Digits and at most one point, with digits on both sides of it.
+    if ((nDigits | nDots) != nValid || (nDots & (nDots - 1)) != 0)
+        return 0;
+    const size_t nInteger = nDots != 0 ? static_cast<size_t>(__builtin_ctz(nDots)) : n;
+    const size_t nFraction = nDots != 0 ? n - nInteger - 1 : 0;
+    if (nInteger == 0 || (nDots != 0 && nFraction == 0))
+        return 0;
+    if (nInteger > 8 || nFraction > 8)
+        return -1;
+    unsigned long long nMantissa = EightDigits(p, nInteger);
+    if (nFraction != 0)
+        nMantissa = nMantissa * g_nPowersOfTen[nFraction] + EightDigits(p + nInteger + 1, nFraction);
+    if (nMantissa > (1ULL << 53))
+        return -1;
+    const double dResult = static_cast<double>(nMantissa) / g_dExactPowersOfTen[nFraction];
+    dValue = pText[0] == '-' ? -dResult : dResult;
+    return 1;
+}
+#endif
+
+inline bool ParseShortDecimalPlain(const char* pText, size_t nLength, double& dValue)
+{
+    const char* p = pText;
+    const char* const pEnd = pText + nLength;
+    const bool bNegative = *p == '-';
+    if (*p == '-' || *p == '+')
+        ++p;
+    if (pEnd - p > 19)
+        return false; // 19 digits always fit the 64-bit accumulator; more might not
+    unsigned long long nMantissa = 0;
+    const char* const pIntegerStart = p;
+    while (p < pEnd && IsDigit(*p))
+        nMantissa = nMantissa * 10 + static_cast<unsigned>(*p++ - '0');
+    if (p == pIntegerStart)
+        return false;
+    long nFraction = 0;
+    if (p < pEnd)
+    {
+        if (*p != '.')
+            return false;
+        const char* const pFractionStart = ++p;
+        while (p < pEnd && IsDigit(*p))
+            nMantissa = nMantissa * 10 + static_cast<unsigned>(*p++ - '0');
+        nFraction = p - pFractionStart;
+        if (p != pEnd || nFraction == 0)
+            return false;
+    }
+    if (nMantissa > (1ULL << 53) || nFraction > 22)
+        return false;
+    const double dResult = static_cast<double>(nMantissa) / g_dExactPowersOfTen[nFraction];
+    dValue = bNegative ? -dResult : dResult;
+    return true;
+}
+
+/// The fast path alone, for the common short decimal: 1 for a number it converted, 0 for a word that is
+/// no short decimal (not even a number of this form), -1 when it cannot tell (ParseNumber can). pText
+/// must have 32 readable bytes; bVector selects the SSE2 form.
+inline int ParseShortDecimal(const char* pText, size_t nLength, bool bVector, double& dValue)
+{
+#if defined(GENERIC_X86_NUMBERS)
+    if (bVector)
+        return ParseShortDecimalWide(pText, nLength, dValue);
+#endif
+    (void)bVector;
+    return ParseShortDecimalPlain(pText, nLength, dValue) ? 1 : -1;
+}
+
+} // namespace generic_scan
