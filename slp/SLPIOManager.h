@@ -57,7 +57,14 @@ public:
     /// keywords by their row's id; everything else SLPTokenNone.
     static SLPTokenTypes GetTokenType(CGenericToken& token)
     {
-        switch (token.GetDataType())
+        if (token.GetDataType() == GenericTokenKeyword)
+            return static_cast<SLPTokenTypes>(token.GetUserDefinedType());
+        return GetDataTypeType(token.GetDataType());
+    }
+    /// The SLP type of any data type but a keyword.
+    static SLPTokenTypes GetDataTypeType(GenericTokenTypes eDataType)
+    {
+        switch (eDataType)
         {
         case GenericTokenEndOfFile:
             return SLPTokenEndOfFile;
@@ -79,11 +86,23 @@ public:
             return SLPTokenGenericType9;
         case GenericTokenNumber:
             return SLPTokenNumber;
-        case GenericTokenKeyword:
-            return static_cast<SLPTokenTypes>(token.GetUserDefinedType());
         default:
             return SLPTokenNone;
         }
+    }
+    /// The SLP type of a token that a fast reader took as a summary (CGenericParser::ReadTokens).
+    static SLPTokenTypes GetSummaryType(const CGenericTokenSummary& summary)
+    {
+        // By table, since this runs for every token of a load.
+        static constexpr SLPTokenTypes s_aTypes[] = {
+            SLPTokenNone,         SLPTokenEndOfFile,    SLPTokenOpenBrace, SLPTokenCloseBrace,
+            SLPTokenOpenBracket,  SLPTokenCloseBracket, SLPTokenOpenParen, SLPTokenCloseParen,
+            SLPTokenGenericType8, SLPTokenGenericType9, SLPTokenNumber,    SLPTokenNone,
+            SLPTokenNone};
+        const unsigned nDataType = static_cast<unsigned>(summary.m_eDataType);
+        if (nDataType == GenericTokenKeyword)
+            return static_cast<SLPTokenTypes>(summary.m_nUserDefinedType);
+        return nDataType < sizeof(s_aTypes) / sizeof(s_aTypes[0]) ? s_aTypes[nDataType] : SLPTokenNone;
     }
     static bool IsBeginType(SLPTokenTypes type)
     {

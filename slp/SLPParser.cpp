@@ -162,10 +162,51 @@ void CSLPParser::WalkTokens()
     double aVertex[3] = {0.0, 0.0, 0.0};
     double aColor[3] = {0.0, 0.0, 0.0};
 
+    // The walk takes its tokens in batches (CGenericParser::ReadTokens) where nothing can watch: no
+    // progress report falls inside a batch, and a solid's name is read one token at a time. So wherever
+    // the host's callback runs or a name is read, the parser stands exactly where a token-by-token walk
+    // would have it. While a batch lasts, the current token is aBatch[nAt].
+    CGenericTokenSummary aBatch[512];
+    size_t nAt = 0;
+    size_t nBatch = 0;
+    const auto type = [&]() -> SLPTokenTypes
+    { return nAt < nBatch ? CSLPIOManager::GetSummaryType(aBatch[nAt]) : GetCurrentTokenType(); };
+    const auto value = [&]() -> double
+    { return nAt < nBatch ? aBatch[nAt].m_dNumericValue : GetCurrentTokenNumericValue(); };
+    const auto advance = [&]() -> bool
+    {
+        if (++nAt < nBatch)
+            return true;
+        // A batch ends before the token at which the percentage would grow (the offset UpdateStatus
+        // skips to, while it holds) and before "solid", whose name is read from the parser itself.
+        const long long nTotal = m_IOManager.GetTotalFileSize64();
+        const bool bThresholdHolds = m_nReportLast == m_nLastPercentage && m_nReportTotal == nTotal;
+        nBatch = m_IOManager.ReadTokens(aBatch, sizeof(aBatch) / sizeof(aBatch[0]),
+                                        bThresholdHolds ? m_nReportOffset : 0, 1ull << SLPTokenSolid);
+        nAt = 0;
+        return nBatch > 0 || Tokenize();
+    };
+    // ReadNumericTriplet over the walk's tokens.
+    const auto triplet = [&](double* pValues) -> bool
+    {
+        if (type() != SLPTokenNumber)
+            return false;
+        pValues[0] = value();
+        advance();
+        if (type() == SLPTokenNumber)
+        {
+            pValues[1] = value();
+            advance();
+            if (type() == SLPTokenNumber)
+                pValues[2] = value();
+        }
+        return true;
+    };
+
     Tokenize();
     for (;;)
     {
-        const SLPTokenTypes eType = GetCurrentTokenType();
+        const SLPTokenTypes eType = type();
         if (eType == SLPTokenEndOfFile)
             break;
         switch (eType)
@@ -175,6 +216,7 @@ void CSLPParser::WalkTokens()
             // The geometry so far belongs to the group that is current before the new one.
             FlushGeometryToWorld();
             // The token after "SOLID" names the group, whatever its type; the walk then passes over it.
+            // "solid" never stands inside a batch, so the parser itself has the name.
             Tokenize();
             std::unique_ptr<CKarnGroup> pGroup(new CKarnGroup());
             {
@@ -203,16 +245,16 @@ void CSLPParser::WalkTokens()
             PopGroup();
             break;
         case SLPTokenNormal:
-            Tokenize();
-            if (ReadNumericTriplet(aNormal[0], aNormal[1], aNormal[2]))
+            advance();
+            if (triplet(aNormal))
             {
                 vemoVector normal(ToFloat(aNormal[0]), ToFloat(aNormal[1]), ToFloat(aNormal[2]));
                 AddNormalToList(normal);
             }
             break;
         case SLPTokenVertex:
-            Tokenize();
-            if (ReadNumericTriplet(aVertex[0], aVertex[1], aVertex[2]))
+            advance();
+            if (triplet(aVertex))
             {
                 vemoFloatPoint point(ToFloat(aVertex[0]), ToFloat(aVertex[1]), ToFloat(aVertex[2]));
                 AddPointToList(point);
@@ -222,8 +264,8 @@ void CSLPParser::WalkTokens()
             // The facets collected so far keep the colour that was current while they were read; the
             // flush happens even when no number follows.
             FlushGeometryToWorld();
-            Tokenize();
-            if (ReadNumericTriplet(aColor[0], aColor[1], aColor[2]))
+            advance();
+            if (triplet(aColor))
             {
                 // Components are taken as they stand: no scaling and no clamping.
                 vemoChroma color(ToFloat(aColor[0]), ToFloat(aColor[1]), ToFloat(aColor[2]), 1.0f);
@@ -233,7 +275,7 @@ void CSLPParser::WalkTokens()
         default:
             break;
         }
-        if (!Tokenize())
+        if (!advance())
             break;
     }
 }

@@ -182,20 +182,64 @@ const char* FindWordEnd(const char* p, const char* pEnd)
     return p;
 }
 
-size_t ScanSpans(ScanLevels eLevel, const char* pBlock, size_t nFrom, size_t nLength, bool bFinal,
-                 CSpan* pOut, size_t nRoom, size_t& nStop)
+namespace
 {
-    const size_t kNone = static_cast<size_t>(-1);
-    size_t nCount = 0;
-    size_t nPending = kNone; // the start of a word whose end has not been seen yet
-    unsigned long long nWordCarry = 0;
+// The lowest set bit's position, or 63 for no bit, without a branch.
+inline unsigned FirstBitOrLast(unsigned long long nBits)
+{
+    return FirstBit(nBits | (1ull << 63));
+}
+
+// The number of set bits, by adding neighbouring bit counts (x86-64 has no population count
+// instruction before its later extensions, and the library's own routine is a call).
+inline size_t CountBits(unsigned long long x)
+{
+    x = x - ((x >> 1) & 0x5555555555555555ull);
+    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<size_t>((x * 0x0101010101010101ull) >> 56);
+}
+
+// Appends base + the position of each set bit, in order, to pOut[n...]: the flattening of simdjson,
+// four positions per step so that the loop's exit is taken once per four tokens; up to three slots
+// past the last position are written too (the lists have room for them).
+inline void Flatten(unsigned long long nBits, std::uint32_t nBase, std::uint32_t* pOut, size_t& n)
+{
+    std::uint32_t* p = pOut + n;
+    n += CountBits(nBits);
+    while (nBits != 0)
+    {
+        p[0] = nBase + FirstBit(nBits);
+        nBits &= nBits - 1;
+        p[1] = nBase + FirstBitOrLast(nBits);
+        nBits &= nBits - 1;
+        p[2] = nBase + FirstBitOrLast(nBits);
+        nBits &= nBits - 1;
+        p[3] = nBase + FirstBitOrLast(nBits);
+        nBits &= nBits - 1;
+        p += 4;
+    }
+}
+} // namespace
+
+size_t ScanSpans(ScanLevels eLevel, const char* pBlock, size_t nFrom, size_t nLength, bool bFinal,
+                 std::uint32_t* pStarts, std::uint32_t* pEnds, size_t nRoom, size_t& nStop)
+{
+    // Token bytes are word bytes and brackets. A token starts at a token byte after a byte of another
+    // kind, at a bracket, and right after one; it ends at the same places seen from its other side. So
+    // starts and ends alternate, the k-th start belongs to the k-th end, and each list is made without
+    // branching on the tokens.
+    size_t nStarts = 0;
+    size_t nEnds = 0;
+    unsigned long long nTokenCarry = 0;
+    unsigned long long nBracketCarry = 0;
     for (size_t nBase = nFrom; nBase < nLength; nBase += 64)
     {
-        // A chunk may hold up to 64 tokens: stop where the next one starts when the list might overflow.
-        if (nRoom - nCount < 64)
+        // A chunk holds up to 64 tokens: stop where the next one starts when the lists might overflow.
+        if (nRoom - nStarts < 64)
         {
-            nStop = nPending != kNone ? nPending : nBase;
-            return nCount;
+            nStop = nStarts > nEnds ? pStarts[nEnds] : nBase;
+            return nEnds;
         }
         const size_t nBytes = nLength - nBase < 64 ? nLength - nBase : 64;
         CMasks masks;
@@ -204,60 +248,50 @@ size_t ScanSpans(ScanLevels eLevel, const char* pBlock, size_t nFrom, size_t nLe
             masks = MasksOf(eLevel, pBlock + nBase);
         else
         {
-            // The last bytes, padded with NULs (white space) that end nothing: only valid bits count.
+            // The last bytes, padded with NULs (white space): only the valid bits count.
             char aTail[64] = {};
             std::memcpy(aTail, pBlock + nBase, nBytes);
             masks = MasksOf(eLevel, aTail);
             nValid = (1ull << nBytes) - 1;
         }
-        const unsigned long long nWord = ~(masks.nSpace | masks.nBracket | masks.nQuote) & nValid;
-        const unsigned long long nWordBefore = (nWord << 1) | nWordCarry;
-        unsigned long long nStarts = (nWord & ~nWordBefore) | (masks.nBracket & nValid);
-        const unsigned long long nEnds = ~nWord & nWordBefore & nValid;
-        unsigned long long nStopAt = 0;
-        if ((masks.nQuote & nValid) != 0)
+        const unsigned long long nBracket = masks.nBracket & nValid;
+        const unsigned long long nToken = ~(masks.nSpace | masks.nQuote) & nValid;
+        const unsigned long long nTokenBefore = (nToken << 1) | nTokenCarry;
+        const unsigned long long nBracketBefore = (nBracket << 1) | nBracketCarry;
+        unsigned long long nStartBits = nToken & (~nTokenBefore | nBracket | nBracketBefore);
+        unsigned long long nEndBits = nTokenBefore & (~nToken | nBracket | nBracketBefore) & nValid;
+        const unsigned long long nQuote = masks.nQuote & nValid;
+        if (nQuote != 0)
         {
-            // Nothing from the quote on: it starts a quoted token, which the parser scans.
-            const unsigned nQuote = FirstBit(masks.nQuote & nValid);
-            nStopAt = 1ull << nQuote;
-            nStarts &= nStopAt - 1;
+            // Nothing from the first quote on: it starts a quoted token, which the parser scans; a word
+            // right before it ends at it.
+            const unsigned long long nFirstQuote = nQuote & (0 - nQuote);
+            nStartBits &= nFirstQuote - 1;
+            nEndBits &= (nFirstQuote - 1) | nFirstQuote;
         }
-        unsigned long long nEvents = nStarts | nEnds;
-        while (nEvents != 0)
+        const auto nChunk = static_cast<std::uint32_t>(nBase);
+        Flatten(nStartBits, nChunk, pStarts, nStarts);
+        Flatten(nEndBits, nChunk, pEnds, nEnds);
+        if (nQuote != 0)
         {
-            const unsigned nBit = FirstBit(nEvents);
-            const unsigned long long nMask = 1ull << nBit;
-            nEvents &= nEvents - 1;
-            // A word's end comes first where a bracket starts right after it.
-            if ((nEnds & nMask) != 0 && nPending != kNone)
-            {
-                pOut[nCount++] =
-                    CSpan{static_cast<std::uint32_t>(nPending), static_cast<std::uint32_t>(nBase + nBit)};
-                nPending = kNone;
-            }
-            if ((nStarts & nMask) != 0)
-            {
-                if ((masks.nBracket & nMask) != 0)
-                    pOut[nCount++] = CSpan{static_cast<std::uint32_t>(nBase + nBit),
-                                           static_cast<std::uint32_t>(nBase + nBit + 1)};
-                else
-                    nPending = nBase + nBit;
-            }
+            nStop = nBase + FirstBit(nQuote);
+            return nEnds;
         }
-        if (nStopAt != 0)
-        {
-            nStop = nBase + FirstBit(nStopAt);
-            return nCount;
-        }
-        nWordCarry = nWord >> 63;
+        nTokenCarry = nToken >> 63;
+        nBracketCarry = nBracket >> 63;
     }
-    if (nPending != kNone && bFinal)
+    if (nStarts > nEnds)
     {
-        pOut[nCount++] = CSpan{static_cast<std::uint32_t>(nPending), static_cast<std::uint32_t>(nLength)};
-        nPending = kNone;
+        // A word that reaches the block's end: whole only when nothing follows the block.
+        if (!bFinal)
+        {
+            nStop = pStarts[nEnds];
+            return nEnds;
+        }
+        pEnds[nEnds++] = static_cast<std::uint32_t>(nLength);
     }
-    nStop = nPending != kNone ? nPending : nLength;
-    return nCount;
+    nStop = nLength;
+    return nEnds;
 }
 
 } // namespace generic_scan

@@ -94,13 +94,6 @@ GenericTokenTypes BracketType(char c);
 const char* SkipSpace(const char* p, const char* pEnd);
 const char* FindWordEnd(const char* p, const char* pEnd);
 
-/// One token of a block: its first byte and one past its last, as offsets into the block.
-struct CSpan
-{
-    std::uint32_t m_nStart;
-    std::uint32_t m_nEnd;
-};
-
 /// How a block is scanned: which of the three ways (chosen once per input).
 enum ScanLevels
 {
@@ -113,12 +106,14 @@ enum ScanLevels
 /// for the plain one.
 ScanLevels CurrentScanLevel();
 
-/// Lists the words and brackets of a block from offset nFrom, in order, into pOut (room for nRoom).
-/// It stops before a double quote (nStop is then the quote's offset), before a word that reaches the
-/// block's end unless bFinal says no byte follows the block (nStop is then the word's start), or when
-/// the list is full (nStop is where the next token starts or, when only white space remains, the end).
-/// Returns the number of spans listed. The block may be up to 4 GiB.
+/// Lists the words and brackets of a block from offset nFrom, in order: the k-th token starts at
+/// pStarts[k] and ends before pEnds[k] (offsets into the block). Both lists need room for nRoom + 3
+/// entries (positions are written four at a time). It stops before a double quote (nStop is then the
+/// quote's offset), before a word that reaches the block's end unless bFinal says no byte follows the
+/// block (nStop is then the word's start), or when fewer than 64 entries are left (nStop is where the
+/// next token starts or a chunk of white space before it). Returns the number of tokens listed. The
+/// block may be up to 4 GiB.
 size_t ScanSpans(ScanLevels eLevel, const char* pBlock, size_t nFrom, size_t nLength, bool bFinal,
-                 CSpan* pOut, size_t nRoom, size_t& nStop);
+                 std::uint32_t* pStarts, std::uint32_t* pEnds, size_t nRoom, size_t& nStop);
 
 } // namespace generic_scan

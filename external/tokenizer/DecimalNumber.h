@@ -33,6 +33,16 @@ inline constexpr double g_dExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1
                                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// A value of 0 or more with the sign bit set when bNegative (so "-0" gives -0), without a branch.
+inline double WithSign(double dMagnitude, bool bNegative)
+{
+    unsigned long long nBits;
+    std::memcpy(&nBits, &dMagnitude, sizeof(nBits));
+    nBits |= static_cast<unsigned long long>(bNegative) << 63;
+    std::memcpy(&dMagnitude, &nBits, sizeof(nBits));
+    return dMagnitude;
+}
+
 // The common case of a mesh file, an optional sign and digits with a fraction of at most 22 digits
 // ("-774.128040"), converted without std::from_chars: when the digits without the point form an
 // integer of at most 2^53, both it and the power of ten are exact doubles, so the one division is
@@ -63,7 +73,9 @@ inline constexpr unsigned long long g_nPowersOfTen[] = {1,      10,      100,   
 // 1 for a number, 0 for no number of this form, -1 when the text is too long to tell here.
 inline int ParseShortDecimalWide(const char* pText, size_t nLength, double& dValue)
 {
-    const size_t nSign = pText[0] == '-' || pText[0] == '+' ? 1 : 0;
+    // The sign without a branch: it is as often one as the other.
+    const bool bNegative = pText[0] == '-';
+    const size_t nSign = static_cast<size_t>(bNegative) | static_cast<size_t>(pText[0] == '+');
     const char* const p = pText + nSign;
     const size_t n = nLength - nSign;
     if (n == 0 || n > 16)
@@ -90,8 +102,7 @@ inline int ParseShortDecimalWide(const char* pText, size_t nLength, double& dVal
         nMantissa = nMantissa * g_nPowersOfTen[nFraction] + EightDigits(p + nInteger + 1, nFraction);
     if (nMantissa > (1ULL << 53))
         return -1;
-    const double dResult = static_cast<double>(nMantissa) / g_dExactPowersOfTen[nFraction];
-    dValue = pText[0] == '-' ? -dResult : dResult;
+    dValue = WithSign(static_cast<double>(nMantissa) / g_dExactPowersOfTen[nFraction], bNegative);
     return 1;
 }
 #endif

@@ -44,7 +44,7 @@ CGenericParser::CGenericParser()
       m_bLookaheadReady(false), m_eInput(InputNone), m_pBlock(g_szEmptyBlock), m_nBlockLength(0),
       m_nPosition(0), m_nBlockOffset(0), m_nTotalSize(0), m_bSizeAtEnd(false), m_bInputEnded(false),
       m_nInputSerial(NewInputSerial()), m_bTrackLines(false), m_nLine(1), m_nLineStart(0),
-      m_eScanLevel(ScanPlain), m_nSpanNext(0), m_nSpanCount(0)
+      m_eScanLevel(ScanPlain), m_pSpanEnds(nullptr), m_nSpanNext(0), m_nSpanCount(0)
 {
 }
 
@@ -54,7 +54,7 @@ CGenericParser::CGenericParser(const CGenericParser& other)
       m_bLookaheadReady(false), m_eInput(InputNone), m_pBlock(g_szEmptyBlock), m_nBlockLength(0),
       m_nPosition(0), m_nBlockOffset(0), m_nTotalSize(0), m_bSizeAtEnd(false), m_bInputEnded(false),
       m_nInputSerial(NewInputSerial()), m_bTrackLines(other.m_bTrackLines), m_nLine(1), m_nLineStart(0),
-      m_eScanLevel(ScanPlain), m_nSpanNext(0), m_nSpanCount(0)
+      m_eScanLevel(ScanPlain), m_pSpanEnds(nullptr), m_nSpanNext(0), m_nSpanCount(0)
 {
     m_FileInterface.SetBlockSize(other.m_FileInterface.GetBlockSize());
 }
@@ -275,16 +275,17 @@ void CGenericParser::ScanToken(CGenericToken& token)
         return;
     }
     // The common case: the next token of the block's list.
-    const CSpan span = m_pSpans[m_nSpanNext++];
-    const size_t nLength = span.m_nEnd - span.m_nStart;
-    const char* const pWord = m_pBlock + span.m_nStart;
+    const size_t nSpanStart = m_pSpanStarts[m_nSpanNext];
+    const size_t nSpanEnd = m_pSpanEnds[m_nSpanNext++];
+    const size_t nLength = nSpanEnd - nSpanStart;
+    const char* const pWord = m_pBlock + nSpanStart;
     if (m_bTrackLines)
         CountLines(m_pBlock + m_nPosition, pWord, m_nBlockOffset + static_cast<long long>(m_nPosition));
-    const long long nStart = m_nBlockOffset + static_cast<long long>(span.m_nStart);
+    const long long nStart = m_nBlockOffset + static_cast<long long>(nSpanStart);
     PlaceToken(token, nStart);
-    m_nPosition = span.m_nEnd;
+    m_nPosition = nSpanEnd;
     token.m_nEndOffset = nStart + static_cast<long long>(nLength);
-    const size_t nReadable = m_nBlockLength - span.m_nStart;
+    const size_t nReadable = m_nBlockLength - nSpanStart;
     // A cleared token has room for 32 bytes: a short word is copied as one 32-byte block.
     if (nLength < CGenericToken::InlineCapacity && nReadable >= CGenericToken::InlineCapacity)
     {
@@ -294,23 +295,9 @@ void CGenericParser::ScanToken(CGenericToken& token)
     else
         token.Append(pWord, nLength);
     token.Terminate();
-    if (KindOf(*pWord) == KindBracket)
-    {
-        token.m_eDataType = BracketType(*pWord);
-        return;
-    }
-    // Most words of a mesh file are short decimals: converted here, without the general
-    // classification's call.
-    const char* const pReadable = nReadable >= 32 ? pWord : token.m_pText;
-    double dValue;
-    if ((IsDigit(*pWord) || *pWord == '-') &&
-        ParseShortDecimal(pReadable, nLength, m_eScanLevel != ScanPlain, dValue) > 0)
-    {
-        token.m_eDataType = GenericTokenNumber;
-        token.m_dNumericValue = dValue;
-        return;
-    }
-    ClassifyWord(token, pReadable);
+    CGenericTokenSummary summary;
+    ClassifySpan(pWord, nLength, nReadable, summary);
+    TakeSummary(token, summary);
 }
 
 bool CGenericParser::ListSpans()
@@ -319,15 +306,18 @@ bool CGenericParser::ListSpans()
     // off.
     if (m_nBlockOffset + static_cast<long long>(m_nPosition) == 0)
         return false;
-    if (!m_pSpans)
-        m_pSpans.reset(new CSpan[kSpanRoom]);
+    if (!m_pSpanStarts)
+    {
+        m_pSpanStarts.reset(new std::uint32_t[2 * (kSpanRoom + 3)]);
+        m_pSpanEnds = m_pSpanStarts.get() + kSpanRoom + 3;
+    }
     for (;;)
     {
         size_t nStop = 0;
         // All of an in-memory input is at hand, so its last word is whole; a file's last block is only
         // known to be the last once the next read finds nothing.
         m_nSpanCount = ScanSpans(m_eScanLevel, m_pBlock, m_nPosition, m_nBlockLength, m_eInput == InputMemory,
-                                 m_pSpans.get(), kSpanRoom, nStop);
+                                 m_pSpanStarts.get(), m_pSpanEnds, kSpanRoom, nStop);
         m_nSpanNext = 0;
         if (m_nSpanCount > 0)
             return true;
@@ -399,7 +389,9 @@ void CGenericParser::ScanTokenSlowly(CGenericToken& token)
                 continue;
         }
         token.Terminate();
-        ClassifyWord(token, token.m_pText);
+        CGenericTokenSummary summary;
+        ClassifyWord(token.m_pText, token.m_nLength, summary);
+        TakeSummary(token, summary);
         return;
     }
 }
@@ -439,35 +431,119 @@ void CGenericParser::ScanQuoted(CGenericToken& token)
     }
 }
 
-void CGenericParser::ClassifyWord(CGenericToken& token, const char* pText)
+void CGenericParser::ClassifyWord(const char* pText, size_t nLength, CGenericTokenSummary& summary)
 {
-    const size_t nLength = token.m_nLength;
+    summary.m_nUserDefinedType = 0;
+    summary.m_dNumericValue = 0.0;
+    summary.m_bBooleanValue = false;
+    // A word that starts with a letter is a number only when it spells "inf", "nan" or "infinity".
+    const char c = pText[0];
+    const bool bMaybeNumber = IsDigit(c) || c == '-' || c == '+' || c == '.' || nLength == 3 || nLength == 8;
     double dValue = 0.0;
-    if (ParseNumber(pText, nLength, dValue))
+    if (bMaybeNumber && ParseNumber(pText, nLength, dValue))
     {
-        token.m_eDataType = GenericTokenNumber;
-        token.m_dNumericValue = dValue;
+        summary.m_eDataType = GenericTokenNumber;
+        summary.m_dNumericValue = dValue;
         return;
     }
     int nId = 0;
     if (MatchKeyword(pText, nLength, nId))
     {
-        token.m_eDataType = GenericTokenKeyword;
-        token.m_nUserDefinedType = static_cast<unsigned int>(nId);
+        summary.m_eDataType = GenericTokenKeyword;
+        summary.m_nUserDefinedType = static_cast<unsigned int>(nId);
         return;
     }
     if (nLength == 4 && EqualNoCase(pText, "TRUE", 4))
     {
-        token.m_eDataType = GenericTokenBoolean;
-        token.m_bBooleanValue = true;
+        summary.m_eDataType = GenericTokenBoolean;
+        summary.m_bBooleanValue = true;
         return;
     }
-    if (nLength == 5 && EqualNoCase(pText, "FALSE", 5))
+    summary.m_eDataType =
+        nLength == 5 && EqualNoCase(pText, "FALSE", 5) ? GenericTokenBoolean : GenericTokenWord;
+}
+
+inline void CGenericParser::ClassifySpan(const char* pWord, size_t nLength, size_t nReadable,
+                                         CGenericTokenSummary& summary)
+{
+    if (KindOf(*pWord) == KindBracket)
     {
-        token.m_eDataType = GenericTokenBoolean;
+        summary = CGenericTokenSummary{BracketType(*pWord), 0, 0.0, false};
         return;
     }
-    token.m_eDataType = GenericTokenWord;
+    // A word near the block's end is read from a copy with room past it.
+    char aPadded[64];
+    const char* pReadable = pWord;
+    if (nReadable < 32)
+    {
+        std::memset(aPadded, 0, sizeof(aPadded));
+        std::memcpy(aPadded, pWord, nLength);
+        pReadable = aPadded;
+    }
+    // Most words of a mesh file are short decimals: converted here, without the general classification.
+    // One test for both starts of a number, so that keywords and numbers, which alternate, cost one
+    // branch between them.
+    const char c = *pWord;
+    const bool bNumberStart = (static_cast<unsigned char>(c - '0') < 10) | (c == '-');
+    double dValue;
+    if (bNumberStart && ParseShortDecimal(pReadable, nLength, m_eScanLevel != ScanPlain, dValue) > 0)
+    {
+        summary = CGenericTokenSummary{GenericTokenNumber, 0, dValue, false};
+        return;
+    }
+    ClassifyWord(pReadable, nLength, summary);
+}
+
+void CGenericParser::TakeSummary(CGenericToken& token, const CGenericTokenSummary& summary)
+{
+    token.m_eDataType = summary.m_eDataType;
+    token.m_nUserDefinedType = summary.m_nUserDefinedType;
+    token.m_dNumericValue = summary.m_dNumericValue;
+    token.m_bBooleanValue = summary.m_bBooleanValue;
+}
+
+size_t CGenericParser::ReadTokens(CGenericTokenSummary* pOut, size_t nMax, long long nBefore,
+                                  unsigned long long nStopIds)
+{
+    if (nMax == 0 || m_bTrackLines)
+        return 0;
+    EnsureLookahead();
+    // The lookahead is the first: it is described from the token itself.
+    const CGenericToken& next = Next();
+    const auto stops = [nStopIds](GenericTokenTypes eType, unsigned nId)
+    { return eType == GenericTokenKeyword && nId < 64 && ((nStopIds >> nId) & 1) != 0; };
+    if (next.m_eDataType == GenericTokenEndOfFile || next.m_nEndOffset >= nBefore ||
+        stops(next.m_eDataType, next.m_nUserDefinedType))
+        return 0;
+    pOut[0] = CGenericTokenSummary{next.m_eDataType, next.m_nUserDefinedType, next.m_dNumericValue,
+                                   next.m_bBooleanValue};
+    size_t nCount = 1;
+    size_t nBeforeLast = m_nPosition;
+    for (; nCount < nMax && m_nSpanNext < m_nSpanCount; ++nCount, ++m_nSpanNext)
+    {
+        const size_t nStart = m_pSpanStarts[m_nSpanNext];
+        const size_t nEnd = m_pSpanEnds[m_nSpanNext];
+        if (m_nBlockOffset + static_cast<long long>(nEnd) >= nBefore)
+            break;
+        ClassifySpan(m_pBlock + nStart, nEnd - nStart, m_nBlockLength - nStart, pOut[nCount]);
+        if (stops(pOut[nCount].m_eDataType, pOut[nCount].m_nUserDefinedType))
+            break;
+        nBeforeLast = m_nPosition;
+        m_nPosition = nEnd;
+    }
+    if (nCount == 1)
+    {
+        Tokenize();
+        return 1;
+    }
+    // The last token described becomes current, its text taken from the block again, and the token
+    // after it is scanned as the lookahead, as Tokenize would have left them.
+    --m_nSpanNext;
+    m_nPosition = nBeforeLast;
+    ScanToken(Current());
+    ScanToken(Next());
+    m_bLookaheadReady = true;
+    return nCount;
 }
 
 bool CGenericParser::MatchKeyword(const char* pText, size_t nLength, int& nId)

@@ -12,6 +12,7 @@
 #include "foundation/Export.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 /// Token syntax. White space is space, tab, CR, LF, vertical tab, form feed and NUL; a UTF-8 byte-order
@@ -82,6 +83,18 @@ public:
     /// call returns false and leaves the end-of-input token current (and as the lookahead). Without any
     /// input the first call makes the end-of-input token current.
     bool Tokenize();
+
+    /// Makes up to nMax tokens current one after another, as that many Tokenize calls would, and
+    /// describes each in pOut (CGenericTokenSummary: no text), for readers that walk many tokens and
+    /// need few texts. Afterwards the parser stands exactly where those calls would have left it: the
+    /// last token described is current, with its text, and the one after it is the lookahead. It stops
+    /// early: before a token that ends at or after input offset nBefore; before a keyword whose id is
+    /// below 64 and whose bit is set in nStopIds; and where a token is not in the block's list (a
+    /// quote, a word across blocks, the end of the input), so that Tokenize takes those one by one.
+    /// Returns the number of tokens described: 0 when the next token is one of those. Not while lines
+    /// are tracked (0 then). Allocates nothing once the token buffers have grown.
+    size_t ReadTokens(CGenericTokenSummary* pOut, size_t nMax, long long nBefore,
+                      unsigned long long nStopIds);
 
     /// The current token and the lookahead (scanned on first request). References stay valid as long
     /// as the parser; their texts change with the next Tokenize, RestoreIOState or open.
@@ -179,7 +192,11 @@ private:
     // Classifies the token's text; pText holds the same bytes with at least 32 readable bytes (the
     // token's own buffer, or the block when the word lies well inside it, which is faster to read than
     // bytes just written).
-    void ClassifyWord(CGenericToken& token, const char* pText);
+    /// The data type and value of a word (pText has at least 32 readable bytes).
+    void ClassifyWord(const char* pText, size_t nLength, CGenericTokenSummary& summary);
+    /// The same for a word or bracket of the block's list, without touching a token.
+    void ClassifySpan(const char* pWord, size_t nLength, size_t nReadable, CGenericTokenSummary& summary);
+    static void TakeSummary(CGenericToken& token, const CGenericTokenSummary& summary);
     bool MatchKeyword(const char* pText, size_t nLength, int& nId);
     CGenericToken& Current() { return m_Tokens[m_nCurrentIndex]; }
     CGenericToken& Next() { return m_Tokens[m_nCurrentIndex ^ 1]; }
@@ -209,8 +226,10 @@ private:
     long long m_nLine;      ///< the line at the scan position, when tracked
     long long m_nLineStart; ///< the input offset where that line starts
     generic_scan::ScanLevels m_eScanLevel;
-    /// The tokens of the block ahead of the scan position, listed a block at a time.
-    std::unique_ptr<generic_scan::CSpan[]> m_pSpans;
+    /// The tokens of the block ahead of the scan position, listed a block at a time: where each starts
+    /// and ends in the block.
+    std::unique_ptr<std::uint32_t[]> m_pSpanStarts; ///< one allocation for both lists
+    std::uint32_t* m_pSpanEnds;
     size_t m_nSpanNext;
     size_t m_nSpanCount;
 };

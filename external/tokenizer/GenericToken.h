@@ -25,6 +25,16 @@ enum GenericTokenTypes
     GenericTokenWord = 12         ///< any other word
 };
 
+/// What a fast reader takes of a token (CGenericParser::ReadTokens): its data type, a keyword's id, a
+/// number's value and a boolean's, as the token's own members give them; no text.
+struct CGenericTokenSummary
+{
+    GenericTokenTypes m_eDataType;
+    unsigned int m_nUserDefinedType;
+    double m_dNumericValue;
+    bool m_bBooleanValue;
+};
+
 /// A token: data type, keyword id, numeric and boolean value, and its text exactly as written in the
 /// input, NUL-terminated. The text may contain NUL bytes only inside a quoted string (GetLength counts
 /// them). Short texts live inside the object; longer ones in a heap buffer whose capacity only grows,

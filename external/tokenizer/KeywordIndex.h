@@ -16,10 +16,10 @@ struct ParserKeywordEntry
 namespace generic_scan
 {
 
-/// An index of a keyword table (internal to the tokenizer): for each folded first byte the first row
-/// that starts with it, and for the first 64 rows each keyword's length and its first eight bytes in
-/// upper case, so that most rows are told apart by two comparisons. Rows past the 64th are compared in
-/// full. The table is not copied; the index is rebuilt when the table or its size changes.
+/// An index of a keyword table (internal to the tokenizer): the first 64 rows in a small hash table
+/// keyed by each keyword's length and its first eight bytes in upper case, so that a word is told from
+/// every keyword by about one probe; rows past the 64th are compared in full, first letter first. The
+/// table is not copied; the index is rebuilt when the table or its size changes.
 class CKeywordIndex
 {
 public:
@@ -29,16 +29,20 @@ public:
     bool Match(const char* pText, size_t nLength, int& nId) const;
 
 private:
-    static const int KeyRows = 64;
-    struct Key
+    static const int HashedRows = 64;
+    static const unsigned SlotBits = 7; // twice the rows, so probes stay short
+    struct Slot
     {
         unsigned long long m_nPrefix;
-        size_t m_nLength;
+        unsigned m_nLength; // 0: an empty slot
+        int m_nRow;
     };
+    static unsigned SlotOf(unsigned long long nPrefix, size_t nLength);
+
     const ParserKeywordEntry* m_pTable = nullptr;
     int m_nRows = 0;
-    int m_nFirstRow[256] = {};
-    Key m_Keys[KeyRows] = {};
+    Slot m_Slots[1u << SlotBits] = {};
+    int m_nFirstRow[256] = {}; ///< for rows past the hashed ones: the first such row of a folded letter
 };
 
 } // namespace generic_scan
