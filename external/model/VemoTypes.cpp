@@ -40,12 +40,14 @@ void vemoBBox::Update(const vemoFloatPoint& point)
         m_bEmpty = false;
         return;
     }
-    m_Min.x = std::fmin(m_Min.x, point.x);
-    m_Min.y = std::fmin(m_Min.y, point.y);
-    m_Min.z = std::fmin(m_Min.z, point.z);
-    m_Max.x = std::fmax(m_Max.x, point.x);
-    m_Max.y = std::fmax(m_Max.y, point.y);
-    m_Max.z = std::fmax(m_Max.z, point.z);
+    // Plain comparisons (neither side is a NaN here), which compile to min and max instructions where
+    // fmin and fmax would be calls of the maths library.
+    m_Min.x = point.x < m_Min.x ? point.x : m_Min.x;
+    m_Min.y = point.y < m_Min.y ? point.y : m_Min.y;
+    m_Min.z = point.z < m_Min.z ? point.z : m_Min.z;
+    m_Max.x = point.x > m_Max.x ? point.x : m_Max.x;
+    m_Max.y = point.y > m_Max.y ? point.y : m_Max.y;
+    m_Max.z = point.z > m_Max.z ? point.z : m_Max.z;
 }
 
 vemoWRope::vemoWRope() = default;
