@@ -17,17 +17,23 @@ void FuzzFail(const char* pszFile, int nLine, const char* pszWhat)
     std::abort();
 }
 
-CFuzzTempFile::CFuzzTempFile(const char* pszTag)
+namespace
+{
+
+std::filesystem::path UniqueTempPath(const char* pszTag)
 {
     // A random name rather than the process id keeps parallel fuzzing jobs and test runs apart on any
     // system.
     std::random_device device;
     const unsigned long long nId =
         (static_cast<unsigned long long>(device()) << 32) ^ static_cast<unsigned long long>(device());
-    const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                       ("slp_fuzz_" + std::string(pszTag) + "_" + std::to_string(nId));
-    m_strPath = path.string();
+    return std::filesystem::temp_directory_path() /
+           ("slp_fuzz_" + std::string(pszTag) + "_" + std::to_string(nId));
 }
+
+} // namespace
+
+CFuzzTempFile::CFuzzTempFile(const char* pszTag) : m_strPath(UniqueTempPath(pszTag).string()) {}
 
 CFuzzTempFile::~CFuzzTempFile()
 {
@@ -42,4 +48,16 @@ void CFuzzTempFile::Write(const uint8_t* pData, size_t nSize)
     const bool bWritten = nSize == 0 || std::fwrite(pData, 1, nSize, pFile) == nSize;
     const bool bClosed = std::fclose(pFile) == 0;
     FUZZ_CHECK(bWritten && bClosed);
+}
+
+CFuzzTempFolder::CFuzzTempFolder(const char* pszTag) : m_strPath(UniqueTempPath(pszTag).generic_string())
+{
+    std::error_code error;
+    FUZZ_CHECK(std::filesystem::create_directory(m_strPath, error));
+}
+
+CFuzzTempFolder::~CFuzzTempFolder()
+{
+    std::error_code error;
+    std::filesystem::remove_all(m_strPath, error);
 }

@@ -21,3 +21,18 @@ public:
 private:
     std::string m_strPath;
 };
+
+// A folder in the temporary folder whose name is unique to this process and to the tag; created at once
+// and removed, with whatever it still holds, when the program ends. Its path uses '/' on every system.
+class CFuzzTempFolder
+{
+public:
+    explicit CFuzzTempFolder(const char* pszTag);
+    ~CFuzzTempFolder();
+    CFuzzTempFolder(const CFuzzTempFolder&) = delete;
+    CFuzzTempFolder& operator=(const CFuzzTempFolder&) = delete;
+    const std::string& GetPath() const { return m_strPath; }
+
+private:
+    std::string m_strPath;
+};

@@ -17,6 +17,12 @@ int FuzzTokenizer(const uint8_t* pData, size_t nSize);
 // must stay consistent and forget a world that is gone.
 int FuzzParse(const uint8_t* pData, size_t nSize);
 
+// CSLPParser::Parse over the bytes as file contents, then ExportWorld to GLB, glTF, OBJ, PLY and STL. Each
+// output is read back and checked against its format's framing (headers, chunk and data lengths, indices
+// within range, strict JSON) and against counts taken from the model; the GLB and the glTF must hold the
+// same document and data, and no file may be left that the report does not name.
+int FuzzWriters(const uint8_t* pData, size_t nSize);
+
 // CBasicString: narrow and wide conversions, search, substrings, editing and Format, checked against a
 // plain std::u16string model where the contract says what the result is.
 int FuzzString(const uint8_t* pData, size_t nSize);

@@ -73,3 +73,9 @@ TEST(CorpusReplayTest, Containers)
 {
     EXPECT_GT(ReplayCorpus("containers", &FuzzContainers), 0u);
 }
+
+TEST(CorpusReplayTest, Writers)
+{
+    EXPECT_GT(ReplayCorpus("writers", &FuzzWriters), 0u);
+    EXPECT_GT(Replay(&FuzzWriters, FilesIn(SLP_TEST_DATA_DIR)), 0u);
+}
