@@ -69,8 +69,7 @@ void JsonFloats(CFileSink& out, const float* p, int n)
 // characters percent-encoded.
 std::string RelativeUri(const std::string& path)
 {
-    const size_t nSlash = path.find_last_of('/');
-    const std::string name = nSlash == std::string::npos ? path : path.substr(nSlash + 1);
+    const std::string name = path.substr(FileNameStart(path));
     static const char szHex[] = "0123456789ABCDEF";
     std::string uri;
     for (const char c : name)

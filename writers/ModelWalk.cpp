@@ -108,6 +108,16 @@ void SetTooLarge(CExportReport& report, const std::string& path, const char* psz
         "cannot write " + path + ": the model is too large for the format (" + pszLimit + ")";
 }
 
+size_t FileNameStart(const std::string& path)
+{
+#if defined(_WIN32)
+    const size_t nSlash = path.find_last_of("/\\:");
+#else
+    const size_t nSlash = path.find_last_of('/');
+#endif
+    return nSlash == std::string::npos ? 0 : nSlash + 1;
+}
+
 unsigned long long CountExportedTriangles(const std::vector<const vemoBaseGroup*>& groups)
 {
     unsigned long long nTriangles = 0;

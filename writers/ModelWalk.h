@@ -42,6 +42,10 @@ CVertexRecord UnitCorner(const vemoTRex& triangle, int nCorner, long long& nRepl
 // The most vertices one mesh may index with 32-bit numbers.
 constexpr std::uint64_t MaxIndexedVertices = 0xFFFFFFFEull;
 
+// Where a path's file name starts: after its last folder separator ('/', and on Windows also '\\' and
+// a drive's ':'), or 0.
+size_t FileNameStart(const std::string& path);
+
 // The failure report for a model beyond a limit of the format.
 void SetTooLarge(CExportReport& report, const std::string& path, const char* pszLimit);
 

@@ -37,13 +37,7 @@ std::string ShownPath(const std::string& path)
 
 std::string FileName(const std::string& path)
 {
-#if defined(_WIN32)
-    // Windows paths separate folders with either slash, and a drive letter ends with a colon.
-    const size_t nSlash = path.find_last_of("/\\:");
-#else
-    const size_t nSlash = path.find_last_of('/');
-#endif
-    return nSlash == std::string::npos ? path : path.substr(nSlash + 1);
+    return path.substr(FileNameStart(path));
 }
 
 class CObjWriter

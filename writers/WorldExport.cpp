@@ -1,6 +1,7 @@
 #include "writers/WorldExport.h"
 
 #include "writers/FormatWriters.h"
+#include "writers/ModelWalk.h"
 
 namespace
 {
@@ -17,8 +18,7 @@ std::string LowerAscii(std::string text)
 size_t ExtensionDot(const std::string& path)
 {
     const size_t nDot = path.find_last_of('.');
-    const size_t nSlash = path.find_last_of('/');
-    if (nDot == std::string::npos || (nSlash != std::string::npos && nDot < nSlash))
+    if (nDot == std::string::npos || nDot < FileNameStart(path))
         return std::string::npos;
     return nDot;
 }

@@ -57,9 +57,18 @@ TEST(WorldExportTest, FormatNamesAndCompanionFiles)
     EXPECT_EQ(ExportCompanionPath("dir.v2/model", ExportFormatGltf), "dir.v2/model.bin");
     EXPECT_EQ(ExportCompanionPath("model.mtl", ExportFormatObj), "model.mtl.mtl");
     EXPECT_EQ(ExportCompanionPath("model.glb", ExportFormatGlb), "");
+#if defined(_WIN32)
+    EXPECT_EQ(ExportCompanionPath("dir.v2\\model", ExportFormatGltf), "dir.v2\\model.bin");
+    EXPECT_EQ(ExportFormatFromPath("c:model.stl"), ExportFormatStl);
+#endif
+    // A .gltf names its .bin by the file name alone, whatever separators the path has (the temporary
+    // folder's are backslashes on Windows).
+    auto pWorld = LoadFixture("one_facet.slp");
+    ASSERT_EQ(Export(*pWorld, "uri.gltf").m_eResult, ExportSuccess);
+    EXPECT_EQ(Json::parse(ReadBytes(OutputPath("uri.gltf")))["buffers"][0]["uri"], "slp_writers_uri.bin");
 
-    CKarnWorld world;
-    const CExportReport report = ExportWorld(world, OutputPath("never.xyz"), ExportFormatUnknown);
+    CKarnWorld empty;
+    const CExportReport report = ExportWorld(empty, OutputPath("never.xyz"), ExportFormatUnknown);
     EXPECT_EQ(report.m_eResult, ExportUnknownFormat);
     EXPECT_FALSE(FileExists(OutputPath("never.xyz")));
 }
