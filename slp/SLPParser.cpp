@@ -92,6 +92,9 @@ float ToFloat(double dValue)
     constexpr double dMax = static_cast<double>(std::numeric_limits<float>::max());
     // Half a unit in the last place above the largest float: from there on the nearest is infinity.
     constexpr double dOverflow = dMax + 0x1p103;
+    // The common case first, with one comparison: within the float range the conversion rounds.
+    if (std::fabs(dValue) <= dMax)
+        return static_cast<float>(dValue);
     if (dValue >= dOverflow)
         return std::numeric_limits<float>::infinity();
     if (dValue <= -dOverflow)
@@ -99,6 +102,22 @@ float ToFloat(double dValue)
     if (dValue > dMax || dValue < -dMax)
         return dValue > 0 ? std::numeric_limits<float>::max() : -std::numeric_limits<float>::max();
     return static_cast<float>(dValue);
+}
+
+// The common shape of a normal or vertex line inside a batch: the keyword at nAt and three numbers
+// after it. Takes them as the walk would (the third number becomes current) and returns true; false,
+// with nothing taken, for any other shape, which the walk then reads token by token.
+bool TakeTriplet(const CGenericTokenSummary* pBatch, size_t& nAt, size_t nBatch, double* pValues)
+{
+    if (nAt + 3 >= nBatch || pBatch[nAt + 1].m_eDataType != GenericTokenNumber ||
+        pBatch[nAt + 2].m_eDataType != GenericTokenNumber ||
+        pBatch[nAt + 3].m_eDataType != GenericTokenNumber)
+        return false;
+    pValues[0] = pBatch[nAt + 1].m_dNumericValue;
+    pValues[1] = pBatch[nAt + 2].m_dNumericValue;
+    pValues[2] = pBatch[nAt + 3].m_dNumericValue;
+    nAt += 3;
+    return true;
 }
 
 } // namespace
@@ -245,16 +264,15 @@ void CSLPParser::WalkTokens()
             PopGroup();
             break;
         case SLPTokenNormal:
-            advance();
-            if (triplet(aNormal))
+            // The common shape, three numbers in the batch, or token by token.
+            if (TakeTriplet(aBatch, nAt, nBatch, aNormal) || (advance(), triplet(aNormal)))
             {
                 vemoVector normal(ToFloat(aNormal[0]), ToFloat(aNormal[1]), ToFloat(aNormal[2]));
                 AddNormalToList(normal);
             }
             break;
         case SLPTokenVertex:
-            advance();
-            if (triplet(aVertex))
+            if (TakeTriplet(aBatch, nAt, nBatch, aVertex) || (advance(), triplet(aVertex)))
             {
                 vemoFloatPoint point(ToFloat(aVertex[0]), ToFloat(aVertex[1]), ToFloat(aVertex[2]));
                 AddPointToList(point);
