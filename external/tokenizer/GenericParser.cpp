@@ -539,19 +539,26 @@ size_t CGenericParser::ReadTokens(CGenericTokenSummary* pOut, size_t nMax, long 
         return 0;
     pOut[0] = CGenericTokenSummary{next.m_eDataType, next.m_nUserDefinedType, next.m_dNumericValue,
                                    next.m_bBooleanValue};
-    size_t nCount = 1;
+    // The loop keeps its state in locals, so that nothing of it has to be written back per token.
+    const std::uint32_t* const pStarts = m_pSpanStarts.get();
+    const std::uint32_t* const pEnds = m_pSpanEnds;
+    const size_t nSpans = m_nSpanCount;
+    const long long nLimit = nBefore - m_nBlockOffset; // block offsets at or past it end the batch
+    size_t nNext = m_nSpanNext;
+    size_t nLastEnd = m_nPosition;
     size_t nBeforeLast = m_nPosition;
-    for (; nCount < nMax && m_nSpanNext < m_nSpanCount; ++nCount, ++m_nSpanNext)
+    size_t nCount = 1;
+    for (; nCount < nMax && nNext < nSpans; ++nCount, ++nNext)
     {
-        const size_t nStart = m_pSpanStarts[m_nSpanNext];
-        const size_t nEnd = m_pSpanEnds[m_nSpanNext];
-        if (m_nBlockOffset + static_cast<long long>(nEnd) >= nBefore)
+        const size_t nStart = pStarts[nNext];
+        const size_t nEnd = pEnds[nNext];
+        if (static_cast<long long>(nEnd) >= nLimit)
             break;
         ClassifySpan(m_pBlock + nStart, nEnd - nStart, m_nBlockLength - nStart, pOut[nCount]);
         if (stops(pOut[nCount].m_eDataType, pOut[nCount].m_nUserDefinedType))
             break;
-        nBeforeLast = m_nPosition;
-        m_nPosition = nEnd;
+        nBeforeLast = nLastEnd;
+        nLastEnd = nEnd;
     }
     if (nCount == 1)
     {
@@ -560,7 +567,7 @@ size_t CGenericParser::ReadTokens(CGenericTokenSummary* pOut, size_t nMax, long 
     }
     // The last token described becomes current, its text taken from the block again, and the token
     // after it is scanned as the lookahead, as Tokenize would have left them.
-    --m_nSpanNext;
+    m_nSpanNext = nNext - 1;
     m_nPosition = nBeforeLast;
     ScanToken(Current());
     ScanToken(Next());
