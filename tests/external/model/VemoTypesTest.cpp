@@ -1,5 +1,4 @@
 #include "external/model/VemoTypes.h"
-#include "external/model/KarnStl.h"
 
 #include <gtest/gtest.h>
 
@@ -43,21 +42,4 @@ TEST(VemoBBoxTest, BoxesEncloseWhatTheyAreUpdatedWith)
     merged.Reset();
     EXPECT_TRUE(merged.IsEmpty());
     EXPECT_EQ(Corners(merged), std::vector<float>(6, 0.0f));
-}
-
-TEST(VemoStlTest, BoxCoversEveryVertexOfTheCountedTriangles)
-{
-    CKarnStl mesh;
-    mesh.ComputeBBoxFromPoints();
-    EXPECT_TRUE(mesh.GetBBox().IsEmpty());
-    mesh.m_nTriangleCount = 2;
-    mesh.m_pTriangles = new vemoTRex[2];
-    mesh.m_pTriangles[0].m_Vertex[1] = vemoFloatPoint(-1.0f, 2.0f, 3.0f);
-    mesh.m_pTriangles[1].m_Vertex[2] = vemoFloatPoint(4.0f, -5.0f, 6.0f);
-    mesh.m_pTriangles[1].m_Normal[0] = vemoVector(100.0f, 100.0f, 100.0f); // normals are not positions
-    mesh.ComputeBBoxFromPoints();
-    EXPECT_EQ(Corners(mesh.GetBBox()), (std::vector<float>{-1.0f, -5.0f, 0.0f, 4.0f, 2.0f, 6.0f}));
-    mesh.m_nTriangleCount = 1;
-    mesh.ComputeBBoxFromPoints();
-    EXPECT_EQ(Corners(mesh.GetBBox()), (std::vector<float>{-1.0f, 0.0f, 0.0f, 0.0f, 2.0f, 3.0f}));
 }
