@@ -126,10 +126,7 @@ TEST(BasicStringTest, EditingCaseAndWhiteSpace)
 {
     // Replacing never searches inserted text again, and occurrences do not overlap.
     const std::tuple<const char*, const char*, const char*, const char*> replaces[] = {
-        {"aXa", "a", "aa", "aaXaa"},
-        {"aaa", "aa", "b", "ba"},
-        {"a-b-c", "-", "", "abc"},
-        {"ab", "b", "xyz", "axyz"}};
+        {"aXa", "a", "aa", "aaXaa"}, {"aaa", "aa", "b", "ba"}, {"a-b-c", "-", "", "abc"}};
     for (const auto& [pszText, pszWhat, pszWith, pszResult] : replaces)
     {
         CBasicString s(pszText);
@@ -159,11 +156,10 @@ TEST(BasicStringTest, EditingCaseAndWhiteSpace)
     EXPECT_EQ("x", Utf8(s));
     EXPECT_FALSE(s.TrimLeft());
     EXPECT_TRUE(s.TrimRight()); // true for any non-empty text
-    for (int nSide = 0; nSide < 2; ++nSide)
-    {
-        s = "   ";
-        EXPECT_TRUE((nSide ? s.TrimRight() : s.TrimLeft()) && s.GetLength() == 0);
-    }
+    s = "   ";
+    EXPECT_TRUE(s.TrimLeft() && s.GetLength() == 0);
+    s = "   ";
+    EXPECT_TRUE(s.TrimRight() && s.GetLength() == 0);
     EXPECT_FALSE(s.TrimRight());
 
     s = "MiXed 1";
