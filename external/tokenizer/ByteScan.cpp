@@ -29,7 +29,7 @@ struct CMasks
     unsigned long long nQuote;
 };
 
-CMasks MasksPlain(const char* p)
+inline CMasks MasksPlain(const char* p)
 {
     CMasks masks{0, 0, 0};
     for (unsigned i = 0; i < 64; ++i)
@@ -79,7 +79,7 @@ inline unsigned QuoteMask16(__m128i v)
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('"'))));
 }
 
-CMasks MasksSse2(const char* p)
+inline CMasks MasksSse2(const char* p)
 {
     CMasks masks{0, 0, 0};
     for (unsigned i = 0; i < 4; ++i)
@@ -93,7 +93,7 @@ CMasks MasksSse2(const char* p)
 }
 
 // The same tests on 32 bytes, for processors with AVX2 (checked at run time).
-__attribute__((target("avx2"))) CMasks MasksAvx2(const char* p)
+__attribute__((target("avx2"))) inline CMasks MasksAvx2(const char* p)
 {
     CMasks masks{0, 0, 0};
     for (unsigned i = 0; i < 2; ++i)
@@ -122,18 +122,6 @@ __attribute__((target("avx2"))) CMasks MasksAvx2(const char* p)
     return masks;
 }
 #endif
-
-CMasks MasksOf(ScanLevels eLevel, const char* p)
-{
-#if defined(GENERIC_X86)
-    if (eLevel == ScanAvx2)
-        return MasksAvx2(p);
-    if (eLevel == ScanSse2)
-        return MasksSse2(p);
-#endif
-    (void)eLevel;
-    return MasksPlain(p);
-}
 
 } // namespace
 
@@ -190,10 +178,13 @@ inline unsigned FirstBitOrLast(unsigned long long nBits)
     return FirstBit(nBits | (1ull << 63));
 }
 
-// The number of set bits, by adding neighbouring bit counts (x86-64 has no population count
-// instruction before its later extensions, and the library's own routine is a call).
-inline size_t CountBits(unsigned long long x)
+// The number of set bits: the instruction where the way has it, else by adding neighbouring bit
+// counts (x86-64 has no population count instruction before its later extensions, and the compiler's
+// routine is a call).
+template <bool bInstruction> inline size_t CountBits(unsigned long long x)
 {
+    if (bInstruction)
+        return static_cast<size_t>(__builtin_popcountll(x));
     x = x - ((x >> 1) & 0x5555555555555555ull);
     x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
     x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
@@ -203,10 +194,11 @@ inline size_t CountBits(unsigned long long x)
 // Appends base + the position of each set bit, in order, to pOut[n...]: the flattening of simdjson,
 // four positions per step so that the loop's exit is taken once per four tokens; up to three slots
 // past the last position are written too (the lists have room for them).
+template <bool bPopCount>
 inline void Flatten(unsigned long long nBits, std::uint32_t nBase, std::uint32_t* pOut, size_t& n)
 {
     std::uint32_t* p = pOut + n;
-    n += CountBits(nBits);
+    n += CountBits<bPopCount>(nBits);
     while (nBits != 0)
     {
         p[0] = nBase + FirstBit(nBits);
@@ -220,10 +212,16 @@ inline void Flatten(unsigned long long nBits, std::uint32_t nBase, std::uint32_t
         p += 4;
     }
 }
-} // namespace
-
-size_t ScanSpans(ScanLevels eLevel, const char* pBlock, size_t nFrom, size_t nLength, bool bFinal,
-                 std::uint32_t* pStarts, std::uint32_t* pEnds, size_t nRoom, size_t& nStop)
+// The scan, one copy per way: Masks classifies 64 bytes, bPopCount tells that the way may use the
+// population count instruction. Inlined into each way's function, so that the masks are computed in
+// line and, in the AVX2 way, the bit operations use the instructions that come with it.
+template <CMasks (*Masks)(const char*), bool bPopCount>
+#if defined(__GNUC__)
+__attribute__((always_inline))
+#endif
+inline size_t
+ScanSpansWith(const char* pBlock, size_t nFrom, size_t nLength, bool bFinal, std::uint32_t* pStarts,
+              std::uint32_t* pEnds, size_t nRoom, size_t& nStop)
 {
     // Token bytes are word bytes and brackets. A token starts at a token byte after a byte of another
     // kind, at a bracket, and right after one; it ends at the same places seen from its other side. So
@@ -245,13 +243,13 @@ size_t ScanSpans(ScanLevels eLevel, const char* pBlock, size_t nFrom, size_t nLe
         CMasks masks;
         unsigned long long nValid = ~0ull;
         if (nBytes == 64)
-            masks = MasksOf(eLevel, pBlock + nBase);
+            masks = Masks(pBlock + nBase);
         else
         {
             // The last bytes, padded with NULs (white space): only the valid bits count.
             char aTail[64] = {};
             std::memcpy(aTail, pBlock + nBase, nBytes);
-            masks = MasksOf(eLevel, aTail);
+            masks = Masks(aTail);
             nValid = (1ull << nBytes) - 1;
         }
         const unsigned long long nBracket = masks.nBracket & nValid;
@@ -270,8 +268,8 @@ size_t ScanSpans(ScanLevels eLevel, const char* pBlock, size_t nFrom, size_t nLe
             nEndBits &= (nFirstQuote - 1) | nFirstQuote;
         }
         const auto nChunk = static_cast<std::uint32_t>(nBase);
-        Flatten(nStartBits, nChunk, pStarts, nStarts);
-        Flatten(nEndBits, nChunk, pEnds, nEnds);
+        Flatten<bPopCount>(nStartBits, nChunk, pStarts, nStarts);
+        Flatten<bPopCount>(nEndBits, nChunk, pEnds, nEnds);
         if (nQuote != 0)
         {
             nStop = nBase + FirstBit(nQuote);
@@ -292,6 +290,44 @@ size_t ScanSpans(ScanLevels eLevel, const char* pBlock, size_t nFrom, size_t nLe
     }
     nStop = nLength;
     return nEnds;
+}
+
+size_t ScanSpansPlain(const char* pBlock, size_t nFrom, size_t nLength, bool bFinal, std::uint32_t* pStarts,
+                      std::uint32_t* pEnds, size_t nRoom, size_t& nStop)
+{
+    return ScanSpansWith<MasksPlain, false>(pBlock, nFrom, nLength, bFinal, pStarts, pEnds, nRoom, nStop);
+}
+
+#if defined(GENERIC_X86)
+size_t ScanSpansSse2(const char* pBlock, size_t nFrom, size_t nLength, bool bFinal, std::uint32_t* pStarts,
+                     std::uint32_t* pEnds, size_t nRoom, size_t& nStop)
+{
+    return ScanSpansWith<MasksSse2, false>(pBlock, nFrom, nLength, bFinal, pStarts, pEnds, nRoom, nStop);
+}
+
+// Every processor with AVX2 has the population count and BMI1 (trailing zeros) instructions too.
+__attribute__((target("avx2,popcnt,bmi"))) size_t ScanSpansAvx2(const char* pBlock, size_t nFrom,
+                                                                size_t nLength, bool bFinal,
+                                                                std::uint32_t* pStarts, std::uint32_t* pEnds,
+                                                                size_t nRoom, size_t& nStop)
+{
+    return ScanSpansWith<MasksAvx2, true>(pBlock, nFrom, nLength, bFinal, pStarts, pEnds, nRoom, nStop);
+}
+#endif
+
+} // namespace
+
+size_t ScanSpans(ScanLevels eLevel, const char* pBlock, size_t nFrom, size_t nLength, bool bFinal,
+                 std::uint32_t* pStarts, std::uint32_t* pEnds, size_t nRoom, size_t& nStop)
+{
+#if defined(GENERIC_X86)
+    if (eLevel == ScanAvx2)
+        return ScanSpansAvx2(pBlock, nFrom, nLength, bFinal, pStarts, pEnds, nRoom, nStop);
+    if (eLevel == ScanSse2)
+        return ScanSpansSse2(pBlock, nFrom, nLength, bFinal, pStarts, pEnds, nRoom, nStop);
+#endif
+    (void)eLevel;
+    return ScanSpansPlain(pBlock, nFrom, nLength, bFinal, pStarts, pEnds, nRoom, nStop);
 }
 
 } // namespace generic_scan
