@@ -431,18 +431,26 @@ void CSLPParser::FillTriangles(vemoTRex* pTriangles, int nFacets)
 {
     if (!m_bPointsListed && !m_bNormalsListed && m_PointList.GetCount() == 0 && m_NormalList.GetCount() == 0)
     {
-        // The common case: triangle i takes points and normals 3i to 3i+2 of the arrays.
-        const vemoFloatPoint* pPoint = m_CollectedPoints.data();
-        const vemoVector* pNormal = m_CollectedNormals.data();
-        for (int i = 0; i < nFacets; ++i, pPoint += 3, pNormal += 3)
+        // The common case: triangle i takes points and normals 3i to 3i+2 of the arrays, which hold as
+        // many of each and so have the same chunks, none of which splits a triangle.
+        vemoTRex* pTriangle = pTriangles;
+        vemoTRex* const pEnd = pTriangles + nFacets;
+        for (size_t k = 0; k < m_CollectedPoints.ChunkCount() && pTriangle < pEnd; ++k)
         {
-            vemoTRex& triangle = pTriangles[i];
-            triangle.m_Vertex[0] = pPoint[0];
-            triangle.m_Vertex[1] = pPoint[1];
-            triangle.m_Vertex[2] = pPoint[2];
-            triangle.m_Normal[0] = pNormal[0];
-            triangle.m_Normal[1] = pNormal[1];
-            triangle.m_Normal[2] = pNormal[2];
+            const vemoFloatPoint* pPoint = m_CollectedPoints.ChunkData(k);
+            const vemoVector* pNormal = m_CollectedNormals.ChunkData(k);
+            const size_t nInChunk = m_CollectedPoints.ChunkSize(k) / 3;
+            const size_t nLeft = static_cast<size_t>(pEnd - pTriangle);
+            vemoTRex* const pChunkEnd = pTriangle + (nInChunk < nLeft ? nInChunk : nLeft);
+            for (; pTriangle < pChunkEnd; ++pTriangle, pPoint += 3, pNormal += 3)
+            {
+                pTriangle->m_Vertex[0] = pPoint[0];
+                pTriangle->m_Vertex[1] = pPoint[1];
+                pTriangle->m_Vertex[2] = pPoint[2];
+                pTriangle->m_Normal[0] = pNormal[0];
+                pTriangle->m_Normal[1] = pNormal[1];
+                pTriangle->m_Normal[2] = pNormal[2];
+            }
         }
         return;
     }
@@ -730,28 +738,28 @@ namespace
 {
 // Empties a collection array; the storage of a long run is given back, a short run's is kept for the
 // next one.
-template <class T> void ClearCollected(std::vector<T>& items)
+template <class T> void ClearCollected(CSLPCollectedArray<T>& items)
 {
-    constexpr size_t nKeptBytes = 1 << 20;
-    if (items.capacity() * sizeof(T) > nKeptBytes)
-        std::vector<T>().swap(items);
-    else
-        items.clear();
+    items.Clear(1 << 20);
 }
 
 // Appends the array's items to the list, in order, and empties the array. When memory runs out on
 // the way, the items already in the list leave the array, so none is held twice.
-template <class T> void MoveIntoList(std::vector<T>& items, CKarnList& list)
+template <class T> void MoveIntoList(CSLPCollectedArray<T>& items, CKarnList& list)
 {
     size_t nMoved = 0;
     try
     {
-        for (; nMoved < items.size(); ++nMoved)
-            list.AddTailCopy(&items[nMoved]);
+        for (size_t k = 0; k < items.ChunkCount(); ++k)
+        {
+            const T* const pItems = items.ChunkData(k);
+            for (size_t i = 0; i < items.ChunkSize(k); ++i, ++nMoved)
+                list.AddTailCopy(const_cast<T*>(pItems + i));
+        }
     }
     catch (...)
     {
-        items.erase(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(nMoved));
+        items.RemoveFront(nMoved);
         throw;
     }
     ClearCollected(items);

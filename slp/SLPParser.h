@@ -23,6 +23,7 @@
 #include "external/model/VemoTypes.h"
 #include "foundation/BasicString.h"
 #include "foundation/Export.h"
+#include "slp/CollectedArray.h"
 #include "slp/SLPIOManager.h"
 #include "slp/SLPTypes.h"
 
@@ -192,8 +193,8 @@ private:
     // The points and normals of the current run while no host has asked for the lists: a plain array
     // costs 12 bytes a vertex where a list costs an element and an item. Each flag tells that the list
     // has taken over until the next flush or clear.
-    std::vector<vemoFloatPoint> m_CollectedPoints;
-    std::vector<vemoVector> m_CollectedNormals;
+    CSLPCollectedArray<vemoFloatPoint> m_CollectedPoints;
+    CSLPCollectedArray<vemoVector> m_CollectedNormals;
     bool m_bPointsListed;
     bool m_bNormalsListed;
     // The life tokens of the groups the parser keeps between loads (see DropStaleGroups).

@@ -299,8 +299,11 @@ CSLPParser* g_pWatched = nullptr;
 std::vector<std::string> g_listProblems;
 int g_nListChecks = 0;
 int g_nMostPoints = 0;
-void SLP_STDCALL CheckListsDuringLoad(int)
+int g_nListFrom = 0; // the percentage from which the callback looks at the lists
+void SLP_STDCALL CheckListsDuringLoad(int nPercentage)
 {
+    if (nPercentage < g_nListFrom)
+        return;
     // Vertex i of the file lies at x = i: the list must hold exactly the vertices read so far, in order,
     // and at most one normal more (a facet's normal comes before its vertex).
     CKarnList* pPoints = g_pWatched->GetPointList();
@@ -317,26 +320,35 @@ void SLP_STDCALL CheckListsDuringLoad(int)
 
 TEST(SLPParseTest, HostsSeeTheCollectedGeometryInTheListsDuringALoad)
 {
-    std::string text = "solid s\n";
-    for (int i = 0; i < 900; ++i)
-        text += "normal 0 0 1 vertex " + std::to_string(i) + " 0 0\n";
-    TempFile file(text + "endsolid\n");
-    CKarnWorld world;
-    CSLPParser parser;
-    g_pWatched = &parser;
-    g_listProblems.clear();
-    g_nListChecks = 0;
-    g_nMostPoints = 0;
-    parser.SetLoaderPtr(&CheckListsDuringLoad);
-    ASSERT_EQ(Load(parser, world, file.path), SLPLoadSuccess);
-    EXPECT_GT(g_nListChecks, 90);
-    EXPECT_GT(g_nMostPoints, 880);
-    EXPECT_EQ(g_listProblems, std::vector<std::string>());
-    // What the lists took during the load reaches the mesh, in file order.
-    const vemoSTL* pMesh = MeshAt(world.GetGroup(0), 0);
-    ASSERT_EQ(pMesh->m_nTriangleCount, 300);
-    EXPECT_EQ(pMesh->m_pTriangles[299].m_Vertex[2].x, 899.0f);
-    EXPECT_EQ(pMesh->m_pTriangles[150].m_Normal[1].z, 1.0f);
+    // The host asks for the lists from the first report on, first when more than half of 6,000
+    // vertices were collected (which then move to the lists at once), or never.
+    const std::pair<int, int> cases[] = {{300, 0}, {2000, 60}, {2000, 101}};
+    for (const auto& [nFacets, nListFrom] : cases)
+    {
+        std::string text = "solid s\n";
+        for (int i = 0; i < 3 * nFacets; ++i)
+            text += "normal 0 0 1 vertex " + std::to_string(i) + " 0 0\n";
+        TempFile file(text + "endsolid\n");
+        CKarnWorld world;
+        CSLPParser parser;
+        g_pWatched = &parser;
+        g_listProblems.clear();
+        g_nListChecks = 0;
+        g_nMostPoints = 0;
+        g_nListFrom = nListFrom;
+        parser.SetLoaderPtr(&CheckListsDuringLoad);
+        ASSERT_EQ(Load(parser, world, file.path), SLPLoadSuccess);
+        EXPECT_EQ(g_nListChecks > 35, nListFrom <= 100);
+        EXPECT_EQ(g_nMostPoints > 3 * nFacets * 97 / 100, nListFrom <= 100);
+        EXPECT_EQ(g_listProblems, std::vector<std::string>());
+        // What the lists took during the load reaches the mesh, in file order.
+        const vemoSTL* pMesh = MeshAt(world.GetGroup(0), 0);
+        ASSERT_EQ(pMesh->m_nTriangleCount, nFacets);
+        for (int i = 0; i < nFacets; ++i)
+            ASSERT_EQ(pMesh->m_pTriangles[i].m_Vertex[2].x, static_cast<float>(3 * i + 2)) << i;
+        EXPECT_EQ(pMesh->m_pTriangles[nFacets / 2].m_Normal[1].z, 1.0f);
+    }
+    g_nListFrom = 0;
 }
 
 TEST(SLPTokenTest, QueriesSeeTheSLPMeaningOfTokens)
