@@ -463,13 +463,49 @@ void CGenericParser::ClassifyWord(const char* pText, size_t nLength, CGenericTok
         nLength == 5 && EqualNoCase(pText, "FALSE", 5) ? GenericTokenBoolean : GenericTokenWord;
 }
 
-// Inlined into the two loops that take tokens from the block's list: it runs for every token.
+namespace
+{
 #if defined(__GNUC__)
-__attribute__((always_inline))
+#define GENERIC_ALWAYS_INLINE __attribute__((always_inline)) inline
+#else
+#define GENERIC_ALWAYS_INLINE inline
 #endif
-inline void
-CGenericParser::ClassifySpan(const char* pWord, size_t nLength, size_t nReadable,
-                             CGenericTokenSummary& summary)
+
+// The common words of a mesh file, classified without the general rules: short decimals (converted
+// with the vector form when bVector) and keywords. pText has at least 32 readable bytes. False for
+// anything else, which CGenericParser::ClassifyWord then classifies; brackets are tested only then
+// (a bracket is neither a number nor a keyword's first byte). Inlined into the loops that take tokens
+// from the block's list: it runs for every token.
+GENERIC_ALWAYS_INLINE bool ClassifyCommon(const char* pText, size_t nLength, bool bVector,
+                                          const CKeywordIndex& keywords, CGenericTokenSummary& summary)
+{
+    // One test for both starts of a number, so that keywords and numbers, which alternate, cost one
+    // branch between them.
+    const char c = *pText;
+    const bool bNumberStart = (static_cast<unsigned char>(c - '0') < 10) | (c == '-');
+    double dValue;
+    if (bNumberStart && ParseShortDecimal(pText, nLength, bVector, dValue) > 0)
+    {
+        summary = CGenericTokenSummary{GenericTokenNumber, 0, dValue, false};
+        return true;
+    }
+    // A word that starts with a letter is no number unless it could spell "inf", "nan" or "infinity":
+    // straight to the keywords, the other common case.
+    const char cLower = static_cast<char>(c | 0x20);
+    const bool bMaybeNonFinite = (nLength == 3 || nLength == 8) && (cLower == 'i' || cLower == 'n');
+    int nId = 0;
+    if (static_cast<unsigned char>(cLower - 'a') < 26 && !bMaybeNonFinite &&
+        keywords.Match(pText, nLength, nId))
+    {
+        summary = CGenericTokenSummary{GenericTokenKeyword, static_cast<unsigned int>(nId), 0.0, false};
+        return true;
+    }
+    return false;
+}
+} // namespace
+
+void CGenericParser::ClassifySpan(const char* pWord, size_t nLength, size_t nReadable,
+                                  CGenericTokenSummary& summary)
 {
     // A word near the block's end is read from a copy with room past it.
     char aPadded[64];
@@ -480,40 +516,53 @@ CGenericParser::ClassifySpan(const char* pWord, size_t nLength, size_t nReadable
         std::memcpy(aPadded, pWord, nLength);
         pReadable = aPadded;
     }
-    // Most words of a mesh file are short decimals: converted here, without the general classification.
-    // One test for both starts of a number, so that keywords and numbers, which alternate, cost one
-    // branch between them.
-    const char c = *pWord;
-    const bool bNumberStart = (static_cast<unsigned char>(c - '0') < 10) | (c == '-');
-    double dValue;
-    if (bNumberStart && ParseShortDecimal(pReadable, nLength, m_eScanLevel != ScanPlain, dValue) > 0)
-    {
-        summary = CGenericTokenSummary{GenericTokenNumber, 0, dValue, false};
+    PrepareKeywordIndex();
+    if (ClassifyCommon(pReadable, nLength, m_eScanLevel != ScanPlain, m_KeywordIndex, summary))
         return;
-    }
-    // A word that starts with a letter and has neither the length of "inf" or "nan" nor that of
-    // "infinity" is no number: straight to the keywords, the other common case.
-    if (static_cast<unsigned char>((c | 0x20) - 'a') < 26 && nLength != 3 && nLength != 8)
+    if (KindOf(*pWord) == KindBracket)
     {
-        if (!m_bKeywordIndexReady)
-        {
-            m_KeywordIndex.Build(m_pKeywordTable, m_nKeywordTableSize);
-            m_bKeywordIndexReady = true;
-        }
-        int nId = 0;
-        if (m_KeywordIndex.Match(pReadable, nLength, nId))
-        {
-            summary = CGenericTokenSummary{GenericTokenKeyword, static_cast<unsigned int>(nId), 0.0, false};
-            return;
-        }
-    }
-    // Brackets are rare: tested only here (a bracket is neither a number nor a keyword's first byte).
-    if (KindOf(c) == KindBracket)
-    {
-        summary = CGenericTokenSummary{BracketType(c), 0, 0.0, false};
+        summary = CGenericTokenSummary{BracketType(*pWord), 0, 0.0, false};
         return;
     }
     ClassifyWord(pReadable, nLength, summary);
+}
+
+template <bool bVector>
+size_t CGenericParser::DescribeListed(CGenericTokenSummary* pOut, size_t nMax, long long nLimit,
+                                      unsigned long long nStopIds)
+{
+    // Everything the loop reads is in locals, so that the summaries it writes cannot make the compiler
+    // read the parser's members again. The k-th end is kSpanRoom + 3 entries after the k-th start.
+    const std::uint32_t* pSpan = m_pSpanStarts.get() + m_nSpanNext;
+    const std::uint32_t* const pSpansEnd = m_pSpanStarts.get() + m_nSpanCount;
+    const size_t nEnds = static_cast<size_t>(m_pSpanEnds - m_pSpanStarts.get());
+    const char* const pBlock = m_pBlock;
+    // Words that start before it have 32 readable bytes in the block.
+    const size_t nReadableBefore = m_nBlockLength >= 32 ? m_nBlockLength - 32 : 0;
+    const CKeywordIndex& keywords = m_KeywordIndex;
+    CGenericTokenSummary* pSummary = pOut;
+    CGenericTokenSummary* const pOutEnd = pOut + nMax;
+    for (; pSummary < pOutEnd && pSpan < pSpansEnd; ++pSummary, ++pSpan)
+    {
+        const size_t nStart = pSpan[0];
+        const size_t nEnd = pSpan[nEnds];
+        if (static_cast<long long>(nEnd) >= nLimit)
+            break;
+        if (nStart < nReadableBefore &&
+            ClassifyCommon(pBlock + nStart, nEnd - nStart, bVector, keywords, *pSummary))
+        {
+            if (pSummary->m_eDataType == GenericTokenKeyword && pSummary->m_nUserDefinedType < 64 &&
+                ((nStopIds >> pSummary->m_nUserDefinedType) & 1) != 0)
+                break;
+            continue;
+        }
+        ClassifySpan(pBlock + nStart, nEnd - nStart, m_nBlockLength - nStart, *pSummary);
+        if (pSummary->m_eDataType == GenericTokenKeyword && pSummary->m_nUserDefinedType < 64 &&
+            ((nStopIds >> pSummary->m_nUserDefinedType) & 1) != 0)
+            break;
+    }
+    m_nSpanNext = static_cast<size_t>(pSpan - m_pSpanStarts.get());
+    return static_cast<size_t>(pSummary - pOut);
 }
 
 void CGenericParser::TakeSummary(CGenericToken& token, const CGenericTokenSummary& summary)
@@ -539,50 +588,43 @@ size_t CGenericParser::ReadTokens(CGenericTokenSummary* pOut, size_t nMax, long 
         return 0;
     pOut[0] = CGenericTokenSummary{next.m_eDataType, next.m_nUserDefinedType, next.m_dNumericValue,
                                    next.m_bBooleanValue};
-    // The loop keeps its state in locals, so that nothing of it has to be written back per token.
-    const std::uint32_t* const pStarts = m_pSpanStarts.get();
-    const std::uint32_t* const pEnds = m_pSpanEnds;
-    const size_t nSpans = m_nSpanCount;
+    // The tokens after it come from the block's list; m_nSpanNext is then the list entry after the
+    // last one described.
+    PrepareKeywordIndex();
+    const size_t nFirst = m_nSpanNext;
     const long long nLimit = nBefore - m_nBlockOffset; // block offsets at or past it end the batch
-    size_t nNext = m_nSpanNext;
-    size_t nLastEnd = m_nPosition;
-    size_t nBeforeLast = m_nPosition;
-    size_t nCount = 1;
-    for (; nCount < nMax && nNext < nSpans; ++nCount, ++nNext)
-    {
-        const size_t nStart = pStarts[nNext];
-        const size_t nEnd = pEnds[nNext];
-        if (static_cast<long long>(nEnd) >= nLimit)
-            break;
-        ClassifySpan(m_pBlock + nStart, nEnd - nStart, m_nBlockLength - nStart, pOut[nCount]);
-        if (stops(pOut[nCount].m_eDataType, pOut[nCount].m_nUserDefinedType))
-            break;
-        nBeforeLast = nLastEnd;
-        nLastEnd = nEnd;
-    }
-    if (nCount == 1)
+    const size_t nListed = m_eScanLevel != ScanPlain
+                               ? DescribeListed<true>(pOut + 1, nMax - 1, nLimit, nStopIds)
+                               : DescribeListed<false>(pOut + 1, nMax - 1, nLimit, nStopIds);
+    if (nListed == 0)
     {
         Tokenize();
         return 1;
     }
     // The last token described becomes current, its text taken from the block again, and the token
-    // after it is scanned as the lookahead, as Tokenize would have left them.
-    m_nSpanNext = nNext - 1;
-    m_nPosition = nBeforeLast;
+    // after it is scanned as the lookahead, as Tokenize would have left them: the scan restarts where
+    // the token before the last one ended.
+    m_nSpanNext = nFirst + nListed - 1;
+    m_nPosition = nListed >= 2 ? m_pSpanEnds[m_nSpanNext - 1] : m_nPosition;
     ScanToken(Current());
     ScanToken(Next());
     m_bLookaheadReady = true;
-    return nCount;
+    return nListed + 1;
 }
 
-bool CGenericParser::MatchKeyword(const char* pText, size_t nLength, int& nId)
+void CGenericParser::PrepareKeywordIndex()
 {
-    // Built here rather than in the setters, which may come in either order.
+    // Built when first needed rather than in the setters, which may come in either order.
     if (!m_bKeywordIndexReady)
     {
         m_KeywordIndex.Build(m_pKeywordTable, m_nKeywordTableSize);
         m_bKeywordIndexReady = true;
     }
+}
+
+bool CGenericParser::MatchKeyword(const char* pText, size_t nLength, int& nId)
+{
+    PrepareKeywordIndex();
     return m_KeywordIndex.Match(pText, nLength, nId);
 }
 

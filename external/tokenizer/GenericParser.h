@@ -196,6 +196,14 @@ private:
     void ClassifyWord(const char* pText, size_t nLength, CGenericTokenSummary& summary);
     /// The same for a word or bracket of the block's list, without touching a token.
     void ClassifySpan(const char* pWord, size_t nLength, size_t nReadable, CGenericTokenSummary& summary);
+    /// Describes the block's listed tokens from m_nSpanNext on into pOut (at most nMax), stopping
+    /// before a token that ends at or past block offset nLimit and after a keyword whose id's bit is
+    /// set in nStopIds (which is described, but not counted). Returns the number described and leaves
+    /// m_nSpanNext at the first entry not counted; bVector selects the vector number conversion.
+    template <bool bVector>
+    size_t DescribeListed(CGenericTokenSummary* pOut, size_t nMax, long long nLimit,
+                          unsigned long long nStopIds);
+    void PrepareKeywordIndex();
     static void TakeSummary(CGenericToken& token, const CGenericTokenSummary& summary);
     bool MatchKeyword(const char* pText, size_t nLength, int& nId);
     CGenericToken& Current() { return m_Tokens[m_nCurrentIndex]; }
