@@ -49,15 +49,11 @@ inline double WithSign(double dMagnitude, bool bNegative)
 // correctly rounded, the same value that from_chars gives. Anything else (an exponent, more digits,
 // "1.", ".5", a stray character) returns false and goes the general way.
 #if defined(GENERIC_X86_NUMBERS)
-// The value of k (1 to 8) ASCII digits at p, which must have eight readable bytes. The digits are
-// combined in pairs, fours and eights with three multiplications.
-inline unsigned long long EightDigits(const char* p, size_t k)
+// The value of the eight digits in x (their values 0 to 9, the first in the lowest byte), combined in
+// pairs, fours and eights with three multiplications: the SWAR technique of fast_float's
+// parse_eight_digits_unrolled.
+inline unsigned long long EightDigitValues(unsigned long long x)
 {
-    unsigned long long x;
-    std::memcpy(&x, p, 8);
-    // The digits' values, moved up so that the bytes past the k digits fall out and zeros (leading
-    // zero digits) come in. A byte below '0' past the digits can only borrow from bytes past it.
-    x = (x - 0x3030303030303030ULL) << (8 * (8 - k));
     x = x * 10 + (x >> 8);
     x = (((x & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
          (((x >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
@@ -65,12 +61,14 @@ inline unsigned long long EightDigits(const char* p, size_t k)
     return x & 0xFFFFFFFFULL;
 }
 
-inline constexpr unsigned long long g_nPowersOfTen[] = {1,      10,      100,      1000,     10000,
-                                                        100000, 1000000, 10000000, 100000000};
-
-// ParseShortDecimal for a text with at least 32 readable bytes and at most 8 integer and 8
-// fraction digits: the bytes are checked sixteen at a time and the digits converted eight at a time.
-// 1 for a number, 0 for no number of this form, -1 when the text is too long to tell here.
+// ParseShortDecimal for a text with at least 32 readable bytes: an optional sign, then at most 15
+// digits with at most one point among them and digits on both sides of it. The sixteen bytes after
+// the sign are checked at once; the digits before the point move one byte up onto it, so that all
+// the digits stand together in bytes 1 to L of a 16-digit number N (byte 0 being 0). N is then the
+// digits' integer m times 10^(15 - L), below 10^15 and so an exact double, and the value m / 10^k
+// (k fraction digits) is N / 10^(15 - p), p being the point's position (or the length when there is
+// none): one correctly rounded division of exact doubles. 1 for a number, 0 for no number of this
+// form, -1 when the text is too long to tell here.
 inline int ParseShortDecimalWide(const char* pText, size_t nLength, double& dValue)
 {
     // The sign without a branch: it is as often one as the other.
@@ -78,31 +76,36 @@ inline int ParseShortDecimalWide(const char* pText, size_t nLength, double& dVal
     const size_t nSign = static_cast<size_t>(bNegative) | static_cast<size_t>(pText[0] == '+');
     const char* const p = pText + nSign;
     const size_t n = nLength - nSign;
-    if (n == 0 || n > 16)
+    if (n - 1 >= 16) // also n == 0
         return n == 0 ? 0 : -1;
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i values = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    const __m128i values =
+        _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi8('0'));
     const unsigned nValid = (1u << n) - 1;
     const unsigned nDigits = static_cast<unsigned>(_mm_movemask_epi8(
                                  _mm_cmpeq_epi8(_mm_min_epu8(values, _mm_set1_epi8(9)), values))) &
                              nValid;
-    const unsigned nDots =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('.')))) & nValid;
-    // Digits and at most one point, with digits on both sides of it.
-    if ((nDigits | nDots) != nValid || (nDots & (nDots - 1)) != 0)
+    const unsigned nDots = nValid & ~nDigits;
+    // Digits and at most one point ('.' - '0' wraps to 0xFE), with digits on both sides of it.
+    const unsigned nPoint = static_cast<unsigned>(__builtin_ctz(nDots | (1u << n)));
+    if ((nDots & (nDots - 1)) != 0 || nPoint == 0 || nPoint == n - 1 ||
+        (nDots != 0 && static_cast<unsigned char>(p[nPoint]) != '.'))
         return 0;
-    const size_t nInteger = nDots != 0 ? static_cast<size_t>(__builtin_ctz(nDots)) : n;
-    const size_t nFraction = nDots != 0 ? n - nInteger - 1 : 0;
-    if (nInteger == 0 || (nDots != 0 && nFraction == 0))
-        return 0;
-    if (nInteger > 8 || nFraction > 8)
+    if (n - (nDots != 0) > 15)
         return -1;
-    unsigned long long nMantissa = EightDigits(p, nInteger);
-    if (nFraction != 0)
-        nMantissa = nMantissa * g_nPowersOfTen[nFraction] + EightDigits(p + nInteger + 1, nFraction);
-    if (nMantissa > (1ULL << 53))
-        return -1;
-    dValue = WithSign(static_cast<double>(nMantissa) / g_dExactPowersOfTen[nFraction], bNegative);
+    // Bytes before the point, and the digits after it; the point itself and the bytes past the text
+    // fall out.
+    const __m128i positions = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m128i before = _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(nPoint)), positions);
+    const __m128i inText = _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(n)), positions);
+    const __m128i after = _mm_andnot_si128(
+        _mm_or_si128(before, _mm_cmpeq_epi8(_mm_set1_epi8(static_cast<char>(nPoint)), positions)), inText);
+    const __m128i digits =
+        _mm_or_si128(_mm_slli_si128(_mm_and_si128(values, before), 1), _mm_and_si128(values, after));
+    unsigned long long aHalves[2];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(aHalves), digits);
+    const unsigned long long nValue =
+        EightDigitValues(aHalves[0]) * 100000000ULL + EightDigitValues(aHalves[1]);
+    dValue = WithSign(static_cast<double>(nValue) / g_dExactPowersOfTen[15 - nPoint], bNegative);
     return 1;
 }
 #endif
