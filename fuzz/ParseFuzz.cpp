@@ -1,9 +1,10 @@
-// The loader harness: Parse over arbitrary file contents, with two block sizes.
+// The loader harness: Parse over arbitrary file contents, with three block sizes and both scans.
 
 #include "FuzzSupport.h"
 #include "FuzzTargets.h"
 
 #include "checker/SLPChecker.h"
+#include "external/tokenizer/ByteScan.h"
 #include "slp/SLPParser.h"
 
 #include <cmath>
@@ -106,7 +107,8 @@ void CheckAgreesWithLoad(const std::string& strPath, const CKarnWorld& world, lo
             nTriangles += static_cast<const vemoSTL*>(pGroup->GetObject(i))->m_nTriangleCount;
     }
     FUZZ_CHECK(report.m_eOpen == SLPLoadSuccess);
-    FUZZ_CHECK(report.m_nSolids == nGroups && report.m_nMeshes == nMeshes && report.m_nTriangles == nTriangles);
+    FUZZ_CHECK(report.m_nSolids == nGroups && report.m_nMeshes == nMeshes &&
+               report.m_nTriangles == nTriangles);
     FUZZ_CHECK(report.m_nLostVertices == nDiscarded);
     FUZZ_CHECK((report.m_nErrors == 0) == (nDiscarded == 0));
 }
@@ -157,8 +159,15 @@ int FuzzParse(const uint8_t* pData, size_t nSize)
     static CFuzzTempFile file("parse");
     file.Write(pData, nSize);
     const std::string strWhole = Load(file.GetPath(), 0);
+    // Tiny blocks, and blocks of 64 bytes to 16 KiB that cut words and batches anywhere; one of the two
+    // loads scans without vector instructions. Each builds the same model.
+    const bool bPlain = nSize % 2 == 1;
+    GenericForcePlainScan(bPlain);
     const std::string strSmallBlocks = Load(file.GetPath(), 1 + nSize % 5);
-    FUZZ_CHECK(strWhole == strSmallBlocks);
+    GenericForcePlainScan(!bPlain);
+    const std::string strMediumBlocks = Load(file.GetPath(), size_t(64) << (nSize / 2 % 9));
+    GenericForcePlainScan(false);
+    FUZZ_CHECK(strWhole == strSmallBlocks && strWhole == strMediumBlocks);
     CheckReuse(file.GetPath(), strWhole);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "FuzzSupport.h"
 #include "FuzzTargets.h"
 
+#include "external/tokenizer/ByteScan.h"
 #include "external/tokenizer/GenericParser.h"
 
 #include <cmath>
@@ -118,6 +119,46 @@ std::vector<TokenRecord> ReadAll(CGenericParser& parser, size_t nSize, size_t nS
     return tokens;
 }
 
+// Reads the file in batches (ReadTokens) as a load does, with blocks of 64 bytes to 16 KiB and a batch
+// limit that moves on by a few bytes each time, as progress thresholds do; "endsolid" stops batches.
+// Every summary and every token left current must be the one read token by token.
+void CheckBatches(const std::string& strPath, const std::vector<TokenRecord>& expected, unsigned nSeed)
+{
+    CGenericParser parser;
+    Configure(parser);
+    parser.SetBlockSize(size_t(64) << (nSeed % 9));
+    parser.SetFilename(CBasicString(strPath.c_str()));
+    FUZZ_CHECK(parser.OpenAndInitialize() == GenericLoadSuccess);
+    CGenericTokenSummary aBatch[37];
+    size_t nRead = 0; // tokens made current so far
+    long long nBefore = 0;
+    for (;;)
+    {
+        nBefore += 1 + nSeed % 61;
+        const size_t nBatch = parser.ReadTokens(aBatch, 1 + nSeed % 37, nBefore, 1ull << 12);
+        if (nBatch == 0)
+        {
+            if (!parser.Tokenize())
+                break;
+            FUZZ_CHECK(nRead < expected.size() && Record(parser.GetCurrentToken()) == expected[nRead]);
+            ++nRead;
+            continue;
+        }
+        for (size_t i = 0; i < nBatch; ++i)
+        {
+            FUZZ_CHECK(nRead < expected.size());
+            const TokenRecord& token = expected[nRead++];
+            unsigned long long nBits;
+            std::memcpy(&nBits, &aBatch[i].m_dNumericValue, sizeof nBits);
+            FUZZ_CHECK(aBatch[i].m_eDataType == token.eType && aBatch[i].m_nUserDefinedType == token.nId &&
+                       nBits == token.nValueBits && aBatch[i].m_bBooleanValue == token.bValue);
+            FUZZ_CHECK(token.nEnd < nBefore && !(token.eType == GenericTokenKeyword && token.nId == 12));
+        }
+        FUZZ_CHECK(Record(parser.GetCurrentToken()) == expected[nRead - 1]);
+    }
+    FUZZ_CHECK(nRead == expected.size());
+}
+
 } // namespace
 
 int FuzzTokenizer(const uint8_t* pData, size_t nSize)
@@ -166,5 +207,10 @@ int FuzzTokenizer(const uint8_t* pData, size_t nSize)
     }
     FUZZ_CHECK(!reader.Tokenize());
     FUZZ_CHECK(reader.CloseFile());
+
+    // Batches, with the vector or the plain scan.
+    GenericForcePlainScan(nSum % 2 == 1);
+    CheckBatches(file.GetPath(), expected, nSum);
+    GenericForcePlainScan(false);
     return 0;
 }
