@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <climits>
 #include <clocale>
 #include <cstdio>
@@ -218,6 +220,72 @@ TEST(GenericParserTest, DecimalsConvertExactlyAsFromCharsAcrossBlocks)
         EXPECT_TRUE(!bNumber || std::memcmp(&dValue, &dExpected, sizeof(double)) == 0)
             << word << ": " << dValue;
     }
+}
+
+TEST(GenericParserTest, ShortDecimalsGiveTheNearestFloat)
+{
+    // Mesh files give floats as decimals of up to 15 digits with at most 8 after the point: the double
+    // a token holds must be from_chars's, and its float the float nearest to the decimal (as strtof
+    // gives it, without a locale), for random decimals and for decimals next to the midpoint between
+    // two floats, where rounding twice could go wrong. Read in batches, as a load reads them.
+    unsigned long long nState = 7;
+    auto Next = [&nState]()
+    {
+        nState = nState * 6364136223846793005ULL + 1442695040888963407ULL;
+        return nState >> 11;
+    };
+    // At the fast conversion's limits first: 15 and 16 digits, 2^53 + 1.
+    std::vector<std::string> words{"9007199254740993", "-1234567890123456", "999999999999999",
+                                   "99999999999999.9", "0.00000000000001", "100000000000000.5"};
+    for (int i = 0; i < 60000; ++i)
+    {
+        char sz[64];
+        const int nFraction = static_cast<int>(Next() % 9);
+        if (i % 2 == 0)
+        {
+            const unsigned long long nDigits = Next() % 1000000000000000ULL;
+            std::snprintf(sz, sizeof sz, "%s%llu", i % 4 == 0 ? "-" : "", nDigits);
+            std::string word = sz;
+            if (nFraction > 0 && static_cast<size_t>(nFraction) < word.size())
+                word.insert(word.size() - static_cast<size_t>(nFraction), ".");
+            words.push_back(word);
+            continue;
+        }
+        // The midpoint of a float and the next, at most 15 significant digits.
+        float f = 0;
+        const unsigned nBits = static_cast<unsigned>(Next() % 0x57800000u); // below 1e15
+        std::memcpy(&f, &nBits, sizeof f);
+        const double dMiddle = (static_cast<double>(f) + static_cast<double>(std::nextafter(f, 1e30f))) / 2;
+        const int nInteger = dMiddle < 1 ? 1 : static_cast<int>(std::log10(dMiddle)) + 1;
+        std::snprintf(sz, sizeof sz, "%.*f", std::max(0, std::min(8, 15 - nInteger)), dMiddle);
+        words.push_back(sz);
+    }
+    std::string text;
+    for (const std::string& word : words)
+        text += word + '\n';
+    CGenericParser parser;
+    parser.SetInputBuffer(text.data(), text.size());
+    CGenericTokenSummary aBatch[256];
+    size_t nWord = 0;
+    for (size_t nBatch; (nBatch = parser.ReadTokens(aBatch, 256, LLONG_MAX, 0)) > 0 || parser.Tokenize();)
+    {
+        if (nBatch == 0)
+            aBatch[nBatch++].m_dNumericValue = parser.GetCurrentTokenNumericValue();
+        for (size_t i = 0; i < nBatch && nWord < words.size(); ++i, ++nWord)
+        {
+            const std::string& word = words[nWord];
+            double dExpected = 0;
+            float fExpected = 0;
+            std::from_chars(word.data(), word.data() + word.size(), dExpected);
+            std::from_chars(word.data(), word.data() + word.size(), fExpected);
+            const double dValue = aBatch[i].m_dNumericValue;
+            const float fValue = static_cast<float>(dValue);
+            ASSERT_TRUE(std::memcmp(&dValue, &dExpected, sizeof dValue) == 0 &&
+                        std::memcmp(&fValue, &fExpected, sizeof fValue) == 0)
+                << word << " gives " << dValue;
+        }
+    }
+    EXPECT_EQ(nWord, words.size());
 }
 
 TEST(GenericParserTest, LookaheadAndEndOfInput)
