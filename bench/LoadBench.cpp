@@ -2,10 +2,12 @@
 //
 //   slp_bench FOLDER [--rounds N] [--large]
 //
-// For each case it runs, interleaved and for N rounds (default 5), three loaders, each in a process of
+// For each case it runs, interleaved and for N rounds (default 5), four loaders, each in a process of
 // its own (this program re-executed with a mode argument) so that time and peak memory are not shared:
 //   floor   read the SLP file in blocks and convert every whitespace-separated word that is a number
 //           with std::from_chars, keeping only their sum: the cost that no loader of the format avoids;
+//   tokens  the loader's tokenizer alone, reading the SLP file in batches as Parse does and summing the
+//           numbers: the tokenizer's share of a load;
 //   Parse   CSLPParser::Parse of the SLP file into a fresh CKarnWorld, with a progress callback set
 //           (the world is destroyed after the timing);
 //   assimp  the assimp library importing the ASCII STL file of the same triangles, no post-processing
@@ -13,8 +15,10 @@
 //           slp_bench_assimp beside this one, so that neither loader's process carries the other's
 //           libraries in its memory figures.
 // It prints a Markdown table of the medians: elapsed and processor time, MB/s, million facets/s, peak
-// resident memory, and the ratios of Parse to the floor (elapsed time) and to the peer (elapsed time
-// per facet, peak memory).
+// resident memory, and the ratios of processor time to the floor's (Parse and tokens), of Parse's
+// processor time per facet to the peer's, and of Parse's peak memory to the peer's. Processor time is
+// what the ratios use because, unlike elapsed time, it does not grow while other programs of a busy
+// machine have the processor.
 //
 // A measuring process prints one line: elapsed seconds, facets (or numbers for the floor), a check
 // value, for Parse the resident memory with the model loaded and the peak resident memory before the
@@ -338,8 +342,8 @@ int RunBenchmark(const std::string& self, const std::string& folder, int nRounds
 #endif
     std::printf("Medians of %d interleaved rounds, each measurement in its own process.\n\n", nRounds);
     std::printf(
-        "| case | loader | file MB | time ms | CPU ms | MB/s | M facets/s | peak RSS MiB | Parse/floor | "
-        "Parse/peer per facet | Parse/peer RSS |\n");
+        "| case | loader | file MB | time ms | CPU ms | MB/s | M facets/s | peak RSS MiB | CPU / floor | "
+        "CPU per facet / peer | RSS / peer |\n");
     std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     std::fflush(stdout);
 
@@ -348,6 +352,7 @@ int RunBenchmark(const std::string& self, const std::string& folder, int nRounds
     for (const std::string& name : cases)
     {
         std::vector<CMethod> methods = {{"floor", "floor (from_chars)", ".slp", {}},
+                                        {"tokens", "tokens only", ".slp", {}},
                                         {"parse", "CSLPParser::Parse", ".slp", {}}};
 #ifdef SLP_BENCH_HAVE_ASSIMP
         methods.push_back({"assimp", "assimp (STL)", ".stl", {}});
@@ -390,9 +395,10 @@ int RunBenchmark(const std::string& self, const std::string& folder, int nRounds
             method.m_nPeakRssKiB = Median(rss);
         }
         const CMethod& floor = methods[0];
-        const CMethod& parse = methods[1];
+        const CMethod& tokens = methods[1];
+        const CMethod& parse = methods[2];
         const long long nFacets = parse.m_Samples[0].m_nCount;
-        const CMethod* pPeer = methods.size() > 2 ? &methods[2] : nullptr;
+        const CMethod* pPeer = methods.size() > 3 ? &methods[3] : nullptr;
         if (pPeer != nullptr && pPeer->m_Samples[0].m_nCount != nFacets)
             notes.push_back(name + ": the peer loaded " + std::to_string(pPeer->m_Samples[0].m_nCount) +
                             " facets, Parse " + std::to_string(nFacets));
@@ -401,20 +407,22 @@ int RunBenchmark(const std::string& self, const std::string& folder, int nRounds
         {
             const double dMB = static_cast<double>(FileSize(base + method.m_pszExtension)) / 1e6;
             std::string ratios = " | | | |";
-            if (&method == &parse)
+            char sz[128];
+            if (&method == &tokens)
             {
-                char sz[128];
+                std::snprintf(sz, sizeof(sz), " | %.2f | | |", tokens.m_dCpuSeconds / floor.m_dCpuSeconds);
+                ratios = sz;
+            }
+            else if (&method == &parse)
+            {
                 if (pPeer != nullptr)
-                {
-                    const double dPeerPerFacet =
-                        pPeer->m_dSeconds / static_cast<double>(pPeer->m_Samples[0].m_nCount);
                     std::snprintf(
-                        sz, sizeof(sz), " | %.2f | %.2f | %.2f |", parse.m_dSeconds / floor.m_dSeconds,
-                        parse.m_dSeconds / static_cast<double>(nFacets) / dPeerPerFacet,
+                        sz, sizeof(sz), " | %.2f | %.2f | %.2f |", parse.m_dCpuSeconds / floor.m_dCpuSeconds,
+                        parse.m_dCpuSeconds / static_cast<double>(nFacets) /
+                            (pPeer->m_dCpuSeconds / static_cast<double>(pPeer->m_Samples[0].m_nCount)),
                         static_cast<double>(parse.m_nPeakRssKiB) / static_cast<double>(pPeer->m_nPeakRssKiB));
-                }
                 else
-                    std::snprintf(sz, sizeof(sz), " | %.2f | | |", parse.m_dSeconds / floor.m_dSeconds);
+                    std::snprintf(sz, sizeof(sz), " | %.2f | | |", parse.m_dCpuSeconds / floor.m_dCpuSeconds);
                 ratios = sz;
             }
             std::printf("| %s | %s | %.1f | %.1f | %.1f | %.0f | %.2f | %.1f%s\n", name.c_str(),
@@ -434,23 +442,16 @@ int RunBenchmark(const std::string& self, const std::string& folder, int nRounds
         const double dModelMiB = static_cast<double>(Median(loaded) - Median(before)) / 1024.0;
         const double dPeakMiB = static_cast<double>(parse.m_nPeakRssKiB - Median(before)) / 1024.0;
         char sz[768];
-        // On a busy machine the elapsed time also counts the time other programs had the processor;
-        // the processor-time ratios do not.
-        char szPeer[96] = "";
-        if (pPeer != nullptr)
-            std::snprintf(szPeer, sizeof(szPeer), ", Parse/peer per facet %.2f",
-                          parse.m_dCpuSeconds / static_cast<double>(nFacets) /
-                              (pPeer->m_dCpuSeconds / static_cast<double>(pPeer->m_Samples[0].m_nCount)));
         std::snprintf(sz, sizeof(sz),
                       "%s: Parse made %lld facets (triangle arrays %.1f MiB); resident model %.1f MiB; peak "
                       "above the process before the load %.1f MiB, above the loaded model %.1f MiB; %.1f ns "
-                      "(processor: %.1f ns) per facet; processor-time ratios: Parse/floor %.2f%s",
+                      "(processor: %.1f ns) per facet; the tokenizer took %.0f%% of Parse's processor time",
                       name.c_str(), nFacets,
                       static_cast<double>(nFacets) * static_cast<double>(sizeof(vemoTRex)) / 1048576.0,
                       dModelMiB, dPeakMiB, dPeakMiB - dModelMiB,
                       parse.m_dSeconds / static_cast<double>(nFacets) * 1e9,
                       parse.m_dCpuSeconds / static_cast<double>(nFacets) * 1e9,
-                      parse.m_dCpuSeconds / floor.m_dCpuSeconds, szPeer);
+                      100.0 * tokens.m_dCpuSeconds / parse.m_dCpuSeconds);
         notes.push_back(sz);
     }
     std::printf("\n");

@@ -13,7 +13,7 @@ void CKeywordIndex::Build(const ParserKeywordEntry* pTable, int nRows)
     m_nRows = pTable != nullptr && nRows > 0 ? nRows : 0;
     const size_t nFieldSize = sizeof(pTable->m_szKeyword);
     for (Slot& slot : m_Slots)
-        slot = Slot{0, 0, 0};
+        slot = Slot{0, 0, 0, 0};
     for (int& nRow : m_nFirstRow)
         nRow = m_nRows;
     for (int i = m_nRows - 1; i >= HashedRows; --i)
@@ -39,7 +39,8 @@ void CKeywordIndex::Build(const ParserKeywordEntry* pTable, int nRows)
                                EqualNoCase(pKeyword + 8, pTable[other.m_nRow].m_szKeyword + 8, nLength - 8)));
         }
         if (!bShadowed)
-            m_Slots[nSlot] = Slot{nPrefix, static_cast<unsigned>(nLength), i};
+            m_Slots[nSlot] = Slot{nPrefix, static_cast<unsigned short>(nLength),
+                                  static_cast<unsigned short>(i), pTable[i].m_nId};
     }
 }
 

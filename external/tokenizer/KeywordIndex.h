@@ -37,8 +37,9 @@ private:
     struct Slot
     {
         unsigned long long m_nPrefix;
-        unsigned m_nLength; // 0: an empty slot
-        int m_nRow;
+        unsigned short m_nLength; // 0: an empty slot
+        unsigned short m_nRow;
+        int m_nId; // the row's id, read when the slot matches
     };
     static unsigned SlotOf(unsigned long long nPrefix, size_t nLength);
 
@@ -61,8 +62,11 @@ inline unsigned long long FoldedPrefix(const char* p, size_t nLength)
     for (int i = 7; i >= 0; --i)
         x = (x << 8) | static_cast<unsigned char>(p[i]);
 #endif
-    if (nLength < 8)
-        x &= (1ULL << (8 * nLength)) - 1;
+    // The bytes past the text, cleared by a mask chosen by the length (no shift by a variable count).
+    static constexpr unsigned long long s_aMasks[9] = {
+        0,    0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF, 0xFFFFFFFFFFULL, 0xFFFFFFFFFFFFULL, 0xFFFFFFFFFFFFFFULL,
+        ~0ULL};
+    x &= s_aMasks[nLength < 8 ? nLength : 8];
     // Per byte, without carries between bytes: the high bit of geA is set where the low seven bits are
     // at least 'a', that of gtZ where they are above 'z'; a byte with its own high bit set is no letter.
     const unsigned long long nOnes = 0x0101010101010101ULL;
@@ -81,7 +85,7 @@ inline unsigned CKeywordIndex::SlotOf(unsigned long long nPrefix, size_t nLength
 inline bool CKeywordIndex::Match(const char* pText, size_t nLength, int& nId) const
 {
     const size_t nFieldSize = sizeof(m_pTable->m_szKeyword);
-    if (nLength == 0 || nLength > nFieldSize || m_nRows == 0)
+    if (nLength - 1 >= nFieldSize) // also nLength == 0
         return false;
     const unsigned long long nPrefix = FoldedPrefix(pText, nLength);
     for (unsigned nSlot = SlotOf(nPrefix, nLength); m_Slots[nSlot].m_nLength != 0;
@@ -93,7 +97,7 @@ inline bool CKeywordIndex::Match(const char* pText, size_t nLength, int& nId) co
         if (slot.m_nPrefix == nPrefix && slot.m_nLength == nLength &&
             (nLength <= 8 || EqualNoCase(pText + 8, m_pTable[slot.m_nRow].m_szKeyword + 8, nLength - 8)))
         {
-            nId = m_pTable[slot.m_nRow].m_nId;
+            nId = slot.m_nId;
             return true;
         }
     }
