@@ -21,14 +21,14 @@ vemoSTL::~vemoSTL()
 
 void vemoSTL::ComputeBBoxFromPoints()
 {
-    m_BBox.Reset();
-    if (m_pTriangles == nullptr)
-        return;
-    for (int i = 0; i < m_nTriangleCount; ++i)
+    // Grown in a local box, which stays in registers while the triangles' vertices are read.
+    vemoBBox box;
+    for (int i = 0; m_pTriangles != nullptr && i < m_nTriangleCount; ++i)
     {
         const vemoTRex& triangle = m_pTriangles[i];
-        m_BBox.Update(triangle.m_Vertex[0]);
-        m_BBox.Update(triangle.m_Vertex[1]);
-        m_BBox.Update(triangle.m_Vertex[2]);
+        box.Update(triangle.m_Vertex[0]);
+        box.Update(triangle.m_Vertex[1]);
+        box.Update(triangle.m_Vertex[2]);
     }
+    m_BBox = box;
 }

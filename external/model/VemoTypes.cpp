@@ -28,28 +28,6 @@ void vemoBBox::Update(const vemoBBox& other)
     m_Max.z = std::fmax(m_Max.z, other.m_Max.z);
 }
 
-void vemoBBox::Update(const vemoFloatPoint& point)
-{
-    // A NaN would make every later comparison false and leave the box neither growing nor consistent.
-    if (std::isnan(point.x) || std::isnan(point.y) || std::isnan(point.z))
-        return;
-    if (m_bEmpty)
-    {
-        m_Min = point;
-        m_Max = point;
-        m_bEmpty = false;
-        return;
-    }
-    // Plain comparisons (neither side is a NaN here), which compile to min and max instructions where
-    // fmin and fmax would be calls of the maths library.
-    m_Min.x = point.x < m_Min.x ? point.x : m_Min.x;
-    m_Min.y = point.y < m_Min.y ? point.y : m_Min.y;
-    m_Min.z = point.z < m_Min.z ? point.z : m_Min.z;
-    m_Max.x = point.x > m_Max.x ? point.x : m_Max.x;
-    m_Max.y = point.y > m_Max.y ? point.y : m_Max.y;
-    m_Max.z = point.z > m_Max.z ? point.z : m_Max.z;
-}
-
 vemoWRope::vemoWRope() = default;
 
 vemoWRope::vemoWRope(const WideChar* pszText)

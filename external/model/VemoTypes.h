@@ -80,8 +80,28 @@ public:
     /// Grows this box to enclose the other one; an empty other box changes nothing.
     void Update(const vemoBBox& other);
     /// Grows this box to enclose the point. A point with a NaN coordinate is ignored (the box cannot
-    /// enclose it); infinite coordinates are taken as they are.
-    void Update(const vemoFloatPoint& point);
+    /// enclose it); infinite coordinates are taken as they are. Inline: meshes call it per vertex.
+    void Update(const vemoFloatPoint& point)
+    {
+        // A NaN would make every later comparison false and leave the box neither growing nor
+        // consistent (a NaN is the only value that differs from itself).
+        if (point.x != point.x || point.y != point.y || point.z != point.z)
+            return;
+        if (m_bEmpty)
+        {
+            m_Min = point;
+            m_Max = point;
+            m_bEmpty = false;
+            return;
+        }
+        // Plain comparisons (neither side is a NaN here), which compile to min and max instructions.
+        m_Min.x = point.x < m_Min.x ? point.x : m_Min.x;
+        m_Min.y = point.y < m_Min.y ? point.y : m_Min.y;
+        m_Min.z = point.z < m_Min.z ? point.z : m_Min.z;
+        m_Max.x = point.x > m_Max.x ? point.x : m_Max.x;
+        m_Max.y = point.y > m_Max.y ? point.y : m_Max.y;
+        m_Max.z = point.z > m_Max.z ? point.z : m_Max.z;
+    }
 
     bool IsEmpty() const { return m_bEmpty; }
     /// The corner with the smallest coordinates; (0, 0, 0) for an empty box.
