@@ -93,7 +93,7 @@ inline CMasks MasksSse2(const char* p)
 }
 
 // The same tests on 32 bytes, for processors with AVX2 (checked at run time).
-__attribute__((target("avx2"))) inline CMasks MasksAvx2(const char* p)
+GENERIC_TARGET_AVX2 inline CMasks MasksAvx2(const char* p)
 {
     CMasks masks{0, 0, 0};
     for (unsigned i = 0; i < 2; ++i)
@@ -305,11 +305,9 @@ size_t ScanSpansSse2(const char* pBlock, size_t nFrom, size_t nLength, bool bFin
     return ScanSpansWith<MasksSse2, false>(pBlock, nFrom, nLength, bFinal, pStarts, pEnds, nRoom, nStop);
 }
 
-// Every processor with AVX2 has the population count and BMI1 (trailing zeros) instructions too.
-__attribute__((target("avx2,popcnt,bmi"))) size_t ScanSpansAvx2(const char* pBlock, size_t nFrom,
-                                                                size_t nLength, bool bFinal,
-                                                                std::uint32_t* pStarts, std::uint32_t* pEnds,
-                                                                size_t nRoom, size_t& nStop)
+GENERIC_TARGET_AVX2 size_t ScanSpansAvx2(const char* pBlock, size_t nFrom, size_t nLength, bool bFinal,
+                                         std::uint32_t* pStarts, std::uint32_t* pEnds, size_t nRoom,
+                                         size_t& nStop)
 {
     return ScanSpansWith<MasksAvx2, true>(pBlock, nFrom, nLength, bFinal, pStarts, pEnds, nRoom, nStop);
 }

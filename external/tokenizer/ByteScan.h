@@ -24,6 +24,14 @@
 /// measurements; the results are the same either way.
 GENERIC_API void GenericForcePlainScan(bool bPlain);
 
+/// Compiles a function for the instructions that every processor with AVX2 has (AVX2, BMI1, BMI2 and
+/// the population count); it must only run where CurrentScanLevel() is ScanAvx2.
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#define GENERIC_TARGET_AVX2 __attribute__((target("avx2,bmi,bmi2,popcnt")))
+#else
+#define GENERIC_TARGET_AVX2
+#endif
+
 namespace generic_scan
 {
 

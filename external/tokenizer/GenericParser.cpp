@@ -528,8 +528,8 @@ void CGenericParser::ClassifySpan(const char* pWord, size_t nLength, size_t nRea
 }
 
 template <bool bVector>
-size_t CGenericParser::DescribeListed(CGenericTokenSummary* pOut, size_t nMax, long long nLimit,
-                                      unsigned long long nStopIds)
+GENERIC_ALWAYS_INLINE size_t CGenericParser::DescribeListedWith(CGenericTokenSummary* pOut, size_t nMax,
+                                                                long long nLimit, unsigned long long nStopIds)
 {
     // Everything the loop reads is in locals, so that the summaries it writes cannot make the compiler
     // read the parser's members again. The k-th end is kSpanRoom + 3 entries after the k-th start.
@@ -565,6 +565,28 @@ size_t CGenericParser::DescribeListed(CGenericTokenSummary* pOut, size_t nMax, l
     return static_cast<size_t>(pSummary - pOut);
 }
 
+template <>
+size_t CGenericParser::DescribeListed<ScanPlain>(CGenericTokenSummary* pOut, size_t nMax, long long nLimit,
+                                                 unsigned long long nStopIds)
+{
+    return DescribeListedWith<false>(pOut, nMax, nLimit, nStopIds);
+}
+
+template <>
+size_t CGenericParser::DescribeListed<ScanSse2>(CGenericTokenSummary* pOut, size_t nMax, long long nLimit,
+                                                unsigned long long nStopIds)
+{
+    return DescribeListedWith<true>(pOut, nMax, nLimit, nStopIds);
+}
+
+template <>
+GENERIC_TARGET_AVX2 size_t CGenericParser::DescribeListed<ScanAvx2>(CGenericTokenSummary* pOut, size_t nMax,
+                                                                    long long nLimit,
+                                                                    unsigned long long nStopIds)
+{
+    return DescribeListedWith<true>(pOut, nMax, nLimit, nStopIds);
+}
+
 void CGenericParser::TakeSummary(CGenericToken& token, const CGenericTokenSummary& summary)
 {
     token.m_eDataType = summary.m_eDataType;
@@ -593,9 +615,19 @@ size_t CGenericParser::ReadTokens(CGenericTokenSummary* pOut, size_t nMax, long 
     PrepareKeywordIndex();
     const size_t nFirst = m_nSpanNext;
     const long long nLimit = nBefore - m_nBlockOffset; // block offsets at or past it end the batch
-    const size_t nListed = m_eScanLevel != ScanPlain
-                               ? DescribeListed<true>(pOut + 1, nMax - 1, nLimit, nStopIds)
-                               : DescribeListed<false>(pOut + 1, nMax - 1, nLimit, nStopIds);
+    size_t nListed;
+    switch (m_eScanLevel)
+    {
+    case ScanAvx2:
+        nListed = DescribeListed<ScanAvx2>(pOut + 1, nMax - 1, nLimit, nStopIds);
+        break;
+    case ScanSse2:
+        nListed = DescribeListed<ScanSse2>(pOut + 1, nMax - 1, nLimit, nStopIds);
+        break;
+    default:
+        nListed = DescribeListed<ScanPlain>(pOut + 1, nMax - 1, nLimit, nStopIds);
+        break;
+    }
     if (nListed == 0)
     {
         Tokenize();

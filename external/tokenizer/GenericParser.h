@@ -199,10 +199,15 @@ private:
     /// Describes the block's listed tokens from m_nSpanNext on into pOut (at most nMax), stopping
     /// before a token that ends at or past block offset nLimit and after a keyword whose id's bit is
     /// set in nStopIds (which is described, but not counted). Returns the number described and leaves
-    /// m_nSpanNext at the first entry not counted; bVector selects the vector number conversion.
-    template <bool bVector>
+    /// m_nSpanNext at the first entry not counted. One copy per scan level: the AVX2 one is compiled
+    /// for the instructions that come with AVX2.
+    template <generic_scan::ScanLevels eLevel>
     size_t DescribeListed(CGenericTokenSummary* pOut, size_t nMax, long long nLimit,
                           unsigned long long nStopIds);
+    /// Their shared body; bVector selects the vector number conversion.
+    template <bool bVector>
+    size_t DescribeListedWith(CGenericTokenSummary* pOut, size_t nMax, long long nLimit,
+                              unsigned long long nStopIds);
     void PrepareKeywordIndex();
     static void TakeSummary(CGenericToken& token, const CGenericTokenSummary& summary);
     bool MatchKeyword(const char* pText, size_t nLength, int& nId);
