@@ -130,7 +130,13 @@ ScanLevels CurrentScanLevel()
     if (g_bForcePlain.load(std::memory_order_relaxed))
         return ScanPlain;
 #if defined(GENERIC_X86)
-    static const ScanLevels s_eBest = __builtin_cpu_supports("avx2") ? ScanAvx2 : ScanSse2;
+    // The AVX2 way is compiled for what comes with AVX2 (GENERIC_TARGET_AVX2): each is checked, since
+    // a virtual machine may offer some of them and hide others.
+    static const ScanLevels s_eBest = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+                                              __builtin_cpu_supports("bmi2") &&
+                                              __builtin_cpu_supports("popcnt")
+                                          ? ScanAvx2
+                                          : ScanSse2;
     return s_eBest;
 #else
     return ScanPlain;
