@@ -159,14 +159,13 @@ int FuzzParse(const uint8_t* pData, size_t nSize)
     static CFuzzTempFile file("parse");
     file.Write(pData, nSize);
     const std::string strWhole = Load(file.GetPath(), 0);
-    // Tiny blocks, and blocks of 64 bytes to 16 KiB that cut words and batches anywhere; one of the two
-    // loads scans without vector instructions. Each builds the same model.
-    const bool bPlain = nSize % 2 == 1;
-    GenericForcePlainScan(bPlain);
+    // Tiny blocks, and blocks of 64 bytes to 16 KiB that cut words and batches anywhere, each load with
+    // one of the three scans (no vector instruction, SSE2, AVX2) by turns. Each builds the same model.
+    GenericLimitScan(static_cast<GenericScanLevels>(nSize % 3));
     const std::string strSmallBlocks = Load(file.GetPath(), 1 + nSize % 5);
-    GenericForcePlainScan(!bPlain);
+    GenericLimitScan(static_cast<GenericScanLevels>((nSize + 1) % 3));
     const std::string strMediumBlocks = Load(file.GetPath(), size_t(64) << (nSize / 2 % 9));
-    GenericForcePlainScan(false);
+    GenericLimitScan(GenericScanAvx2);
     FUZZ_CHECK(strWhole == strSmallBlocks && strWhole == strMediumBlocks);
     CheckReuse(file.GetPath(), strWhole);
     return 0;

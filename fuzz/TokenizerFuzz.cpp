@@ -208,9 +208,9 @@ int FuzzTokenizer(const uint8_t* pData, size_t nSize)
     FUZZ_CHECK(!reader.Tokenize());
     FUZZ_CHECK(reader.CloseFile());
 
-    // Batches, with the vector or the plain scan.
-    GenericForcePlainScan(nSum % 2 == 1);
+    // Batches, with one of the three scans by turns.
+    GenericLimitScan(static_cast<GenericScanLevels>(nSum % 3));
     CheckBatches(file.GetPath(), expected, nSum);
-    GenericForcePlainScan(false);
+    GenericLimitScan(GenericScanAvx2);
     return 0;
 }

@@ -14,7 +14,7 @@ namespace generic_scan
 namespace
 {
 
-std::atomic<bool> g_bForcePlain(false);
+std::atomic<int> g_nFastest(ScanAvx2);
 
 inline unsigned FirstBit(unsigned long long nMask)
 {
@@ -127,8 +127,7 @@ GENERIC_TARGET_AVX2 inline CMasks MasksAvx2(const char* p)
 
 ScanLevels CurrentScanLevel()
 {
-    if (g_bForcePlain.load(std::memory_order_relaxed))
-        return ScanPlain;
+    ScanLevels eBest = ScanPlain;
 #if defined(GENERIC_X86)
     // The AVX2 way is compiled for what comes with AVX2 (GENERIC_TARGET_AVX2): each is checked, since
     // a virtual machine may offer some of them and hide others.
@@ -137,10 +136,10 @@ ScanLevels CurrentScanLevel()
                                               __builtin_cpu_supports("popcnt")
                                           ? ScanAvx2
                                           : ScanSse2;
-    return s_eBest;
-#else
-    return ScanPlain;
+    eBest = s_eBest;
 #endif
+    const int nFastest = g_nFastest.load(std::memory_order_relaxed);
+    return nFastest < static_cast<int>(eBest) ? static_cast<ScanLevels>(nFastest) : eBest;
 }
 
 GenericTokenTypes BracketType(char c)
@@ -336,7 +335,7 @@ size_t ScanSpans(ScanLevels eLevel, const char* pBlock, size_t nFrom, size_t nLe
 
 } // namespace generic_scan
 
-void GenericForcePlainScan(bool bPlain)
+void GenericLimitScan(GenericScanLevels eFastest)
 {
-    generic_scan::g_bForcePlain.store(bPlain, std::memory_order_relaxed);
+    generic_scan::g_nFastest.store(static_cast<int>(eFastest), std::memory_order_relaxed);
 }

@@ -10,7 +10,7 @@
 /// into bit masks (as simdjson finds its structural characters) and lists each token's start and end,
 /// so the parser takes the next token from a list instead of searching for it. Three ways do the same
 /// work: AVX2 (chosen at run time where the processor has it), SSE2 (every x86-64), and a plain one with
-/// no vector instruction, which other processors use and which GenericForcePlainScan selects for tests.
+/// no vector instruction, which other processors use; GenericLimitScan selects a slower way for tests.
 #pragma once
 
 #include "external/tokenizer/GenericToken.h"
@@ -19,10 +19,20 @@
 #include <cstddef>
 #include <cstdint>
 
-/// Makes every tokenizer input opened from now on use the plain scanning and number conversion, with no
-/// vector instruction (true), or the fastest the processor has (false, the default). For tests and
-/// measurements; the results are the same either way.
-GENERIC_API void GenericForcePlainScan(bool bPlain);
+/// The ways a block is scanned and its numbers converted, slowest first: with no vector instruction,
+/// with SSE2 (every x86-64), with AVX2 and what comes with it.
+enum GenericScanLevels
+{
+    GenericScanPlain,
+    GenericScanSse2,
+    GenericScanAvx2
+};
+
+/// Makes every tokenizer input opened from now on use at most the given way: the fastest the processor
+/// has up to it (GenericScanAvx2, the default, leaves the choice to the processor; GenericScanPlain
+/// forces the way without vector instructions that other processors use). For tests and measurements;
+/// the results are the same whichever way reads them.
+GENERIC_API void GenericLimitScan(GenericScanLevels eFastest);
 
 /// Compiles a function for the instructions that every processor with AVX2 has (AVX2, BMI1, BMI2 and
 /// the population count); it must only run where CurrentScanLevel() is ScanAvx2.
@@ -103,15 +113,12 @@ const char* SkipSpace(const char* p, const char* pEnd);
 const char* FindWordEnd(const char* p, const char* pEnd);
 
 /// How a block is scanned: which of the three ways (chosen once per input).
-enum ScanLevels
-{
-    ScanPlain,
-    ScanSse2,
-    ScanAvx2
-};
+using ScanLevels = GenericScanLevels;
+constexpr ScanLevels ScanPlain = GenericScanPlain;
+constexpr ScanLevels ScanSse2 = GenericScanSse2;
+constexpr ScanLevels ScanAvx2 = GenericScanAvx2;
 
-/// The way inputs opened now use: the fastest the processor has, unless GenericForcePlainScan asked
-/// for the plain one.
+/// The way inputs opened now use: the fastest the processor has, up to GenericLimitScan's limit.
 ScanLevels CurrentScanLevel();
 
 /// Lists the words and brackets of a block from offset nFrom, in order: the k-th token starts at
