@@ -119,7 +119,7 @@ TEST(BasicStringTest, OrderingAndHash)
     EXPECT_LT(CBasicString("abc").CompareNoCase(CBasicString("ABD")), 0);
     // The hash is zlib's CRC-32 of the UTF-16LE bytes.
     EXPECT_EQ(0u, CBasicString().GetHashValue());
-    EXPECT_EQ(0x358A073Eu, CBasicString("caf\xC3\xA9 \xF0\x9F\x98\x80").GetHashValue());
+    EXPECT_EQ(0x358A073Eu, CBasicString(W("caf\u00E9 \U0001F600")).GetHashValue());
 }
 
 TEST(BasicStringTest, EditingCaseAndWhiteSpace)
