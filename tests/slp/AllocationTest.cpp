@@ -4,6 +4,7 @@
 
 #include "WorldChecker.h"
 #include "slp/SLPParser.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -113,9 +114,7 @@ std::string DataPath(const char* pszName)
 class CTempFile
 {
 public:
-    explicit CTempFile(const std::string& strContents)
-        : m_strPath(testing::TempDir() + "slp_allocation_" +
-                    testing::UnitTest::GetInstance()->current_test_info()->name() + ".slp")
+    explicit CTempFile(const std::string& strContents) : m_strPath(TestFilePath("slp_allocation_"))
     {
         std::ofstream(m_strPath, std::ios::binary) << strContents;
     }

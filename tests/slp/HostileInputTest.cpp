@@ -4,6 +4,7 @@
 
 #include "WorldChecker.h"
 #include "slp/SLPParser.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -47,8 +48,7 @@ class CTempFile
 {
 public:
     explicit CTempFile(const std::string& strContents = std::string())
-        : m_strPath(testing::TempDir() + "slp_hostile_" +
-                    testing::UnitTest::GetInstance()->current_test_info()->name() + ".slp")
+        : m_strPath(TestFilePath("slp_hostile_"))
     {
         Write(strContents);
     }
@@ -317,7 +317,7 @@ TEST(HostileInputTest, MillionsOfLines)
 
 TEST(HostileInputTest, NamesThatLeadToNoReadableFile)
 {
-    const fs::path folder = fs::path(testing::TempDir()) / "slp_hostile_names";
+    const fs::path folder = TestFilePath("slp_hostile_names_", "");
     fs::create_directories(folder);
     const LoadOutcome directory = LoadPath(folder.string());
     EXPECT_EQ(directory.eResult, SLPLoadFailure);
@@ -381,7 +381,7 @@ TEST(HostileInputTest, PipesAreReadToTheirEnd)
 
 TEST(HostileInputTest, NamedPipeWithoutWriterFailsAtOnceInsteadOfHanging)
 {
-    const std::string strPath = testing::TempDir() + "slp_hostile_fifo";
+    const std::string strPath = TestFilePath("slp_hostile_fifo_", "");
     std::remove(strPath.c_str());
     ASSERT_EQ(::mkfifo(strPath.c_str(), 0600), 0);
     auto load = std::async(std::launch::async, [&strPath]() { return LoadPath(strPath).eResult; });

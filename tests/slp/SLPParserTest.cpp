@@ -1,5 +1,6 @@
 #include "slp/SLPParser.h"
 #include "WorldChecker.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -75,8 +76,7 @@ std::vector<int> ReportsOfLoad(CSLPParser& parser, CKarnWorld& world, const std:
 // A file in the test's temporary folder, removed at the end of the test.
 struct TempFile
 {
-    const std::string path = testing::TempDir() + "slp_parser_" +
-                             testing::UnitTest::GetInstance()->current_test_info()->name() + ".slp";
+    const std::string path = TestFilePath("slp_parser_");
     explicit TempFile(const std::string& contents) { std::ofstream(path, std::ios::binary) << contents; }
     ~TempFile() { std::remove(path.c_str()); }
 };

@@ -1,5 +1,6 @@
 // The slp program's info, tokens and check subcommands and its usage errors, through the real program.
 #include "tests/support/ProgramRun.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -21,8 +22,7 @@ using Json = nlohmann::ordered_json; // compares objects key by key in order
 // A file in the test's temporary folder, removed at the end of the test.
 struct TempFile
 {
-    const std::string path = testing::TempDir() + "slp_tool_" +
-                             testing::UnitTest::GetInstance()->current_test_info()->name() + ".slp";
+    const std::string path = TestFilePath("slp_tool_");
     explicit TempFile(const std::string& contents) { std::ofstream(path, std::ios::binary) << contents; }
     ~TempFile() { std::remove(path.c_str()); }
 };
@@ -208,10 +208,11 @@ TEST(SlpToolTest, CheckListsWhatALoadLosesWithLineAndColumn)
     run = RunSlp("check --json - ", file.path);
     const Json doc = Json::parse(run.out);
     ASSERT_EQ(doc.at("findings").size(), 7u);
-    EXPECT_EQ(doc.at("findings").at(2).dump(),
-              R"({"line":2,"column":7,"severity":"error","code":"run-discarded","message":"a run of 4 vertices and )"
-              R"(3 normals is dropped whole: the loader needs exactly one normal per vertex between two of )"
-              R"(\"solid\", \"endsolid\", \"color\" and the end of the file"})");
+    EXPECT_EQ(
+        doc.at("findings").at(2).dump(),
+        R"({"line":2,"column":7,"severity":"error","code":"run-discarded","message":"a run of 4 vertices and )"
+        R"(3 normals is dropped whole: the loader needs exactly one normal per vertex between two of )"
+        R"(\"solid\", \"endsolid\", \"color\" and the end of the file"})");
     EXPECT_EQ(doc.at("lost_vertices"), 5);
     EXPECT_EQ(RunSlp("check -q one_facet.slp").out,
               "one_facet.slp: no problems; 1 solid, 1 mesh, 1 triangle\n");
