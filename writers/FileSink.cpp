@@ -267,8 +267,12 @@ bool CFileSink::Commit()
         return false;
     if (m_strTemporary.empty())
         return true;
-    errno = 0;
-    if (!ReplaceFile(FromUtf8(m_strTemporary), FromUtf8(m_strTarget)))
+    // Only a file is replaced: a target that became a device, a pipe or a folder while the output was
+    // written stays as it is (renaming over a device node would take the device away).
+    std::error_code error;
+    const fs::file_status status = fs::status(FromUtf8(m_strTarget), error);
+    errno = fs::exists(status) && !fs::is_regular_file(status) ? EEXIST : 0;
+    if (errno != 0 || !ReplaceFile(FromUtf8(m_strTemporary), FromUtf8(m_strTarget)))
     {
         SetError("cannot replace", errno);
         m_bFailed = true;
