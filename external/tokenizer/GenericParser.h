@@ -209,10 +209,22 @@ private:
     size_t DescribeListedWith(CGenericTokenSummary* pOut, size_t nMax, long long nLimit,
                               unsigned long long nStopIds);
     void PrepareKeywordIndex();
-    static void TakeSummary(CGenericToken& token, const CGenericTokenSummary& summary);
+    static void TakeSummary(CGenericToken& token, const CGenericTokenSummary& summary)
+    {
+        token.m_eDataType = summary.m_eDataType;
+        token.m_nUserDefinedType = summary.m_nUserDefinedType;
+        token.m_dNumericValue = summary.m_dNumericValue;
+        token.m_bBooleanValue = summary.m_bBooleanValue;
+    }
     bool MatchKeyword(const char* pText, size_t nLength, int& nId);
     CGenericToken& Current() { return m_Tokens[m_nCurrentIndex]; }
     CGenericToken& Next() { return m_Tokens[m_nCurrentIndex ^ 1]; }
+
+    /// The block of an input that has none (or has ended).
+    static const char s_szEmptyBlock[1];
+    /// The tokens listed ahead at a time: enough to amortise a scan of 64-byte chunks, small enough to
+    /// stay in the cache beside the block.
+    static constexpr size_t kSpanRoom = 2048;
 
     ParserKeywordEntry* m_pKeywordTable;
     int m_nKeywordTableSize;
