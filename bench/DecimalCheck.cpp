@@ -10,8 +10,8 @@
 // with the fastest scan the processor has, the SSE2 one and the plain one, and compares every value
 // bit for bit with std::from_chars (the locale-free strtod and strtof): the double, and the float a
 // load stores. It prints the counts and the first mismatches, and exits with 1 when there was any.
-#include "external/tokenizer/ByteScan.h"
-#include "external/tokenizer/GenericParser.h"
+#include "tokenizer/ByteScan.h"
+#include "tokenizer/GenericParser.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,4 +1,4 @@
-# Install rules: headers under one include folder (keeping foundation/, external/ and slp/), the
+# Install rules: headers under one include folder (keeping foundation/, tokenizer/, model/ and slp/), the
 # libraries, the slp program, a CMake package (slp::slp and the component targets) with its version
 # file, and a pkg-config file. Every path is relative to the install prefix.
 include(CMakePackageConfigHelpers)
@@ -6,7 +6,7 @@ include(CMakePackageConfigHelpers)
 set(SLP_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/slp" CACHE STRING
     "Where the CMake package files of slp are installed, relative to the prefix")
 set(SLP_INSTALL_LIBRARIES slp_foundation slp_tokenizer slp_model slp_loader)
-set(SLP_INSTALL_HEADER_FOLDERS foundation external slp)
+set(SLP_INSTALL_HEADER_FOLDERS foundation tokenizer model slp)
 # The exporters join the same package when they are built (slp::writers).
 if(TARGET slp_writers)
     list(APPEND SLP_INSTALL_LIBRARIES slp_writers)

@@ -4,7 +4,7 @@
 #include "FuzzTargets.h"
 
 #include "checker/SLPChecker.h"
-#include "external/tokenizer/ByteScan.h"
+#include "tokenizer/ByteScan.h"
 #include "slp/SLPParser.h"
 
 #include <cmath>

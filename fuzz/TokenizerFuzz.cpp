@@ -3,8 +3,8 @@
 #include "FuzzSupport.h"
 #include "FuzzTargets.h"
 
-#include "external/tokenizer/ByteScan.h"
-#include "external/tokenizer/GenericParser.h"
+#include "tokenizer/ByteScan.h"
+#include "tokenizer/GenericParser.h"
 
 #include <cmath>
 #include <cstring>

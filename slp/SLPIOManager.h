@@ -5,8 +5,8 @@
 /// makes one) compiles what it calls, the class's type information included.
 #pragma once
 
-#include "external/tokenizer/GenericParser.h"
-#include "external/tokenizer/KarnFileInterface.h"
+#include "tokenizer/GenericParser.h"
+#include "tokenizer/KarnFileInterface.h"
 #include "slp/SLPTypes.h"
 
 /// The SLP keywords and the brackets, with their SLP token types as ids. Writable because the tokenizer

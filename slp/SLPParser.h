@@ -16,11 +16,11 @@
 /// catches none.
 #pragma once
 
-#include "external/model/KarnGroup.h"
-#include "external/model/KarnList.h"
-#include "external/model/KarnStl.h"
-#include "external/model/KarnWorld.h"
-#include "external/model/VemoTypes.h"
+#include "model/KarnGroup.h"
+#include "model/KarnList.h"
+#include "model/KarnStl.h"
+#include "model/KarnWorld.h"
+#include "model/VemoTypes.h"
 #include "foundation/BasicString.h"
 #include "foundation/Export.h"
 #include "slp/CollectedArray.h"

@@ -2,7 +2,7 @@
 // they open use the scan without vector instructions that processors without them use (or the SSE2
 // one, which processors without AVX2 use), so one test program covers every way; the build registers
 // a run of each program with each.
-#include "external/tokenizer/ByteScan.h"
+#include "tokenizer/ByteScan.h"
 
 #include <cstdlib>
 #include <cstring>

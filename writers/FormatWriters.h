@@ -3,7 +3,7 @@
 // removes what it created when it fails. Internal to the writers library.
 #pragma once
 
-#include "external/model/VemoGroup.h"
+#include "model/VemoGroup.h"
 #include "writers/WorldExport.h"
 
 #include <string>

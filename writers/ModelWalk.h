@@ -2,8 +2,8 @@
 // the vertex records of triangle corners, and group names as UTF-8. Internal to the writers library.
 #pragma once
 
-#include "external/model/VemoGroup.h"
-#include "external/model/VemoObject.h"
+#include "model/VemoGroup.h"
+#include "model/VemoObject.h"
 #include "writers/VertexIndex.h"
 #include "writers/WorldExport.h"
 

@@ -4,7 +4,7 @@
 /// and binary STL.
 #pragma once
 
-#include "external/model/VemoGroup.h"
+#include "model/VemoGroup.h"
 #include "foundation/Export.h"
 
 #include <cstdio>

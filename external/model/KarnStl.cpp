@@ -1,5 +1,0 @@
-#include "external/model/KarnStl.h"
-
-CKarnStl::CKarnStl() = default;
-
-CKarnStl::~CKarnStl() = default;

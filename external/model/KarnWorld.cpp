@@ -1,5 +1,0 @@
-#include "external/model/KarnWorld.h"
-
-CKarnWorld::CKarnWorld() = default;
-
-CKarnWorld::~CKarnWorld() = default;

@@ -1,0 +1,111 @@
+#include "model/KarnList.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <type_traits>
+
+namespace
+{
+
+// The items are made with new and freed with delete, which take them from and give them back to the
+// item types' own storage (vemoFloatPoint and vemoVector), so any item of the type, whoever made it,
+// can be destroyed here.
+template <class T> bool HandleKarnItem(int nOperation, void** ppItem, void* pOther)
+{
+    if (ppItem == nullptr)
+        return false;
+    switch (nOperation)
+    {
+    case ListDataCreate:
+        *ppItem = new T();
+        return true;
+    case ListDataDestroy:
+        delete static_cast<T*>(*ppItem);
+        *ppItem = nullptr;
+        return true;
+    case ListDataCopy:
+        if (pOther == nullptr || *ppItem == nullptr)
+            return false;
+        *static_cast<T*>(*ppItem) = *static_cast<const T*>(pOther);
+        return true;
+    case ListDataEqual:
+    {
+        if (pOther == nullptr || *ppItem == nullptr)
+            return false;
+        const T& item = *static_cast<const T*>(*ppItem);
+        const T& other = *static_cast<const T*>(pOther);
+        return item.x == other.x && item.y == other.y && item.z == other.z;
+    }
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+bool PointDataHandler(int nOperation, void** ppItem, void* pOther)
+{
+    return HandleKarnItem<vemoFloatPoint>(nOperation, ppItem, pOther);
+}
+
+bool VectorDataHandler(int nOperation, void** ppItem, void* pOther)
+{
+    return HandleKarnItem<vemoVector>(nOperation, ppItem, pOther);
+}
+
+CKarnList::CKarnList() = default;
+
+CKarnList::CKarnList(const CKarnList& other) : CBasicList()
+{
+    try
+    {
+        SetDataHandler(other.GetDataHandler());
+        CopyItemsFrom(other);
+    }
+    catch (...)
+    {
+        // No destructor of ours runs for a constructor that throws: free the copies made so far.
+        if (m_pDataHandler != nullptr)
+            DeleteAll();
+        throw;
+    }
+}
+
+CKarnList& CKarnList::operator=(const CKarnList& other)
+{
+    if (this == &other)
+        return *this;
+    SetDataHandler(other.GetDataHandler());
+    CopyItemsFrom(other);
+    return *this;
+}
+
+CKarnList::~CKarnList() = default;
+
+void CKarnList::SetListTypePoint()
+{
+    // A list that already holds points keeps them: re-stating the type is not a reset.
+    if (GetDataHandler() != PointDataHandler)
+        SetDataHandler(PointDataHandler);
+}
+
+void CKarnList::SetListTypeVector()
+{
+    if (GetDataHandler() != VectorDataHandler)
+        SetDataHandler(VectorDataHandler);
+}
+
+void CKarnList::CopyItemsFrom(const CKarnList& other)
+{
+    // Walks the links directly, so the source's cursor does not move.
+    for (const CBasicListElement* pElement = other.m_pHead; pElement != nullptr; pElement = pElement->m_pNext)
+    {
+        if (m_pDataHandler != nullptr)
+            AddTailCopy(pElement->m_pData);
+        else
+            AddTail(pElement->m_pData);
+    }
+}

@@ -1,0 +1,5 @@
+#include "model/KarnStl.h"
+
+CKarnStl::CKarnStl() = default;
+
+CKarnStl::~CKarnStl() = default;

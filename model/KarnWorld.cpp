@@ -1,0 +1,5 @@
+#include "model/KarnWorld.h"
+
+CKarnWorld::CKarnWorld() = default;
+
+CKarnWorld::~CKarnWorld() = default;

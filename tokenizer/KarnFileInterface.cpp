@@ -1,0 +1,319 @@
+// 64-bit file offsets on 32-bit systems too, so files over 2 GiB read completely.
+#if !defined(_FILE_OFFSET_BITS)
+#define _FILE_OFFSET_BITS 64
+#endif
+
+#include "tokenizer/KarnFileInterface.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <string>
+
+#if defined(_WIN32)
+#include <cstdio>
+#include <cwchar>
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+// The operating-system calls live in these few functions, one set per platform, so the reader's logic is
+// the same everywhere. The path reaches them in the system's own form: UTF-8 bytes on POSIX systems,
+// UTF-16 on Windows (so every name opens there, not only those the ANSI code page can spell).
+namespace
+{
+enum OpenOutcome
+{
+    OpenOk,
+    OpenRefused
+};
+
+#if !defined(_WIN32)
+typedef char SystemChar;
+
+OpenOutcome SystemOpen(const SystemChar* pszPath, int& nHandle, long long& nSize)
+{
+    // Non-blocking, so that opening a named pipe without a writer does not wait for one forever; the
+    // flag is cleared again at once. Reading such a pipe then finds its end at once, and a pipe whose
+    // writer came first is read to the writer's end.
+    int nFlags = O_RDONLY | O_NONBLOCK;
+#if defined(O_CLOEXEC)
+    nFlags |= O_CLOEXEC;
+#endif
+    int nFd;
+    if (std::strcmp(pszPath, "/dev/stdin") == 0)
+        nFd = ::fcntl(0, F_DUPFD_CLOEXEC, 0); // the standard input itself, whatever it is
+    else
+        do
+        {
+            nFd = ::open(pszPath, nFlags);
+        } while (nFd < 0 && errno == EINTR);
+    if (nFd < 0)
+        return OpenRefused;
+    struct stat info;
+    // A directory would fail on the first read. Anything else that reads is taken: a regular file with
+    // its size, or a stream (pipe, terminal, socket, device) whose size is known only at its end.
+    if (::fstat(nFd, &info) != 0 || S_ISDIR(info.st_mode) ||
+        ::fcntl(nFd, F_SETFL, ::fcntl(nFd, F_GETFL) & ~O_NONBLOCK) != 0)
+    {
+        const int nError = S_ISDIR(info.st_mode) ? EISDIR : errno;
+        ::close(nFd);
+        errno = nError;
+        return OpenRefused;
+    }
+    nHandle = nFd;
+    nSize = S_ISREG(info.st_mode) ? static_cast<long long>(info.st_size) : -1;
+    return OpenOk;
+}
+
+void SystemClose(int nHandle)
+{
+    ::close(nHandle);
+}
+
+// Reads up to nCount bytes; returns the number read (fewer only at the end of the file) or -1.
+long long SystemRead(int nHandle, char* pBuffer, size_t nCount)
+{
+    size_t nDone = 0;
+    while (nDone < nCount)
+    {
+        size_t nAsk = nCount - nDone;
+        if (nAsk > static_cast<size_t>(INT_MAX))
+            nAsk = static_cast<size_t>(INT_MAX);
+        ssize_t nGot = ::read(nHandle, pBuffer + nDone, nAsk);
+        if (nGot < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (nGot == 0)
+            break;
+        nDone += static_cast<size_t>(nGot);
+    }
+    return static_cast<long long>(nDone);
+}
+
+bool SystemSeek(int nHandle, long long nOffset)
+{
+    return ::lseek(nHandle, static_cast<off_t>(nOffset), SEEK_SET) == static_cast<off_t>(nOffset);
+}
+#else
+typedef wchar_t SystemChar;
+
+OpenOutcome SystemOpen(const SystemChar* pszPath, int& nHandle, long long& nSize)
+{
+    // Binary, so no byte is translated; not inherited by child processes, as O_CLOEXEC elsewhere; and
+    // shared for reading and writing, so a file another program has open still loads.
+    int nFd = -1;
+    if (std::wcscmp(pszPath, L"/dev/stdin") == 0)
+    {
+        // The name a POSIX system gives the standard input stands for it here too.
+        nFd = ::_dup(0);
+        if (nFd < 0)
+            return OpenRefused;
+        ::_setmode(nFd, _O_BINARY);
+    }
+    else if (::_wsopen_s(&nFd, pszPath, _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYNO, 0) != 0 || nFd < 0)
+    {
+        // The system refuses a folder as access denied; say what it is.
+        struct _stat64 folder;
+        if (errno == EACCES && ::_wstat64(pszPath, &folder) == 0 && (folder.st_mode & _S_IFMT) == _S_IFDIR)
+            errno = EISDIR;
+        return OpenRefused;
+    }
+    struct _stat64 info;
+    if (::_fstat64(nFd, &info) != 0 || (info.st_mode & _S_IFMT) == _S_IFDIR)
+    {
+        ::_close(nFd);
+        errno = EISDIR;
+        return OpenRefused;
+    }
+    nHandle = nFd;
+    nSize = (info.st_mode & _S_IFMT) == _S_IFREG ? static_cast<long long>(info.st_size) : -1;
+    return OpenOk;
+}
+
+void SystemClose(int nHandle)
+{
+    ::_close(nHandle);
+}
+
+long long SystemRead(int nHandle, char* pBuffer, size_t nCount)
+{
+    size_t nDone = 0;
+    while (nDone < nCount)
+    {
+        size_t nAsk = nCount - nDone;
+        if (nAsk > static_cast<size_t>(INT_MAX))
+            nAsk = static_cast<size_t>(INT_MAX);
+        int nGot = ::_read(nHandle, pBuffer + nDone, static_cast<unsigned int>(nAsk));
+        if (nGot < 0)
+            return -1;
+        if (nGot == 0)
+            break;
+        nDone += static_cast<size_t>(nGot);
+    }
+    return static_cast<long long>(nDone);
+}
+
+bool SystemSeek(int nHandle, long long nOffset)
+{
+    return ::_lseeki64(nHandle, nOffset, SEEK_SET) == nOffset;
+}
+#endif
+
+typedef std::basic_string<SystemChar> SystemPath;
+
+// The path in the system's form: narrow text is the system's own on POSIX systems and converts from the
+// ANSI code page on Windows; wide text converts to the bytes it stands for on POSIX systems (UTF-8, and
+// escaped bytes back to themselves) and is the system's own on Windows. False when the text cannot be
+// converted.
+bool ToSystemPath(const char* pszPath, SystemPath& path)
+{
+#if defined(_WIN32)
+    const int nSize = BasicMultiByteToWide(pszPath, nullptr, 0);
+    if (nSize <= 0)
+        return false;
+    path.assign(static_cast<size_t>(nSize), L'\0');
+    if (BasicMultiByteToWide(pszPath, &path[0], nSize) != nSize)
+        return false;
+    path.resize(static_cast<size_t>(nSize - 1));
+#else
+    path.assign(pszPath);
+#endif
+    return true;
+}
+
+bool ToSystemPath(const WideChar* pszPath, SystemPath& path)
+{
+#if defined(_WIN32)
+    path.assign(pszPath);
+#else
+    const int nSize = BasicWideToPath(pszPath, nullptr, 0);
+    if (nSize <= 0)
+        return false;
+    path.assign(static_cast<size_t>(nSize), '\0');
+    if (BasicWideToPath(pszPath, &path[0], nSize) != nSize)
+        return false;
+    path.resize(static_cast<size_t>(nSize - 1));
+#endif
+    return true;
+}
+// Opens a path that converted (bNamed), recording the system's error code of a failure (a name that
+// does not convert counts as missing).
+GenericLoadResultTypes OpenAt(bool bNamed, const SystemPath& path, int& nHandle, long long& nSize,
+                              int& nError)
+{
+    nError = ENOENT;
+    if (!bNamed)
+        return GenericLoadOpenFailed;
+    errno = 0;
+    if (SystemOpen(path.c_str(), nHandle, nSize) != OpenOk)
+    {
+        nError = errno != 0 ? errno : EINVAL;
+        return GenericLoadOpenFailed;
+    }
+    nError = 0;
+    return GenericLoadSuccess;
+}
+} // namespace
+
+CKarnFileInterface::CKarnFileInterface()
+    : m_nHandle(-1), m_pBlock(nullptr), m_nBlockCapacity(0), m_nBlockLength(0),
+      m_nBlockSize(DefaultBlockSize), m_nBlockOffset(0), m_nNextOffset(0), m_nFileSize(0), m_nSystemError(0),
+      m_bStartsAsBinary(false)
+{
+}
+
+CKarnFileInterface::~CKarnFileInterface()
+{
+    CloseFile();
+    delete[] m_pBlock;
+}
+
+GenericLoadResultTypes CKarnFileInterface::OpenFile(const char* pszPath)
+{
+    CloseFile();
+    m_bStartsAsBinary = false;
+    SystemPath path;
+    return OpenAt(pszPath != nullptr && *pszPath != '\0' && ToSystemPath(pszPath, path), path, m_nHandle,
+                  m_nFileSize, m_nSystemError);
+}
+
+GenericLoadResultTypes CKarnFileInterface::OpenFile(const WideChar* pszPath)
+{
+    CloseFile();
+    m_bStartsAsBinary = false;
+    SystemPath path;
+    return OpenAt(pszPath != nullptr && *pszPath != 0 && ToSystemPath(pszPath, path), path, m_nHandle,
+                  m_nFileSize, m_nSystemError);
+}
+
+bool CKarnFileInterface::CloseFile()
+{
+    m_nBlockLength = 0;
+    m_nBlockOffset = 0;
+    m_nNextOffset = 0;
+    if (m_nHandle < 0)
+        return false;
+    SystemClose(m_nHandle);
+    m_nHandle = -1;
+    m_nFileSize = 0;
+    return true;
+}
+
+bool CKarnFileInterface::ReadNextBlockFromFile()
+{
+    m_nBlockOffset = m_nNextOffset;
+    m_nBlockLength = 0;
+    if (m_nHandle < 0)
+        return false;
+    if (m_nBlockCapacity != m_nBlockSize)
+    {
+        // Allocate before freeing, so a failed allocation leaves the reader as it was.
+        char* pNew = new char[m_nBlockSize];
+        delete[] m_pBlock;
+        m_pBlock = pNew;
+        m_nBlockCapacity = m_nBlockSize;
+    }
+    errno = 0;
+    long long nGot = SystemRead(m_nHandle, m_pBlock, m_nBlockSize);
+    if (nGot < 0)
+    {
+        m_nSystemError = errno != 0 ? errno : EIO;
+        return false;
+    }
+    m_nSystemError = 0;
+    m_nBlockLength = static_cast<size_t>(nGot);
+    if (m_nBlockOffset == 0)
+        m_bStartsAsBinary = std::memchr(m_pBlock, 0, m_nBlockLength) != nullptr;
+    m_nNextOffset += nGot;
+    // A stream's size is what it held, once its end is reached.
+    if (nGot == 0 && m_nFileSize < 0)
+        m_nFileSize = m_nNextOffset;
+    return true;
+}
+
+bool CKarnFileInterface::SeekToOffset(long long nOffset)
+{
+    m_nBlockLength = 0;
+    if (m_nHandle < 0 || nOffset < 0 || !SystemSeek(m_nHandle, nOffset))
+        return false;
+    m_nBlockOffset = nOffset;
+    m_nNextOffset = nOffset;
+    return true;
+}
+
+void CKarnFileInterface::SetBlockSize(size_t nBytes)
+{
+    m_nBlockSize = nBytes == 0 ? DefaultBlockSize : nBytes;
+}
