@@ -10,7 +10,7 @@
 #pragma once
 
 #include "foundation/BasicString.h"
-#include "foundation/Export.h"
+#include "checker/Export.h"
 #include "slp/SLPTypes.h"
 
 #include <functional>

@@ -7,17 +7,13 @@ set(SLP_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/slp" CACHE STRING
     "Where the CMake package files of slp are installed, relative to the prefix")
 set(SLP_INSTALL_LIBRARIES slp_foundation slp_tokenizer slp_model slp_loader)
 set(SLP_INSTALL_HEADER_FOLDERS foundation tokenizer model slp)
-# The exporters join the same package when they are built (slp::writers).
-if(TARGET slp_writers)
-    list(APPEND SLP_INSTALL_LIBRARIES slp_writers)
-    list(APPEND SLP_INSTALL_HEADER_FOLDERS writers)
-    set_target_properties(slp_writers PROPERTIES EXPORT_NAME writers)
-endif()
-
-set_target_properties(slp_foundation PROPERTIES EXPORT_NAME foundation)
-set_target_properties(slp_tokenizer PROPERTIES EXPORT_NAME tokenizer)
-set_target_properties(slp_model PROPERTIES EXPORT_NAME model)
-set_target_properties(slp_loader PROPERTIES EXPORT_NAME slp)
+# The exporters and the checker join the same package when they are built (slp::writers, slp::checker).
+foreach(layer writers checker)
+    if(TARGET slp_${layer})
+        list(APPEND SLP_INSTALL_LIBRARIES slp_${layer})
+        list(APPEND SLP_INSTALL_HEADER_FOLDERS ${layer})
+    endif()
+endforeach()
 
 install(TARGETS ${SLP_INSTALL_LIBRARIES}
     EXPORT slpTargets
@@ -46,8 +42,11 @@ install(FILES "${PROJECT_BINARY_DIR}/slpConfig.cmake" "${PROJECT_BINARY_DIR}/slp
         DESTINATION "${SLP_INSTALL_CMAKEDIR}")
 
 # pkg-config: the prefix is found from the .pc file's own folder, so the tree can be moved.
+# Every installed library, each before the libraries it uses.
 set(SLP_PC_LIBS "")
-foreach(library slp_loader slp_model slp_tokenizer slp_foundation)
+set(_slp_pc_libraries ${SLP_INSTALL_LIBRARIES})
+list(REVERSE _slp_pc_libraries)
+foreach(library ${_slp_pc_libraries})
     get_target_property(name ${library} OUTPUT_NAME)
     string(APPEND SLP_PC_LIBS " -l${name}")
 endforeach()

@@ -14,11 +14,13 @@ function(slp_target_warnings target)
 endfunction()
 
 # A library of ours: C++17, hidden symbols by default (classes are exported through the export macro of
-# foundation/Export.h), versioned soname, and the macro that tells the export header which library is
-# being built.
+# the library's Export.h), versioned soname, the macro that tells the export header which library is
+# being built, and its name in the installed package (slp::EXPORT_NAME, also an alias in the build).
 function(slp_add_library target building_macro)
-    cmake_parse_arguments(ARG "" "OUTPUT_NAME" "SOURCES" ${ARGN})
+    cmake_parse_arguments(ARG "" "OUTPUT_NAME;EXPORT_NAME" "SOURCES" ${ARGN})
     add_library(${target} ${ARG_SOURCES})
+    add_library(slp::${ARG_EXPORT_NAME} ALIAS ${target})
+    set_target_properties(${target} PROPERTIES EXPORT_NAME ${ARG_EXPORT_NAME})
     target_compile_features(${target} PUBLIC cxx_std_17)
     set_target_properties(${target} PROPERTIES
         CXX_EXTENSIONS OFF
@@ -42,6 +44,11 @@ function(slp_add_library target building_macro)
     target_include_directories(${target} PUBLIC
         $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
         $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+    # Calls between the library's own exported members go direct (and may be inlined) instead of
+    # through the symbol table; the load's hot path crosses them once per token.
+    if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+        target_compile_options(${target} PRIVATE -fno-semantic-interposition)
+    endif()
     slp_target_warnings(${target})
 endfunction()
 

@@ -4,7 +4,7 @@
 
 #include "model/VemoGroup.h"
 #include "model/VemoTypes.h"
-#include "foundation/Export.h"
+#include "model/Export.h"
 
 /// A group of the model library (ownership and destruction as for vemoBaseGroup).
 class KARN_API CKarnGroup : public vemoWorld

@@ -4,7 +4,7 @@
 
 #include "model/VemoTypes.h"
 #include "foundation/BasicList.h"
-#include "foundation/Export.h"
+#include "model/Export.h"
 
 /// Item handlers for lists of vemoFloatPoint and of vemoVector items (see ListDataHandler). Create
 /// makes a zero item with new (std::bad_alloc when memory runs out), Destroy frees it with delete;

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "model/VemoObject.h"
-#include "foundation/Export.h"
+#include "model/Export.h"
 
 /// A triangle mesh of the model library (the triangle array's ownership as for vemoSTL). Hosts reach it
 /// as a vemoBaseObject and cast it to vemoSTL.

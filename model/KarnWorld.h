@@ -3,7 +3,7 @@
 #pragma once
 
 #include "model/KarnGroup.h"
-#include "foundation/Export.h"
+#include "model/Export.h"
 
 /// The root of a model. Used as a CKarnGroup; destroying it destroys every group and object it owns,
 /// at any depth, without recursion.

@@ -4,7 +4,7 @@
 
 #include "model/VemoObject.h"
 #include "model/VemoTypes.h"
-#include "foundation/Export.h"
+#include "model/Export.h"
 
 #include <memory>
 #include <vector>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "model/VemoTypes.h"
-#include "foundation/Export.h"
+#include "model/Export.h"
 
 class vemoBaseGroup;
 

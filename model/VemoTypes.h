@@ -6,7 +6,7 @@
 /// constructors and assignment allocate with the throwing allocation (std::bad_alloc).
 #pragma once
 
-#include "foundation/Export.h"
+#include "model/Export.h"
 #include "foundation/Platform.h"
 
 #include <cstddef>

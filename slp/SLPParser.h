@@ -22,7 +22,7 @@
 #include "model/KarnWorld.h"
 #include "model/VemoTypes.h"
 #include "foundation/BasicString.h"
-#include "foundation/Export.h"
+#include "slp/Export.h"
 #include "slp/CollectedArray.h"
 #include "slp/SLPIOManager.h"
 #include "slp/SLPTypes.h"

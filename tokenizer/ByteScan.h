@@ -14,7 +14,7 @@
 #pragma once
 
 #include "tokenizer/GenericToken.h"
-#include "foundation/Export.h"
+#include "tokenizer/Export.h"
 
 #include <cstddef>
 #include <cstdint>

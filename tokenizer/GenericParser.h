@@ -9,7 +9,7 @@
 #include "tokenizer/KarnFileInterface.h"
 #include "tokenizer/KeywordIndex.h"
 #include "foundation/BasicString.h"
-#include "foundation/Export.h"
+#include "tokenizer/Export.h"
 
 #include <cstddef>
 #include <cstdint>

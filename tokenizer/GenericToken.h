@@ -2,7 +2,7 @@
 /// CGenericToken: one token of the generic tokenizer, with its data type, value and text.
 #pragma once
 
-#include "foundation/Export.h"
+#include "tokenizer/Export.h"
 
 #include <cstddef>
 #include <cstring>

@@ -2,7 +2,7 @@
 /// CKarnFileInterface: block-wise reading of one file for the generic tokenizer.
 #pragma once
 
-#include "foundation/Export.h"
+#include "tokenizer/Export.h"
 #include "foundation/Platform.h"
 
 #include <cstddef>

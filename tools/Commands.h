@@ -2,7 +2,7 @@
 // the progress bar and plural forms.
 #pragma once
 
-#include "foundation/Export.h"
+#include "slp/Export.h"
 #include "tools/Arguments.h"
 
 #include <string>

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "model/VemoGroup.h"
-#include "foundation/Export.h"
+#include "writers/Export.h"
 
 #include <cstdio>
 #include <string>
