@@ -1,6 +1,5 @@
 #include "checker/SLPChecker.h"
 #include "tools/Commands.h"
-#include "tools/Output.h"
 
 #include <cstdio>
 
@@ -37,7 +36,7 @@ std::string Summary(const CCheckReport& report)
     return text;
 }
 
-void JsonFinding(COutput& out, const CCheckFinding& finding, bool bFirst)
+void JsonFinding(CFileSink& out, const CCheckFinding& finding, bool bFirst)
 {
     out << (bFirst ? "" : ", ") << "{\"line\": " << finding.m_nLine << ", \"column\": " << finding.m_nColumn
         << ", \"severity\": \"" << SeverityName(finding.m_eSeverity) << "\", \"code\": \""
@@ -47,7 +46,8 @@ void JsonFinding(COutput& out, const CCheckFinding& finding, bool bFirst)
 }
 
 // Checks one file; false when it cannot be read or loses geometry.
-bool CheckOne(COutput& out, const std::string& name, bool bJson, bool bQuiet, CProgressBar& bar, bool bFirst)
+bool CheckOne(CFileSink& out, const std::string& name, bool bJson, bool bQuiet, CProgressBar& bar,
+              bool bFirst)
 {
     const std::string shown = DisplayName(name);
     CCheckOptions options;
@@ -118,7 +118,7 @@ int RunCheck(const std::vector<std::string>& arguments)
     if (files.empty())
         return UsageError("check", "name at least one file (- for standard input)");
     const bool bJson = parsed.Has("--json");
-    COutput out(stdout);
+    CStdout out;
     CProgressBar bar(parsed.Has("--quiet"));
     if (bJson && files.size() > 1)
         out << '[';

@@ -4,6 +4,9 @@
 
 #include "slp/Export.h"
 #include "tools/Arguments.h"
+#include "writers/FileSink.h"
+
+#include <cstdio>
 
 #include <string>
 #include <vector>
@@ -36,6 +39,14 @@ std::string DisplayName(const std::string& name);
 std::string DescribeFailure(CSLPParser& parser, int nResult);
 // The cause of a system error code, as strerror gives it ("No such file or directory").
 std::string SystemMessage(int nError);
+
+// The program's standard output: a buffered sink on stdout, flushed when it goes.
+class CStdout : public CFileSink
+{
+public:
+    CStdout() { OpenStream(stdout, "standard output"); }
+    ~CStdout() { Flush(); }
+};
 
 // "1 triangle", "2 triangles".
 std::string Plural(long long nCount, const char* pszOne, const char* pszMany);

@@ -1,6 +1,5 @@
 #include "slp/SLPParser.h"
 #include "tools/Commands.h"
-#include "tools/Output.h"
 
 #include <chrono>
 #include <cstdio>
@@ -69,7 +68,7 @@ std::string ColourHex(const vemoChroma& c)
     return strHex;
 }
 
-void TextPoint(COutput& out, const vemoFloatPoint& p)
+void TextPoint(CFileSink& out, const vemoFloatPoint& p)
 {
     out << '[';
     out.Float(p.x) << ' ';
@@ -77,7 +76,7 @@ void TextPoint(COutput& out, const vemoFloatPoint& p)
     out.Float(p.z) << ']';
 }
 
-void TextBox(COutput& out, const vemoBBox& box)
+void TextBox(CFileSink& out, const vemoBBox& box)
 {
     if (box.IsEmpty())
     {
@@ -89,7 +88,7 @@ void TextBox(COutput& out, const vemoBBox& box)
     TextPoint(out, box.GetMax());
 }
 
-void TextObjects(COutput& out, const vemoBaseGroup& group, const std::string& strIndent)
+void TextObjects(CFileSink& out, const vemoBaseGroup& group, const std::string& strIndent)
 {
     for (int i = 0; i < group.GetNumObjects(); ++i)
     {
@@ -112,7 +111,7 @@ void TextObjects(COutput& out, const vemoBaseGroup& group, const std::string& st
 }
 
 // The tree, each group under its parent, without recursion; groups deeper than nMaxDepth are counted.
-void TextTree(COutput& out, const vemoBaseGroup& world, long long nMaxDepth)
+void TextTree(CFileSink& out, const vemoBaseGroup& world, long long nMaxDepth)
 {
     TextObjects(out, world, "  ");
     std::vector<std::pair<const vemoBaseGroup*, long long>> pending;
@@ -143,7 +142,7 @@ void TextTree(COutput& out, const vemoBaseGroup& world, long long nMaxDepth)
             << Plural(nMaxDepth, "level", "levels") << " not shown; see --depth)\n";
 }
 
-void JsonPoint(COutput& out, const vemoFloatPoint& p)
+void JsonPoint(CFileSink& out, const vemoFloatPoint& p)
 {
     out << '[';
     out.JsonFloat(p.x) << ", ";
@@ -151,7 +150,7 @@ void JsonPoint(COutput& out, const vemoFloatPoint& p)
     out.JsonFloat(p.z) << ']';
 }
 
-void JsonBox(COutput& out, const vemoBBox& box)
+void JsonBox(CFileSink& out, const vemoBBox& box)
 {
     if (box.IsEmpty())
     {
@@ -165,7 +164,7 @@ void JsonBox(COutput& out, const vemoBBox& box)
     out << '}';
 }
 
-void JsonObjects(COutput& out, const vemoBaseGroup& group, bool bGeometry)
+void JsonObjects(CFileSink& out, const vemoBaseGroup& group, bool bGeometry)
 {
     out << "\"objects\": [";
     for (int i = 0; i < group.GetNumObjects(); ++i)
@@ -209,7 +208,7 @@ void JsonObjects(COutput& out, const vemoBaseGroup& group, bool bGeometry)
 
 // "groups": [...], "objects": [...] of the world, written as a stream without recursion: each frame
 // is a group whose children are being written.
-void JsonContents(COutput& out, const vemoBaseGroup& world, bool bGeometry)
+void JsonContents(CFileSink& out, const vemoBaseGroup& world, bool bGeometry)
 {
     struct Frame
     {
@@ -251,7 +250,7 @@ const char* const InfoHelp =
     "Exit status: 0 when every file loaded, 1 when any did not, 2 for a usage error.\n";
 
 // Loads one file and prints it; false when it did not load.
-bool InfoOne(COutput& out, const std::string& name, bool bJson, bool bGeometry, long long nMaxDepth,
+bool InfoOne(CFileSink& out, const std::string& name, bool bJson, bool bGeometry, long long nMaxDepth,
              CProgressBar& bar, bool bFirst)
 {
     auto pWorld = std::make_unique<CKarnWorld>();
@@ -348,7 +347,7 @@ int RunInfo(const std::vector<std::string>& arguments)
     if (files.empty())
         return UsageError("info", "name at least one file (- for standard input)");
 
-    COutput out(stdout);
+    CStdout out;
     CProgressBar bar(parsed.Has("--quiet"));
     if (bJson && files.size() > 1)
         out << "[";

@@ -1,11 +1,67 @@
 #include "slp/SLPParser.h"
 #include "tools/Commands.h"
-#include "tools/Output.h"
 
 #include <cstdio>
+#include <string>
 
 namespace
 {
+
+// The length of the strict UTF-8 sequence of several bytes at p (of n readable bytes), or 0.
+size_t Utf8SequenceLength(const unsigned char* p, size_t n)
+{
+    const unsigned char b = p[0];
+    size_t nLength = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    if (nLength == 0 || nLength > n)
+        return 0;
+    for (size_t i = 1; i < nLength; ++i)
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+    // No overlong forms, no surrogates, nothing above U+10FFFF.
+    if ((b == 0xE0 && p[1] < 0xA0) || (b == 0xED && p[1] > 0x9F) || (b == 0xF0 && p[1] < 0x90) ||
+        (b == 0xF4 && p[1] > 0x8F))
+        return 0;
+    return nLength;
+}
+
+// Bytes of any kind in double quotes for a reader: UTF-8 characters as they are, quotes and
+// backslashes escaped, tabs and line ends as \t \n \r, and any other byte (a control character, a byte
+// that is not part of a UTF-8 sequence) as \xNN.
+std::string QuotedBytes(const char* pBytes, size_t nCount)
+{
+    static const char szHex[] = "0123456789ABCDEF";
+    const auto* p = reinterpret_cast<const unsigned char*>(pBytes);
+    std::string strQuoted(1, '"');
+    for (size_t i = 0; i < nCount;)
+    {
+        const unsigned char c = p[i];
+        if (c >= 0x80)
+        {
+            const size_t nLength = Utf8SequenceLength(p + i, nCount - i);
+            if (nLength > 0)
+            {
+                strQuoted.append(pBytes + i, nLength);
+                i += nLength;
+                continue;
+            }
+        }
+        if (c == '"' || c == '\\')
+            (strQuoted += '\\') += static_cast<char>(c);
+        else if (c == '\t')
+            strQuoted += "\\t";
+        else if (c == '\n')
+            strQuoted += "\\n";
+        else if (c == '\r')
+            strQuoted += "\\r";
+        else if (c >= 0x20 && c < 0x7F)
+            strQuoted += static_cast<char>(c);
+        else
+            ((strQuoted += "\\x") += szHex[c >> 4]) += szHex[c & 15];
+        ++i;
+    }
+    strQuoted += '"';
+    return strQuoted;
+}
 
 const char* TokenTypeName(SLPTokenTypes eType)
 {
@@ -60,14 +116,14 @@ int RunTokens(const std::vector<std::string>& arguments)
         return 1;
     }
 
-    COutput out(stdout);
+    CStdout out;
     for (long long nCount = 0; (nLimit <= 0 || nCount < nLimit) && parser.Tokenize(); ++nCount)
     {
         const CGenericToken& token = tokens.GetCurrentToken();
         const SLPTokenTypes eType = parser.GetCurrentTokenType();
         out << token.GetLine() << ':' << token.GetColumn() << '\t' << TokenTypeName(eType) << '\t'
             << static_cast<int>(token.GetDataType()) << '\t';
-        out.QuotedBytes(token.GetString(), token.GetLength());
+        out << QuotedBytes(token.GetString(), token.GetLength());
         if (eType == SLPTokenNumber)
         {
             out << '\t';

@@ -370,6 +370,52 @@ CFileSink& CFileSink::Float(float f)
     return Text(szBuffer, static_cast<size_t>(result.ptr - szBuffer));
 }
 
+CFileSink& CFileSink::Double(double d)
+{
+    if (std::isnan(d))
+        return *this << "nan";
+    if (std::isinf(d))
+        return *this << (d < 0 ? "-inf" : "inf");
+    char szBuffer[32];
+    const std::to_chars_result result = std::to_chars(szBuffer, szBuffer + sizeof(szBuffer), d);
+    return Text(szBuffer, static_cast<size_t>(result.ptr - szBuffer));
+}
+
+CFileSink& CFileSink::JsonFloat(float f)
+{
+    return std::isfinite(f) ? Float(f) : *this << "null";
+}
+
+CFileSink& CFileSink::JsonString(const std::string& strUtf8)
+{
+    static const char szHex[] = "0123456789abcdef";
+    *this << '"';
+    for (const char c : strUtf8)
+    {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\')
+            *this << '\\' << c;
+        else if (c == '\n')
+            *this << "\\n";
+        else if (c == '\r')
+            *this << "\\r";
+        else if (c == '\t')
+            *this << "\\t";
+        else if (u < 0x20 || u == 0x7F)
+            *this << "\\u00" << szHex[u >> 4] << szHex[u & 15];
+        else
+            *this << c;
+    }
+    return *this << '"';
+}
+
+bool CFileSink::Flush()
+{
+    if (m_pFile == nullptr)
+        return !m_bFailed;
+    return FlushBuffer() && std::fflush(m_pFile) == 0;
+}
+
 // Binary numbers are assembled byte by byte, so the files are little-endian on any host.
 void CFileSink::U16(std::uint16_t n)
 {

@@ -1,7 +1,10 @@
-// The output file of the writers: bytes, little-endian binary numbers and locale-independent text
-// numbers, written in large blocks, to a temporary file beside the target that moves into place only
-// when the whole output is complete. Internal to the writers library.
+/// \file
+/// CFileSink: the output of the writers and of the slp program: bytes, little-endian binary numbers,
+/// locale-independent text numbers and JSON strings, written in large blocks, to a temporary file
+/// beside the target that moves into place only when the whole output is complete, or to a stream.
 #pragma once
+
+#include "writers/Export.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -22,7 +25,7 @@ struct CExportReport;
 //
 // Write errors are sticky: after the first failed block write, further writes are dropped and Close
 // reports the failure. Nothing here throws except std::bad_alloc from the buffer.
-class CFileSink
+class SLPEXPORT_API CFileSink
 {
 public:
     CFileSink();
@@ -76,6 +79,16 @@ public:
     CFileSink& operator<<(unsigned n) { return *this << static_cast<unsigned long long>(n); }
     // The shortest text that reads back to the same float ("nan", "inf", "-inf" where not finite).
     CFileSink& Float(float f);
+    // As Float, for doubles.
+    CFileSink& Double(double d);
+    // A float for JSON: as Float, with null where the value is not finite.
+    CFileSink& JsonFloat(float f);
+    // A JSON string literal of UTF-8 text: quotes and backslashes escaped, tabs and line ends as \t,
+    // \n and \r, other control characters (and DEL) as \u00XX.
+    CFileSink& JsonString(const std::string& strUtf8);
+    // Writes what is buffered to a stream output and flushes it (for output that a reader watches);
+    // false after a write failure.
+    bool Flush();
 
     void U8(std::uint8_t n) { Write(&n, 1); }
     void U16(std::uint16_t n);
@@ -110,11 +123,11 @@ private:
 
 // Opens the main output (the options' stream, when they name one) and, when pCompanion is given, its
 // companion file; on failure fills the report (the first failure's cause) and leaves nothing behind.
-bool OpenOutputs(const CExportOptions& options, CExportReport& report, CFileSink& main,
-                 const std::string& path, CFileSink* pCompanion = nullptr,
-                 const std::string& companionPath = std::string());
+SLPEXPORT_API bool OpenOutputs(const CExportOptions& options, CExportReport& report, CFileSink& main,
+                               const std::string& path, CFileSink* pCompanion = nullptr,
+                               const std::string& companionPath = std::string());
 
 // Closes the outputs and moves them into place (the companion first, so the main file never names a
 // companion that is not there yet), then lists them in the report. On failure fills the report's result
 // and message and removes every temporary file: what was there before stays.
-bool FinishOutputs(CExportReport& report, CFileSink& main, CFileSink* pCompanion = nullptr);
+SLPEXPORT_API bool FinishOutputs(CExportReport& report, CFileSink& main, CFileSink* pCompanion = nullptr);

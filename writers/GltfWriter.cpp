@@ -40,23 +40,6 @@ float Roughness(float fShininess)
     return f > 0.0f ? (f < 1.0f ? f : 1.0f) : 0.0f;
 }
 
-void JsonString(CFileSink& out, const std::string& str)
-{
-    static const char szHex[] = "0123456789abcdef";
-    out << '"';
-    for (const char c : str)
-    {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\')
-            out << '\\' << c;
-        else if (u < 0x20 || u == 0x7F)
-            out << "\\u00" << szHex[u >> 4] << szHex[u & 15];
-        else
-            out << c;
-    }
-    out << '"';
-}
-
 void JsonFloats(CFileSink& out, const float* p, int n)
 {
     out << '[';
@@ -200,7 +183,7 @@ void CGltfDocument::WriteJson(CFileSink& out, const std::string& binUri) const
         if (!name.empty())
         {
             out << "\"name\":";
-            JsonString(out, name);
+            out.JsonString(name);
         }
         const size_t nFirstMesh = m_MeshStart[nGroup];
         const size_t nMeshes = m_MeshStart[nGroup + 1] - nFirstMesh;
@@ -220,7 +203,7 @@ void CGltfDocument::WriteJson(CFileSink& out, const std::string& binUri) const
     for (size_t m = 0; m < m_Meshes.size(); ++m)
     {
         out << ",{\"name\":";
-        JsonString(out, MeshName(*m_Groups[m_Meshes[m].m_nGroup], m_Meshes[m].m_nObject));
+        out.JsonString(MeshName(*m_Groups[m_Meshes[m].m_nGroup], m_Meshes[m].m_nObject));
         out << ",\"mesh\":" << static_cast<unsigned long long>(m) << '}';
     }
     out << ']';
@@ -236,7 +219,7 @@ void CGltfDocument::WriteJson(CFileSink& out, const std::string& binUri) const
     {
         const unsigned long long n = m;
         out << (m > 0 ? ",{\"name\":" : "{\"name\":");
-        JsonString(out, MeshName(*m_Groups[m_Meshes[m].m_nGroup], m_Meshes[m].m_nObject));
+        out.JsonString(MeshName(*m_Groups[m_Meshes[m].m_nGroup], m_Meshes[m].m_nObject));
         out << ",\"primitives\":[{\"attributes\":{\"POSITION\":" << 3 * n << ",\"NORMAL\":" << 3 * n + 1
             << "},\"indices\":" << 3 * n + 2 << ",\"material\":" << m_Meshes[m].m_nMaterial
             << ",\"mode\":4}]}";
@@ -285,7 +268,7 @@ void CGltfDocument::WriteJson(CFileSink& out, const std::string& binUri) const
     if (!binUri.empty())
     {
         out << ",\"uri\":";
-        JsonString(out, binUri);
+        out.JsonString(binUri);
     }
     out << "}]}";
 }
