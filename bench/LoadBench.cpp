@@ -23,6 +23,7 @@
 // A measuring process prints one line: elapsed seconds, facets (or numbers for the floor), a check
 // value, for Parse the resident memory with the model loaded and the peak resident memory before the
 // load (KiB; else 0 and 0), and the processor seconds of the measured part.
+#include "model/GroupWalk.h"
 #include "slp/SLPIOManager.h"
 #include "slp/SLPParser.h"
 
@@ -199,23 +200,16 @@ int MeasureParse(const char* pszPath)
         dSeconds = SecondsSince(start);
         dCpu = CpuSeconds() - dCpuStart;
     }
-    // Count what was loaded, without recursion.
+    // Count what was loaded.
     long long nFacets = 0;
     long long nObjects = 0;
-    std::vector<const vemoBaseGroup*> pending(1, pWorld);
-    while (!pending.empty())
-    {
-        const vemoBaseGroup* pGroup = pending.back();
-        pending.pop_back();
-        for (int i = 0; i < pGroup->GetNumObjects(); ++i)
-            if (const vemoSTL* pMesh = dynamic_cast<const vemoSTL*>(pGroup->GetObject(i)))
+    for (CGroupWalk walk(*pWorld); walk.Next();)
+        for (int i = 0; i < walk.GetGroup().GetNumObjects(); ++i)
+            if (const vemoSTL* pMesh = dynamic_cast<const vemoSTL*>(walk.GetGroup().GetObject(i)))
             {
                 nFacets += pMesh->m_nTriangleCount;
                 ++nObjects;
             }
-        for (int i = 0; i < pGroup->GetNumGroups(); ++i)
-            pending.push_back(pGroup->GetGroup(i));
-    }
     // Resident with the model loaded (the load's working memory already freed): the model's cost.
     const long nRssLoaded = CurrentRssKiB();
     delete pWorld;

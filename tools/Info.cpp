@@ -1,3 +1,4 @@
+#include "model/GroupWalk.h"
 #include "slp/SLPParser.h"
 #include "tools/Commands.h"
 
@@ -35,18 +36,14 @@ struct Totals
 Totals CountModel(const vemoBaseGroup& world)
 {
     Totals totals;
-    std::vector<const vemoBaseGroup*> pending(1, &world);
-    while (!pending.empty())
+    for (CGroupWalk walk(world); walk.Next();)
     {
-        const vemoBaseGroup* pGroup = pending.back();
-        pending.pop_back();
-        totals.nObjects += pGroup->GetNumObjects();
-        for (int i = 0; i < pGroup->GetNumObjects(); ++i)
-            if (const auto* pMesh = dynamic_cast<const vemoSTL*>(pGroup->GetObject(i)))
+        const vemoBaseGroup& group = walk.GetGroup();
+        totals.nObjects += group.GetNumObjects();
+        for (int i = 0; i < group.GetNumObjects(); ++i)
+            if (const auto* pMesh = dynamic_cast<const vemoSTL*>(group.GetObject(i)))
                 totals.nTriangles += pMesh->m_nTriangleCount;
-        for (int i = 0; i < pGroup->GetNumGroups(); ++i)
-            pending.push_back(pGroup->GetGroup(i));
-        if (pGroup != &world)
+        if (walk.GetDepth() > 0)
             ++totals.nGroups;
     }
     return totals;
@@ -110,32 +107,24 @@ void TextObjects(CFileSink& out, const vemoBaseGroup& group, const std::string& 
     }
 }
 
-// The tree, each group under its parent, without recursion; groups deeper than nMaxDepth are counted.
+// The tree, each group under its parent; groups deeper than nMaxDepth are counted.
 void TextTree(CFileSink& out, const vemoBaseGroup& world, long long nMaxDepth)
 {
-    TextObjects(out, world, "  ");
-    std::vector<std::pair<const vemoBaseGroup*, long long>> pending;
-    for (int i = world.GetNumGroups() - 1; i >= 0; --i)
-        pending.emplace_back(world.GetGroup(i), 1);
     long long nElided = 0;
-    while (!pending.empty())
+    for (CGroupWalk walk(world); walk.Next();)
     {
-        const vemoBaseGroup* pGroup = pending.back().first;
-        const long long nDepth = pending.back().second;
-        pending.pop_back();
-        if (nDepth > nMaxDepth)
-        {
+        const long long nDepth = walk.GetDepth();
+        const std::string strIndent(2 * static_cast<size_t>(nDepth), ' ');
+        if (nDepth == 0)
+            TextObjects(out, world, "  ");
+        else if (nDepth > nMaxDepth)
             ++nElided;
-        }
         else
         {
-            const std::string strIndent(2 * static_cast<size_t>(nDepth), ' ');
             out << strIndent << "group ";
-            out.JsonString(BasicToUtf8(pGroup->GetGroupName().GetText())) << '\n';
-            TextObjects(out, *pGroup, strIndent + "  ");
+            out.JsonString(BasicToUtf8(walk.GetGroup().GetGroupName().GetText())) << '\n';
+            TextObjects(out, walk.GetGroup(), strIndent + "  ");
         }
-        for (int i = pGroup->GetNumGroups() - 1; i >= 0; --i)
-            pending.emplace_back(pGroup->GetGroup(i), nDepth + 1);
     }
     if (nElided > 0)
         out << "  (" << Plural(nElided, "group", "groups") << " deeper than "
@@ -206,34 +195,30 @@ void JsonObjects(CFileSink& out, const vemoBaseGroup& group, bool bGeometry)
     out << ']';
 }
 
-// "groups": [...], "objects": [...] of the world, written as a stream without recursion: each frame
-// is a group whose children are being written.
+// "groups": [...], "objects": [...] of the world, each group as {"name": ..., "groups": [...],
+// "objects": [...]}: a group's children are written between entering and leaving it.
 void JsonContents(CFileSink& out, const vemoBaseGroup& world, bool bGeometry)
 {
-    struct Frame
+    std::vector<bool> hasChild; // per group of the walk's path: a child has been written
+    for (CGroupWalk walk(world, true); walk.Next();)
     {
-        const vemoBaseGroup* pGroup;
-        int nNextChild;
-    };
-    std::vector<Frame> frames(1, Frame{&world, 0});
-    out << "\"groups\": [";
-    while (!frames.empty())
-    {
-        Frame& frame = frames.back();
-        if (frame.nNextChild < frame.pGroup->GetNumGroups())
+        if (!walk.IsEntering())
         {
-            const vemoBaseGroup* pChild = frame.pGroup->GetGroup(frame.nNextChild);
-            out << (frame.nNextChild > 0 ? ", " : "") << "{\"name\": ";
-            ++frame.nNextChild;
-            out.JsonString(BasicToUtf8(pChild->GetGroupName().GetText())) << ", \"groups\": [";
-            frames.push_back(Frame{pChild, 0});
+            out << "], ";
+            JsonObjects(out, walk.GetGroup(), bGeometry);
+            hasChild.pop_back();
+            if (walk.GetDepth() > 0)
+                out << '}';
             continue;
         }
-        out << "], ";
-        JsonObjects(out, *frame.pGroup, bGeometry);
-        frames.pop_back();
-        if (!frames.empty())
-            out << '}';
+        if (walk.GetDepth() > 0)
+        {
+            out << (hasChild.back() ? ", " : "") << "{\"name\": ";
+            hasChild.back() = true;
+            out.JsonString(BasicToUtf8(walk.GetGroup().GetGroupName().GetText())) << ", ";
+        }
+        out << "\"groups\": [";
+        hasChild.push_back(false);
     }
 }
 

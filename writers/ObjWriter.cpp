@@ -1,4 +1,5 @@
 // Wavefront OBJ output with its materials in an .mtl file beside it, written in one pass, mesh by mesh.
+#include "model/GroupWalk.h"
 #include "writers/FileSink.h"
 #include "writers/FormatWriters.h"
 #include "writers/ModelWalk.h"
@@ -150,36 +151,33 @@ bool WriteObj(const vemoBaseGroup& root, const std::string& path, const CExportO
     mtl << "# written by slp convert\n";
 
     CObjWriter writer(obj, mtl, report, progress);
-    {
-        const std::string rootName = GroupNameUtf8(root);
-        writer.WriteGroup(root, rootName.empty() ? std::string("root") : rootName);
-    }
-    // Depth first with an explicit stack; each frame remembers how long the path was before its group.
-    struct CFrame
-    {
-        const vemoBaseGroup* m_pGroup;
-        int m_nNextChild;
-        size_t m_nPathLength;
-    };
-    std::vector<CFrame> stack(1, CFrame{&root, 0, 0});
+    // The root by its name (or "root"), every other group by the path of names below the root; the
+    // path grows as the walk enters a group and shrinks back as it leaves.
     std::string groupPath;
-    while (!stack.empty())
+    std::vector<size_t> pathLengths;
+    for (CGroupWalk walk(root, true); walk.Next();)
     {
-        CFrame& frame = stack.back();
-        if (frame.m_nNextChild >= frame.m_pGroup->GetNumGroups())
+        if (walk.GetDepth() == 0)
         {
-            groupPath.resize(frame.m_nPathLength);
-            stack.pop_back();
+            if (walk.IsEntering())
+            {
+                const std::string rootName = GroupNameUtf8(root);
+                writer.WriteGroup(root, rootName.empty() ? std::string("root") : rootName);
+            }
             continue;
         }
-        const vemoBaseGroup* pChild = frame.m_pGroup->GetGroup(frame.m_nNextChild++);
+        if (!walk.IsEntering())
+        {
+            groupPath.resize(pathLengths.back());
+            pathLengths.pop_back();
+            continue;
+        }
         ++report.m_nGroups;
-        const size_t nLength = groupPath.size();
-        if (nLength > 0)
+        pathLengths.push_back(groupPath.size());
+        if (!groupPath.empty())
             groupPath += '/';
-        AppendObjName(groupPath, GroupNameUtf8(*pChild));
-        writer.WriteGroup(*pChild, groupPath);
-        stack.push_back(CFrame{pChild, 0, nLength});
+        AppendObjName(groupPath, GroupNameUtf8(walk.GetGroup()));
+        writer.WriteGroup(walk.GetGroup(), groupPath);
     }
 
     if (!FinishOutputs(report, obj, &mtl))

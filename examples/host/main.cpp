@@ -1,9 +1,9 @@
 // A minimal host of the SLP loader: loads the file given on its command line with a progress callback
 // and prints each group's name and its triangle count.
+#include "model/GroupWalk.h"
 #include "slp/SLPParser.h"
 
 #include <cstdio>
-#include <vector>
 
 static void SLP_STDCALL OnProgress(int nPercentage)
 {
@@ -24,21 +24,18 @@ int main(int argc, char** argv)
         return 1;
 
     // Each solid is a group (nested solids are child groups); each run of facets is a mesh object,
-    // a vemoSTL, with its material. Files may nest deeply: walk with a stack, not recursion.
-    std::vector<const vemoBaseGroup*> pending(1, &world);
-    while (!pending.empty())
+    // a vemoSTL, with its material. Files may nest a million solids deep: CGroupWalk visits every
+    // group, each before its children, without recursion.
+    for (CGroupWalk walk(world); walk.Next();)
     {
-        const vemoBaseGroup* pGroup = pending.back();
-        pending.pop_back();
+        const vemoBaseGroup& group = walk.GetGroup();
         long long nTriangles = 0;
-        for (int i = 0; i < pGroup->GetNumObjects(); ++i)
-            if (const auto* pMesh = dynamic_cast<const vemoSTL*>(pGroup->GetObject(i)))
+        for (int i = 0; i < group.GetNumObjects(); ++i)
+            if (const auto* pMesh = dynamic_cast<const vemoSTL*>(group.GetObject(i)))
                 nTriangles += pMesh->m_nTriangleCount;
-        if (pGroup != &world)
+        if (walk.GetDepth() > 0)
             std::printf("%s: %lld triangles\n",
-                        CBasicString(pGroup->GetGroupName().GetText()).GetNarrowString(), nTriangles);
-        for (int i = pGroup->GetNumGroups() - 1; i >= 0; --i)
-            pending.push_back(pGroup->GetGroup(i));
+                        CBasicString(group.GetGroupName().GetText()).GetNarrowString(), nTriangles);
     }
     return 0;
 }

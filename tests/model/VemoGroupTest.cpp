@@ -1,10 +1,13 @@
+#include "model/GroupWalk.h"
 #include "model/KarnGroup.h"
 #include "model/KarnStl.h"
 #include "model/KarnWorld.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <string>
 
 namespace
 {
@@ -117,6 +120,52 @@ TEST(VemoGroupTest, MillionDeepTreeIsBuiltAndDestroyedWithoutRecursion)
         pDeepest = pChild;
     }
     ASSERT_TRUE(pDeepest->AddObject(new CountedObject(nDestroyed), vemoMatProps(), 1));
+    // The walk goes down and back up the whole chain without recursion.
+    int nSteps = 0;
+    int nDeepest = 0;
+    for (CGroupWalk walk(*pWorld, true); walk.Next(); ++nSteps)
+        nDeepest = std::max(nDeepest, walk.GetDepth());
+    EXPECT_EQ(nSteps, 2 * (kDepth + 1));
+    EXPECT_EQ(nDeepest, kDepth);
     pWorld.reset();
     EXPECT_EQ(nDestroyed, 1);
+}
+
+TEST(VemoGroupTest, WalksEnterGroupsBeforeTheirChildrenAndLeaveThemAfter)
+{
+    // a(b(d), c) under the world: entered in order, left after their children; depth, path and a
+    // skipped subtree as the walk reports them.
+    CKarnWorld world;
+    CKarnGroup* aGroups[4];
+    for (CKarnGroup*& pGroup : aGroups)
+        pGroup = new CKarnGroup;
+    world.AddGroup(aGroups[0], 1);
+    aGroups[0]->AddGroup(aGroups[1], 1);
+    aGroups[0]->AddGroup(aGroups[2], 1);
+    aGroups[1]->AddGroup(aGroups[3], 1);
+    const auto Name = [&](const vemoBaseGroup& group)
+    {
+        for (int i = 0; i < 4; ++i)
+            if (&group == aGroups[i])
+                return std::string(1, static_cast<char>('a' + i));
+        return std::string("w");
+    };
+    for (const bool bSkipB : {false, true})
+    {
+        std::string steps;
+        for (CGroupWalk walk(world, true); walk.Next();)
+        {
+            steps +=
+                (walk.IsEntering() ? "+" : "-") + Name(walk.GetGroup()) + std::to_string(walk.GetDepth());
+            EXPECT_EQ(walk.GetPath().back(), &walk.GetGroup());
+            EXPECT_EQ(walk.GetPath().front(), &world);
+            if (bSkipB && walk.IsEntering() && &walk.GetGroup() == aGroups[1])
+                walk.SkipChildren();
+        }
+        EXPECT_EQ(steps, bSkipB ? "+w0+a1+b2-b2+c2-c2-a1-w0" : "+w0+a1+b2+d3-d3-b2+c2-c2-a1-w0");
+    }
+    std::string entered;
+    for (CGroupWalk walk(*aGroups[0]); walk.Next();)
+        entered += Name(walk.GetGroup());
+    EXPECT_EQ(entered, "abdc");
 }
