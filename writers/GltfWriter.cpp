@@ -85,6 +85,9 @@ public:
     // Indexes every mesh: distinct vertices, the output's index, boxes, materials. False when a mesh
     // exceeds 32-bit indexing.
     bool Analyse(CExportReport& report, CExportProgress& progress);
+    // The number of the material of a mesh: a new one for a colour and roughness not seen before.
+    int MaterialNumber(const vemoMaterial& material, std::map<std::array<std::uint32_t, 5>, int>& numbers,
+                       CExportReport& report);
     void WriteJson(CFileSink& out, const std::string& binUri) const;
     void WriteBinary(CFileSink& out, CExportProgress& progress) const;
     const std::vector<const vemoBaseGroup*>& GetGroups() const { return m_Groups; }
@@ -110,18 +113,15 @@ bool CGltfDocument::Analyse(CExportReport& report, CExportProgress& progress)
         m_MeshStart.push_back(m_Meshes.size());
         if (nGroup > 0)
             ++report.m_nGroups;
-        for (int nObject = 0; nObject < group.GetNumObjects(); ++nObject)
+        const auto addMesh = [&](int nObject, const vemoSTL& mesh)
         {
-            const vemoSTL* pMesh = GetExportedMesh(group, nObject);
-            if (pMesh == nullptr)
-                continue;
-            if (3ull * static_cast<unsigned long long>(pMesh->m_nTriangleCount) > MaxIndexedVertices)
+            if (3ull * static_cast<unsigned long long>(mesh.m_nTriangleCount) > MaxIndexedVertices)
                 return false;
             CMeshSummary summary{nGroup, nObject, 0, m_Indices.size(), 0, {}, {}, 0};
             index.Clear();
-            for (int t = 0; t < pMesh->m_nTriangleCount; ++t, progress.Advance())
+            for (int t = 0; t < mesh.m_nTriangleCount; ++t, progress.Advance())
             {
-                const vemoTRex& triangle = pMesh->m_pTriangles[t];
+                const vemoTRex& triangle = mesh.m_pTriangles[t];
                 if (!IsFiniteTriangle(triangle))
                 {
                     ++report.m_nSkippedTriangles;
@@ -132,7 +132,7 @@ bool CGltfDocument::Analyse(CExportReport& report, CExportProgress& progress)
             }
             summary.m_nIndices = m_Indices.size() - summary.m_nFirst;
             if (summary.m_nIndices == 0)
-                continue;
+                return true;
             summary.m_nVertices = static_cast<std::uint32_t>(index.GetCount());
             for (size_t v = 0; v < index.GetCount(); ++v)
                 for (int c = 0; c < 3; ++c)
@@ -143,30 +143,37 @@ bool CGltfDocument::Analyse(CExportReport& report, CExportProgress& progress)
                     if (v == 0 || f > summary.m_aMax[c])
                         summary.m_aMax[c] = f;
                 }
-
-            const vemoMaterial& material = group.GetObjectMaterial(nObject)->m_Front;
-            const CClampedColour colour = ClampColour(material.GetDiffuse());
-            if (colour.m_bChanged)
-                ++report.m_nClampedColours;
-            const CMaterial entry{
-                {colour.m_aValues[0], colour.m_aValues[1], colour.m_aValues[2], colour.m_aValues[3]},
-                Roughness(material.GetShininess())};
-            std::array<std::uint32_t, 5> key;
-            std::memcpy(key.data(), &entry, sizeof(key));
-            const auto found = materialNumbers.emplace(key, static_cast<int>(m_Materials.size()));
-            if (found.second)
-                m_Materials.push_back(entry);
-            summary.m_nMaterial = found.first->second;
-
+            summary.m_nMaterial =
+                MaterialNumber(group.GetObjectMaterial(nObject)->m_Front, materialNumbers, report);
             m_nBinaryLength += 24ull * summary.m_nVertices + 4ull * summary.m_nIndices;
             report.m_nMeshes += 1;
             report.m_nVertices += summary.m_nVertices;
             report.m_nTriangles += static_cast<long long>(summary.m_nIndices / 3);
             m_Meshes.push_back(summary);
-        }
+            return true;
+        };
+        if (!ForEachExportedMesh(group, addMesh))
+            return false;
     }
     m_MeshStart.push_back(m_Meshes.size());
     return true;
+}
+
+int CGltfDocument::MaterialNumber(const vemoMaterial& material,
+                                  std::map<std::array<std::uint32_t, 5>, int>& numbers, CExportReport& report)
+{
+    const CClampedColour colour = ClampColour(material.GetDiffuse());
+    if (colour.m_bChanged)
+        ++report.m_nClampedColours;
+    const CMaterial entry{
+        {colour.m_aValues[0], colour.m_aValues[1], colour.m_aValues[2], colour.m_aValues[3]},
+        Roughness(material.GetShininess())};
+    std::array<std::uint32_t, 5> key;
+    std::memcpy(key.data(), &entry, sizeof(key));
+    const auto found = numbers.emplace(key, static_cast<int>(m_Materials.size()));
+    if (found.second)
+        m_Materials.push_back(entry);
+    return found.first->second;
 }
 
 void CGltfDocument::WriteJson(CFileSink& out, const std::string& binUri) const

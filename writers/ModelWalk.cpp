@@ -62,10 +62,6 @@ bool IsFiniteTriangle(const vemoTRex& triangle)
     return true;
 }
 
-namespace
-{
-
-// Normalises in double, where squaring a float cannot overflow; false for no length or not finite.
 bool Normalise(double x, double y, double z, float* pOut)
 {
     const double dLength = std::sqrt(x * x + y * y + z * z);
@@ -76,8 +72,6 @@ bool Normalise(double x, double y, double z, float* pOut)
     pOut[2] = static_cast<float>(z / dLength);
     return true;
 }
-
-} // namespace
 
 CVertexRecord UnitCorner(const vemoTRex& triangle, int nCorner, long long& nReplaced)
 {
@@ -121,10 +115,12 @@ size_t FileNameStart(const std::string& path)
 unsigned long long CountExportedTriangles(const std::vector<const vemoBaseGroup*>& groups)
 {
     unsigned long long nTriangles = 0;
-    for (const vemoBaseGroup* pGroup : groups)
-        for (int nObject = 0; nObject < pGroup->GetNumObjects(); ++nObject)
-            if (const vemoSTL* pMesh = GetExportedMesh(*pGroup, nObject))
-                nTriangles += static_cast<unsigned long long>(pMesh->m_nTriangleCount);
+    const auto count = [&](const vemoBaseGroup&, int, const vemoSTL& mesh)
+    {
+        nTriangles += static_cast<unsigned long long>(mesh.m_nTriangleCount);
+        return true;
+    };
+    ForEachExportedMesh(groups, count);
     return nTriangles;
 }
 

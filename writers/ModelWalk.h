@@ -18,6 +18,28 @@ std::vector<const vemoBaseGroup*> ListGroupsBreadthFirst(const vemoBaseGroup& ro
 // The group's mesh object at an index, or null when the object is not a vemoSTL with triangles.
 const vemoSTL* GetExportedMesh(const vemoBaseGroup& group, int nObject);
 
+// Calls visit(nObject, mesh) for each exported mesh of the group, in the group's order; stops early
+// when visit returns false, and then returns false.
+template <class Visit> bool ForEachExportedMesh(const vemoBaseGroup& group, Visit visit)
+{
+    for (int nObject = 0; nObject < group.GetNumObjects(); ++nObject)
+        if (const vemoSTL* pMesh = GetExportedMesh(group, nObject))
+            if (!visit(nObject, *pMesh))
+                return false;
+    return true;
+}
+
+// Calls visit(group, nObject, mesh) for each exported mesh of the groups, in order; stops early as
+// above.
+template <class Visit> bool ForEachExportedMesh(const std::vector<const vemoBaseGroup*>& groups, Visit visit)
+{
+    for (const vemoBaseGroup* pGroup : groups)
+        if (!ForEachExportedMesh(*pGroup, [&](int nObject, const vemoSTL& mesh)
+                                 { return visit(*pGroup, nObject, mesh); }))
+            return false;
+    return true;
+}
+
 // The group's name as UTF-8 (unpaired surrogates become U+FFFD).
 std::string GroupNameUtf8(const vemoBaseGroup& group);
 
@@ -34,6 +56,10 @@ CVertexRecord RawCorner(const vemoTRex& triangle, int nCorner);
 
 // Whether every vertex coordinate of the triangle is finite.
 bool IsFiniteTriangle(const vemoTRex& triangle);
+
+// The direction (x, y, z) as a unit vector in pOut, computed in double where squaring a float cannot
+// overflow; false (pOut unchanged) where it has no length or is not finite.
+bool Normalise(double x, double y, double z, float* pOut);
 
 // The corner's position and a unit normal: the corner's normal normalised; where it has no length or
 // is not finite, the triangle's geometric normal (counted in nReplaced), or +Z where that has none.

@@ -87,11 +87,8 @@ int CObjWriter::MaterialNumber(const vemoChroma& diffuse)
 void CObjWriter::WriteGroup(const vemoBaseGroup& group, const std::string& path)
 {
     bool bNamed = false;
-    for (int nObject = 0; nObject < group.GetNumObjects(); ++nObject)
+    const auto writeMesh = [&](int nObject, const vemoSTL& mesh)
     {
-        const vemoSTL* pMesh = GetExportedMesh(group, nObject);
-        if (pMesh == nullptr)
-            continue;
         if (!bNamed)
         {
             const std::string shown = ShownPath(path);
@@ -103,9 +100,9 @@ void CObjWriter::WriteGroup(const vemoBaseGroup& group, const std::string& path)
 
         m_Index.Clear();
         m_Corners.clear();
-        for (int t = 0; t < pMesh->m_nTriangleCount; ++t, m_Progress.Advance())
+        for (int t = 0; t < mesh.m_nTriangleCount; ++t, m_Progress.Advance())
             for (int k = 0; k < 3; ++k)
-                m_Corners.push_back(m_Index.Add(RawCorner(pMesh->m_pTriangles[t], k)));
+                m_Corners.push_back(m_Index.Add(RawCorner(mesh.m_pTriangles[t], k)));
         for (size_t v = 0; v < m_Index.GetCount(); ++v)
         {
             const float* p = m_Index.GetRecord(v).m_aValues;
@@ -130,9 +127,11 @@ void CObjWriter::WriteGroup(const vemoBaseGroup& group, const std::string& path)
         }
         m_nBase += m_Index.GetCount();
         m_Report.m_nMeshes += 1;
-        m_Report.m_nTriangles += pMesh->m_nTriangleCount;
+        m_Report.m_nTriangles += mesh.m_nTriangleCount;
         m_Report.m_nVertices += static_cast<long long>(m_Index.GetCount());
-    }
+        return true;
+    };
+    ForEachExportedMesh(group, writeMesh);
 }
 
 } // namespace

@@ -33,38 +33,31 @@ bool WritePly(const vemoBaseGroup& root, const std::string& path, const CExportO
     unsigned long long nVertices = 0;
     // Three passes over the triangles: merging, the vertices, the faces.
     CExportProgress progress(options, 3 * CountExportedTriangles(groups));
-    for (const vemoBaseGroup* pGroup : groups)
-        for (int nObject = 0; nObject < pGroup->GetNumObjects(); ++nObject)
-        {
-            const vemoSTL* pMesh = GetExportedMesh(*pGroup, nObject);
-            if (pMesh == nullptr)
-                continue;
-            if (3ull * static_cast<unsigned long long>(pMesh->m_nTriangleCount) > MaxIndexedVertices)
-            {
-                SetTooLarge(report, path, "more than 4294967294 vertices");
-                return false;
-            }
-            index.Clear();
-            for (int t = 0; t < pMesh->m_nTriangleCount; ++t, progress.Advance())
-                for (int k = 0; k < 3; ++k)
-                    corners.push_back(index.Add(RawCorner(pMesh->m_pTriangles[t], k)));
-            const CClampedColour colour =
-                ClampColour(pGroup->GetObjectMaterial(nObject)->m_Front.GetDiffuse());
-            if (colour.m_bChanged)
-                ++report.m_nClampedColours;
-            meshes.push_back(CPlyMesh{pMesh,
-                                      static_cast<std::uint32_t>(index.GetCount()),
-                                      {ColourByte(colour.m_aValues[0]), ColourByte(colour.m_aValues[1]),
-                                       ColourByte(colour.m_aValues[2])}});
-            nVertices += index.GetCount();
-            report.m_nMeshes += 1;
-            report.m_nTriangles += pMesh->m_nTriangleCount;
-            if (nVertices > MaxIndexedVertices)
-            {
-                SetTooLarge(report, path, "more than 4294967294 vertices");
-                return false;
-            }
-        }
+    const auto mergeMesh = [&](const vemoBaseGroup& group, int nObject, const vemoSTL& mesh)
+    {
+        if (3ull * static_cast<unsigned long long>(mesh.m_nTriangleCount) > MaxIndexedVertices)
+            return false;
+        index.Clear();
+        for (int t = 0; t < mesh.m_nTriangleCount; ++t, progress.Advance())
+            for (int k = 0; k < 3; ++k)
+                corners.push_back(index.Add(RawCorner(mesh.m_pTriangles[t], k)));
+        const CClampedColour colour = ClampColour(group.GetObjectMaterial(nObject)->m_Front.GetDiffuse());
+        if (colour.m_bChanged)
+            ++report.m_nClampedColours;
+        meshes.push_back(CPlyMesh{&mesh,
+                                  static_cast<std::uint32_t>(index.GetCount()),
+                                  {ColourByte(colour.m_aValues[0]), ColourByte(colour.m_aValues[1]),
+                                   ColourByte(colour.m_aValues[2])}});
+        nVertices += index.GetCount();
+        report.m_nMeshes += 1;
+        report.m_nTriangles += mesh.m_nTriangleCount;
+        return nVertices <= MaxIndexedVertices;
+    };
+    if (!ForEachExportedMesh(groups, mergeMesh))
+    {
+        SetTooLarge(report, path, "more than 4294967294 vertices");
+        return false;
+    }
     report.m_nVertices = static_cast<long long>(nVertices);
 
     CFileSink out;

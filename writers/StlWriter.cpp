@@ -3,7 +3,6 @@
 #include "writers/FormatWriters.h"
 #include "writers/ModelWalk.h"
 
-#include <cmath>
 #include <cstring>
 
 namespace
@@ -20,11 +19,9 @@ vemoVector FacetNormal(const vemoTRex& triangle)
         a[1] += n.y;
         a[2] += n.z;
     }
-    const double dLength = std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
-    if (!(dLength > 0.0) || !std::isfinite(dLength))
-        return vemoVector();
-    return vemoVector(static_cast<float>(a[0] / dLength), static_cast<float>(a[1] / dLength),
-                      static_cast<float>(a[2] / dLength));
+    float aUnit[3] = {0.0f, 0.0f, 0.0f};
+    Normalise(a[0], a[1], a[2], aUnit);
+    return vemoVector(aUnit[0], aUnit[1], aUnit[2]);
 }
 
 } // namespace
@@ -52,30 +49,27 @@ bool WriteStl(const vemoBaseGroup& root, const std::string& path, const CExportO
     std::memcpy(szHeader, szTitle, sizeof(szTitle) - 1);
     out.Write(szHeader, sizeof(szHeader));
     out.U32(static_cast<std::uint32_t>(nTriangles));
-    for (const vemoBaseGroup* pGroup : groups)
-        for (int nObject = 0; nObject < pGroup->GetNumObjects(); ++nObject)
+    const auto writeMesh = [&](const vemoBaseGroup&, int, const vemoSTL& mesh)
+    {
+        for (int t = 0; t < mesh.m_nTriangleCount; ++t, progress.Advance())
         {
-            const vemoSTL* pMesh = GetExportedMesh(*pGroup, nObject);
-            if (pMesh == nullptr)
-                continue;
-            for (int t = 0; t < pMesh->m_nTriangleCount; ++t)
+            const vemoTRex& triangle = mesh.m_pTriangles[t];
+            const vemoVector normal = FacetNormal(triangle);
+            out.F32(normal.x);
+            out.F32(normal.y);
+            out.F32(normal.z);
+            for (const vemoFloatPoint& p : triangle.m_Vertex)
             {
-                const vemoTRex& triangle = pMesh->m_pTriangles[t];
-                const vemoVector normal = FacetNormal(triangle);
-                out.F32(normal.x);
-                out.F32(normal.y);
-                out.F32(normal.z);
-                for (const vemoFloatPoint& p : triangle.m_Vertex)
-                {
-                    out.F32(p.x);
-                    out.F32(p.y);
-                    out.F32(p.z);
-                }
-                out.U16(0);
-                progress.Advance();
+                out.F32(p.x);
+                out.F32(p.y);
+                out.F32(p.z);
             }
-            report.m_nMeshes += 1;
+            out.U16(0);
         }
+        report.m_nMeshes += 1;
+        return true;
+    };
+    ForEachExportedMesh(groups, writeMesh);
     report.m_nTriangles = static_cast<long long>(nTriangles);
     report.m_nVertices = static_cast<long long>(3 * nTriangles);
     if (!FinishOutputs(report, out))
