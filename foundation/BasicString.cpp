@@ -1,3 +1,7 @@
+// CBasicString. One file for one class of many small members: they share the helpers below (the
+// length limit, the narrow-to-wide rule, unsigned ordering, the CRC table) and the invariants they keep
+// (a failing operation leaves the string as it was; the narrow copy follows every change), which read
+// best in one place.
 #include "foundation/BasicString.h"
 
 #include <array>
