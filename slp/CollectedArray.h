@@ -34,7 +34,7 @@ public:
             {
                 const size_t nCount = other.ChunkSize(k);
                 for (size_t i = 0; i < nCount; ++i)
-                    push_back(other.ChunkData(k)[i]);
+                    Add(other.ChunkData(k)[i]);
             }
         }
         catch (...)
@@ -57,7 +57,7 @@ public:
     }
     ~CSLPCollectedArray() { Release(); }
 
-    void push_back(const T& item)
+    void Add(const T& item)
     {
         if (m_Chunks.empty() || m_nFilled == ChunkCapacity(m_nFull))
             NextChunk();
@@ -65,8 +65,7 @@ public:
         ++m_nFilled;
     }
     /// The number of items (those dropped from the front not counted).
-    size_t size() const { return ItemsBefore(m_nFull) + m_nFilled - m_nFirst; }
-    bool empty() const { return size() == 0; }
+    size_t GetCount() const { return ItemsBefore(m_nFull) + m_nFilled - m_nFirst; }
 
     /// The chunks that hold items, in order: ChunkData(k)[0 .. ChunkSize(k)). Items dropped from the
     /// front are left out (a chunk may then be empty).
@@ -78,7 +77,7 @@ public:
     /// nothing: the dropped items' room is reused after the next Clear.
     void RemoveFront(size_t n)
     {
-        const size_t nSize = size();
+        const size_t nSize = GetCount();
         m_nFirst += n < nSize ? n : nSize;
     }
     /// Empties the array. The first chunks are kept for the next items while together they take at

@@ -14,8 +14,8 @@ bool CSLPParser::FlushGeometryToWorld()
     bool bResult = false;
     CKarnGroup* pGroup = GetCurrentGroup();
     // What was collected, in the array or, once a host asked for it, in the list.
-    const size_t nPoints = m_CollectedPoints.size() + static_cast<size_t>(m_PointList.GetCount());
-    const size_t nNormals = m_CollectedNormals.size() + static_cast<size_t>(m_NormalList.GetCount());
+    const size_t nPoints = m_CollectedPoints.GetCount() + static_cast<size_t>(m_PointList.GetCount());
+    const size_t nNormals = m_CollectedNormals.GetCount() + static_cast<size_t>(m_NormalList.GetCount());
     if (pGroup != nullptr && nPoints > 0 && nNormals == nPoints)
     {
         std::unique_ptr<CKarnStl> pMesh(new CKarnStl());
@@ -114,7 +114,7 @@ void CSLPParser::AddPointToList(vemoFloatPoint& point)
     if (m_bPointsListed)
         m_PointList.AddTailCopy(&point);
     else
-        m_CollectedPoints.push_back(point);
+        m_CollectedPoints.Add(point);
 }
 
 void CSLPParser::AddNormalToList(vemoVector& normal)
@@ -122,7 +122,7 @@ void CSLPParser::AddNormalToList(vemoVector& normal)
     if (m_bNormalsListed)
         m_NormalList.AddTailCopy(&normal);
     else
-        m_CollectedNormals.push_back(normal);
+        m_CollectedNormals.Add(normal);
 }
 
 namespace
