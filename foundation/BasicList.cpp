@@ -1,6 +1,7 @@
 #include "foundation/BasicList.h"
 
 #include "foundation/BasicListElementPool.h"
+#include "foundation/BasicListItems.h"
 
 #include "foundation/BasicString.h"
 #include "foundation/Platform.h"
@@ -14,34 +15,6 @@
 
 namespace
 {
-
-// The four operations for items of type T, created with new T() and compared with ==.
-template <typename T> bool HandleItem(int nOperation, void** ppItem, void* pOther)
-{
-    if (!ppItem)
-        return false;
-    switch (nOperation)
-    {
-    case ListDataCreate:
-        *ppItem = new T();
-        return true;
-    case ListDataDestroy:
-        delete static_cast<T*>(*ppItem);
-        *ppItem = nullptr;
-        return true;
-    case ListDataCopy:
-        if (!pOther || !*ppItem)
-            return false;
-        *static_cast<T*>(*ppItem) = *static_cast<const T*>(pOther);
-        return true;
-    case ListDataEqual:
-        if (!pOther || !*ppItem)
-            return false;
-        return *static_cast<const T*>(*ppItem) == *static_cast<const T*>(pOther);
-    default:
-        return false;
-    }
-}
 
 // Calls the handler's destroy operation on an item unless released: used so that an item created for a
 // copying add is not leaked when linking it in fails or throws.
@@ -67,18 +40,18 @@ private:
 
 bool IntegerDataHandler(int nOperation, void** ppItem, void* pOther)
 {
-    return HandleItem<int>(nOperation, ppItem, pOther);
+    return BasicHandleItem<int>(nOperation, ppItem, pOther);
 }
 
 bool DoubleDataHandler(int nOperation, void** ppItem, void* pOther)
 {
     // Plain == already makes a NaN unequal to everything, itself included.
-    return HandleItem<double>(nOperation, ppItem, pOther);
+    return BasicHandleItem<double>(nOperation, ppItem, pOther);
 }
 
 bool StringDataHandler(int nOperation, void** ppItem, void* pOther)
 {
-    return HandleItem<CBasicString>(nOperation, ppItem, pOther);
+    return BasicHandleItem<CBasicString>(nOperation, ppItem, pOther);
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -1,5 +1,7 @@
 #include "model/KarnList.h"
 
+#include "foundation/BasicListItems.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -10,50 +12,24 @@
 namespace
 {
 
-// The items are made with new and freed with delete, which take them from and give them back to the
-// item types' own storage (vemoFloatPoint and vemoVector), so any item of the type, whoever made it,
-// can be destroyed here.
-template <class T> bool HandleKarnItem(int nOperation, void** ppItem, void* pOther)
+// Points and vectors are equal when their coordinates are. They are made with new and freed with
+// delete, which take them from and give them back to the item types' own storage, so any item of the
+// type, whoever made it, can be destroyed by the handler.
+template <class T> bool EqualCoordinates(const T& a, const T& b)
 {
-    if (ppItem == nullptr)
-        return false;
-    switch (nOperation)
-    {
-    case ListDataCreate:
-        *ppItem = new T();
-        return true;
-    case ListDataDestroy:
-        delete static_cast<T*>(*ppItem);
-        *ppItem = nullptr;
-        return true;
-    case ListDataCopy:
-        if (pOther == nullptr || *ppItem == nullptr)
-            return false;
-        *static_cast<T*>(*ppItem) = *static_cast<const T*>(pOther);
-        return true;
-    case ListDataEqual:
-    {
-        if (pOther == nullptr || *ppItem == nullptr)
-            return false;
-        const T& item = *static_cast<const T*>(*ppItem);
-        const T& other = *static_cast<const T*>(pOther);
-        return item.x == other.x && item.y == other.y && item.z == other.z;
-    }
-    default:
-        return false;
-    }
+    return a.x == b.x && a.y == b.y && a.z == b.z;
 }
 
 } // namespace
 
 bool PointDataHandler(int nOperation, void** ppItem, void* pOther)
 {
-    return HandleKarnItem<vemoFloatPoint>(nOperation, ppItem, pOther);
+    return BasicHandleItem<vemoFloatPoint, EqualCoordinates<vemoFloatPoint>>(nOperation, ppItem, pOther);
 }
 
 bool VectorDataHandler(int nOperation, void** ppItem, void* pOther)
 {
-    return HandleKarnItem<vemoVector>(nOperation, ppItem, pOther);
+    return BasicHandleItem<vemoVector, EqualCoordinates<vemoVector>>(nOperation, ppItem, pOther);
 }
 
 CKarnList::CKarnList() = default;
