@@ -4,15 +4,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "foundation/WindowsApi.h"
 #if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <cxxabi.h>
-#include <windows.h>
 #endif
 
 // The loader library's only export is CSLPParser: every defined dynamic symbol (every name of the

@@ -3,15 +3,7 @@
 
 #include "foundation/Platform.h"
 
-#if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#endif
+#include "foundation/WindowsApi.h"
 
 // A wide literal as the platform's code-unit text.
 #define W(x) reinterpret_cast<const WideChar*>(u"" x)
