@@ -1,0 +1,44 @@
+// Fixture paths and temporary files for the tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#if defined(_WIN32)
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
+// A file of the fixture folder.
+inline std::string DataPath(const std::string& name)
+{
+    return std::string(SLP_TEST_DATA_DIR) + "/" + name;
+}
+
+inline int ProcessId()
+{
+#if defined(_WIN32)
+    return ::_getpid();
+#else
+    return static_cast<int>(::getpid());
+#endif
+}
+
+// A file in the temporary folder, named after the running test and the process (CTest may run a test
+// in two processes at once), removed at the end of the test.
+struct TempFile
+{
+    const std::string path = testing::TempDir() + "slp_" +
+                             testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+                             std::to_string(ProcessId()) + ".slp";
+    explicit TempFile(const std::string& contents = std::string()) { Write(contents); }
+    ~TempFile() { std::remove(path.c_str()); }
+    void Write(const std::string& contents) const
+    {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
+    }
+};
