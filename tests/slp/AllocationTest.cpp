@@ -1,6 +1,7 @@
 // Memory under a load: every allocation a load makes may fail, and what a load keeps is the model plus
 // a constant (or, for a huge token, memory in proportion to the token). This program replaces the global
-// operator new and delete to count live bytes and to make a chosen allocation throw.
+// operator new and delete to count live bytes and to make a chosen allocation throw; the other forms of
+// new and delete (array, nothrow) call these.
 
 #include "WorldChecker.h"
 #include "slp/SLPParser.h"
@@ -8,9 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <new>
 #include <string>
 
@@ -20,7 +19,6 @@ namespace
 // Counters of the replaced allocation functions. The test runs on one thread.
 size_t g_nLiveBytes = 0;
 size_t g_nPeakBytes = 0;
-size_t g_nAllocations = 0;
 // When not 0, the allocation that brings it to 0 fails.
 size_t g_nFailCountdown = 0;
 
@@ -28,30 +26,21 @@ size_t g_nFailCountdown = 0;
 const size_t kHeader = alignof(std::max_align_t) > sizeof(size_t) ? alignof(std::max_align_t)
                                                                   : sizeof(size_t);
 
-void* CountedAllocate(size_t nSize, bool bThrow)
+} // namespace
+
+void* operator new(size_t nSize)
 {
-    ++g_nAllocations;
-    if (g_nFailCountdown != 0 && --g_nFailCountdown == 0)
-    {
-        if (bThrow)
-            throw std::bad_alloc();
-        return nullptr;
-    }
-    void* pBlock = std::malloc(nSize + kHeader);
+    const bool bFail = g_nFailCountdown != 0 && --g_nFailCountdown == 0;
+    void* pBlock = bFail ? nullptr : std::malloc(nSize + kHeader);
     if (pBlock == nullptr)
-    {
-        if (bThrow)
-            throw std::bad_alloc();
-        return nullptr;
-    }
+        throw std::bad_alloc();
     *static_cast<size_t*>(pBlock) = nSize;
     g_nLiveBytes += nSize;
-    if (g_nLiveBytes > g_nPeakBytes)
-        g_nPeakBytes = g_nLiveBytes;
+    g_nPeakBytes = g_nLiveBytes > g_nPeakBytes ? g_nLiveBytes : g_nPeakBytes;
     return static_cast<char*>(pBlock) + kHeader;
 }
 
-void CountedFree(void* p) noexcept
+void operator delete(void* p) noexcept
 {
     if (p == nullptr)
         return;
@@ -60,70 +49,13 @@ void CountedFree(void* p) noexcept
     std::free(pBlock);
 }
 
-} // namespace
-
-void* operator new(size_t nSize)
-{
-    return CountedAllocate(nSize, true);
-}
-void* operator new[](size_t nSize)
-{
-    return CountedAllocate(nSize, true);
-}
-void* operator new(size_t nSize, const std::nothrow_t&) noexcept
-{
-    return CountedAllocate(nSize, false);
-}
-void* operator new[](size_t nSize, const std::nothrow_t&) noexcept
-{
-    return CountedAllocate(nSize, false);
-}
-void operator delete(void* p) noexcept
-{
-    CountedFree(p);
-}
-void operator delete[](void* p) noexcept
-{
-    CountedFree(p);
-}
 void operator delete(void* p, size_t) noexcept
 {
-    CountedFree(p);
-}
-void operator delete[](void* p, size_t) noexcept
-{
-    CountedFree(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept
-{
-    CountedFree(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept
-{
-    CountedFree(p);
+    operator delete(p);
 }
 
 namespace
 {
-
-std::string DataPath(const char* pszName)
-{
-    return std::string(SLP_TEST_DATA_DIR) + "/" + pszName;
-}
-
-class CTempFile
-{
-public:
-    explicit CTempFile(const std::string& strContents) : m_strPath(TestFilePath("slp_allocation_"))
-    {
-        std::ofstream(m_strPath, std::ios::binary) << strContents;
-    }
-    ~CTempFile() { std::remove(m_strPath.c_str()); }
-    const std::string& Path() const { return m_strPath; }
-
-private:
-    std::string m_strPath;
-};
 
 // The bytes a load holds at its peak beyond what it leaves behind (the model), and the model's bytes.
 struct LoadMemory
@@ -132,15 +64,15 @@ struct LoadMemory
     size_t nOverModel;
 };
 
-LoadMemory MeasureLoad(const std::string& strPath)
+LoadMemory MeasureLoad(const std::string& strContents)
 {
+    const TempFile file(strContents);
     CKarnWorld world;
     const size_t nBefore = g_nLiveBytes;
     g_nPeakBytes = g_nLiveBytes;
     {
         CSLPParser parser;
-        parser.SetFileName(CBasicString(strPath.c_str()));
-        EXPECT_EQ(parser.Parse(&world), SLPLoadSuccess);
+        EXPECT_EQ(LoadFile(parser, world, file.path), SLPLoadSuccess);
     }
     const size_t nModel = g_nLiveBytes - nBefore;
     return LoadMemory{nModel, g_nPeakBytes - nBefore - nModel};
@@ -167,14 +99,13 @@ TEST(AllocationFailureTest, EveryAllocationOfALoadMayFail)
         {
             CKarnWorld world;
             CSLPParser parser;
-            parser.SetFileName(CBasicString(strPath.c_str()));
-            ASSERT_EQ(parser.Parse(&world), SLPLoadSuccess);
+            ASSERT_EQ(LoadFile(parser, world, strPath), SLPLoadSuccess);
             strExpected = DescribeWorld(world);
         }
-
         size_t nFailures = 0;
         for (size_t n = 1;; ++n)
         {
+            SCOPED_TRACE(std::string(pszName) + ", allocation " + std::to_string(n));
             const size_t nLiveBefore = g_nLiveBytes;
             bool bThrew = false;
             {
@@ -194,12 +125,12 @@ TEST(AllocationFailureTest, EveryAllocationOfALoadMayFail)
                     bThrew = true;
                 }
                 g_nFailCountdown = 0;
-                ASSERT_EQ(world.GetGroup(0), pHostGroup) << pszName << ", allocation " << n;
-                ASSERT_TRUE(WorldIsConsistent(world, false)) << pszName << ", allocation " << n;
+                ASSERT_EQ(world.GetGroup(0), pHostGroup);
+                ASSERT_TRUE(WorldIsConsistent(world, false));
                 if (!bThrew)
                 {
                     // The countdown outlived the load: every allocation of it has had its turn to fail.
-                    EXPECT_EQ(DescribeWorld(world), "group \n" + strExpected) << pszName;
+                    EXPECT_EQ(DescribeWorld(world), "group \n" + strExpected);
                     break;
                 }
                 ++nFailures;
@@ -207,31 +138,26 @@ TEST(AllocationFailureTest, EveryAllocationOfALoadMayFail)
                 // colour in force carries over between loads by design, so it is set back first).
                 parser.SetCurrentColor(vemoChroma(1.0f, 1.0f, 1.0f, 1.0f));
                 CKarnWorld again;
-                ASSERT_EQ(parser.Parse(&again), SLPLoadSuccess) << pszName << ", allocation " << n;
-                EXPECT_EQ(DescribeWorld(again), strExpected) << pszName << ", allocation " << n;
+                ASSERT_EQ(parser.Parse(&again), SLPLoadSuccess);
+                EXPECT_EQ(DescribeWorld(again), strExpected);
             }
             // Parser and worlds are gone: every byte they held was given back.
-            ASSERT_EQ(g_nLiveBytes, nLiveBefore) << pszName << ", allocation " << n;
+            ASSERT_EQ(g_nLiveBytes, nLiveBefore);
         }
         // Every allocation of the load failed once, and each failure reached the caller.
         EXPECT_GT(nFailures, 20u) << pszName;
-        std::printf("%s: %zu allocations of the load failed in turn\n", pszName, nFailures);
     }
 }
 
 TEST(LoadMemoryTest, ManySmallSolidsCostTheModelPlusAConstant)
 {
-    const CTempFile few(ManySmallSolids(2000));
-    const LoadMemory small = MeasureLoad(few.Path());
-    const CTempFile many(ManySmallSolids(8000));
-    const LoadMemory large = MeasureLoad(many.Path());
+    const LoadMemory small = MeasureLoad(ManySmallSolids(2000));
+    const LoadMemory large = MeasureLoad(ManySmallSolids(8000));
     // Four times the solids, about four times the model ...
     EXPECT_GT(large.nModel, 3 * small.nModel);
     // ... but the same working memory beyond it: the file block and the token buffers.
     EXPECT_LT(large.nOverModel, CKarnFileInterface::DefaultBlockSize + 64 * 1024);
     EXPECT_LT(large.nOverModel, small.nOverModel + 4096) << small.nOverModel << " for 2,000 solids";
-    std::printf("2,000 solids: model %zu bytes, %zu more at the peak; 8,000 solids: model %zu, %zu more\n",
-                small.nModel, small.nOverModel, large.nModel, large.nOverModel);
 }
 
 TEST(LoadMemoryTest, AHugeWordCostsMemoryInProportionToIt)
@@ -243,14 +169,11 @@ TEST(LoadMemoryTest, AHugeWordCostsMemoryInProportionToIt)
     for (int i = 0; i < 2; ++i)
     {
         const size_t nWord = size_t(4) << (20 + i);
-        const CTempFile file("solid " + std::string(nWord, 'w') + "\n");
-        const LoadMemory memory = MeasureLoad(file.Path());
+        const LoadMemory memory = MeasureLoad("solid " + std::string(nWord, 'w') + "\n");
         EXPECT_GE(memory.nModel, 2 * nWord);
         EXPECT_LT(memory.nModel, 2 * nWord + 64 * 1024);
         EXPECT_LT(memory.nOverModel, 8 * nWord) << nWord << "-byte word";
         aOverModel[i] = memory.nOverModel;
-        std::printf("%zu-byte word: model %zu bytes, %zu more at the peak\n", nWord, memory.nModel,
-                    memory.nOverModel);
     }
     EXPECT_LT(aOverModel[1], 2 * aOverModel[0] + 64 * 1024) << aOverModel[0] << " beyond the model for 4 MiB";
 }

@@ -1,6 +1,7 @@
 // Loads of files that no exporter writes: cut short, empty, binary, huge tokens, extreme numbers,
 // millions of lines, and names that do not lead to a readable file. Every load must end with the result
-// the grammar gives and a consistent model.
+// the grammar gives and a consistent model. How single numbers and words are spelled is the tokenizer's
+// and tested with it; here they are taken through the loader.
 
 #include "WorldChecker.h"
 #include "slp/SLPParser.h"
@@ -8,12 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <future>
 #include <memory>
@@ -32,57 +30,23 @@ namespace fs = std::filesystem;
 namespace
 {
 
-std::string DataPath(const char* pszName)
-{
-    return std::string(SLP_TEST_DATA_DIR) + "/" + pszName;
-}
-
-std::string ReadFile(const std::string& strPath)
-{
-    std::ifstream in(strPath, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// A file in the test's temporary folder, removed at the end of the test.
-class CTempFile
-{
-public:
-    explicit CTempFile(const std::string& strContents = std::string())
-        : m_strPath(TestFilePath("slp_hostile_"))
-    {
-        Write(strContents);
-    }
-    ~CTempFile() { std::remove(m_strPath.c_str()); }
-    void Write(const std::string& strContents) const
-    {
-        std::ofstream(m_strPath, std::ios::binary | std::ios::trunc) << strContents;
-    }
-    const std::string& Path() const { return m_strPath; }
-
-private:
-    std::string m_strPath;
-};
-
 struct LoadOutcome
 {
     SLPLoadResultTypes eResult = SLPLoadFailure;
     std::unique_ptr<CKarnWorld> pWorld = std::make_unique<CKarnWorld>();
 };
 
-LoadOutcome LoadPath(const std::string& strPath, size_t nBlockSize = 0)
+LoadOutcome LoadPath(const std::string& strPath)
 {
     LoadOutcome outcome;
     CSLPParser parser;
-    parser.SetFileName(CBasicString(strPath.c_str()));
-    parser.GetIOManager()->SetBlockSize(nBlockSize);
-    outcome.eResult = parser.Parse(outcome.pWorld.get());
+    outcome.eResult = LoadFile(parser, *outcome.pWorld, strPath);
     return outcome;
 }
 
 LoadOutcome LoadText(const std::string& strContents)
 {
-    CTempFile file(strContents);
-    return LoadPath(file.Path());
+    return LoadPath(TempFile(strContents).path);
 }
 
 // What a load of any file must satisfy: success exactly when the world holds something, and a
@@ -119,12 +83,21 @@ std::string FacetWithX(const std::string& strX)
            " 0 0\nnormal 0 0 1 vertex 1 0 0\nnormal 0 0 1 vertex 0 1 0\nendsolid\n";
 }
 
-const vemoFloatPoint* FirstVertex(const LoadOutcome& outcome)
+// The x of the first vertex of FacetWithX(strX) as loaded; a failure when there is no such vertex.
+testing::AssertionResult LoadsX(const std::string& strX, float fExpected)
 {
-    if (outcome.pWorld->GetNumGroups() != 1 || outcome.pWorld->GetGroup(0)->GetNumObjects() != 1)
-        return nullptr;
-    const auto* pMesh = dynamic_cast<const vemoSTL*>(outcome.pWorld->GetGroup(0)->GetObject(0));
-    return pMesh != nullptr ? &pMesh->m_pTriangles[0].m_Vertex[0] : nullptr;
+    const LoadOutcome outcome = LoadText(FacetWithX(strX));
+    if (!LoadedSoundly(outcome) || outcome.pWorld->GetNumGroups() != 1 ||
+        outcome.pWorld->GetGroup(0)->GetNumObjects() != 1)
+        return testing::AssertionFailure() << "no sound mesh for x = " << strX.substr(0, 40);
+    const float fX = dynamic_cast<const vemoSTL*>(outcome.pWorld->GetGroup(0)->GetObject(0))
+                         ->m_pTriangles[0]
+                         .m_Vertex[0]
+                         .x;
+    if ((fX == fExpected || (std::isnan(fX) && std::isnan(fExpected))) &&
+        std::signbit(fX) == std::signbit(fExpected))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << strX.substr(0, 40) << " loads as " << fX;
 }
 
 std::function<void(int)> g_onProgress;
@@ -137,44 +110,34 @@ void SLP_STDCALL ForwardProgress(int nPercentage)
 
 TEST(HostileInputTest, EveryPrefixOfValidFilesLoadsConsistently)
 {
-    CTempFile file;
+    TempFile file;
     for (const char* pszName :
          {"nested_solids.slp", "colour_runs.slp", "quoted_name.slp", "awkward_names.slp"})
     {
-        const std::string strWhole = ReadFile(DataPath(pszName));
+        std::ifstream in(DataPath(pszName), std::ios::binary);
+        const std::string strWhole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         ASSERT_FALSE(strWhole.empty()) << pszName;
         const std::string strExpected = DescribeWorld(*LoadPath(DataPath(pszName)).pWorld);
         int nLastGroups = 0;
         for (size_t nLength = 0; nLength <= strWhole.size(); ++nLength)
         {
             file.Write(strWhole.substr(0, nLength));
-            const LoadOutcome outcome = LoadPath(file.Path());
+            const LoadOutcome outcome = LoadPath(file.path);
             ASSERT_TRUE(LoadedSoundly(outcome)) << pszName << " cut to " << nLength << " bytes";
             // A longer prefix never loses a solid: cutting only shortens the last token.
             const int nGroups = CountGroups(*outcome.pWorld);
             ASSERT_GE(nGroups, nLastGroups) << pszName << " cut to " << nLength << " bytes";
             nLastGroups = nGroups;
-            if (nLength == strWhole.size())
-            {
-                EXPECT_EQ(DescribeWorld(*outcome.pWorld), strExpected) << pszName;
-            }
         }
+        EXPECT_EQ(DescribeWorld(*LoadPath(file.path).pWorld), strExpected) << pszName;
     }
 }
 
 TEST(HostileInputTest, FilesThatAreNotSlp)
 {
-    // Empty, white space, NULs, and random bytes with no letters (so no keyword can form) load nothing.
-    std::string strGarbage;
-    unsigned int nState = 12345;
-    for (int i = 0; i < 65536; ++i)
-    {
-        nState = nState * 1103515245u + 12345u;
-        const auto c = static_cast<char>(nState >> 24);
-        strGarbage += i % 3 == 0 ? '\0' : (std::isalpha(static_cast<unsigned char>(c)) ? '\x01' : c);
-    }
+    // Empty, white space and NULs load nothing.
     for (const std::string& strContents :
-         {std::string(), std::string(" \t\r\n\v\f \n\n", 10), std::string(4096, '\0'), strGarbage})
+         {std::string(), std::string(" \t\r\n\v\f \n\n", 10), std::string(4096, '\0')})
     {
         const LoadOutcome outcome = LoadText(strContents);
         EXPECT_EQ(outcome.eResult, SLPLoadFailure) << strContents.size() << " bytes";
@@ -195,59 +158,27 @@ TEST(HostileInputTest, FilesThatAreNotSlp)
     EXPECT_TRUE(LoadedSoundly(stl));
 }
 
-TEST(HostileInputTest, HugeTokensKeepTheirWholeText)
+TEST(HostileInputTest, HugeTokensAndExtremeNumbers)
 {
-    // A 16 MB word names a group in full.
+    // A 16 MB word names a group in full; 16 MB of leading zeros are one number.
     const size_t nHuge = 16u << 20;
     const LoadOutcome named = LoadText("solid " + std::string(nHuge, 'w') + "x\nendsolid\n");
     ASSERT_EQ(named.pWorld->GetNumGroups(), 1);
     const vemoWRope& name = named.pWorld->GetGroup(0)->GetGroupName();
     ASSERT_EQ(static_cast<size_t>(name.GetLength()), nHuge + 1);
     EXPECT_EQ(name.GetText()[nHuge], 'x');
-    // 16 MB of leading zeros, 10,000 significant digits, and an integer of 10,000 digits (beyond a
-    // double) are each one number, correctly rounded.
-    const std::pair<std::string, float> numbers[] = {
-        {std::string(nHuge, '0') + "1.5", 1.5f},
-        {"0." + std::string(9998, '3'), static_cast<float>(1.0 / 3.0)},
-        {"1" + std::string(9999, '0'), HUGE_VALF}};
-    for (const auto& number : numbers)
-    {
-        const LoadOutcome outcome = LoadText(FacetWithX(number.first));
-        const vemoFloatPoint* pVertex = FirstVertex(outcome);
-        ASSERT_NE(pVertex, nullptr);
-        EXPECT_EQ(pVertex->x, number.second) << number.first.size() << " digits";
-    }
-}
-
-TEST(HostileInputTest, ExtremeAndMalformedNumbers)
-{
-    // Values too small for a double read as zero of their sign, values too large for a double or a
-    // float as the infinity of their sign (boxes then reach it too), and the non-finite spellings of C
-    // runtimes as what they spell.
-    const std::pair<const char*, double> numbers[] = {
-        {"1e-00011111111111", 0.0}, {"-1e-400", -0.0},   {"0e999999999", 0.0},   {"1e999999999", HUGE_VAL},
-        {"-1e309", -HUGE_VAL},      {"-inf", -HUGE_VAL}, {"1.#INF00", HUGE_VAL}, {"nan", NAN},
-        {"-1.#IND00", -NAN},        {"1e39", HUGE_VAL},  {"-1e39", -HUGE_VAL}}; // doubles, but beyond a float
-    for (const auto& number : numbers)
-    {
-        const LoadOutcome outcome = LoadText(FacetWithX(number.first));
-        const vemoFloatPoint* pVertex = FirstVertex(outcome);
-        ASSERT_NE(pVertex, nullptr) << number.first;
-        EXPECT_TRUE(pVertex->x == static_cast<float>(number.second) ||
-                    (std::isnan(pVertex->x) && std::isnan(number.second)))
-            << number.first;
-        EXPECT_EQ(std::signbit(pVertex->x), std::signbit(number.second)) << number.first;
-        EXPECT_TRUE(LoadedSoundly(outcome)) << number.first;
-    }
-    // Malformed numbers are words: the vertex is not read and the facet, with two vertices for three
+    EXPECT_TRUE(LoadsX(std::string(nHuge, '0') + "1.5", 1.5f));
+    // Doubles beyond the float range load as the infinity of their sign (boxes then reach it too),
+    // numbers too small for a double as zero of their sign, and a NaN as a NaN.
+    EXPECT_TRUE(LoadsX("1e39", HUGE_VALF));
+    EXPECT_TRUE(LoadsX("-1e39", -HUGE_VALF));
+    EXPECT_TRUE(LoadsX("1" + std::string(9999, '0'), HUGE_VALF));
+    EXPECT_TRUE(LoadsX("-1e-400", -0.0f));
+    EXPECT_TRUE(LoadsX("nan", NAN));
+    // A malformed number is a word: the vertex is not read and the facet, with two vertices for three
     // normals, is dropped.
-    for (const char* pszWord :
-         {"-", ".", "1e+", "1.2.3", "--1", "1,5", "+-2", "0x10", "infinite", "nanometre", "1.5abc", "e5"})
-    {
-        const LoadOutcome outcome = LoadText(FacetWithX(pszWord));
-        EXPECT_EQ(outcome.eResult, SLPLoadSuccess) << pszWord;
-        EXPECT_EQ(DescribeWorld(*outcome.pWorld), "group s\n") << pszWord;
-    }
+    for (const char* pszWord : {"1e+", "1.5abc"})
+        EXPECT_EQ(DescribeWorld(*LoadText(FacetWithX(pszWord)).pWorld), "group s\n") << pszWord;
     // A degenerate facet whose exporter wrote its normal as NaNs costs nothing else of its run.
     const LoadOutcome outcome =
         LoadText("solid s\nfacet\nnormal -nan -nan -nan vertex 0 0 0\nnormal 1.#QNAN0 1.#QNAN0 1.#QNAN0 "
@@ -260,11 +191,7 @@ TEST(HostileInputTest, FilesEndingMidwayKeepWhatWasRead)
 {
     const std::string strFacets =
         "normal 0 0 1 vertex 0 0 5\nnormal 0 0 1 vertex 1 0 7\nnormal 0 0 1 vertex 0 1";
-    struct Case
-    {
-        std::string strContents;
-        const char* pszExpected;
-    } aCases[] = {
+    const std::pair<std::string, const char*> cases[] = {
         {"solid par", "group par\n"},                                                   // inside a word
         {"solid \"Front Pa", "group \"Front Pa\n"},                                     // inside a quote
         {"solid", "group \n"},                                                          // after a keyword
@@ -274,11 +201,11 @@ TEST(HostileInputTest, FilesEndingMidwayKeepWhatWasRead)
         // An unterminated quote ends at the end of its line; the facet after it loads.
         {"solid \"abc\n" + strFacets + " 0\nendsolid\n", "group \"abc\n  mesh 1 colour 1 1 1 1\n"},
     };
-    for (const Case& c : aCases)
+    for (const auto& [strContents, pszExpected] : cases)
     {
-        const LoadOutcome outcome = LoadText(c.strContents);
-        EXPECT_EQ(DescribeWorld(*outcome.pWorld), c.pszExpected) << c.strContents;
-        EXPECT_TRUE(LoadedSoundly(outcome)) << c.strContents;
+        const LoadOutcome outcome = LoadText(strContents);
+        EXPECT_EQ(DescribeWorld(*outcome.pWorld), pszExpected) << strContents;
+        EXPECT_TRUE(LoadedSoundly(outcome)) << strContents;
     }
     // The third vertex of a cut triple keeps the previous vertex's z.
     const LoadOutcome cut = LoadText("solid s\n" + strFacets);
@@ -317,12 +244,12 @@ TEST(HostileInputTest, MillionsOfLines)
 
 TEST(HostileInputTest, NamesThatLeadToNoReadableFile)
 {
-    const fs::path folder = TestFilePath("slp_hostile_names_", "");
+    const fs::path folder =
+        fs::path(testing::TempDir()) / ("slp_hostile_names_" + std::to_string(ProcessId()));
     fs::create_directories(folder);
     const LoadOutcome directory = LoadPath(folder.string());
     EXPECT_EQ(directory.eResult, SLPLoadFailure);
     EXPECT_EQ(directory.pWorld->GetNumGroups(), 0);
-    EXPECT_EQ(LoadPath((folder / "missing.slp").string()).eResult, SLPLoadFailure);
 
     // A name that is not UTF-8, made with CBasicString::FromPath, opens that very file and not the one
     // whose name is its Windows-1252 reading in UTF-8 ("café"), which the narrow constructor names.
@@ -366,10 +293,9 @@ TEST(HostileInputTest, PipesAreReadToTheirEnd)
     g_onProgress = [&reports](int nPercentage) { reports.push_back(nPercentage); };
     CKarnWorld world;
     CSLPParser parser;
-    parser.SetFileName(CBasicString(("/dev/fd/" + std::to_string(aPipe[0])).c_str()));
     parser.SetLoaderPtr(&ForwardProgress);
     parser.GetIOManager()->SetBlockSize(1000);
-    const SLPLoadResultTypes eResult = parser.Parse(&world);
+    const SLPLoadResultTypes eResult = LoadFile(parser, world, "/dev/fd/" + std::to_string(aPipe[0]));
     writer.join();
     ::close(aPipe[0]);
     g_onProgress = nullptr;
@@ -381,7 +307,7 @@ TEST(HostileInputTest, PipesAreReadToTheirEnd)
 
 TEST(HostileInputTest, NamedPipeWithoutWriterFailsAtOnceInsteadOfHanging)
 {
-    const std::string strPath = TestFilePath("slp_hostile_fifo_", "");
+    const std::string strPath = testing::TempDir() + "slp_hostile_fifo_" + std::to_string(ProcessId());
     std::remove(strPath.c_str());
     ASSERT_EQ(::mkfifo(strPath.c_str(), 0600), 0);
     auto load = std::async(std::launch::async, [&strPath]() { return LoadPath(strPath).eResult; });
@@ -406,7 +332,7 @@ TEST(HostileInputTest, FileChangingWhileItIsRead)
     std::string strContents;
     for (int i = 100; i < 300; ++i)
         strContents += "solid s" + std::to_string(i) + "\n" + FacetWithX("0").substr(8);
-    CTempFile file(strContents);
+    TempFile file;
     const size_t nShortSize = strContents.size() / 200 * 3;
     for (const bool bShrink : {true, false})
     {
@@ -422,16 +348,15 @@ TEST(HostileInputTest, FileChangingWhileItIsRead)
                 return;
             bChanged = true;
             if (bShrink)
-                fs::resize_file(file.Path(), nShortSize);
+                fs::resize_file(file.path, nShortSize);
             else
-                std::ofstream(file.Path(), std::ios::binary | std::ios::app) << strContents;
+                std::ofstream(file.path, std::ios::binary | std::ios::app) << strContents;
         };
         CKarnWorld world;
         CSLPParser parser;
-        parser.SetFileName(CBasicString(file.Path().c_str()));
         parser.SetLoaderPtr(&ForwardProgress);
         parser.GetIOManager()->SetBlockSize(64);
-        const SLPLoadResultTypes eResult = parser.Parse(&world);
+        const SLPLoadResultTypes eResult = LoadFile(parser, world, file.path);
         g_onProgress = nullptr;
         ASSERT_TRUE(bChanged);
         EXPECT_EQ(eResult, SLPLoadSuccess);

@@ -5,6 +5,7 @@
 
 #include "WorldChecker.h"
 #include "slp/SLPParser.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +32,7 @@ TEST(LargeFileTest, SolidAfterFourAndAHalfGigabytesLoadsWithProgressTo99)
 #if defined(_WIN32)
     GTEST_SKIP() << "files are not sparse by default here, so the test would write 4.5 GiB";
 #else
-    const std::string strPath = testing::TempDir() + "slp_large_sparse.slp";
+    const std::string strPath = TestTempPath("slp_large_", ".slp");
     const std::string strTail = "solid big\nnormal 0 0 1 vertex 0 0 0\nnormal 0 0 1 vertex 1 0 0\n"
                                 "normal 0 0 1 vertex 0 1 0\nendsolid big\n";
     const long long nZeros = 9LL << 29; // 4.5 GiB

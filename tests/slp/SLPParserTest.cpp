@@ -5,26 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace
 {
-
-std::string DataPath(const char* pszName)
-{
-    return std::string(SLP_TEST_DATA_DIR) + "/" + pszName;
-}
-
-SLPLoadResultTypes Load(CSLPParser& parser, CKarnWorld& world, const std::string& path)
-{
-    parser.SetFileName(CBasicString(path.c_str()));
-    return parser.Parse(&world);
-}
 
 const vemoSTL* MeshAt(const vemoBaseGroup* pGroup, int nIndex)
 {
@@ -69,17 +55,9 @@ std::vector<int> ReportsOfLoad(CSLPParser& parser, CKarnWorld& world, const std:
 {
     g_reports.clear();
     parser.SetLoaderPtr(&RecordProgress);
-    Load(parser, world, path);
+    LoadFile(parser, world, path);
     return g_reports;
 }
-
-// A file in the test's temporary folder, removed at the end of the test.
-struct TempFile
-{
-    const std::string path = TestFilePath("slp_parser_");
-    explicit TempFile(const std::string& contents) { std::ofstream(path, std::ios::binary) << contents; }
-    ~TempFile() { std::remove(path.c_str()); }
-};
 
 } // namespace
 
@@ -95,7 +73,6 @@ TEST(SLPParseTest, FixturesLoadIntoTheirTrees)
         const char* pszBox;      // of the world, when it holds geometry
         int nOpenGroup;          // the top-level group left open, or -1
     } cases[] = {
-        // The road of one load.
         {"one_facet.slp", SLPLoadSuccess, "group cube\n  mesh 1 colour 1 1 1 1\n", "0 0 0, 1 0 0, 1 1 0",
          "0 0 0 / 1 1 0", -1},
         // The assembly's facets before and after the wheel are two runs, split by the wheel's flushes.
@@ -141,7 +118,7 @@ TEST(SLPParseTest, FixturesLoadIntoTheirTrees)
         CKarnWorld world;
         CSLPParser parser;
         parser.SetDecimationMagnitude(0.25);
-        ASSERT_EQ(Load(parser, world, DataPath(c.pszFile)), c.eResult);
+        ASSERT_EQ(LoadFile(parser, world, DataPath(c.pszFile)), c.eResult);
         EXPECT_EQ(DescribeWorld(world), c.pszTree);
         EXPECT_TRUE(WorldIsConsistent(world, true));
         EXPECT_EQ(world.GetNumGroups() > 0 ? Vertices(world.GetGroup(0)) : "", c.pszVertices);
@@ -162,27 +139,30 @@ TEST(SLPParseTest, FixturesLoadIntoTheirTrees)
 
 TEST(SLPParseTest, ResultsOfLoadsThatAddNothing)
 {
+    // The count of discarded vertices starts again with each load.
+    CKarnWorld world;
+    CSLPParser parser;
+    ASSERT_EQ(LoadFile(parser, world, DataPath("geometry_before_solid.slp")), SLPLoadSuccess);
+    EXPECT_EQ(parser.GetDiscardedPointCount(), 3);
     // A file that adds nothing to a world that already holds a group succeeds, and the world takes the
     // parser's estimated box.
-    CKarnWorld world;
-    world.AddGroup(new CKarnGroup(), 1);
-    CSLPParser parser;
     vemoBBox box;
     box.Update(vemoFloatPoint(-3, 4, 5));
     parser.SetEstimatedBoundingBox(box);
-    EXPECT_EQ(Load(parser, world, DataPath("no_keywords.slp")), SLPLoadSuccess);
-    EXPECT_EQ(Corners(world.GetBBox()), "-3 4 5 / -3 4 5");
+    EXPECT_EQ(LoadFile(parser, world, DataPath("no_keywords.slp")), SLPLoadSuccess);
+    EXPECT_EQ(parser.GetDiscardedPointCount(), 0);
+    EXPECT_EQ(Corners(world.GetBBox()), "-3 0 2 / 1 4 5");
 
     // A missing file, an empty name or a null world fail without touching the world; a file that opens
     // but cannot be read gives the tokenizer's outcome 2.
     CKarnWorld untouched;
-    EXPECT_EQ(Load(parser, untouched, DataPath("does_not_exist.slp")), SLPLoadFailure);
+    EXPECT_EQ(LoadFile(parser, untouched, DataPath("does_not_exist.slp")), SLPLoadFailure);
 #if defined(__linux__)
-    EXPECT_EQ(Load(parser, untouched, "/proc/self/mem"), SLPLoadResult2); // reading offset 0 fails
+    EXPECT_EQ(LoadFile(parser, untouched, "/proc/self/mem"), SLPLoadResult2); // reading offset 0 fails
 #endif
     EXPECT_EQ(untouched.GetNumGroups(), 0);
     EXPECT_TRUE(untouched.GetBBox().IsEmpty());
-    EXPECT_EQ(Load(parser, untouched, ""), SLPLoadFailure);
+    EXPECT_EQ(LoadFile(parser, untouched, ""), SLPLoadFailure);
     parser.SetFileName(CBasicString(DataPath("one_facet.slp").c_str()));
     EXPECT_EQ(parser.Parse(nullptr), SLPLoadFailure);
     EXPECT_EQ(parser.GetWorld(), nullptr);
@@ -191,51 +171,55 @@ TEST(SLPParseTest, ResultsOfLoadsThatAddNothing)
 TEST(SLPParseTest, SecondLoadContinuesInsideAnOpenSolidOnlyInTheSameWorld)
 {
     CSLPParser parser;
-    auto first = std::make_unique<CKarnWorld>();
+    // The worlds take turns in the same storage, so a group left open in a world that is gone cannot be
+    // told from a live one by the address of its world.
+    alignas(CKarnWorld) unsigned char storage[sizeof(CKarnWorld)];
+    auto* pWorld = new (storage) CKarnWorld();
     // The colour and the estimated box of a load carry over into the next one.
-    ASSERT_EQ(Load(parser, *first, DataPath("colour_runs.slp")), SLPLoadSuccess);
-    ASSERT_EQ(Load(parser, *first, DataPath("solid_then_endsolid.slp")), SLPLoadSuccess);
+    ASSERT_EQ(LoadFile(parser, *pWorld, DataPath("colour_runs.slp")), SLPLoadSuccess);
+    ASSERT_EQ(LoadFile(parser, *pWorld, DataPath("solid_then_endsolid.slp")), SLPLoadSuccess);
     ASSERT_NE(parser.GetCurrentGroup(), nullptr);
 
     // Into the same world, the next solid becomes a child of the open one.
-    ASSERT_EQ(Load(parser, *first, DataPath("one_facet.slp")), SLPLoadSuccess);
-    EXPECT_EQ(DescribeWorld(*first),
+    ASSERT_EQ(LoadFile(parser, *pWorld, DataPath("one_facet.slp")), SLPLoadSuccess);
+    EXPECT_EQ(DescribeWorld(*pWorld),
               "group painted\n  mesh 2 colour 1 1 1 1\n  mesh 1 colour 0.5 1 0.25 1\n"
               "group ENDSOLID\n  group inner\n  group cube\n    mesh 1 colour 0.5 1 0.25 1\n");
 
     // Once that world is gone, the stale stack is dropped instead of being followed.
-    first.reset();
-    CKarnWorld second;
-    ASSERT_EQ(Load(parser, second, DataPath("one_facet.slp")), SLPLoadSuccess);
-    EXPECT_EQ(DescribeWorld(second), "group cube\n  mesh 1 colour 0.5 1 0.25 1\n");
-    EXPECT_EQ(Corners(second.GetBBox()), "0 0 0 / 4 4 3");
+    pWorld->~CKarnWorld();
+    pWorld = new (storage) CKarnWorld();
+    ASSERT_EQ(LoadFile(parser, *pWorld, DataPath("one_facet.slp")), SLPLoadSuccess);
+    EXPECT_EQ(DescribeWorld(*pWorld), "group cube\n  mesh 1 colour 0.5 1 0.25 1\n");
+    EXPECT_EQ(Corners(pWorld->GetBBox()), "0 0 0 / 4 4 3");
 
     // A live group the host makes current takes the next load's solids.
     auto* pHost = new CKarnGroup();
-    ASSERT_TRUE(second.AddGroup(pHost, 1));
+    ASSERT_TRUE(pWorld->AddGroup(pHost, 1));
     parser.SetCurrentGroup(pHost);
-    ASSERT_EQ(Load(parser, second, DataPath("one_facet.slp")), SLPLoadSuccess);
+    ASSERT_EQ(LoadFile(parser, *pWorld, DataPath("one_facet.slp")), SLPLoadSuccess);
     EXPECT_EQ(pHost->GetNumGroups(), 1);
+    pWorld->~CKarnWorld();
 
     // A group destroyed after the parser kept it is dropped even when another group of the same world
     // has taken its address since.
-    alignas(CKarnGroup) unsigned char storage[sizeof(CKarnGroup)];
+    alignas(CKarnGroup) unsigned char groupStorage[sizeof(CKarnGroup)];
     CKarnWorld third;
-    auto* pGone = new (storage) CKarnGroup();
+    auto* pGone = new (groupStorage) CKarnGroup();
     ASSERT_TRUE(third.AddGroup(pGone, 0));
     parser.SetCurrentGroup(pGone);
     pGone->~CKarnGroup();
-    auto* pOther = new (storage) CKarnGroup();
+    auto* pOther = new (groupStorage) CKarnGroup();
     ASSERT_TRUE(third.AddGroup(pOther, 0));
-    ASSERT_EQ(Load(parser, third, DataPath("one_facet.slp")), SLPLoadSuccess);
+    ASSERT_EQ(LoadFile(parser, third, DataPath("one_facet.slp")), SLPLoadSuccess);
     EXPECT_EQ(pOther->GetNumGroups(), 0);
     EXPECT_EQ(third.GetNumGroups(), 2);
     pOther->~CKarnGroup();
 }
 
-TEST(SLPProgressTest, PercentagesFollowTheTokenOffsets)
+TEST(SLPProgressTest, ReportsAreThePercentageAtATokensEndWhenItGrows)
 {
-    // Tokens end at offsets 29, 57, 58 and 100 of 100 bytes.
+    // Tokens end at offsets 29, 57, 58 and 100 of 100 bytes (29 of 100 is 28.999... in double precision).
     TempFile file(std::string(29, 'a') + " " + std::string(27, 'b') + "{ " + std::string(41, 'c'));
     CKarnWorld world;
     CSLPParser parser;
@@ -253,45 +237,31 @@ TEST(SLPProgressTest, PercentagesFollowTheTokenOffsets)
 
     // Without a callback the percentage still advances, so a callback set later hears only what is new.
     CSLPParser silent;
-    Load(silent, world, file.path);
+    LoadFile(silent, world, file.path);
     EXPECT_EQ(silent.GetLastPercentage(), 99);
     EXPECT_EQ(ReportsOfLoad(silent, world, file.path), std::vector<int>());
-}
 
-TEST(SLPProgressTest, ReportsEqualThePercentageFormulaAtEveryToken)
-{
-    // Tokens of every length from 1 to 37 bytes, so that every percentage is crossed at a different
-    // place; the host lowers, raises and negates the last percentage on the way. Each report must be
-    // exactly what the formula gives at that token's end offset.
+    // Words of every length from 1 to 37 bytes, so that every percentage is crossed at a different place.
     std::string text;
+    std::vector<size_t> ends;
     for (int i = 0; text.size() < 12345; ++i)
-        text += std::string(static_cast<size_t>(1 + i % 37), 'w') + (i % 5 == 0 ? "\n" : " ");
-    TempFile file(text);
-    CSLPParser parser;
-    parser.SetLoaderPtr(&RecordProgress);
-    parser.GetIOManager()->SetFilename(CBasicString(file.path.c_str()));
-    ASSERT_EQ(parser.GetIOManager()->OpenInputFile(), SLPLoadSuccess);
-    const double dTotal = static_cast<double>(text.size());
-    int nLast = 0;
-    std::vector<int> expected;
-    g_reports.clear();
-    for (int nToken = 0; parser.Tokenize(); ++nToken)
     {
-        const double dOffset = static_cast<double>(parser.GetIOManager()->GetCurrentFileOffset64());
-        const int nPercentage = std::min(static_cast<int>(dOffset / dTotal * 100.0), 99);
-        if (nPercentage > nLast)
-        {
-            expected.push_back(nPercentage);
-            nLast = nPercentage;
-        }
-        ASSERT_EQ(parser.GetLastPercentage(), nLast) << "token " << nToken;
-        if (nToken == 200 || nToken == 350 || nToken == 500)
-        {
-            nLast = nToken == 200 ? 20 : (nToken == 350 ? -3 : 99);
-            parser.SetLastPercentage(nLast);
-        }
+        text += std::string(static_cast<size_t>(1 + i % 37), 'w');
+        ends.push_back(text.size());
+        text += i % 5 == 0 ? "\n" : " ";
     }
-    EXPECT_EQ(g_reports, expected);
+    ends.push_back(text.size()); // the end of the input
+    std::vector<int> expected;
+    for (const size_t nEnd : ends)
+    {
+        const int nPercentage = std::min(
+            static_cast<int>(static_cast<double>(nEnd) / static_cast<double>(text.size()) * 100.0), 99);
+        if (nPercentage > (expected.empty() ? 0 : expected.back()))
+            expected.push_back(nPercentage);
+    }
+    file.Write(text);
+    CSLPParser wordy;
+    EXPECT_EQ(ReportsOfLoad(wordy, world, file.path), expected);
     EXPECT_GT(expected.size(), 60u);
 }
 
@@ -325,9 +295,10 @@ TEST(SLPParseTest, HostsSeeTheCollectedGeometryInTheListsDuringALoad)
     const std::pair<int, int> cases[] = {{300, 0}, {2000, 60}, {2000, 101}};
     for (const auto& [nFacets, nListFrom] : cases)
     {
+        // Vertex i is (i, 0, i), so that a coordinate taken from the wrong token shows.
         std::string text = "solid s\n";
         for (int i = 0; i < 3 * nFacets; ++i)
-            text += "normal 0 0 1 vertex " + std::to_string(i) + " 0 0\n";
+            text += "normal 0 0 1 vertex " + std::to_string(i) + " 0 " + std::to_string(i) + "\n";
         TempFile file(text + "endsolid\n");
         CKarnWorld world;
         CSLPParser parser;
@@ -337,15 +308,18 @@ TEST(SLPParseTest, HostsSeeTheCollectedGeometryInTheListsDuringALoad)
         g_nMostPoints = 0;
         g_nListFrom = nListFrom;
         parser.SetLoaderPtr(&CheckListsDuringLoad);
-        ASSERT_EQ(Load(parser, world, file.path), SLPLoadSuccess);
+        ASSERT_EQ(LoadFile(parser, world, file.path), SLPLoadSuccess);
         EXPECT_EQ(g_nListChecks > 35, nListFrom <= 100);
         EXPECT_EQ(g_nMostPoints > 3 * nFacets * 97 / 100, nListFrom <= 100);
         EXPECT_EQ(g_listProblems, std::vector<std::string>());
         // What the lists took during the load reaches the mesh, in file order.
         const vemoSTL* pMesh = MeshAt(world.GetGroup(0), 0);
         ASSERT_EQ(pMesh->m_nTriangleCount, nFacets);
-        for (int i = 0; i < nFacets; ++i)
-            ASSERT_EQ(pMesh->m_pTriangles[i].m_Vertex[2].x, static_cast<float>(3 * i + 2)) << i;
+        for (int i = 0; i < 3 * nFacets; ++i)
+        {
+            const vemoFloatPoint& v = pMesh->m_pTriangles[i / 3].m_Vertex[i % 3];
+            ASSERT_TRUE(v.x == static_cast<float>(i) && v.y == 0.0f && v.z == v.x) << "vertex " << i;
+        }
         EXPECT_EQ(pMesh->m_pTriangles[nFacets / 2].m_Normal[1].z, 1.0f);
     }
     g_nListFrom = 0;
@@ -364,14 +338,13 @@ TEST(SLPTokenTest, QueriesSeeTheSLPMeaningOfTokens)
         SLPTokenCloseBrace,   SLPTokenOpenBracket,  SLPTokenEndSolid,  SLPTokenFacet,   SLPTokenEndFacet,
         SLPTokenOuter,        SLPTokenLoop,         SLPTokenNormal,    SLPTokenVertex,  SLPTokenColor,
         SLPTokenEndOfFile};
-    for (SLPTokenTypes type : expected)
+    for (size_t i = 0; i < sizeof(expected) / sizeof(expected[0]); ++i)
     {
-        // The lookahead sees the token the next Tokenize makes current.
+        // The lookahead sees the token the next Tokenize makes current: "{ ] (" begin, end, begin.
+        const SLPTokenTypes type = expected[i];
+        const bool bBegin = i == 0 || i == 2 || i == 11;
+        const bool bEnd = i == 1 || i == 9 || i == 10;
         EXPECT_EQ(parser.GetNextTokenType(), type);
-        const bool bEnd =
-            type == SLPTokenCloseBracket || type == SLPTokenCloseBrace || type == SLPTokenCloseParen;
-        const bool bBegin =
-            type == SLPTokenOpenBrace || type == SLPTokenOpenBracket || type == SLPTokenOpenParen;
         EXPECT_EQ(parser.GetNextTokenEndType(), bEnd);
         EXPECT_EQ(parser.GetNextTokenBeginType(), bBegin);
         parser.Tokenize();
@@ -420,6 +393,7 @@ TEST(SLPFlushTest, RunsThatCannotBecomeMeshesAreDropped)
     parser.GetCurrentColor().green = 0.5f;
     EXPECT_EQ(flush(4, 4), "1 0 0");
     EXPECT_EQ(flush(0, 0), "0 0 0");
+    EXPECT_EQ(parser.GetDiscardedPointCount(), 6 + 3 + 2 + 1);
     ASSERT_EQ(pGroup->GetNumObjects(), 1);
     EXPECT_EQ(Vertices(pGroup), "0 0 0, 1 0 0, 2 0 0");
     EXPECT_EQ(DescribeColor(pGroup->GetObjectMaterial(0)->m_Back.GetDiffuse()), "1 0.5 1 1");

@@ -12,6 +12,13 @@
 #include <utility>
 #include <vector>
 
+// Loads the file at the path into the world.
+inline SLPLoadResultTypes LoadFile(CSLPParser& parser, CKarnWorld& world, const std::string& path)
+{
+    parser.SetFileName(CBasicString(path.c_str()));
+    return parser.Parse(&world);
+}
+
 inline std::string NarrowName(const vemoWRope& name)
 {
     CBasicString text(name.GetText());
@@ -60,13 +67,12 @@ inline std::string DescribeWorld(const vemoBaseGroup& world)
 }
 
 // Whether the box encloses the point; a point with a NaN coordinate (which no box takes) passes.
-inline bool BoxEncloses(const vemoBBox& outer, const vemoFloatPoint& p)
+inline bool BoxEncloses(const vemoBBox& box, const vemoFloatPoint& p)
 {
-    if (std::isnan(p.x) || std::isnan(p.y) || std::isnan(p.z))
-        return true;
-    return !outer.IsEmpty() && outer.GetMin().x <= p.x && outer.GetMin().y <= p.y &&
-           outer.GetMin().z <= p.z && outer.GetMax().x >= p.x && outer.GetMax().y >= p.y &&
-           outer.GetMax().z >= p.z;
+    const vemoFloatPoint &lo = box.GetMin(), &hi = box.GetMax();
+    return std::isnan(p.x) || std::isnan(p.y) || std::isnan(p.z) ||
+           (!box.IsEmpty() && lo.x <= p.x && lo.y <= p.y && lo.z <= p.z && hi.x >= p.x && hi.y >= p.y &&
+            hi.z >= p.z);
 }
 
 // What every load must leave behind, whatever the file: parents that point back, mesh objects with

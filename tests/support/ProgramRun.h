@@ -1,6 +1,8 @@
 // Running the slp program from a test: its exit status and what it wrote to standard output and error.
 #pragma once
 
+#include "tests/support/TestFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -39,8 +41,7 @@ inline std::string ReadProgramText(const std::string& path)
 inline ToolRun RunProgram(const std::string& program, const std::string& arguments, const std::string& folder,
                           const std::string& input = std::string())
 {
-    const std::string stem =
-        testing::TempDir() + "slp_run_" + testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string stem = TestTempPath("slp_run_");
 #if defined(_WIN32)
     const char* const pszNullDevice = "NUL";
 #else

@@ -1,6 +1,4 @@
-// Temporary files of a test, named after the test and the process, so that the same test running in
-// two processes at once (a test program's per-test entries beside its runs with another scan, or two
-// build folders) never shares a file.
+// Fixture paths and temporary files for the tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,33 +13,37 @@
 #include <unistd.h>
 #endif
 
-// The path of a file of the running test in the temporary folder: prefix, process id, test name,
-// extension.
-inline std::string TestFilePath(const std::string& strPrefix, const std::string& strExtension = ".slp")
+// A file of the fixture folder.
+inline std::string DataPath(const std::string& name)
 {
-#if defined(_WIN32)
-    const int nProcess = ::_getpid();
-#else
-    const int nProcess = static_cast<int>(::getpid());
-#endif
-    return testing::TempDir() + strPrefix + std::to_string(nProcess) + "_" +
-           testing::UnitTest::GetInstance()->current_test_info()->name() + strExtension;
+    return std::string(SLP_TEST_DATA_DIR) + "/" + name;
 }
 
-// A file of the running test with the given contents, removed at the end of the test.
-struct TestFile
+inline int ProcessId()
 {
-    const std::string path;
-    explicit TestFile(const std::string& strContents, const std::string& strPrefix = "slp_")
-        : path(TestFilePath(strPrefix))
+#if defined(_WIN32)
+    return ::_getpid();
+#else
+    return static_cast<int>(::getpid());
+#endif
+}
+
+// A path in the temporary folder named after the prefix, the running test and the process (CTest may
+// run a test in two processes at once, and the tests of a program in parallel).
+inline std::string TestTempPath(const std::string& prefix, const std::string& extension = std::string())
+{
+    return testing::TempDir() + prefix + testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+           std::to_string(ProcessId()) + extension;
+}
+
+// A file in the temporary folder, removed at the end of the test.
+struct TempFile
+{
+    const std::string path = TestTempPath("slp_", ".slp");
+    explicit TempFile(const std::string& contents = std::string()) { Write(contents); }
+    ~TempFile() { std::remove(path.c_str()); }
+    void Write(const std::string& contents) const
     {
-        Write(strContents);
-    }
-    ~TestFile() { std::remove(path.c_str()); }
-    TestFile(const TestFile&) = delete;
-    TestFile& operator=(const TestFile&) = delete;
-    void Write(const std::string& strContents) const
-    {
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << strContents;
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
     }
 };

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -19,37 +20,29 @@ ToolRun RunSlp(const std::string& arguments, const std::string& input = std::str
 
 using Json = nlohmann::ordered_json; // compares objects key by key in order
 
-// A file in the test's temporary folder, removed at the end of the test.
-struct TempFile
-{
-    const std::string path = TestFilePath("slp_tool_");
-    explicit TempFile(const std::string& contents) { std::ofstream(path, std::ios::binary) << contents; }
-    ~TempFile() { std::remove(path.c_str()); }
-};
-
 } // namespace
 
-TEST(SlpToolTest, UsageErrorsSpeakPlainly)
+TEST(SlpToolTest, UsageErrorsNameTheSubcommandAndExitWith2)
 {
     const struct
     {
         const char* pszArguments;
         int nExit;
         const char* pszError; // the start of standard error
-    } cases[] = {
-        {"", 2, "slp: name a subcommand"},
-        {"frobnicate", 2, "slp: unknown subcommand \"frobnicate\""},
-        {"--bogus", 2, "slp: unknown option \"--bogus\""},
-        {"info --bogus one_facet.slp", 2, "slp info: unknown option \"--bogus\""},
-        {"info --depth -1 one_facet.slp", 2, "slp info: --depth takes a whole number from 0 up, not \"-1\""},
-        {"info --depth", 2, "slp info: --depth needs a value"},
-        {"info --geometry one_facet.slp", 2, "slp info: --geometry goes with --json"},
-        {"info", 2, "slp info: name at least one file"},
-        {"tokens a b", 2, "slp tokens: name one file"},
-        {"tokens --limit x one_facet.slp", 2, "slp tokens: --limit takes a whole number"},
-        {"check -q=1 one_facet.slp", 2, "slp check: unknown option \"-q=1\""},
-        {"--version", 0, ""},
-        {"info --help", 0, ""}};
+    } cases[] = {{"", 2, "slp: "},
+                 {"frobnicate", 2, "slp: unknown subcommand \"frobnicate\""},
+                 {"--bogus", 2, "slp: unknown option \"--bogus\""},
+                 {"info --bogus one_facet.slp", 2, "slp info: unknown option \"--bogus\""},
+                 {"info --depth -1 one_facet.slp", 2, "slp info: --depth "},
+                 {"info --depth", 2, "slp info: --depth "},
+                 {"info --geometry one_facet.slp", 2, "slp info: --geometry "},
+                 {"info", 2, "slp info: "},
+                 {"info -- --bogus", 1, "slp: --bogus: file missing"}, // "--" ends the options
+                 {"tokens a b", 2, "slp tokens: "},
+                 {"tokens --limit x one_facet.slp", 2, "slp tokens: --limit "},
+                 {"check -q=1 one_facet.slp", 2, "slp check: unknown option \"-q=1\""},
+                 {"--version", 0, ""},
+                 {"info --help", 0, ""}};
     for (const auto& c : cases)
     {
         const ToolRun run = RunSlp(c.pszArguments);
@@ -66,8 +59,8 @@ TEST(SlpToolTest, InfoTellsEveryFailureOnStandardErrorWithItsCause)
     const TempFile binary(std::string("\x7F"
                                       "ELF\x02\x01\x01\0\0\0part",
                                       14));
-    const ToolRun run = RunSlp("info one_facet.slp missing.slp empty.slp . \"" + binary.path +
-                               "\" geometry_before_solid.slp");
+    const ToolRun run = RunSlp("info --depth 1 one_facet.slp missing.slp empty.slp . \"" + binary.path +
+                               "\" geometry_before_solid.slp nested_solids.slp");
     EXPECT_EQ(run.nExit, 1);
     EXPECT_EQ(run.err,
               "slp: missing.slp: file missing\nslp: empty.slp: empty file\n"
@@ -76,20 +69,22 @@ TEST(SlpToolTest, InfoTellsEveryFailureOnStandardErrorWithItsCause)
                   ": binary data, not SLP text\n"
                   "slp: geometry_before_solid.slp: warning: 3 vertices were dropped by the load (slp check "
                   "geometry_before_solid.slp shows where and why)\n");
-    // Only the files that loaded are described, each with its load time; plural forms agree.
+    // Only the files that loaded are described, each with its load time, down to the depth asked for;
+    // plural forms agree.
     EXPECT_EQ(run.out.find("missing"), std::string::npos);
     EXPECT_NE(
         run.out.find("one_facet.slp: SLPLoadSuccess\n  group \"cube\"\n    mesh: 1 triangle, colour 1 1 1 1"),
         std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find("totals: 1 group, 1 object, 1 triangle\n"), std::string::npos);
+    EXPECT_TRUE(run.out.find("\"lid\"") != std::string::npos && run.out.find("wheel") == std::string::npos);
     size_t nTimes = 0;
     for (size_t n = run.out.find("\ntime: "); n != std::string::npos; n = run.out.find("\ntime: ", n + 1))
         ++nTimes;
-    EXPECT_EQ(nTimes, 2u);
+    EXPECT_EQ(nTimes, 3u);
 }
 
-TEST(SlpToolTest, JsonDocumentShape)
+TEST(SlpToolTest, JsonDocumentShapeAndEscapedNames)
 {
     // Several files give an array, a failed load with its reason included.
     ToolRun run = RunSlp("info --json one_facet.slp missing.slp");
@@ -105,12 +100,30 @@ TEST(SlpToolTest, JsonDocumentShape)
          "totals": {"groups": 0, "objects": 0, "triangles": 0}, "discarded_vertices": 0, "bbox": null,
          "groups": [], "objects": []}])"));
 
-    const Json doc = Json::parse(RunSlp("info --json nested_solids.slp").out);
-    EXPECT_EQ(doc.at("totals"), Json::parse(R"({"groups": 4, "objects": 5, "triangles": 6})"));
-    const Json& wheel = doc.at("groups").at(0).at("groups").at(0);
+    run = RunSlp("info --json nested_solids.slp geometry_before_solid.slp awkward_names.slp");
+    ASSERT_EQ(run.nExit, 0) << run.err;
+    const Json docs = Json::parse(run.out);
+    EXPECT_EQ(docs.at(0).at("totals"), Json::parse(R"({"groups": 4, "objects": 5, "triangles": 6})"));
+    const Json& wheel = docs.at(0).at("groups").at(0).at("groups").at(0);
     EXPECT_EQ(wheel.at("name"), "wheel");
     EXPECT_EQ(wheel.at("groups").at(0).at("name"), "hub");
     EXPECT_EQ(wheel.at("objects").at(0).at("triangles"), 2);
+    EXPECT_EQ(docs.at(1).at("discarded_vertices"), 3);
+
+    const Json& groups = docs.at(2).at("groups");
+    ASSERT_EQ(groups.size(), 5u);
+    EXPECT_EQ(groups[0]["name"], "back\\slash");
+    // The quoted token ends at its second quote; its text keeps the quotes.
+    EXPECT_EQ(groups[1]["name"], "\"say \\\"");
+#if !defined(_WIN32)
+    EXPECT_EQ(groups[2]["name"], "caf\xC3\xA9");
+#else
+    // Names are ANSI code page text on Windows (Windows-1252 under Wine): UTF-8 bytes are two characters.
+    EXPECT_EQ(groups[2]["name"], "caf\xC3\x83\xC2\xA9");
+#endif
+    EXPECT_EQ(groups[3]["name"], "\"tab\there\x01\"");
+    // A name that is not UTF-8 is read as Windows-1252.
+    EXPECT_EQ(groups[4]["name"], "caf\xC3\xA9");
 }
 
 TEST(SlpToolTest, GeometryFloatsReadBackExactly)
@@ -132,26 +145,6 @@ TEST(SlpToolTest, GeometryFloatsReadBackExactly)
     EXPECT_EQ(mesh["normals"].size(), 3u);
 }
 
-TEST(SlpToolTest, NamesAreEscaped)
-{
-    ToolRun run = RunSlp("info --json awkward_names.slp");
-    ASSERT_EQ(run.nExit, 0) << run.err;
-    const Json groups = Json::parse(run.out)["groups"];
-    ASSERT_EQ(groups.size(), 5u);
-    EXPECT_EQ(groups[0]["name"], "back\\slash");
-    // The quoted token ends at its second quote; its text keeps the quotes.
-    EXPECT_EQ(groups[1]["name"], "\"say \\\"");
-#if !defined(_WIN32)
-    EXPECT_EQ(groups[2]["name"], "caf\xC3\xA9");
-#else
-    // Names are ANSI code page text on Windows (Windows-1252 under Wine): UTF-8 bytes are two characters.
-    EXPECT_EQ(groups[2]["name"], "caf\xC3\x83\xC2\xA9");
-#endif
-    EXPECT_EQ(groups[3]["name"], "\"tab\there\x01\"");
-    // A name that is not UTF-8 is read as Windows-1252.
-    EXPECT_EQ(groups[4]["name"], "caf\xC3\xA9");
-}
-
 TEST(SlpToolTest, TokensWithLineColumnAndEscapedBytes)
 {
     const TempFile file("solid \"a\tb\"\r\n  caf\xC3\xA9 x\xFF\\ 1.5\n");
@@ -171,52 +164,53 @@ TEST(SlpToolTest, TokensWithLineColumnAndEscapedBytes)
 
 TEST(SlpToolTest, CheckListsWhatALoadLosesWithLineAndColumn)
 {
-    const TempFile file("solid Box Part\n"
+    const TempFile file("solid Box Lid Two\n"
                         "facet normal 0 0 1 vertex 0 0 0 normal 0 0 1 vertex 1 0 0\n"
                         "normal 0 0 1 vertex 0 1 0 vertex 5 5 5\nendfacet\n"
                         "color 1 0\nnormal 0 0 1 vertex 0 0 0\n"
                         "endsolid\nendsolid\nsolid open\n");
-    ToolRun run = RunSlp("check - one_facet.slp", file.path);
+    // For scripts: each finding's place, severity and code, and its message (here up to the
+    // explanation that follows a colon or semicolon).
+    ToolRun run = RunSlp("check --json - ", file.path);
     EXPECT_EQ(run.nExit, 1);
-    const std::string f = "<stdin>:";
-    EXPECT_EQ(
-        run.out,
-        f +
-            "1:11: warning: the solid is named \"Box\"; \"Part\" and whatever else follows it on the line is "
-            "passed over (quote a name of several words, and the quotes become part of it) "
-            "[name-has-more-words]\n" +
-            f +
-            "2:1: warning: facet has 4 vertices: triangles are made of each three vertices in order, so "
-            "the ones after it span facets [facet-vertex-count]\n" +
-            f +
-            "2:7: error: a run of 4 vertices and 3 normals is dropped whole: the loader needs exactly one "
-            "normal per vertex between two of \"solid\", \"endsolid\", \"color\" and the end of the file "
-            "[run-discarded]\n" +
-            f +
-            "5:1: warning: color takes three numbers but has 2: the missing ones keep the values of the "
-            "previous color; \"normal\" after them is a keyword, but is passed over unread "
-            "[number-expected]\n" +
-            f +
-            "6:14: error: a run of 1 vertex and 0 normals is dropped whole: the loader needs exactly one "
-            "normal per vertex between two of \"solid\", \"endsolid\", \"color\" and the end of the file "
-            "[run-discarded]\n" +
-            f + "8:1: warning: \"endsolid\" without an open solid [endsolid-without-solid]\n" + f +
-            "9:1: warning: solid \"open\" is never closed with \"endsolid\" [solid-left-open]\n" +
-            "<stdin>: 2 errors, 5 warnings; 2 solids, 0 meshes, 0 triangles, 5 vertices lost\n"
-            "one_facet.slp: no problems; 1 solid, 1 mesh, 1 triangle\n");
-    // The same findings for scripts; quiet keeps the summaries; a clean file exits with 0.
-    run = RunSlp("check --json - ", file.path);
     const Json doc = Json::parse(run.out);
-    ASSERT_EQ(doc.at("findings").size(), 7u);
-    EXPECT_EQ(
-        doc.at("findings").at(2).dump(),
-        R"({"line":2,"column":7,"severity":"error","code":"run-discarded","message":"a run of 4 vertices and )"
-        R"(3 normals is dropped whole: the loader needs exactly one normal per vertex between two of )"
-        R"(\"solid\", \"endsolid\", \"color\" and the end of the file"})");
+    std::string findings;
+    for (const Json& finding : doc.at("findings"))
+    {
+        const std::string message = finding.at("message");
+        findings += finding.at("line").dump() + ":" + finding.at("column").dump() + " " +
+                    finding.at("severity").get<std::string>() + " " + finding.at("code").get<std::string>() +
+                    ": " + message.substr(0, message.find_first_of(":;")) + "\n";
+    }
+    EXPECT_EQ(findings, "1:11 warning name-has-more-words: the solid is named \"Box\"\n"
+                        "2:1 warning facet-vertex-count: facet has 4 vertices\n"
+                        "2:7 error run-discarded: a run of 4 vertices and 3 normals is dropped whole\n"
+                        "5:1 warning number-expected: color takes three numbers but has 2\n"
+                        "6:14 error run-discarded: a run of 1 vertex and 0 normals is dropped whole\n"
+                        "8:1 warning endsolid-without-solid: \"endsolid\" without an open solid\n"
+                        "9:1 warning solid-left-open: solid \"open\" is never closed with \"endsolid\"\n");
     EXPECT_EQ(doc.at("lost_vertices"), 5);
-    EXPECT_EQ(RunSlp("check -q one_facet.slp").out,
-              "one_facet.slp: no problems; 1 solid, 1 mesh, 1 triangle\n");
-    EXPECT_EQ(RunSlp("check one_facet.slp").nExit, 0);
+    EXPECT_EQ(doc.at("lost_triangles"), 1);
+
+    // For people: a line per finding, then a summary per file; quiet keeps the summaries.
+    run = RunSlp("check - one_facet.slp", file.path);
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 9);
+    EXPECT_NE(run.out.find("\n<stdin>:2:7: error: a run of 4 vertices and 3 normals is dropped whole: "),
+              std::string::npos)
+        << run.out;
+    const std::string summaries =
+        "<stdin>: 2 errors, 5 warnings; 2 solids, 0 meshes, 0 triangles, 5 vertices "
+        "lost\none_facet.slp: no problems; 1 solid, 1 mesh, 1 triangle\n";
+    EXPECT_EQ(run.out.substr(run.out.find("<stdin>: ")), summaries);
+    EXPECT_EQ(RunSlp("check -q - one_facet.slp", file.path).out, summaries);
+
+    // Warnings alone do not fail a check; several files give an array.
+    run = RunSlp("check --json solid_then_endsolid.slp no_keywords.slp");
+    EXPECT_EQ(run.nExit, 0);
+    const Json both = Json::parse(run.out);
+    EXPECT_EQ(both.at(0).at("findings").at(0).at("code"), "keyword-as-name");
+    EXPECT_EQ(both.at(1).at("findings").at(0).at("code"), "no-solid");
     EXPECT_EQ(RunSlp("check missing.slp").err, "slp: missing.slp: file missing\n");
 }
 

@@ -26,20 +26,11 @@ const aiScene* WriteAndRead(Assimp::Importer& importer, const vemoBaseGroup& wor
     return pScene;
 }
 
-vemoChroma DiffuseOf(const aiScene& scene, const aiMesh& mesh)
+std::string DiffuseOf(const aiScene& scene, const aiMesh& mesh)
 {
     aiColor4D c(0, 0, 0, 1);
     aiGetMaterialColor(scene.mMaterials[mesh.mMaterialIndex], AI_MATKEY_COLOR_DIFFUSE, &c);
-    return vemoChroma(c.r, c.g, c.b, c.a);
-}
-
-// "PATH: TRIANGLES {COLOUR, ...}", or nothing for a group without triangles.
-std::string GroupLine(const std::string& path, unsigned nTriangles, const std::set<std::string>& colours)
-{
-    std::string text = path + ": " + std::to_string(nTriangles) + " {";
-    for (const std::string& colour : colours)
-        text += (text.back() == '{' ? "" : ", ") + colour;
-    return nTriangles > 0 ? text + "}\n" : "";
+    return DescribeColor(vemoChroma(c.r, c.g, c.b, c.a));
 }
 
 // The glTF scene in the form of DescribeWorld: the root node stands for the world; a node with a
@@ -59,8 +50,7 @@ std::string DescribeGltfScene(const aiScene& scene)
         if (pNode->mNumMeshes == 1 && pNode->mNumChildren == 0)
         {
             const aiMesh& mesh = *scene.mMeshes[pNode->mMeshes[0]];
-            out << indent << "mesh " << mesh.mNumFaces << " colour " << DescribeColor(DiffuseOf(scene, mesh))
-                << '\n';
+            out << indent << "mesh " << mesh.mNumFaces << " colour " << DiffuseOf(scene, mesh) << '\n';
             continue;
         }
         out << indent << "group " << pNode->mName.C_Str() << '\n';
@@ -90,58 +80,12 @@ std::vector<std::pair<const vemoTRex*, vemoChroma>> TrianglesInOrder(const vemoB
     return triangles;
 }
 
-// A line per group that holds meshes, depth first.
-std::string DescribeObjGroups(const vemoBaseGroup& world)
-{
-    std::string text;
-    std::vector<std::pair<const vemoBaseGroup*, std::string>> pending(1, {&world, ""});
-    while (!pending.empty())
-    {
-        const auto [pGroup, path] = pending.back();
-        pending.pop_back();
-        unsigned nTriangles = 0;
-        std::set<std::string> colours;
-        for (int i = 0; i < pGroup->GetNumObjects(); ++i)
-        {
-            nTriangles +=
-                static_cast<unsigned>(dynamic_cast<const vemoSTL*>(pGroup->GetObject(i))->m_nTriangleCount);
-            colours.insert(DescribeColor(pGroup->GetObjectMaterial(i)->m_Front.GetDiffuse()));
-        }
-        text += GroupLine(path, nTriangles, colours);
-        for (int i = pGroup->GetNumGroups(); i-- > 0;)
-            pending.emplace_back(pGroup->GetGroup(i), (pGroup == &world ? "" : path + "/") +
-                                                          NarrowName(pGroup->GetGroup(i)->GetGroupName()));
-    }
-    return text;
-}
-
-// The same from assimp's OBJ scene, where each "o" and "g" line makes a node (the "o" node stays empty).
-std::string DescribeObjScene(const aiScene& scene)
-{
-    std::string text;
-    for (unsigned n = 0; n < scene.mRootNode->mNumChildren; ++n)
-    {
-        const aiNode& node = *scene.mRootNode->mChildren[n];
-        unsigned nTriangles = 0;
-        std::set<std::string> colours;
-        for (unsigned m = 0; m < node.mNumMeshes; ++m)
-        {
-            nTriangles += scene.mMeshes[node.mMeshes[m]]->mNumFaces;
-            colours.insert(DescribeColor(DiffuseOf(scene, *scene.mMeshes[node.mMeshes[m]])));
-        }
-        text += GroupLine(node.mName.C_Str(), nTriangles, colours);
-    }
-    return text;
-}
-
-const char* const RoundTripFixtures[] = {"nested_solids.slp", "colour_runs.slp", "awkward_names.slp",
-                                         "float_round_trip.slp", "../../examples/desk_lamp.slp"};
-
 } // namespace
 
 TEST(AssimpReadBackTest, GltfKeepsGroupTreeNamesTrianglesAndColours)
 {
-    for (const char* pszFixture : RoundTripFixtures)
+    for (const char* pszFixture : {"nested_solids.slp", "colour_runs.slp", "awkward_names.slp",
+                                   "float_round_trip.slp", "../../examples/desk_lamp.slp"})
         for (const char* pszName : {"round_trip.glb", "round_trip.gltf"})
         {
             auto pWorld = LoadFixture(pszFixture);
@@ -154,13 +98,34 @@ TEST(AssimpReadBackTest, GltfKeepsGroupTreeNamesTrianglesAndColours)
 
 TEST(AssimpReadBackTest, ObjKeepsGroupPathsTrianglesAndColours)
 {
-    for (const char* pszFixture : {"nested_solids.slp", "colour_runs.slp", "../../examples/desk_lamp.slp"})
+    // Each "o" and "g" line makes a node of the root (the "o" node stays empty): a line per group that
+    // holds meshes, with its path, its triangles and its colours.
+    const std::pair<const char*, const char*> cases[] = {
+        {"nested_solids.slp", "assembly: 2 {1 1 1 1}\nassembly/wheel: 2 {1 1 1 1}\n"
+                              "assembly/wheel/hub: 1 {1 1 1 1}\nlid: 1 {1 1 1 1}\n"},
+        {"colour_runs.slp", "painted: 3 {0.5 1 0.25 1, 1 1 1 1}\n"}};
+    for (const auto& [pszFixture, pszExpected] : cases)
     {
-        auto pWorld = LoadFixture(pszFixture);
         Assimp::Importer importer;
-        const aiScene* pScene = WriteAndRead(importer, *pWorld, "read_back.obj");
+        const aiScene* pScene = WriteAndRead(importer, *LoadFixture(pszFixture), "read_back.obj");
         ASSERT_NE(pScene, nullptr);
-        EXPECT_EQ(DescribeObjScene(*pScene), DescribeObjGroups(*pWorld)) << pszFixture;
+        std::string text;
+        for (unsigned n = 0; n < pScene->mRootNode->mNumChildren; ++n)
+        {
+            const aiNode& node = *pScene->mRootNode->mChildren[n];
+            unsigned nTriangles = 0;
+            std::set<std::string> colours;
+            for (unsigned m = 0; m < node.mNumMeshes; ++m)
+            {
+                nTriangles += pScene->mMeshes[node.mMeshes[m]]->mNumFaces;
+                colours.insert(DiffuseOf(*pScene, *pScene->mMeshes[node.mMeshes[m]]));
+            }
+            std::string line = std::string(node.mName.C_Str()) + ": " + std::to_string(nTriangles) + " {";
+            for (const std::string& colour : colours)
+                line += (line.back() == '{' ? "" : ", ") + colour;
+            text += nTriangles > 0 ? line + "}\n" : "";
+        }
+        EXPECT_EQ(text, pszExpected) << pszFixture;
     }
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "slp/SLPParser.h"
+#include "tests/support/TestFiles.h"
 #include "writers/WorldExport.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +18,7 @@ inline std::unique_ptr<CKarnWorld> LoadFixture(const std::string& name)
 {
     auto pWorld = std::make_unique<CKarnWorld>();
     CSLPParser parser;
-    parser.SetFileName(CBasicString((SLP_TEST_DATA_DIR "/" + name).c_str()));
+    parser.SetFileName(CBasicString(DataPath(name).c_str()));
     EXPECT_EQ(parser.Parse(pWorld.get()), SLPLoadSuccess) << name;
     return pWorld;
 }

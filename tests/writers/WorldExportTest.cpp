@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstdint>
@@ -37,10 +38,11 @@ Json GlbJson(const std::string& bytes)
     return Json::parse(bytes.substr(20, U32At(bytes, 12)));
 }
 
-CExportReport Export(const vemoBaseGroup& world, const std::string& name)
+CExportReport Export(const vemoBaseGroup& world, const std::string& name,
+                     const CExportOptions& options = CExportOptions())
 {
     const std::string path = OutputPath(name);
-    return ExportWorld(world, path, ExportFormatFromPath(path));
+    return ExportWorld(world, path, ExportFormatFromPath(path), options);
 }
 
 } // namespace
@@ -123,8 +125,10 @@ TEST(WorldExportTest, ObjNamesPathsAndFloatsReadBackInAnyLocale)
     ASSERT_EQ(Export(*pWorld, "nested.obj").m_eResult, ExportSuccess);
     const std::string obj = ReadBytes(OutputPath("nested.obj"));
     EXPECT_EQ(obj.find("mtllib slp_writers_nested.mtl\n"), obj.find('\n') + 1);
-    // Group paths are read back by assimp; here the lines' form.
-    for (const char* pszLine : {"\no assembly\ng assembly\nusemtl colour_0\n", "\nf 1//1 2//2 3//3\n"})
+    // Group paths and colours are read back by assimp; here the lines' form, and that the faces of the
+    // second mesh number its own vertices.
+    for (const char* pszLine : {"\no assembly\ng assembly\nusemtl colour_0\n", "\nf 1//1 2//2 3//3\n",
+                                "\nf 4//4 5//5 6//6\n", "\no lid\n"})
         EXPECT_NE(obj.find(pszLine), std::string::npos) << pszLine;
     EXPECT_EQ(ReadBytes(OutputPath("nested.mtl")),
               "# written by slp convert\nnewmtl colour_0\nKd 1 1 1\nd 1\nillum 1\n");
@@ -147,21 +151,12 @@ TEST(WorldExportTest, ObjNamesPathsAndFloatsReadBackInAnyLocale)
         GTEST_SKIP() << "no de_DE locale: only the C locale was checked";
 }
 
-TEST(WorldExportTest, NamesAreUtf8OnEverySystem)
+TEST(WorldExportTest, GltfTreeNamesMaterialsAndUnitNormals)
 {
-    // Written as UTF-8 also where narrow text is the ANSI code page (Windows), which lacks the Delta.
+    // A group name written as UTF-8 also where narrow text is the ANSI code page (Windows), which lacks
+    // the Delta.
     CKarnWorld world;
-    AddMesh(*AddGroup(world, u"caf\u00E9\u0394"), {Triangle({0, 0, 0}, {1, 0, 0}, {0, 1, 0})}, vemoChroma());
-    ASSERT_EQ(Export(world, "names.glb").m_eResult, ExportSuccess);
-    ASSERT_EQ(Export(world, "names.obj").m_eResult, ExportSuccess);
-    EXPECT_EQ(GlbJson(ReadBytes(OutputPath("names.glb")))["nodes"][1]["name"], "caf\xC3\xA9\xCE\x94");
-    EXPECT_NE(ReadBytes(OutputPath("names.obj")).find("\no caf\xC3\xA9\xCE\x94\n"), std::string::npos);
-}
-
-TEST(WorldExportTest, GltfTreeMaterialsAndUnitNormals)
-{
-    CKarnWorld world;
-    CKarnGroup* pBody = AddGroup(world, u"body");
+    CKarnGroup* pBody = AddGroup(world, u"caf\u00E9\u0394");
     CKarnGroup* pLeft = AddGroup(*pBody, u"left");
     AddGroup(*pBody, u"right");
     const vemoChroma red(1, 0, 0, 1);
@@ -172,6 +167,8 @@ TEST(WorldExportTest, GltfTreeMaterialsAndUnitNormals)
             {Triangle({fNan, 0, 0}, {1, 0, 0}, {0, 1, 0}), Triangle({-1, -2, -3}, {1, 0, 0}, {0, 1, 0})},
             red);
 
+    ASSERT_EQ(Export(world, "tree.obj").m_eResult, ExportSuccess);
+    EXPECT_NE(ReadBytes(OutputPath("tree.obj")).find("\no caf\xC3\xA9\xCE\x94\n"), std::string::npos);
     const CExportReport report = Export(world, "tree.glb");
     ASSERT_EQ(report.m_eResult, ExportSuccess) << report.m_strMessage;
     EXPECT_EQ(report.m_nSkippedTriangles, 1);
@@ -184,16 +181,18 @@ TEST(WorldExportTest, GltfTreeMaterialsAndUnitNormals)
     // assimp from the fixtures).
     const Json& nodes = doc["nodes"];
     ASSERT_EQ(nodes.size(), 4u + 3u);
+    EXPECT_EQ(nodes[1]["name"], "caf\xC3\xA9\xCE\x94");
     EXPECT_EQ(nodes[2]["children"], Json::parse("[5, 6]"));
     EXPECT_EQ(nodes[6]["name"], "left mesh 1");
     EXPECT_EQ(nodes[6]["mesh"], 2);
 
-    // Two distinct colours, two materials; the second clamped and blended.
+    // Two distinct colours, two materials; the second clamped and blended, the first opaque.
     ASSERT_EQ(doc["materials"].size(), 2u);
     EXPECT_EQ(doc["meshes"][2]["primitives"][0]["material"], 0);
     EXPECT_EQ(doc["materials"][1]["pbrMetallicRoughness"]["baseColorFactor"],
               Json::parse("[0, 0.5, 1, 0.5]"));
     EXPECT_EQ(doc["materials"][1]["alphaMode"], "BLEND");
+    EXPECT_FALSE(doc["materials"][0].contains("alphaMode"));
     EXPECT_EQ(doc["materials"][0]["pbrMetallicRoughness"]["roughnessFactor"], 0.5);
 
     // The first mesh: normal (0, 0, 5) written as (0, 0, 1); box from the kept vertices only.
@@ -202,13 +201,14 @@ TEST(WorldExportTest, GltfTreeMaterialsAndUnitNormals)
     EXPECT_EQ(position["max"], Json::parse("[2, 3, 0]"));
     const size_t nBin = 28 + U32At(bytes, 12);
     EXPECT_EQ(F32At(bytes, nBin + 20), 1.0f);
-    // The third mesh keeps one triangle; its box starts at (-1, -2, -3).
+    // The zero normal of the second mesh became the face normal, +Z.
+    const auto viewAt = [&](int nView)
+    { return nBin + doc["bufferViews"][nView]["byteOffset"].get<size_t>(); };
+    EXPECT_EQ(F32At(bytes, viewAt(2) + 20), 1.0f);
+    // The third mesh keeps one triangle, its first vertex (-1, -2, -3).
     EXPECT_EQ(doc["accessors"][6]["min"], Json::parse("[-1, -2, -3]"));
     EXPECT_EQ(doc["accessors"][8]["count"], 3);
-
-    // The zero normal of the second mesh became the face normal, +Z.
-    const size_t nSecond = nBin + static_cast<size_t>(doc["bufferViews"][2]["byteOffset"].get<int>());
-    EXPECT_EQ(F32At(bytes, nSecond + 20), 1.0f);
+    EXPECT_EQ(F32At(bytes, viewAt(4)), -1.0f);
 }
 
 TEST(WorldExportTest, FailuresLeaveNothingBehind)
@@ -233,16 +233,32 @@ TEST(WorldExportTest, FailuresLeaveNothingBehind)
     }
 #endif
 
-    // The .mtl cannot be created (a directory has its name): the .obj written first is removed.
+    // The .mtl cannot be created (a directory has its name): the .obj written first, and its temporary
+    // file, are removed.
+    namespace fs = std::filesystem;
     const std::string objPath = OutputPath("blocked.obj");
     const std::string mtlDir = OutputPath("blocked.mtl");
     std::remove(objPath.c_str());
     std::error_code error;
-    std::filesystem::remove(mtlDir, error); // a file left by an earlier run would block the directory
-    ASSERT_TRUE(std::filesystem::create_directories(mtlDir));
+    fs::remove(mtlDir, error); // a file left by an earlier run would block the directory
+    ASSERT_TRUE(fs::create_directories(mtlDir));
     report = ExportWorld(*pWorld, objPath, ExportFormatObj);
     EXPECT_EQ(report.m_eResult, ExportCannotOpen);
     EXPECT_FALSE(FileExists(objPath));
+    const std::string temporary = ".slp_writers_blocked.obj." + std::to_string(ProcessId()) + "-";
+    for (const fs::directory_entry& entry : fs::directory_iterator(testing::TempDir()))
+        EXPECT_NE(entry.path().filename().string().rfind(temporary, 0), 0u) << entry.path();
+
+#if !defined(_WIN32)
+    // A symbolic link keeps pointing where it did; its target takes the output.
+    const std::string link = OutputPath("link.stl"), target = OutputPath("link_target.stl");
+    std::remove(link.c_str());
+    std::ofstream(target) << "old";
+    fs::create_symlink(target, link);
+    ASSERT_EQ(ExportWorld(*pWorld, link, ExportFormatStl).m_eResult, ExportSuccess);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadBytes(target).size(), 84u + 3u * 50u);
+#endif
 }
 
 TEST(WorldExportTest, DeepTreeIsWalkedWithoutRecursion)
@@ -258,12 +274,23 @@ TEST(WorldExportTest, DeepTreeIsWalkedWithoutRecursion)
         if (i % 1000 == 999)
             AddMesh(*pGroup, one, vemoChroma(0.5f, 0.5f, 0.5f, 1));
     }
+    // Progress grows, and reaches 100 once, at the end.
+    std::vector<int> reports;
+    CExportOptions options;
+    options.m_pfnProgress = [](void* pReports, int n)
+    { static_cast<std::vector<int>*>(pReports)->push_back(n); };
+    options.m_pProgressContext = &reports;
     for (const char* pszName : {"deep.glb", "deep.obj", "deep.ply", "deep.stl"})
     {
-        const CExportReport report = Export(world, pszName);
+        reports.clear();
+        const CExportReport report = Export(world, pszName, options);
         ASSERT_EQ(report.m_eResult, ExportSuccess) << pszName << ": " << report.m_strMessage;
         EXPECT_EQ(report.m_nGroups, nDepth) << pszName;
         EXPECT_EQ(report.m_nTriangles, nDepth / 1000) << pszName;
+        EXPECT_TRUE(std::adjacent_find(reports.begin(), reports.end(), std::greater_equal<int>()) ==
+                    reports.end())
+            << pszName;
+        EXPECT_EQ(reports.empty() ? 0 : reports.back(), 100) << pszName;
     }
     const Json doc = GlbJson(ReadBytes(OutputPath("deep.glb")));
     ASSERT_EQ(doc["nodes"].size(), static_cast<size_t>(nDepth + 1 + nDepth / 1000));
