@@ -45,8 +45,9 @@ function(slp_add_library target building_macro)
         $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
         $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
     # Calls between the library's own exported members go direct (and may be inlined) instead of
-    # through the symbol table; the load's hot path crosses them once per token.
-    if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    # through the symbol table; the load's hot path crosses them once per token. WebAssembly has no
+    # symbol interposition, and its compiler rejects the flag as unused.
+    if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang" AND NOT EMSCRIPTEN)
         target_compile_options(${target} PRIVATE -fno-semantic-interposition)
     endif()
     slp_target_warnings(${target})

@@ -4,12 +4,41 @@
 #include <limits>
 #include <system_error>
 
+// libc++ before version 20 (Emscripten's, for one) has no std::from_chars for floating point; there the
+// C library's strtod_l converts the few numbers that the short-decimal path leaves, in the "C" locale.
+#if defined(_LIBCPP_VERSION) && _LIBCPP_VERSION < 200000
+#define GENERIC_DECIMAL_STRTOD 1
+#include <algorithm>
+#include <cstdlib>
+#include <locale.h>
+#include <string>
+#endif
+
 namespace generic_scan
 {
 
 namespace
 {
 
+#if defined(GENERIC_DECIMAL_STRTOD)
+// What std::from_chars in general format does for the text from p to pEnd, which starts with an
+// optional "-" and then a digit or ".": strtod_l rounds correctly too, and gives the infinity or the
+// zero (or subnormal) of the number's sign beyond the range of a double. Hexadecimal text, which
+// strtod_l reads and from_chars does not, is refused first.
+bool ConvertDecimal(const char* p, const char* pEnd, double& dValue)
+{
+    if (std::find_if(p, pEnd, [](char c) { return c == 'x' || c == 'X'; }) != pEnd)
+        return false;
+    static const locale_t s_CLocale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    const std::string text(p, pEnd); // strtod_l reads up to a NUL
+    char* pStop = nullptr;
+    const double dResult = ::strtod_l(text.c_str(), &pStop, s_CLocale);
+    if (pStop != text.c_str() + text.size())
+        return false;
+    dValue = dResult;
+    return true;
+}
+#else
 // Tells an underflow from an overflow after std::from_chars reported a decimal number out of range:
 // true when the number's decimal order of magnitude is negative (its value is below 1 in size).
 // pDigits is the text after any sign, already known to be digits, an optional fraction and an
@@ -52,6 +81,7 @@ bool IsUnderflow(const char* pDigits, const char* pEnd)
         nOrder = 1000000000LL;
     return bFound && nOrder + (bExponentNegative ? -nExponent : nExponent) < 0;
 }
+#endif
 
 // Recognises a whole word as a decimal number and converts it, once. std::from_chars in general
 // format takes exactly an optional "-", digits with an optional fraction or a fraction alone, and an
@@ -71,6 +101,9 @@ bool ParseDecimal(const char* pText, size_t nLength, double& dValue)
     const char* pDigits = p < pEnd && *p == '-' && p == pText ? p + 1 : p;
     if (pDigits == pEnd || !(IsDigit(*pDigits) || *pDigits == '.'))
         return false;
+#if defined(GENERIC_DECIMAL_STRTOD)
+    return ConvertDecimal(p, pEnd, dValue);
+#else
     double dResult = 0.0;
     const std::from_chars_result result = std::from_chars(p, pEnd, dResult, std::chars_format::general);
     if (result.ptr != pEnd)
@@ -87,6 +120,7 @@ bool ParseDecimal(const char* pText, size_t nLength, double& dValue)
     const double dMagnitude = IsUnderflow(pDigits, pEnd) ? 0.0 : std::numeric_limits<double>::infinity();
     dValue = *p == '-' ? -dMagnitude : dMagnitude;
     return true;
+#endif
 }
 
 // Non-finite values as C runtimes print them: "inf", "infinity" and "nan" in any case, and the older

@@ -20,6 +20,13 @@
 #include <unistd.h>
 #endif
 
+// libc++ before 14 (Emscripten's, for one) has no floating point std::to_chars: the writers' own number
+// text writes the same.
+#if defined(_LIBCPP_VERSION) && _LIBCPP_VERSION < 14000
+#define SLP_SHORTEST_NUMBER_TEXT 1
+#include "writers/ShortestNumber.h"
+#endif
+
 namespace fs = std::filesystem;
 
 namespace
@@ -360,8 +367,12 @@ CFileSink& CFileSink::Float(float f)
     if (std::isinf(f))
         return *this << (f < 0 ? "-inf" : "inf");
     char szBuffer[32];
+#if defined(SLP_SHORTEST_NUMBER_TEXT)
+    return Text(szBuffer, ShortestFloatText(f, szBuffer));
+#else
     const std::to_chars_result result = std::to_chars(szBuffer, szBuffer + sizeof(szBuffer), f);
     return Text(szBuffer, static_cast<size_t>(result.ptr - szBuffer));
+#endif
 }
 
 CFileSink& CFileSink::Double(double d)
@@ -371,8 +382,12 @@ CFileSink& CFileSink::Double(double d)
     if (std::isinf(d))
         return *this << (d < 0 ? "-inf" : "inf");
     char szBuffer[32];
+#if defined(SLP_SHORTEST_NUMBER_TEXT)
+    return Text(szBuffer, ShortestDoubleText(d, szBuffer));
+#else
     const std::to_chars_result result = std::to_chars(szBuffer, szBuffer + sizeof(szBuffer), d);
     return Text(szBuffer, static_cast<size_t>(result.ptr - szBuffer));
+#endif
 }
 
 CFileSink& CFileSink::JsonFloat(float f)
