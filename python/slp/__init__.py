@@ -85,8 +85,11 @@ def load(path, progress=None) -> Model:
 
     Raises FileNotFoundError when the file does not exist, PermissionError when it may not be read,
     another OSError when it cannot be opened or read (the cause's errno and message), FormatError (a
-    ValueError) when it is empty, binary or has no solid, and ValueError for a path with a NUL byte.
+    ValueError) when it is empty, binary or has no solid, ValueError for a path with a NUL byte, and
+    TypeError for a progress that is not callable.
     """
+    if progress is not None and not callable(progress):
+        raise TypeError(f"progress must be callable or None, not {type(progress).__name__}")
     native = _native_path(path)
     result = _slp.load(native, progress)
     if isinstance(result, tuple):
@@ -176,9 +179,12 @@ def export(model: Model, path, format: str | None = None) -> ExportReport:
         output is written; a failure leaves what was there before.
     format: "glb", "gltf", "obj", "ply" or "stl"; None takes it from path's extension.
 
-    Raises ValueError for an unknown format or a model too large for the format, and OSError, with
-    the writer's message, when the output cannot be written. The GIL is released while writing.
+    Raises ValueError for an unknown format or a model too large for the format, TypeError for a
+    format that is not a str, and OSError, with the writer's message, when the output cannot be
+    written. The GIL is released while writing.
     """
+    if format is not None and not isinstance(format, str):
+        raise TypeError(f"format must be a str or None, not {type(format).__name__}")
     native = _native_path(path)
     result, message, counts = _slp.export(model, native, format)
     if result == "unknown-format":
