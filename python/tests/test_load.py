@@ -91,3 +91,12 @@ def test_failures_raise_their_cause(tmp_path):
         locked.chmod(0)
         with pytest.raises(PermissionError):
             slp.load(locked)
+
+
+def test_deep_nesting_is_walked_without_recursion(tmp_path):
+    depth = 200_000
+    facet = "facet outer loop" + " normal 0 0 1 vertex 0 0 0" * 3 + " endloop endfacet\n"
+    path = tmp_path / "deep.slp"
+    path.write_text("solid s\n" * depth + facet + "endsolid\n" * depth)
+    [(names, mesh)] = list(slp.load(path).meshes())
+    assert names == ("s",) * depth and mesh.triangle_count == 1
