@@ -100,7 +100,7 @@ py::tuple Export(const CModel& model, const py::bytes& path, const py::object& f
 PYBIND11_MODULE(_slp, module)
 {
     namespace py = pybind11;
-    module.doc() = "The native part of the slp package; use the functions of slp itself.";
+    module.doc() = "The compiled core of the slp package; use the functions of slp itself.";
     module.attr("__version__") = SLP_VERSION;
     slppy::DefineModel(module);
     module.def("check", &slppy::Check, py::arg("path"), py::arg("max_findings"),
