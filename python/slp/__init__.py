@@ -1,0 +1,198 @@
+"""Loads SLP files (plain-text faceted solids) into a tree of named groups holding coloured meshes.
+
+    >>> import slp
+    >>> model = slp.load("examples/desk_lamp.slp")
+    >>> for path, mesh in model.meshes():
+    ...     print("/".join(path), mesh.triangle_count)
+    desk_lamp/base 96
+    desk_lamp/arm 12
+    ...
+
+Each solid of the file becomes a Group (nested solids are child groups); each run of facets between
+"solid", "endsolid", "color" and the end of the file becomes a Mesh of the innermost open solid, with
+the colour in force. A mesh's positions and normals are numpy float32 arrays of shape
+(triangle_count, 3, 3) that view the loaded model's memory without a copy.
+
+slp.check(path) lists what a load loses or reads differently from how the file looks, and
+slp.export(model, path) writes glTF, OBJ, PLY or STL. import slp.meshio teaches meshio the .slp
+extension.
+"""
+
+from __future__ import annotations
+
+import os
+from dataclasses import dataclass, field
+
+from . import _slp
+from ._slp import Box, Group, Mesh, Model
+
+__version__ = _slp.__version__
+__all__ = [
+    "Box",
+    "CheckReport",
+    "ExportReport",
+    "Finding",
+    "FormatError",
+    "Group",
+    "Mesh",
+    "Model",
+    "check",
+    "export",
+    "load",
+]
+
+
+class FormatError(ValueError):
+    """The file was read but holds no SLP model: it is empty, binary, or has no solid.
+
+    filename is the path as given, reason the cause in plain words ("empty file", "binary data, not
+    SLP text", "no solid in the file").
+    """
+
+    def __init__(self, filename, reason: str):
+        super().__init__(f"{os.fsdecode(filename)}: {reason}")
+        self.filename = filename
+        self.reason = reason
+
+
+def _native_path(path) -> bytes:
+    """The path as the system takes it, refused as open() refuses it."""
+    native = os.fsencode(path)
+    if b"\0" in native:
+        raise ValueError("embedded null byte")
+    if not native:
+        raise FileNotFoundError(2, os.strerror(2), path)
+    return native
+
+
+def _raise_os_error(error: int, path):
+    # OSError(errno, ...) is made as its subclass for that errno: FileNotFoundError, PermissionError,
+    # IsADirectoryError, ...
+    raise OSError(error, os.strerror(error), path)
+
+
+def load(path, progress=None) -> Model:
+    """Loads an SLP file and returns its Model.
+
+    path: the file's name, a str, bytes or os.PathLike.
+    progress: None, or a callable taking one int: the percentage points the load gained since the
+        previous call, so that the calls add up to 100 when the load succeeds (a tqdm bar's update
+        fits: slp.load(path, progress=bar.update) with tqdm(total=100)). It is called from the loading
+        thread with the GIL held. When it raises, the load runs to its end without calling it again
+        and load raises that exception.
+
+    The file is read with the GIL released, so other threads run meanwhile.
+
+    Raises FileNotFoundError when the file does not exist, PermissionError when it may not be read,
+    another OSError when it cannot be opened or read (the cause's errno and message), FormatError (a
+    ValueError) when it is empty, binary or has no solid, ValueError for a path with a NUL byte, and
+    TypeError for a progress that is not callable.
+    """
+    if progress is not None and not callable(progress):
+        raise TypeError(f"progress must be callable or None, not {type(progress).__name__}")
+    native = _native_path(path)
+    result = _slp.load(native, progress)
+    if isinstance(result, tuple):
+        error, reason = result
+        if error:
+            _raise_os_error(error, path)
+        raise FormatError(path, reason)
+    return result
+
+
+@dataclass(frozen=True)
+class Finding:
+    """One problem slp.check found: where it is (line from 1, column in bytes from 1), its severity
+    ("error": the load loses geometry; "warning": the load reads the text differently from how it
+    looks), its stable code (such as "run-discarded") and a sentence about it."""
+
+    line: int
+    column: int
+    severity: str
+    code: str
+    message: str
+
+    def __str__(self):
+        return f"{self.line}:{self.column}: {self.severity}: {self.message} [{self.code}]"
+
+
+@dataclass
+class CheckReport:
+    """What slp.check found: the findings, in file order (up to max_findings; errors and warnings
+    count them all), and the loader's counts for the file."""
+
+    findings: list = field(default_factory=list)
+    errors: int = 0
+    warnings: int = 0
+    solids: int = 0
+    meshes: int = 0
+    triangles: int = 0
+    lost_vertices: int = 0
+    lost_triangles: int = 0
+    bytes: int = 0
+
+
+def check(path, max_findings: int = 10000) -> CheckReport:
+    """Checks an SLP file as `slp check` does and returns a CheckReport.
+
+    path: the file's name, a str, bytes or os.PathLike.
+    max_findings: the most findings kept in the report; the counts include the ones left out.
+
+    The loader is lenient: it reports no syntax error and drops runs of facets it cannot use. The check
+    walks the file as the loader does and says where and why. A file that is not SLP text is reported
+    (the "no-solid" warning), not raised. The file is read with the GIL released.
+
+    Raises FileNotFoundError, PermissionError or another OSError when the file cannot be opened or
+    read, and ValueError for a path with a NUL byte or a negative max_findings.
+    """
+    if max_findings < 0:
+        raise ValueError("max_findings must be 0 or more")
+    native = _native_path(path)
+    error, findings, counts = _slp.check(native, max_findings)
+    if error:
+        _raise_os_error(error, path)
+    return CheckReport([Finding(*finding) for finding in findings], **counts)
+
+
+@dataclass
+class ExportReport:
+    """What slp.export wrote: the format, the files (the output, then its .bin or .mtl companion if
+    any), and the counts after merging shared vertices; clamped_colors, skipped_triangles and
+    replaced_normals count what the format could not hold as it was (see the README)."""
+
+    format: str
+    files: list
+    groups: int
+    meshes: int
+    triangles: int
+    vertices: int
+    clamped_colors: int
+    skipped_triangles: int
+    replaced_normals: int
+
+
+def export(model: Model, path, format: str | None = None) -> ExportReport:
+    """Writes a loaded model to a file through the project's writers and returns an ExportReport.
+
+    model: a Model that slp.load returned.
+    path: the output file's name, a str, bytes or os.PathLike. It is replaced only once the whole
+        output is written; a failure leaves what was there before.
+    format: "glb", "gltf", "obj", "ply" or "stl"; None takes it from path's extension.
+
+    Raises ValueError for an unknown format or a model too large for the format, TypeError for a
+    format that is not a str, and OSError, with the writer's message, when the output cannot be
+    written. The GIL is released while writing.
+    """
+    if format is not None and not isinstance(format, str):
+        raise TypeError(f"format must be a str or None, not {type(format).__name__}")
+    native = _native_path(path)
+    result, message, counts = _slp.export(model, native, format)
+    if result == "unknown-format":
+        named = f"format {format!r}" if format is not None else f"the extension of {os.fsdecode(path)!r}"
+        raise ValueError(f"{named} names no format this library writes (glb, gltf, obj, ply, stl)")
+    if result == "too-large":
+        raise ValueError(os.fsdecode(message))
+    if result != "success":
+        raise OSError(os.fsdecode(message))
+    counts["files"] = [os.fsdecode(name) for name in counts["files"]]
+    return ExportReport(**counts)

@@ -1,0 +1,351 @@
+// slp._slp: the load and the model it returns (groups, meshes and zero-copy arrays over the triangles).
+#include "Binding.h"
+
+#include "foundation/TextCodec.h"
+#include "model/GroupWalk.h"
+
+#include <pybind11/numpy.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace slppy
+{
+namespace
+{
+
+// The arrays over the triangles rely on this layout: three vertices, then three normals, of three floats.
+static_assert(sizeof(vemoFloatPoint) == 3 * sizeof(float) && sizeof(vemoVector) == 3 * sizeof(float),
+              "points and vectors are three floats");
+static_assert(sizeof(vemoTRex) == 6 * sizeof(vemoFloatPoint) && offsetof(vemoTRex, m_Normal) == 36,
+              "a triangle is its three vertices followed by its three normals");
+
+// A group of a loaded model.
+struct CGroupRef
+{
+    WorldRef m_pWorld;
+    const vemoBaseGroup* m_pGroup;
+};
+
+// A mesh of a loaded model, with the colour its group's material record gives it.
+struct CMeshRef
+{
+    WorldRef m_pWorld;
+    const vemoSTL* m_pMesh;
+    vemoChroma m_Colour;
+};
+
+// The namedtuple type Box(min, max), made when the module is defined; the module keeps it.
+py::handle g_BoxType;
+
+py::object BoxOf(const vemoBBox& box)
+{
+    if (box.IsEmpty())
+        return py::none();
+    const vemoFloatPoint& a = box.GetMin();
+    const vemoFloatPoint& b = box.GetMax();
+    return g_BoxType(py::make_tuple(a.x, a.y, a.z), py::make_tuple(b.x, b.y, b.z));
+}
+
+py::str NameOf(const vemoBaseGroup& group)
+{
+    return py::str(BasicToUtf8(group.GetGroupName().GetText()));
+}
+
+py::list ChildGroups(const WorldRef& pWorld, const vemoBaseGroup& group)
+{
+    py::list groups;
+    for (int i = 0; i < group.GetNumGroups(); ++i)
+        groups.append(CGroupRef{pWorld, group.GetGroup(i)});
+    return groups;
+}
+
+py::list MeshesOf(const WorldRef& pWorld, const vemoBaseGroup& group)
+{
+    py::list meshes;
+    for (int i = 0; i < group.GetNumObjects(); ++i)
+        if (const auto* pMesh = dynamic_cast<const vemoSTL*>(group.GetObject(i)))
+            meshes.append(CMeshRef{pWorld, pMesh, group.GetObjectMaterial(i)->m_Front.GetDiffuse()});
+    return meshes;
+}
+
+// A read-only array of shape (triangles, 3, 3) over the vertices (nOffset 0) or the normals (nOffset 36)
+// of the mesh's triangles, without a copy. Its base holds the world.
+py::array TriangleView(const CMeshRef& mesh, std::size_t nOffset)
+{
+    const py::ssize_t nTriangles = mesh.m_pMesh->m_pTriangles != nullptr && mesh.m_pMesh->m_nTriangleCount > 0
+                                       ? mesh.m_pMesh->m_nTriangleCount
+                                       : 0;
+    if (nTriangles == 0)
+        return py::array_t<float>(std::vector<py::ssize_t>{0, 3, 3});
+    auto pKeep = std::make_unique<WorldRef>(mesh.m_pWorld);
+    py::capsule owner(pKeep.get(), [](void* pRef) { delete static_cast<WorldRef*>(pRef); });
+    pKeep.release();
+    const char* pFirst = reinterpret_cast<const char*>(mesh.m_pMesh->m_pTriangles) + nOffset;
+    py::array_t<float> view(std::vector<py::ssize_t>{nTriangles, 3, 3},
+                            std::vector<py::ssize_t>{sizeof(vemoTRex), sizeof(vemoFloatPoint), sizeof(float)},
+                            reinterpret_cast<const float*>(pFirst), owner);
+    view.attr("setflags")(py::arg("write") = false);
+    return std::move(view);
+}
+
+// model.meshes(): every mesh with the path of its group, the groups walked as CGroupWalk walks them.
+class CMeshIterator
+{
+public:
+    explicit CMeshIterator(WorldRef pWorld) : m_pWorld(std::move(pWorld)), m_Walk(m_pWorld->m_World) {}
+
+    py::tuple Next()
+    {
+        for (;;)
+        {
+            while (m_pGroup != nullptr && m_nNext < m_pGroup->GetNumObjects())
+            {
+                const int i = m_nNext++;
+                if (const auto* pMesh = dynamic_cast<const vemoSTL*>(m_pGroup->GetObject(i)))
+                {
+                    if (!m_Path)
+                        m_Path = PathTuple();
+                    return py::make_tuple(
+                        m_Path,
+                        CMeshRef{m_pWorld, pMesh, m_pGroup->GetObjectMaterial(i)->m_Front.GetDiffuse()});
+                }
+            }
+            if (!m_Walk.Next())
+                throw py::stop_iteration();
+            m_pGroup = &m_Walk.GetGroup();
+            m_nNext = 0;
+            m_Path = py::object();
+            // The names of the path below the root, each converted once.
+            const std::size_t nDepth = static_cast<std::size_t>(m_Walk.GetDepth());
+            m_Names.resize(nDepth > 0 ? nDepth - 1 : 0);
+            if (nDepth > 0)
+                m_Names.push_back(NameOf(*m_pGroup));
+        }
+    }
+
+private:
+    py::tuple PathTuple() const
+    {
+        py::tuple path(m_Names.size());
+        for (std::size_t i = 0; i < m_Names.size(); ++i)
+            path[i] = m_Names[i];
+        return path;
+    }
+
+    WorldRef m_pWorld;
+    CGroupWalk m_Walk;
+    std::vector<py::str> m_Names;
+    const vemoBaseGroup* m_pGroup = nullptr;
+    int m_nNext = 0;
+    py::object m_Path; // the group's path, made when its first mesh is reached
+};
+
+// The progress of the load under way on this thread: the parser's callback has no context argument, so
+// it finds the callable here. An exception the callable raises is kept, and raised when Parse returns;
+// the callable is not called again in that load.
+struct CProgressRoute
+{
+    py::object m_Callable;
+    int m_nReported = 0;
+    std::exception_ptr m_pPending;
+};
+thread_local CProgressRoute* t_pRoute = nullptr;
+
+// Sets this thread's route for one load and restores the one before (a callable may load too).
+class CRouteScope
+{
+public:
+    explicit CRouteScope(CProgressRoute& route) : m_pOuter(t_pRoute) { t_pRoute = &route; }
+    ~CRouteScope() { t_pRoute = m_pOuter; }
+    CRouteScope(const CRouteScope&) = delete;
+    CRouteScope& operator=(const CRouteScope&) = delete;
+
+private:
+    CProgressRoute* m_pOuter;
+};
+
+// The parser's callback, called with the GIL released: takes the GIL and gives the callable the
+// percentage points gained since its last call.
+void SLP_STDCALL ProgressToPython(int nPercentage)
+{
+    CProgressRoute* pRoute = t_pRoute;
+    if (pRoute == nullptr || pRoute->m_pPending || nPercentage <= pRoute->m_nReported)
+        return;
+    const int nGained = nPercentage - pRoute->m_nReported;
+    pRoute->m_nReported = nPercentage;
+    py::gil_scoped_acquire gil;
+    try
+    {
+        pRoute->m_Callable(nGained);
+    }
+    catch (...)
+    {
+        pRoute->m_pPending = std::current_exception();
+    }
+}
+
+// Why a load failed, as the slp program tells it (tools/Common.cpp, DescribeFailure): (errno, "") for a
+// file that would not open or read, else (0, what the file holds).
+py::tuple LoadFailure(CSLPParser& parser, SLPLoadResultTypes eResult)
+{
+    const CKarnFileInterface& file = *parser.GetIOManager()->GetFileInterface();
+    const int nError = file.GetSystemError();
+    if (eResult == SLPLoadResult2)
+        return py::make_tuple(nError != 0 ? nError : EIO, "");
+    if (eResult == SLPLoadFailure && nError != 0)
+        return py::make_tuple(nError, "");
+    if (parser.GetFileName().GetLength() == 0)
+        return py::make_tuple(ENOENT, "");
+    if (parser.GetIOManager()->GetTotalFileSize64() == 0)
+        return py::make_tuple(0, "empty file");
+    if (file.GetStartsAsBinary())
+        return py::make_tuple(0, "binary data, not SLP text");
+    return py::make_tuple(0, "no solid in the file");
+}
+
+// The model, or the failure's (errno, reason).
+py::object Load(const py::bytes& path, const py::object& progress)
+{
+    auto pWorld = std::make_shared<CLoadedWorld>();
+    CSLPParser parser;
+    parser.SetFileName(CBasicString::FromPath(std::string(path).c_str()));
+    CProgressRoute route;
+    route.m_Callable = progress;
+    if (!progress.is_none())
+        parser.SetLoaderPtr(&ProgressToPython);
+    SLPLoadResultTypes eResult;
+    {
+        CRouteScope scope(route);
+        py::gil_scoped_release release;
+        eResult = parser.Parse(&pWorld->m_World);
+    }
+    if (route.m_pPending)
+        std::rethrow_exception(route.m_pPending);
+    if (eResult != SLPLoadSuccess)
+        return LoadFailure(parser, eResult);
+    pWorld->m_nDiscardedVertices = parser.GetDiscardedPointCount();
+    if (!progress.is_none() && route.m_nReported < 100)
+        progress(100 - route.m_nReported);
+    return py::cast(CModel{std::move(pWorld)});
+}
+
+std::string BoxText(const vemoBBox& box)
+{
+    return py::repr(BoxOf(box)).cast<std::string>();
+}
+
+} // namespace
+
+void DefineModel(py::module_& module)
+{
+    py::object box = py::module_::import("collections").attr("namedtuple")("Box", "min max");
+    box.attr("__module__") = "slp";
+    box.attr("__doc__") = "An axis-aligned box: min and max are (x, y, z) tuples of its corners.";
+    module.attr("Box") = box;
+    g_BoxType = box.inc_ref();
+
+    py::class_<CMeshRef>(module, "Mesh", R"(One mesh of a loaded model: a run of facets with one colour.
+
+The arrays are views of the loaded model's memory, not copies, and read-only. They keep the model
+alive: a mesh's arrays stay valid after the model, its groups and meshes are gone.)")
+        .def_property_readonly(
+            "positions", [](const CMeshRef& mesh) { return TriangleView(mesh, 0); },
+            R"(The vertices, float32 of shape (triangle_count, 3, 3): triangle, corner, x y z.
+
+A view of the model's triangles, which hold three vertices and then three normals each (72 bytes,
+so the byte strides are 72, 12, 4). mesh.positions.reshape(-1, 3) gives one row per corner (a copy).)")
+        .def_property_readonly(
+            "normals", [](const CMeshRef& mesh) { return TriangleView(mesh, offsetof(vemoTRex, m_Normal)); },
+            "The normal at each vertex, in the same shape and order as positions (as written in the file, "
+            "not "
+            "normalised).")
+        .def_property_readonly(
+            "color",
+            [](const CMeshRef& mesh)
+            {
+                const vemoChroma& c = mesh.m_Colour;
+                return py::make_tuple(c.red, c.green, c.blue, c.alpha);
+            },
+            "The colour as (red, green, blue, alpha), as the file gives it (not clamped); opaque white when "
+            "the file gives none.")
+        .def_property_readonly(
+            "triangle_count", [](const CMeshRef& mesh) { return mesh.m_pMesh->m_nTriangleCount; },
+            "The number of triangles.")
+        .def_property_readonly(
+            "box", [](const CMeshRef& mesh) { return BoxOf(mesh.m_pMesh->GetBBox()); },
+            "The mesh's Box(min, max), or None when no vertex has coordinates that are all numbers.")
+        .def("__repr__",
+             [](const CMeshRef& mesh)
+             {
+                 const vemoChroma& c = mesh.m_Colour;
+                 return "<slp.Mesh " + std::to_string(mesh.m_pMesh->m_nTriangleCount) + " triangles, color " +
+                        py::repr(py::make_tuple(c.red, c.green, c.blue, c.alpha)).cast<std::string>() + ">";
+             });
+
+    py::class_<CGroupRef>(module, "Group",
+                          "A group of a loaded model: a solid of the file, or the model's root.")
+        .def_property_readonly(
+            "name", [](const CGroupRef& group) { return NameOf(*group.m_pGroup); },
+            "The solid's name as the file gives it (the root's is empty).")
+        .def_property_readonly(
+            "groups", [](const CGroupRef& group) { return ChildGroups(group.m_pWorld, *group.m_pGroup); },
+            "The child groups (the solids nested in this one), in file order, as a new list.")
+        .def_property_readonly(
+            "meshes", [](const CGroupRef& group) { return MeshesOf(group.m_pWorld, *group.m_pGroup); },
+            "The group's own meshes, in file order, as a new list.")
+        .def_property_readonly(
+            "box", [](const CGroupRef& group) { return BoxOf(group.m_pGroup->GetBBox()); },
+            "The Box(min, max) around the group's own meshes, or None when it has none.")
+        .def("__repr__",
+             [](const CGroupRef& group)
+             {
+                 return "<slp.Group " + py::repr(NameOf(*group.m_pGroup)).cast<std::string>() + ", " +
+                        std::to_string(group.m_pGroup->GetNumGroups()) + " groups, " +
+                        std::to_string(group.m_pGroup->GetNumObjects()) + " meshes>";
+             });
+
+    py::class_<CMeshIterator>(module, "MeshIterator", "Iterates (path, mesh) over every mesh of a model.")
+        .def("__iter__", [](CMeshIterator& it) -> CMeshIterator& { return it; })
+        .def("__next__", &CMeshIterator::Next);
+
+    py::class_<CModel>(module, "Model", R"(A loaded SLP file: a tree of groups (one per solid, nested as the
+solids nest) holding coloured triangle meshes. Made by slp.load.)")
+        .def_property_readonly(
+            "root",
+            [](const CModel& model) {
+                return CGroupRef{model.m_pWorld, &model.m_pWorld->m_World};
+            },
+            "The root Group, whose child groups are the file's outermost solids.")
+        .def_property_readonly(
+            "groups",
+            [](const CModel& model) { return ChildGroups(model.m_pWorld, model.m_pWorld->m_World); },
+            "The outermost solids as Groups, in file order (root.groups).")
+        .def_property_readonly(
+            "box", [](const CModel& model) { return BoxOf(model.m_pWorld->m_World.GetBBox()); },
+            "The Box(min, max) around every mesh, or None.")
+        .def_property_readonly(
+            "discarded_vertices", [](const CModel& model) { return model.m_pWorld->m_nDiscardedVertices; },
+            "Vertices the load dropped (runs whose normals and vertices do not pair up, facets outside a "
+            "solid); slp.check(path) says where and why.")
+        .def(
+            "meshes", [](const CModel& model) { return CMeshIterator(model.m_pWorld); },
+            R"(Iterates over every mesh of the model as (path, mesh) pairs, groups in file order, each before
+the groups nested in it. path is the tuple of group names from the outermost solid down to the mesh's
+group. The walk uses no recursion, whatever the depth.)")
+        .def("__repr__",
+             [](const CModel& model)
+             {
+                 return "<slp.Model " + std::to_string(model.m_pWorld->m_World.GetNumGroups()) +
+                        " groups, box " + BoxText(model.m_pWorld->m_World.GetBBox()) + ">";
+             });
+
+    module.def("load", &Load, py::arg("path"), py::arg("progress"),
+               "Loads the file (path as bytes) with the GIL released: the Model, or (errno, reason) when the "
+               "load failed. slp.load is the documented entry.");
+}
+
+} // namespace slppy

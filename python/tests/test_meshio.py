@@ -1,0 +1,36 @@
+"""meshio reads .slp once slp.meshio is imported, and its command line converts SLP to VTU."""
+
+import subprocess
+import sys
+from pathlib import Path
+
+import meshio
+import numpy as np
+from conftest import SAMPLE
+
+import slp
+import slp.meshio  # noqa: F401 (registers .slp)
+
+
+def test_meshio_reads_one_block_per_mesh():
+    mesh = meshio.read(SAMPLE)
+    pairs = list(slp.load(SAMPLE).meshes())
+    assert [block.type for block in mesh.cells] == ["triangle"] * len(pairs)
+    blocks = zip(mesh.cells, mesh.cell_data["color"], mesh.cell_data["group"], pairs)
+    for block, colors, groups, (path, ours) in blocks:
+        np.testing.assert_array_equal(mesh.points[block.data], ours.positions)
+        np.testing.assert_array_equal(mesh.point_data["normals"][block.data], ours.normals)
+        assert (colors == np.float32(ours.color)).all() and len(colors) == ours.triangle_count
+        assert (groups == mesh.field_data["/".join(path)][0]).all()
+    assert len(mesh.field_data) == 5  # desk_lamp/shade holds two meshes
+
+
+def test_meshio_command_converts_to_vtu(tmp_path):
+    command = Path(sys.executable).with_name("meshio")  # installed with the package
+    subprocess.run([command, "convert", SAMPLE, tmp_path / "lamp.vtu"], check=True, capture_output=True)
+    back, original = meshio.read(tmp_path / "lamp.vtu"), meshio.read(SAMPLE)
+    np.testing.assert_array_equal(back.points, original.points)
+    for name in ("color", "group"):
+        np.testing.assert_array_equal(np.concatenate(back.cell_data[name]), np.concatenate(original.cell_data[name]))
+    cells = [np.concatenate([block.data for block in mesh.cells]) for mesh in (back, original)]
+    np.testing.assert_array_equal(*cells)

@@ -1,0 +1,50 @@
+"""The progress callable and the GIL: a load reports to Python from its own thread and lets others run."""
+
+import threading
+import time
+
+import pytest
+
+import slp
+
+
+def test_progress_adds_up_to_100(large_file):
+    steps = []
+    model = slp.load(large_file, progress=steps.append)
+    assert sum(steps) == 100 and min(steps) > 0 and len(steps) > 10
+    assert next(model.meshes())[1].triangle_count == 150_000
+
+
+def test_exception_of_the_progress_callable_surfaces(large_file):
+    class Cancelled(Exception):
+        pass
+
+    calls = []
+
+    def cancel(step):
+        calls.append(step)
+        raise Cancelled
+
+    with pytest.raises(Cancelled):
+        slp.load(large_file, progress=cancel)
+    assert len(calls) == 1  # not called again once it raised
+
+
+def test_other_threads_run_during_a_load(large_file):
+    window = {}
+
+    def load():
+        window["start"] = time.perf_counter()
+        slp.load(large_file)
+        window["end"] = time.perf_counter()
+
+    loader = threading.Thread(target=load)
+    ticks = []
+    loader.start()
+    while loader.is_alive():
+        ticks.append(time.perf_counter())
+        time.sleep(0.001)  # each tick needs the GIL back, which a load holding it would keep
+    loader.join()
+    during = [tick for tick in ticks if window["start"] < tick < window["end"]]
+    assert window["end"] - window["start"] > 0.03
+    assert len(during) >= 10, f"{len(during)} ticks in {window['end'] - window['start']:.3f} s of loading"
