@@ -1,4 +1,5 @@
 #include "ExportFixtures.h"
+#include "writers/FileSink.h"
 
 #include <nlohmann/json.hpp>
 
@@ -8,6 +9,9 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 namespace
 {
@@ -258,6 +262,20 @@ TEST(WorldExportTest, FailuresLeaveNothingBehind)
     ASSERT_EQ(ExportWorld(*pWorld, link, ExportFormatStl).m_eResult, ExportSuccess);
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(ReadBytes(target).size(), 84u + 3u * 50u);
+
+    // A pipe made at the target while the output was written stays a pipe, and the output goes.
+    const std::string pipe = OutputPath("became_pipe.stl");
+    std::remove(pipe.c_str());
+    CFileSink sink;
+    ASSERT_TRUE(sink.Open(pipe));
+    sink << "partial";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_FALSE(sink.Commit());
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    for (const fs::directory_entry& entry : fs::directory_iterator(testing::TempDir()))
+        EXPECT_EQ(entry.path().filename().string().rfind(".slp_writers_became_pipe.stl.", 0),
+                  std::string::npos);
+    std::remove(pipe.c_str());
 #endif
 }
 
