@@ -1,3 +1,4 @@
+#include "checker/LoadFailure.h"
 #include "checker/SLPChecker.h"
 #include "tools/Commands.h"
 
@@ -79,10 +80,8 @@ bool CheckOne(CFileSink& out, const std::string& name, bool bJson, bool bQuiet, 
 
     if (report.m_eOpen != SLPLoadSuccess)
     {
-        const int nError = report.m_nSystemError != 0 ? report.m_nSystemError : EIO;
-        const std::string reason = report.m_eOpen == SLPLoadFailure && nError == ENOENT
-                                       ? "file missing"
-                                       : "unreadable: " + SystemMessage(nError);
+        const std::string reason =
+            DescribeLoadFailure(CLoadFailure{report.m_nSystemError != 0 ? report.m_nSystemError : EIO, ""});
         out.Flush();
         std::fprintf(stderr, "slp: %s: %s\n", shown.c_str(), reason.c_str());
         if (bJson)

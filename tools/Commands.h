@@ -33,13 +33,6 @@ int UsageError(const char* pszCommand, const std::string& message);
 std::string InputPath(const std::string& name);
 std::string DisplayName(const std::string& name);
 
-// Why a load of the file failed, in plain words, from the parser that tried: the system's error for a
-// file that would not open or read, else what the file holds ("empty file", "binary data, not SLP
-// text", "no solid in the file").
-std::string DescribeFailure(CSLPParser& parser, int nResult);
-// The cause of a system error code, as strerror gives it ("No such file or directory").
-std::string SystemMessage(int nError);
-
 // The program's standard output: a buffered sink on stdout, flushed when it goes.
 class CStdout : public CFileSink
 {

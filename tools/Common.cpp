@@ -50,28 +50,6 @@ std::string DisplayName(const std::string& name)
     return name == "-" ? "<stdin>" : name;
 }
 
-std::string SystemMessage(int nError)
-{
-    return std::generic_category().message(nError);
-}
-
-std::string DescribeFailure(CSLPParser& parser, int nResult)
-{
-    const CKarnFileInterface& file = *parser.GetIOManager()->GetFileInterface();
-    const int nError = file.GetSystemError();
-    if (nResult == SLPLoadResult2)
-        return "unreadable: " + SystemMessage(nError != 0 ? nError : EIO);
-    if (nResult == SLPLoadFailure && nError != 0)
-        return nError == ENOENT ? std::string("file missing") : "unreadable: " + SystemMessage(nError);
-    if (parser.GetFileName().GetLength() == 0)
-        return "file missing";
-    if (parser.GetIOManager()->GetTotalFileSize64() == 0)
-        return "empty file";
-    if (file.GetStartsAsBinary())
-        return "binary data, not SLP text";
-    return "no solid in the file";
-}
-
 std::string Plural(long long nCount, const char* pszOne, const char* pszMany)
 {
     return std::to_string(nCount) + " " + (nCount == 1 ? pszOne : pszMany);

@@ -1,3 +1,4 @@
+#include "checker/LoadFailure.h"
 #include "slp/SLPParser.h"
 #include "tools/Commands.h"
 #include "writers/WorldExport.h"
@@ -99,7 +100,8 @@ bool ConvertOne(const std::string& input, const std::string& output, ExportForma
     bar.Clear();
     if (eResult != SLPLoadSuccess)
     {
-        std::fprintf(stderr, "slp: %s: %s\n", shownInput.c_str(), DescribeFailure(parser, eResult).c_str());
+        std::fprintf(stderr, "slp: %s: %s\n", shownInput.c_str(),
+                     DescribeLoadFailure(parser, eResult).c_str());
         return false;
     }
     if (parser.GetDiscardedPointCount() > 0)

@@ -1,6 +1,8 @@
+#include "checker/LoadFailure.h"
 #include "model/GroupWalk.h"
 #include "slp/SLPParser.h"
 #include "tools/Commands.h"
+#include "writers/JsonModel.h"
 
 #include <chrono>
 #include <cstdio>
@@ -131,28 +133,6 @@ void TextTree(CFileSink& out, const vemoBaseGroup& world, long long nMaxDepth)
             << Plural(nMaxDepth, "level", "levels") << " not shown; see --depth)\n";
 }
 
-void JsonPoint(CFileSink& out, const vemoFloatPoint& p)
-{
-    out << '[';
-    out.JsonFloat(p.x) << ", ";
-    out.JsonFloat(p.y) << ", ";
-    out.JsonFloat(p.z) << ']';
-}
-
-void JsonBox(CFileSink& out, const vemoBBox& box)
-{
-    if (box.IsEmpty())
-    {
-        out << "null";
-        return;
-    }
-    out << "{\"min\": ";
-    JsonPoint(out, box.GetMin());
-    out << ", \"max\": ";
-    JsonPoint(out, box.GetMax());
-    out << '}';
-}
-
 void JsonObjects(CFileSink& out, const vemoBaseGroup& group, bool bGeometry)
 {
     out << "\"objects\": [";
@@ -168,7 +148,7 @@ void JsonObjects(CFileSink& out, const vemoBaseGroup& group, bool bGeometry)
         out.JsonFloat(c.blue) << ", ";
         out.JsonFloat(c.alpha) << "], \"shininess\": ";
         out.JsonFloat(material.GetShininess()) << ", \"bbox\": ";
-        JsonBox(out, group.GetObject(i)->GetBBox());
+        WriteJsonBox(out, group.GetObject(i)->GetBBox());
         out << ", \"decimation\": ";
         out.Double(pMesh != nullptr ? pMesh->GetDecimationMagnitude() : 0.0);
         if (bGeometry && pMesh != nullptr)
@@ -178,7 +158,7 @@ void JsonObjects(CFileSink& out, const vemoBaseGroup& group, bool bGeometry)
                 for (int k = 0; k < 3; ++k)
                 {
                     out << (t + k > 0 ? ", " : "");
-                    JsonPoint(out, pMesh->m_pTriangles[t].m_Vertex[k]);
+                    WriteJsonPoint(out, pMesh->m_pTriangles[t].m_Vertex[k]);
                 }
             out << "], \"normals\": [";
             for (int t = 0; t < nTriangles; ++t)
@@ -186,7 +166,7 @@ void JsonObjects(CFileSink& out, const vemoBaseGroup& group, bool bGeometry)
                 {
                     const vemoVector& n = pMesh->m_pTriangles[t].m_Normal[k];
                     out << (t + k > 0 ? ", " : "");
-                    JsonPoint(out, vemoFloatPoint(n.x, n.y, n.z));
+                    WriteJsonPoint(out, vemoFloatPoint(n.x, n.y, n.z));
                 }
             out << ']';
         }
@@ -253,7 +233,7 @@ bool InfoOne(CFileSink& out, const std::string& name, bool bJson, bool bGeometry
     std::string strReason;
     if (eResult != SLPLoadSuccess)
     {
-        strReason = DescribeFailure(parser, eResult);
+        strReason = DescribeLoadFailure(parser, eResult);
         out.Flush();
         std::fprintf(stderr, "slp: %s: %s\n", shown.c_str(), strReason.c_str());
     }
@@ -282,7 +262,7 @@ bool InfoOne(CFileSink& out, const std::string& name, bool bJson, bool bGeometry
         out << ", \"totals\": {\"groups\": " << totals.nGroups << ", \"objects\": " << totals.nObjects
             << ", \"triangles\": " << totals.nTriangles
             << "}, \"discarded_vertices\": " << parser.GetDiscardedPointCount() << ", \"bbox\": ";
-        JsonBox(out, pWorld->GetBBox());
+        WriteJsonBox(out, pWorld->GetBBox());
         out << ", ";
         JsonContents(out, *pWorld, bGeometry);
         out << "}";

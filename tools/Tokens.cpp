@@ -1,3 +1,4 @@
+#include "checker/LoadFailure.h"
 #include "slp/SLPParser.h"
 #include "tools/Commands.h"
 
@@ -112,7 +113,7 @@ int RunTokens(const std::vector<std::string>& arguments)
     if (eOpen != SLPLoadSuccess)
     {
         std::fprintf(stderr, "slp: %s: %s\n", DisplayName(name).c_str(),
-                     DescribeFailure(parser, eOpen).c_str());
+                     DescribeLoadFailure(parser, eOpen).c_str());
         return 1;
     }
 

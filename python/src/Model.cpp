@@ -1,6 +1,7 @@
 // slp._slp: the load and the model it returns (groups, meshes and zero-copy arrays over the triangles).
 #include "Binding.h"
 
+#include "checker/LoadFailure.h"
 #include "foundation/TextCodec.h"
 #include "model/GroupWalk.h"
 
@@ -188,23 +189,12 @@ void SLP_STDCALL ProgressToPython(int nPercentage)
     }
 }
 
-// Why a load failed, as the slp program tells it (tools/Common.cpp, DescribeFailure): (errno, "") for a
-// file that would not open or read, else (0, what the file holds).
+// Why a load failed, as the slp program tells it: (errno, "") for a file that would not open or read,
+// else (0, what the file holds).
 py::tuple LoadFailure(CSLPParser& parser, SLPLoadResultTypes eResult)
 {
-    const CKarnFileInterface& file = *parser.GetIOManager()->GetFileInterface();
-    const int nError = file.GetSystemError();
-    if (eResult == SLPLoadResult2)
-        return py::make_tuple(nError != 0 ? nError : EIO, "");
-    if (eResult == SLPLoadFailure && nError != 0)
-        return py::make_tuple(nError, "");
-    if (parser.GetFileName().GetLength() == 0)
-        return py::make_tuple(ENOENT, "");
-    if (parser.GetIOManager()->GetTotalFileSize64() == 0)
-        return py::make_tuple(0, "empty file");
-    if (file.GetStartsAsBinary())
-        return py::make_tuple(0, "binary data, not SLP text");
-    return py::make_tuple(0, "no solid in the file");
+    const CLoadFailure failure = ExplainLoadFailure(parser, eResult);
+    return py::make_tuple(failure.m_nSystemError, failure.m_pszContent);
 }
 
 // The model, or the failure's (errno, reason).

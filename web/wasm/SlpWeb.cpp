@@ -7,10 +7,12 @@
 // --json` write them. Geometry goes the other way: for one mesh at a time the binding builds its
 // vertices (position and normal, 6 floats each, equal ones merged as the glTF writer merges them) and
 // its triangle indices in the module's memory, and the worker takes views of them.
+#include "checker/LoadFailure.h"
 #include "checker/SLPChecker.h"
 #include "model/GroupWalk.h"
 #include "slp/SLPParser.h"
 #include "writers/FileSink.h"
+#include "writers/JsonModel.h"
 #include "writers/ModelWalk.h"
 #include "writers/VertexIndex.h"
 #include "writers/WorldExport.h"
@@ -72,49 +74,10 @@ void SLP_STDCALL OnLoadProgress(int nPercentage)
     slpweb_report_progress(StageLoad, nPercentage);
 }
 
-// Why a load failed, in the words `slp info` uses.
-std::string DescribeFailure(CSLPParser& parser, SLPLoadResultTypes eResult)
-{
-    const CKarnFileInterface& file = *parser.GetIOManager()->GetFileInterface();
-    const int nError = file.GetSystemError();
-    if (eResult == SLPLoadResult2)
-        return "unreadable: " + std::generic_category().message(nError != 0 ? nError : EIO);
-    if (nError != 0)
-        return nError == ENOENT ? std::string("file missing")
-                                : "unreadable: " + std::generic_category().message(nError);
-    if (parser.GetIOManager()->GetTotalFileSize64() == 0)
-        return "empty file";
-    if (file.GetStartsAsBinary())
-        return "binary data, not SLP text";
-    return "no solid in the file";
-}
-
 const vemoSTL* MeshOf(const CObjectEntry& entry)
 {
     return dynamic_cast<const vemoSTL*>(
         g_Session.m_Groups[entry.m_nGroup].m_pGroup->GetObject(entry.m_nObject));
-}
-
-void JsonPoint(CFileSink& out, const vemoFloatPoint& p)
-{
-    out << '[';
-    out.JsonFloat(p.x) << ", ";
-    out.JsonFloat(p.y) << ", ";
-    out.JsonFloat(p.z) << ']';
-}
-
-void JsonBox(CFileSink& out, const vemoBBox& box)
-{
-    if (box.IsEmpty())
-    {
-        out << "null";
-        return;
-    }
-    out << "{\"min\": ";
-    JsonPoint(out, box.GetMin());
-    out << ", \"max\": ";
-    JsonPoint(out, box.GetMax());
-    out << '}';
 }
 
 // Lists the groups and objects of the loaded world in walk order, without recursion.
@@ -150,7 +113,7 @@ void WriteModel(CFileSink& out, CSLPParser& parser, SLPLoadResultTypes eResult, 
     if (eResult != SLPLoadSuccess)
     {
         out << ", \"reason\": ";
-        out.JsonString(DescribeFailure(parser, eResult));
+        out.JsonString(DescribeLoadFailure(parser, eResult));
     }
     out << ", \"bytes\": " << parser.GetIOManager()->GetTotalFileSize64() << ", \"seconds\": ";
     out.Double(dSeconds);
@@ -158,7 +121,7 @@ void WriteModel(CFileSink& out, CSLPParser& parser, SLPLoadResultTypes eResult, 
         << ", \"totals\": {\"groups\": " << static_cast<long long>(g_Session.m_Groups.size()) - 1
         << ", \"objects\": " << static_cast<long long>(g_Session.m_Objects.size())
         << ", \"triangles\": " << nTriangles << "}, \"bbox\": ";
-    JsonBox(out, g_Session.m_pWorld->GetBBox());
+    WriteJsonBox(out, g_Session.m_pWorld->GetBBox());
     out << ",\n\"groups\": [";
     for (size_t i = 0; i < g_Session.m_Groups.size(); ++i)
     {
@@ -182,7 +145,7 @@ void WriteModel(CFileSink& out, CSLPParser& parser, SLPLoadResultTypes eResult, 
         out.JsonFloat(c.green) << ", ";
         out.JsonFloat(c.blue) << ", ";
         out.JsonFloat(c.alpha) << "], \"bbox\": ";
-        JsonBox(out, group.GetObject(entry.m_nObject)->GetBBox());
+        WriteJsonBox(out, group.GetObject(entry.m_nObject)->GetBBox());
         out << '}';
     }
     out << "]}\n";
