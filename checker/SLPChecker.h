@@ -9,8 +9,8 @@
 /// where each loss comes from.
 #pragma once
 
-#include "foundation/BasicString.h"
 #include "checker/Export.h"
+#include "foundation/BasicString.h"
 #include "slp/SLPTypes.h"
 
 #include <functional>

@@ -2,9 +2,9 @@
 /// Symbol export for the libraries of this project, and the foundation library's macro.
 ///
 /// Every library is built with hidden symbols; the classes and functions that other modules call carry
-/// the export macro of their library, defined in that library's Export.h. One pattern serves every library: the macro exports while the
-/// library itself is being built (CMake defines the library's NAME_BUILDING macro for it), imports everywhere
-/// else, and is empty in a static build (SLP_STATIC).
+/// the export macro of their library, defined in that library's Export.h. One pattern serves every library:
+/// the macro exports while the library itself is being built (CMake defines the library's NAME_BUILDING macro
+/// for it), imports everywhere else, and is empty in a static build (SLP_STATIC).
 #pragma once
 
 #if defined(SLP_STATIC)

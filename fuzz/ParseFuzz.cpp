@@ -4,8 +4,8 @@
 #include "FuzzTargets.h"
 
 #include "checker/SLPChecker.h"
-#include "tokenizer/ByteScan.h"
 #include "slp/SLPParser.h"
+#include "tokenizer/ByteScan.h"
 
 #include <cmath>
 #include <cstring>

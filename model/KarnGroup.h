@@ -2,9 +2,9 @@
 /// The model library's group: a kernel group whose name and children are set through virtual members.
 #pragma once
 
+#include "model/Export.h"
 #include "model/VemoGroup.h"
 #include "model/VemoTypes.h"
-#include "model/Export.h"
 
 /// A group of the model library (ownership and destruction as for vemoBaseGroup).
 class KARN_API CKarnGroup : public vemoWorld

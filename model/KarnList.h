@@ -2,9 +2,9 @@
 /// The model library's list: a CBasicList that can hold copies of points or vectors.
 #pragma once
 
-#include "model/VemoTypes.h"
 #include "foundation/BasicList.h"
 #include "model/Export.h"
+#include "model/VemoTypes.h"
 
 /// Item handlers for lists of vemoFloatPoint and of vemoVector items (see ListDataHandler). Create
 /// makes a zero item with new (std::bad_alloc when memory runs out), Destroy frees it with delete;

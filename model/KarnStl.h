@@ -2,8 +2,8 @@
 /// The model library's triangle mesh.
 #pragma once
 
-#include "model/VemoObject.h"
 #include "model/Export.h"
+#include "model/VemoObject.h"
 
 /// A triangle mesh of the model library (the triangle array's ownership as for vemoSTL). Hosts reach it
 /// as a vemoBaseObject and cast it to vemoSTL.

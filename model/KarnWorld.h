@@ -2,8 +2,8 @@
 /// The model library's world: the root group of a model, which the host owns.
 #pragma once
 
-#include "model/KarnGroup.h"
 #include "model/Export.h"
+#include "model/KarnGroup.h"
 
 /// The root of a model. Used as a CKarnGroup; destroying it destroys every group and object it owns,
 /// at any depth, without recursion.

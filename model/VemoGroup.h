@@ -2,9 +2,9 @@
 /// Groups of the geometry kernel: a node of the model tree that holds child groups and objects.
 #pragma once
 
+#include "model/Export.h"
 #include "model/VemoObject.h"
 #include "model/VemoTypes.h"
-#include "model/Export.h"
 
 #include <memory>
 #include <vector>

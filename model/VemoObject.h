@@ -2,8 +2,8 @@
 /// Objects of the geometry kernel: the base of everything a group holds, and the triangle mesh.
 #pragma once
 
-#include "model/VemoTypes.h"
 #include "model/Export.h"
+#include "model/VemoTypes.h"
 
 class vemoBaseGroup;
 

@@ -6,8 +6,8 @@
 /// constructors and assignment allocate with the throwing allocation (std::bad_alloc).
 #pragma once
 
-#include "model/Export.h"
 #include "foundation/Platform.h"
+#include "model/Export.h"
 
 #include <cstddef>
 #include <new>

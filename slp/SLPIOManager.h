@@ -5,9 +5,9 @@
 /// makes one) compiles what it calls, the class's type information included.
 #pragma once
 
+#include "slp/SLPTypes.h"
 #include "tokenizer/GenericParser.h"
 #include "tokenizer/KarnFileInterface.h"
-#include "slp/SLPTypes.h"
 
 /// The SLP keywords and the brackets, with their SLP token types as ids. Writable because the tokenizer
 /// takes a non-const table; shared by every manager of a module and never copied.

@@ -16,14 +16,14 @@
 /// catches none.
 #pragma once
 
+#include "foundation/BasicString.h"
 #include "model/KarnGroup.h"
 #include "model/KarnList.h"
 #include "model/KarnStl.h"
 #include "model/KarnWorld.h"
 #include "model/VemoTypes.h"
-#include "foundation/BasicString.h"
-#include "slp/Export.h"
 #include "slp/CollectedArray.h"
+#include "slp/Export.h"
 #include "slp/SLPIOManager.h"
 #include "slp/SLPTypes.h"
 

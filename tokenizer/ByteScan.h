@@ -13,8 +13,8 @@
 /// no vector instruction, which other processors use; GenericLimitScan selects a slower way for tests.
 #pragma once
 
-#include "tokenizer/GenericToken.h"
 #include "tokenizer/Export.h"
+#include "tokenizer/GenericToken.h"
 
 #include <cstddef>
 #include <cstdint>

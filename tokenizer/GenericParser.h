@@ -3,13 +3,13 @@
 /// one-token lookahead.
 #pragma once
 
+#include "foundation/BasicString.h"
 #include "tokenizer/ByteScan.h"
+#include "tokenizer/Export.h"
 #include "tokenizer/GenericIOState.h"
 #include "tokenizer/GenericToken.h"
 #include "tokenizer/KarnFileInterface.h"
 #include "tokenizer/KeywordIndex.h"
-#include "foundation/BasicString.h"
-#include "tokenizer/Export.h"
 
 #include <cstddef>
 #include <cstdint>

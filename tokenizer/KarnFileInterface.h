@@ -2,8 +2,8 @@
 /// CKarnFileInterface: block-wise reading of one file for the generic tokenizer.
 #pragma once
 
-#include "tokenizer/Export.h"
 #include "foundation/Platform.h"
+#include "tokenizer/Export.h"
 
 #include <cstddef>
 

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <climits>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -236,7 +236,7 @@ TEST(GenericParserTest, ShortDecimalsGiveTheNearestFloat)
     };
     // At the fast conversion's limits first: 15 and 16 digits, 2^53 + 1.
     std::vector<std::string> words{"9007199254740993", "-1234567890123456", "999999999999999",
-                                   "99999999999999.9", "0.00000000000001", "100000000000000.5"};
+                                   "99999999999999.9", "0.00000000000001",  "100000000000000.5"};
     for (int i = 0; i < 60000; ++i)
     {
         char sz[64];
