@@ -49,13 +49,22 @@ export function serve({ root, port = 8080, host = '127.0.0.1', mounts = {} }) {
       response.end(file ? 'Method not allowed\n' : 'Not found\n');
       return;
     }
+    let size;
+    try {
+      size = statSync(file).size;
+    } catch {
+      response.writeHead(404, { 'content-type': 'text/plain' });
+      response.end('Not found\n');
+      return;
+    }
     response.writeHead(200, {
       'content-type': TYPES[extname(file).toLowerCase()] || 'application/octet-stream',
-      'content-length': statSync(file).size,
+      'content-length': size,
       'cache-control': 'no-cache',
     });
     if (request.method === 'HEAD') response.end();
-    else createReadStream(file).pipe(response);
+    // A file that cannot be read (or went) ends the response, not the server.
+    else createReadStream(file).on('error', () => response.destroy()).pipe(response);
   });
   return new Promise((done, failed) => {
     server.once('error', failed);

@@ -16,6 +16,8 @@ let worker = null;
 let model = null;
 let fileName = '';
 let meshesShown = 0;
+// Counts the files opened and the cancels, so that a ?file= fetch that ends after either is dropped.
+let openings = 0;
 
 const viewer = new Viewer($('canvas'), (index) => {
   if (!model) return;
@@ -61,7 +63,7 @@ function fail(text) {
   stopWorker();
   hideProgress();
   showMessage(text);
-  setState(model ? 'error' : 'error');
+  setState('error');
 }
 
 function reset() {
@@ -82,6 +84,7 @@ function baseNameOf(name) {
 // Loads a File (or a Blob fetched for ?file=) in a new worker: each file gets a fresh module, so the
 // memory of the one before is given back whole.
 function open(file, name) {
+  ++openings;
   stopWorker();
   reset();
   fileName = name;
@@ -134,7 +137,8 @@ function showInfo() {
 }
 
 function sizeText(box) {
-  return [0, 1, 2].map((i) => length(box.max[i] - box.min[i])).join(' × ');
+  const finite = (v) => typeof v === 'number';
+  return [0, 1, 2].map((i) => length(finite(box.max[i]) && finite(box.min[i]) ? box.max[i] - box.min[i] : null)).join(' × ');
 }
 
 function showFindings(report) {
@@ -223,6 +227,9 @@ function onMessage(message) {
       onMeshes(message.meshes);
       break;
     case 'loaded':
+      // What the tree was told while the meshes were still arriving applies to all of them.
+      viewer.setVisibility(tree.visibility());
+      showSelection(tree.selected);
       viewer.fit();
       setState('ready');
       document.body.dataset.check = 'pending';
@@ -255,6 +262,7 @@ $('file-input').addEventListener('change', (event) => {
 });
 $('cancel').addEventListener('click', () => {
   const loading = document.body.dataset.state === 'loading';
+  ++openings;
   stopWorker();
   hideProgress();
   if (loading) {
@@ -292,6 +300,7 @@ window.addEventListener('drop', (event) => {
 
 // ?file=URL: a file on the same server.
 async function openFromUrl(parameter) {
+  const opening = ++openings;
   setState('loading');
   showProgress('load', 0);
   let url;
@@ -309,9 +318,10 @@ async function openFromUrl(parameter) {
     const response = await fetch(url);
     if (!response.ok) throw new Error(`the server answered ${response.status} ${response.statusText}`.trim());
     const blob = await response.blob();
+    if (opening !== openings) return; // the user opened another file or cancelled meanwhile
     open(blob, decodeURIComponent(url.pathname.slice(url.pathname.lastIndexOf('/') + 1)) || 'model.slp');
   } catch (error) {
-    fail(`${url.pathname} could not be fetched: ${error.message}.`);
+    if (opening === openings) fail(`${url.pathname} could not be fetched: ${error.message}.`);
   }
 }
 

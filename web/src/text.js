@@ -9,8 +9,10 @@ export function plural(n, one, many) {
   return `${count(n)} ${n === 1 ? one : many}`;
 }
 
-// A length for people: up to 4 significant digits, without trailing zeros.
+// A length for people: up to 4 significant digits, without trailing zeros. The model's JSON has null
+// where a value is not finite.
 export function length(value) {
+  if (typeof value !== 'number') return 'not finite';
   if (!Number.isFinite(value)) return String(value);
   return String(Number(value.toPrecision(4)));
 }
@@ -30,15 +32,10 @@ export function colourHex(colour) {
   let hex = '#';
   for (let i = 0; i < 3; ++i) {
     const f = colour[i];
-    if (!(f >= 0 && f <= 1)) return null;
+    if (typeof f !== 'number' || !(f >= 0 && f <= 1)) return null;
     hex += Math.trunc(Math.fround(Math.fround(f * 255) + 0.5)).toString(16).padStart(2, "0");
   }
   return hex;
-}
-
-// Any colour clamped into 0..1, for drawing ("not a number" as 0).
-export function clampedColour(colour) {
-  return [0, 1, 2].map((i) => (colour[i] >= 0 ? Math.min(colour[i], 1) : 0));
 }
 
 // Why a load failed, for people, from the loader's reason.

@@ -4,7 +4,7 @@
 // The model comes as flat lists (see the binding): groups in walk order, each before its children with
 // the end of its subtree, and objects in the same order, so a group's subtree is a range of both lists.
 // Everything here walks those ranges; nothing recurses, however deep the groups nest.
-import { clampedColour, colourHex, count, plural } from './text.js';
+import { colourHex, count, plural } from './text.js';
 
 // Rows drawn at most; the rest are counted (collapse groups to see them).
 const MAX_ROWS = 5000;
@@ -132,7 +132,7 @@ export class GroupTree {
     this.changed();
   }
 
-  makeRow(kind, index, depth, name, triangles, colours, hidden, inherited) {
+  makeRow(kind, index, depth, name, triangles, swatchObjects, hidden, inherited) {
     const row = document.createElement('div');
     row.className = `row ${kind === 'group' ? 'group' : 'mesh'}`;
     row.setAttribute('role', 'treeitem');
@@ -159,14 +159,15 @@ export class GroupTree {
     eye.checked = !hidden;
     eye.title = hidden ? 'Show' : 'Hide';
     row.append(toggle, eye);
-    for (const colour of colours) {
+    for (const { color: colour, shown_color: shown } of swatchObjects) {
       const swatch = document.createElement('span');
       swatch.className = 'swatch';
-      const [r, g, b] = clampedColour(colour).map((c) => Math.round(c * 255));
+      const [r, g, b] = shown.map((c) => Math.round(c * 255));
       swatch.style.background = `rgb(${r}, ${g}, ${b})`;
       const hex = colourHex(colour);
-      swatch.dataset.colour = hex || colour.join(' ');
-      swatch.title = `colour ${colour.slice(0, 3).join(' ')}${hex ? ` (${hex})` : ''}`;
+      const text = colour.map((c) => (typeof c === 'number' ? c : 'not finite'));
+      swatch.dataset.colour = hex || text.join(' ');
+      swatch.title = `colour ${text.slice(0, 3).join(' ')}${hex ? ` (${hex})` : ''}`;
       row.append(swatch);
     }
     const label = document.createElement('span');
@@ -204,9 +205,8 @@ export class GroupTree {
       const [first, n] = groups[g].objects;
       const name = g === 0 ? this.fileName : groups[g].name;
       if (rows < MAX_ROWS) {
-        const colours = [];
-        for (let o = first; o < first + Math.min(n, 6); ++o) colours.push(objects[o].color);
-        fragment.append(this.makeRow('group', g, groups[g].depth, name, this.subtreeTriangles[g], colours, this.hiddenGroups[g], inherited));
+        const swatchObjects = objects.slice(first, first + Math.min(n, 6));
+        fragment.append(this.makeRow('group', g, groups[g].depth, name, this.subtreeTriangles[g], swatchObjects, this.hiddenGroups[g], inherited));
         ++rows;
       } else ++skipped;
       if (!this.expanded[g]) {
@@ -216,7 +216,7 @@ export class GroupTree {
       for (let o = first; o < first + n; ++o) {
         if (rows < MAX_ROWS) {
           const hidden = this.hiddenObjects[o];
-          fragment.append(this.makeRow('object', o, groups[g].depth + 1, `mesh ${o - first + 1}`, objects[o].triangles, [objects[o].color], hidden, inherited || this.hiddenGroups[g]));
+          fragment.append(this.makeRow('object', o, groups[g].depth + 1, `mesh ${o - first + 1}`, objects[o].triangles, [objects[o]], hidden, inherited || this.hiddenGroups[g]));
           ++rows;
         } else ++skipped;
       }

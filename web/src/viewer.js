@@ -3,7 +3,6 @@
 // Z is up, as in the files. The view is drawn only when something changed.
 import * as THREE from 'three';
 import { OrbitControls } from 'three/examples/jsm/controls/OrbitControls.js';
-import { clampedColour } from './text.js';
 
 // The direction the camera looks from when fitting: front right, above.
 const VIEW_AZIMUTH = (35 * Math.PI) / 180;
@@ -75,11 +74,15 @@ export class Viewer {
       if (!mesh) continue;
       mesh.geometry.dispose();
       mesh.material.dispose();
-      if (mesh.userData.normals) mesh.userData.normals.geometry.dispose();
+      if (mesh.userData.normals) {
+        mesh.userData.normals.geometry.dispose();
+        mesh.userData.normals.material.dispose();
+      }
     }
     this.root.clear();
-    this.helpers.clear();
+    this.clearHelpers();
     this.meshes = [];
+    this.normalCount = 0;
     this.requestRender();
   }
 
@@ -88,7 +91,8 @@ export class Viewer {
     this.clear();
     this.objects = objects;
     this.meshes = new Array(objects.length).fill(null);
-    this.box = box ? new THREE.Box3(new THREE.Vector3(...box.min), new THREE.Vector3(...box.max)) : null;
+    const finite = box && [...box.min, ...box.max].every((v) => typeof v === 'number' && Number.isFinite(v));
+    this.box = finite ? new THREE.Box3(new THREE.Vector3(...box.min), new THREE.Vector3(...box.max)) : null;
     this.makeHelpers();
   }
 
@@ -100,8 +104,12 @@ export class Viewer {
     geometry.setAttribute('position', new THREE.InterleavedBufferAttribute(interleaved, 3, 0));
     geometry.setAttribute('normal', new THREE.InterleavedBufferAttribute(interleaved, 3, 3));
     geometry.setIndex(new THREE.BufferAttribute(indices, 1));
-    const colour = this.objects[index].color;
-    const alpha = colour[3] >= 0 ? Math.min(colour[3], 1) : 1;
+    // Bounds from the finite vertices only: a vertex of 1e39 is infinite in a float, and bounds that
+    // hold it would cull the mesh from the view and put the fitted camera at infinity.
+    geometry.boundingBox = finiteBox(vertices);
+    geometry.boundingSphere = geometry.boundingBox.getBoundingSphere(new THREE.Sphere());
+    const colour = this.objects[index].shown_color;
+    const alpha = colour[3];
     const material = new THREE.MeshStandardMaterial({
       roughness: 0.75,
       metalness: 0,
@@ -111,7 +119,7 @@ export class Viewer {
       wireframe: this.wireframe,
     });
     // The file's colours are shown as they are written, as the tree's swatches show them.
-    material.color.setRGB(...clampedColour(colour), THREE.SRGBColorSpace);
+    material.color.setRGB(colour[0], colour[1], colour[2], THREE.SRGBColorSpace);
     const mesh = new THREE.Mesh(geometry, material);
     mesh.userData.index = index;
     this.meshes[index] = mesh;
@@ -120,8 +128,13 @@ export class Viewer {
     this.requestRender();
   }
 
-  makeHelpers() {
+  clearHelpers() {
+    for (const helper of this.helpers.children) helper.dispose();
     this.helpers.clear();
+  }
+
+  makeHelpers() {
+    this.clearHelpers();
     if (!this.box || this.box.isEmpty()) return;
     const size = this.box.getSize(new THREE.Vector3());
     const extent = Math.max(size.x, size.y, size.z, 1e-6);
@@ -201,14 +214,10 @@ export class Viewer {
     this.requestRender();
   }
 
-  // The box of the visible meshes (of all, when none is visible).
+  // The box of the visible meshes' finite vertices, or of the model when no mesh is visible.
   visibleBox() {
     const box = new THREE.Box3();
-    for (const mesh of this.meshes) {
-      if (!mesh || !mesh.visible) continue;
-      if (!mesh.geometry.boundingBox) mesh.geometry.computeBoundingBox();
-      box.union(mesh.geometry.boundingBox);
-    }
+    for (const mesh of this.meshes) if (mesh && mesh.visible) box.union(mesh.geometry.boundingBox);
     return box.isEmpty() && this.box ? this.box.clone() : box;
   }
 
@@ -253,4 +262,17 @@ export class Viewer {
     const hits = raycaster.intersectObjects(this.meshes.filter((mesh) => mesh && mesh.visible), false);
     return hits.length > 0 ? hits[0].object.userData.index : -1;
   }
+}
+
+// The box of the vertices (x y z nx ny nz each) whose coordinates are all finite.
+function finiteBox(vertices) {
+  const box = new THREE.Box3();
+  const point = new THREE.Vector3();
+  for (let s = 0; s < vertices.length; s += 6) {
+    const x = vertices[s];
+    const y = vertices[s + 1];
+    const z = vertices[s + 2];
+    if (Number.isFinite(x) && Number.isFinite(y) && Number.isFinite(z)) box.expandByPoint(point.set(x, y, z));
+  }
+  return box;
 }

@@ -77,8 +77,9 @@ function sendMeshes(M, count) {
   for (let index = 0; index < count; ++index) {
     const vertexCount = M._slpweb_build_mesh(index);
     if (vertexCount === 0) continue;
-    const vertexPointer = M._slpweb_mesh_vertices();
-    const indexPointer = M._slpweb_mesh_indices();
+    // Addresses come back as signed 32-bit numbers; past 2 GiB of module memory they must be read unsigned.
+    const vertexPointer = M._slpweb_mesh_vertices() >>> 0;
+    const indexPointer = M._slpweb_mesh_indices() >>> 0;
     const indexCount = M._slpweb_mesh_index_count();
     const vertices = new Float32Array(M.HEAPF32.buffer, vertexPointer, vertexCount * 6).slice();
     const indices = new Uint32Array(M.HEAPU32.buffer, indexPointer, indexCount).slice();

@@ -19,6 +19,8 @@ before(async () => {
   writeFileSync(join(temp.dir, 'empty.slp'), '');
   writeFileSync(join(temp.dir, 'binary.slp'), Buffer.from([0x50, 0x4b, 3, 4, 0, 0, 0xff, 0x10, 0]));
   writeFileSync(join(temp.dir, 'notes.slp'), 'These are notes, not a model.\n');
+  const corner = (v) => `normal 0 0 1 vertex ${v}\n`;
+  writeFileSync(join(temp.dir, 'beyond.slp'), `solid beyond\ncolor 1e39 0.5 0\n${['0 0 0', '10 0 0', '0 10 0', '1e39 0 0', '11 0 0', '10 10 0'].map(corner).join('')}endsolid\n`);
   site = await startPage(temp.dir);
 });
 
@@ -164,6 +166,17 @@ test('files that do not load say why, and the page goes on to the next file', as
   await openFile(page, sample);
   assert.equal(await page.evaluate(() => document.body.dataset.state), 'ready');
   assert.ok(await page.$eval('#message', (element) => element.hidden), 'the message is gone');
+  await page.close();
+});
+
+test('values beyond a float: the colour drawn as the writers clamp it, the view fitted to the finite vertices', async () => {
+  const page = await site.newPage();
+  await openFile(page, join(temp.dir, 'beyond.slp'));
+  await page.click('#expand-all');
+  const swatch = await page.$eval('#tree .row.mesh .swatch', (element) => [element.style.background, element.dataset.colour]);
+  assert.deepEqual(swatch, ['rgb(255, 128, 0)', 'not finite 0.5 0 1']);
+  assert.match(await page.$eval('#info-size', (element) => element.textContent), /^not finite × /);
+  assert.ok((await canvasPixels(page)).model > 0.01, 'the finite triangle is in view');
   await page.close();
 });
 

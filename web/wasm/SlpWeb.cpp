@@ -144,7 +144,13 @@ void WriteModel(CFileSink& out, CSLPParser& parser, SLPLoadResultTypes eResult, 
         out.JsonFloat(c.red) << ", ";
         out.JsonFloat(c.green) << ", ";
         out.JsonFloat(c.blue) << ", ";
-        out.JsonFloat(c.alpha) << "], \"bbox\": ";
+        out.JsonFloat(c.alpha) << "], \"shown_color\": [";
+        // As the writers clamp it (infinities to 0 or 1, not-a-number to 0), which the JSON above
+        // cannot tell apart: each is null there.
+        const CClampedColour shown = ClampColour(c);
+        for (int k = 0; k < 4; ++k)
+            out.JsonFloat(shown.m_aValues[k]) << (k < 3 ? ", " : "]");
+        out << ", \"bbox\": ";
         WriteJsonBox(out, group.GetObject(entry.m_nObject)->GetBBox());
         out << '}';
     }
