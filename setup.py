@@ -41,7 +41,8 @@ class CMakeBuild(build_ext):
         if shutil.which("ninja") and not (build / "CMakeCache.txt").exists():
             configure += ["-G", "Ninja"]
         subprocess.run(configure, check=True)
-        subprocess.run(["cmake", "--build", str(build), "--target", "slp_python"], check=True)
+        # --config: a multi-configuration generator (Visual Studio, Xcode) builds Debug unless told.
+        subprocess.run(["cmake", "--build", str(build), "--target", "slp_python", "--config", "Release"], check=True)
         if not output.exists():
             raise RuntimeError(f"the CMake build did not write {output}")
 

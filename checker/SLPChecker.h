@@ -26,6 +26,12 @@ enum CheckSeverityTypes
     CheckWarning = 1
 };
 
+/// The severity as the program, its JSON and the bindings name it: "error" or "warning".
+inline const char* CheckSeverityName(CheckSeverityTypes eSeverity)
+{
+    return eSeverity == CheckError ? "error" : "warning";
+}
+
 /// One finding. Codes are stable, for scripts:
 ///   run-discarded           (error)   a run of facets whose vertex and normal counts differ is dropped
 ///   outside-solid           (error)   facets before any solid (or after its end) are dropped

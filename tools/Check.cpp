@@ -1,3 +1,4 @@
+#include "checker/CheckJson.h"
 #include "checker/LoadFailure.h"
 #include "checker/SLPChecker.h"
 #include "tools/Commands.h"
@@ -18,11 +19,6 @@ const char* const CheckHelp =
     "\n"
     "Exit status: 0 when no file loses geometry, 1 when one does or cannot be read, 2 for a usage error.\n";
 
-const char* SeverityName(CheckSeverityTypes eSeverity)
-{
-    return eSeverity == CheckError ? "error" : "warning";
-}
-
 std::string Summary(const CCheckReport& report)
 {
     std::string text = report.m_nErrors + report.m_nWarnings == 0
@@ -35,15 +31,6 @@ std::string Summary(const CCheckReport& report)
     if (report.m_nLostVertices > 0)
         text += ", " + Plural(report.m_nLostVertices, "vertex", "vertices") + " lost";
     return text;
-}
-
-void JsonFinding(CFileSink& out, const CCheckFinding& finding, bool bFirst)
-{
-    out << (bFirst ? "" : ", ") << "{\"line\": " << finding.m_nLine << ", \"column\": " << finding.m_nColumn
-        << ", \"severity\": \"" << SeverityName(finding.m_eSeverity) << "\", \"code\": \""
-        << finding.m_strCode << "\", \"message\": ";
-    out.JsonString(finding.m_strMessage);
-    out << '}';
 }
 
 // Checks one file; false when it cannot be read or loses geometry.
@@ -61,7 +48,8 @@ bool CheckOne(CFileSink& out, const std::string& name, bool bJson, bool bQuiet, 
         out << ", \"findings\": [";
         options.onFinding = [&](const CCheckFinding& finding)
         {
-            JsonFinding(out, finding, bFirstFinding);
+            out << (bFirstFinding ? "" : ", ");
+            WriteFindingJson(out, finding);
             bFirstFinding = false;
         };
     }
@@ -70,7 +58,7 @@ bool CheckOne(CFileSink& out, const std::string& name, bool bJson, bool bQuiet, 
         {
             bar.Clear();
             out << shown << ':' << finding.m_nLine << ':' << finding.m_nColumn << ": "
-                << SeverityName(finding.m_eSeverity) << ": " << finding.m_strMessage << " ["
+                << CheckSeverityName(finding.m_eSeverity) << ": " << finding.m_strMessage << " ["
                 << finding.m_strCode << "]\n";
         };
     options.onProgress = [&bar](int nPercentage) { bar.Set("checking", nPercentage); };

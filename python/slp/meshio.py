@@ -10,8 +10,9 @@ What meshio.read gives for an SLP file:
   point_data      "normals": the normal at each corner (float32)
   cell_data       "color": each triangle's mesh colour, RGBA (float32);
                   "group": the number of the mesh's group path (int32)
-  field_data      each group path ("outer/inner", names joined by "/") mapped to [number, 2], as meshio's
-                  gmsh reader maps physical names, so formats that keep names keep the paths
+  field_data      each group path ("outer/inner", names joined by "/", a "/" or "\\" in a name escaped
+                  by a "\\") mapped to [number, 2], as meshio's gmsh reader maps physical names, so
+                  formats that keep names keep the paths
 meshio cannot write SLP.
 """
 
@@ -27,6 +28,11 @@ from . import load
 __all__ = ["read", "main"]
 
 
+def _path_name(path) -> str:
+    """The group path as one name, told apart from every other path: ("a/b",) is "a\\/b", ("a", "b") "a/b"."""
+    return "/".join(name.replace("\\", "\\\\").replace("/", "\\/") for name in path)
+
+
 def read(filename) -> meshio.Mesh:
     """Reads an SLP file into a meshio.Mesh (see the module's documentation for its layout).
 
@@ -37,7 +43,7 @@ def read(filename) -> meshio.Mesh:
     first = 0
     for path, mesh in load(filename).meshes():
         count = mesh.triangle_count
-        number = field_data.setdefault("/".join(path), np.array([len(field_data), 2]))[0]
+        number = field_data.setdefault(_path_name(path), np.array([len(field_data), 2]))[0]
         points.append(mesh.positions.reshape(-1, 3))
         normals.append(mesh.normals.reshape(-1, 3))
         cells.append(("triangle", np.arange(first, first + 3 * count, dtype=np.int64).reshape(-1, 3)))

@@ -81,7 +81,11 @@ py::array TriangleView(const CMeshRef& mesh, std::size_t nOffset)
                                        ? mesh.m_pMesh->m_nTriangleCount
                                        : 0;
     if (nTriangles == 0)
-        return py::array_t<float>(std::vector<py::ssize_t>{0, 3, 3});
+    {
+        py::array_t<float> empty(std::vector<py::ssize_t>{0, 3, 3});
+        empty.attr("setflags")(py::arg("write") = false); // read-only, as every other mesh's
+        return std::move(empty);
+    }
     auto pKeep = std::make_unique<WorldRef>(mesh.m_pWorld);
     py::capsule owner(pKeep.get(), [](void* pRef) { delete static_cast<WorldRef*>(pRef); });
     pKeep.release();

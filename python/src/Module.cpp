@@ -32,8 +32,8 @@ py::tuple Check(const py::bytes& path, std::size_t nMaxFindings)
     py::list findings;
     for (const CCheckFinding& finding : report.m_Findings)
         findings.append(py::make_tuple(finding.m_nLine, finding.m_nColumn,
-                                       finding.m_eSeverity == CheckError ? "error" : "warning",
-                                       finding.m_strCode, finding.m_strMessage));
+                                       CheckSeverityName(finding.m_eSeverity), finding.m_strCode,
+                                       finding.m_strMessage));
     py::dict counts;
     counts["errors"] = report.m_nErrors;
     counts["warnings"] = report.m_nWarnings;

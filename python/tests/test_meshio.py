@@ -34,3 +34,15 @@ def test_meshio_command_converts_to_vtu(tmp_path):
         np.testing.assert_array_equal(np.concatenate(back.cell_data[name]), np.concatenate(original.cell_data[name]))
     cells = [np.concatenate([block.data for block in mesh.cells]) for mesh in (back, original)]
     np.testing.assert_array_equal(*cells)
+
+
+def test_meshio_keeps_a_name_with_a_slash_apart_from_a_path(tmp_path):
+    facet = "normal 0 0 1 vertex 0 0 0 normal 0 0 1 vertex 1 0 0 normal 0 0 1 vertex 0 1 0\n"
+    path = tmp_path / "slashes.slp"
+    path.write_text(f"solid a/b\n{facet}endsolid\nsolid a\nsolid b\n{facet}endsolid\nendsolid\n")
+    mesh = meshio.read(path)
+    assert sorted(mesh.field_data) == ["a/b", "a\\/b"]
+    assert [int(groups[0]) for groups in mesh.cell_data["group"]] == [
+        mesh.field_data["a\\/b"][0],
+        mesh.field_data["a/b"][0],
+    ]

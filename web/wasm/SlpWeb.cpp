@@ -7,6 +7,7 @@
 // --json` write them. Geometry goes the other way: for one mesh at a time the binding builds its
 // vertices (position and normal, 6 floats each, equal ones merged as the glTF writer merges them) and
 // its triangle indices in the module's memory, and the worker takes views of them.
+#include "checker/CheckJson.h"
 #include "checker/LoadFailure.h"
 #include "checker/SLPChecker.h"
 #include "model/GroupWalk.h"
@@ -167,24 +168,14 @@ template <class Write> bool WriteJson(const char* pszPath, Write write)
     return out.Close() && out.Commit();
 }
 
-const char* SeverityName(CheckSeverityTypes eSeverity)
-{
-    return eSeverity == CheckError ? "error" : "warning";
-}
-
 // What `slp check --json` writes for a file.
 void WriteCheck(CFileSink& out, const CCheckReport& report)
 {
     out << "{\"findings\": [";
     for (size_t i = 0; i < report.m_Findings.size(); ++i)
     {
-        const CCheckFinding& finding = report.m_Findings[i];
-        out << (i > 0 ? ",\n" : "") << "{\"line\": " << finding.m_nLine
-            << ", \"column\": " << finding.m_nColumn << ", \"severity\": \""
-            << SeverityName(finding.m_eSeverity) << "\", \"code\": \"" << finding.m_strCode
-            << "\", \"message\": ";
-        out.JsonString(finding.m_strMessage);
-        out << '}';
+        out << (i > 0 ? ",\n" : "");
+        WriteFindingJson(out, report.m_Findings[i]);
     }
     out << "], \"readable\": " << (report.m_eOpen == SLPLoadSuccess ? "true" : "false")
         << ", \"errors\": " << report.m_nErrors << ", \"warnings\": " << report.m_nWarnings
