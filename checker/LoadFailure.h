@@ -3,6 +3,7 @@
 /// loader answers only with its result; the reason comes from what its file reader saw.
 #pragma once
 
+#include "checker/SLPChecker.h"
 #include "slp/SLPParser.h"
 #include "tokenizer/KarnFileInterface.h"
 
@@ -34,6 +35,12 @@ inline CLoadFailure ExplainLoadFailure(CSLPParser& parser, int nResult)
     if (file.GetStartsAsBinary())
         return {0, "binary data, not SLP text"};
     return {0, "no solid in the file"};
+}
+
+/// Why a check could not read its file (its report's m_eOpen is not SLPLoadSuccess).
+inline CLoadFailure ExplainCheckFailure(const CCheckReport& report)
+{
+    return {report.m_nSystemError != 0 ? report.m_nSystemError : EIO, ""};
 }
 
 /// The reason in the program's words: "file missing", "unreadable: " and the system's message, or

@@ -68,8 +68,7 @@ bool CheckOne(CFileSink& out, const std::string& name, bool bJson, bool bQuiet, 
 
     if (report.m_eOpen != SLPLoadSuccess)
     {
-        const std::string reason =
-            DescribeLoadFailure(CLoadFailure{report.m_nSystemError != 0 ? report.m_nSystemError : EIO, ""});
+        const std::string reason = DescribeLoadFailure(ExplainCheckFailure(report));
         out.Flush();
         std::fprintf(stderr, "slp: %s: %s\n", shown.c_str(), reason.c_str());
         if (bJson)

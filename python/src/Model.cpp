@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,12 +65,20 @@ py::list ChildGroups(const WorldRef& pWorld, const vemoBaseGroup& group)
     return groups;
 }
 
+// The group's object i as a mesh of the model, or nothing when it is not a mesh.
+std::optional<CMeshRef> MeshAt(const WorldRef& pWorld, const vemoBaseGroup& group, int i)
+{
+    if (const auto* pMesh = dynamic_cast<const vemoSTL*>(group.GetObject(i)))
+        return CMeshRef{pWorld, pMesh, group.GetObjectMaterial(i)->m_Front.GetDiffuse()};
+    return std::nullopt;
+}
+
 py::list MeshesOf(const WorldRef& pWorld, const vemoBaseGroup& group)
 {
     py::list meshes;
     for (int i = 0; i < group.GetNumObjects(); ++i)
-        if (const auto* pMesh = dynamic_cast<const vemoSTL*>(group.GetObject(i)))
-            meshes.append(CMeshRef{pWorld, pMesh, group.GetObjectMaterial(i)->m_Front.GetDiffuse()});
+        if (std::optional<CMeshRef> mesh = MeshAt(pWorld, group, i))
+            meshes.append(*mesh);
     return meshes;
 }
 
@@ -109,14 +118,11 @@ public:
         {
             while (m_pGroup != nullptr && m_nNext < m_pGroup->GetNumObjects())
             {
-                const int i = m_nNext++;
-                if (const auto* pMesh = dynamic_cast<const vemoSTL*>(m_pGroup->GetObject(i)))
+                if (std::optional<CMeshRef> mesh = MeshAt(m_pWorld, *m_pGroup, m_nNext++))
                 {
                     if (!m_Path)
                         m_Path = PathTuple();
-                    return py::make_tuple(
-                        m_Path,
-                        CMeshRef{m_pWorld, pMesh, m_pGroup->GetObjectMaterial(i)->m_Front.GetDiffuse()});
+                    return py::make_tuple(m_Path, *mesh);
                 }
             }
             if (!m_Walk.Next())

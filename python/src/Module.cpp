@@ -2,10 +2,10 @@
 // their documentation are in slp/__init__.py, which turns the failures returned here into exceptions.
 #include "Binding.h"
 
+#include "checker/LoadFailure.h"
 #include "checker/SLPChecker.h"
 #include "writers/WorldExport.h"
 
-#include <cerrno>
 #include <string>
 #include <utility>
 
@@ -27,8 +27,7 @@ py::tuple Check(const py::bytes& path, std::size_t nMaxFindings)
         report = CheckSLPFile(strPath, options);
     }
     if (report.m_eOpen != SLPLoadSuccess)
-        return py::make_tuple(report.m_nSystemError != 0 ? report.m_nSystemError : EIO, py::list(),
-                              py::dict());
+        return py::make_tuple(ExplainCheckFailure(report).m_nSystemError, py::list(), py::dict());
     py::list findings;
     for (const CCheckFinding& finding : report.m_Findings)
         findings.append(py::make_tuple(finding.m_nLine, finding.m_nColumn,
