@@ -115,9 +115,12 @@ GENERIC_ALWAYS_INLINE size_t CGenericParser::DescribeListedWith(CGenericTokenSum
     const std::uint32_t* pSpan = m_pSpanStarts.get() + m_nSpanNext;
     const std::uint32_t* const pSpansEnd = m_pSpanStarts.get() + m_nSpanCount;
     const size_t nEnds = static_cast<size_t>(m_pSpanEnds - m_pSpanStarts.get());
-    const char* const pBlock = m_pBlock;
+    // List offsets count from the window's base.
+    const char* const pBlock = m_pBlock + m_nSpanBase;
+    const size_t nBlockLength = m_nBlockLength - m_nSpanBase;
+    nLimit -= static_cast<long long>(m_nSpanBase);
     // Words that start before it have 32 readable bytes in the block.
-    const size_t nReadableBefore = m_nBlockLength >= 32 ? m_nBlockLength - 32 : 0;
+    const size_t nReadableBefore = nBlockLength >= 32 ? nBlockLength - 32 : 0;
     const CKeywordIndex& keywords = m_KeywordIndex;
     CGenericTokenSummary* pSummary = pOut;
     CGenericTokenSummary* const pOutEnd = pOut + nMax;
@@ -135,7 +138,7 @@ GENERIC_ALWAYS_INLINE size_t CGenericParser::DescribeListedWith(CGenericTokenSum
                 break;
             continue;
         }
-        ClassifySpan(pBlock + nStart, nEnd - nStart, m_nBlockLength - nStart, *pSummary);
+        ClassifySpan(pBlock + nStart, nEnd - nStart, nBlockLength - nStart, *pSummary);
         if (pSummary->m_eDataType == GenericTokenKeyword && pSummary->m_nUserDefinedType < 64 &&
             ((nStopIds >> pSummary->m_nUserDefinedType) & 1) != 0)
             break;
@@ -199,16 +202,15 @@ size_t CGenericParser::ReadTokens(CGenericTokenSummary* pOut, size_t nMax, long 
         nListed = DescribeListed<ScanPlain>(pOut + 1, nMax - 1, nLimit, nStopIds);
         break;
     }
+    // Nothing listed after the lookahead: Tokenize takes it, so that a reader that reports progress
+    // per token (the stream's size may become known on the way) sees it as one.
     if (nListed == 0)
-    {
-        Tokenize();
-        return 1;
-    }
+        return 0;
     // The last token described becomes current, its text taken from the block again, and the token
     // after it is scanned as the lookahead, as Tokenize would have left them: the scan restarts where
     // the token before the last one ended.
     m_nSpanNext = nFirst + nListed - 1;
-    m_nPosition = nListed >= 2 ? m_pSpanEnds[m_nSpanNext - 1] : m_nPosition;
+    m_nPosition = nListed >= 2 ? m_nSpanBase + m_pSpanEnds[m_nSpanNext - 1] : m_nPosition;
     ScanToken(Current());
     ScanToken(Next());
     m_bLookaheadReady = true;

@@ -39,8 +39,9 @@ CGenericParser::CGenericParser()
     : m_pKeywordTable(nullptr), m_nKeywordTableSize(0), m_bKeywordIndexReady(false), m_nCurrentIndex(0),
       m_bLookaheadReady(false), m_eInput(InputNone), m_pBlock(s_szEmptyBlock), m_nBlockLength(0),
       m_nPosition(0), m_nBlockOffset(0), m_nTotalSize(0), m_bSizeAtEnd(false), m_bInputEnded(false),
-      m_nInputSerial(NewInputSerial()), m_bTrackLines(false), m_nLine(1), m_nLineStart(0),
-      m_eScanLevel(ScanPlain), m_pSpanEnds(nullptr), m_nSpanNext(0), m_nSpanCount(0)
+      m_bReadFailed(false), m_nInputSerial(NewInputSerial()), m_bTrackLines(false), m_nLine(1),
+      m_nLineStart(0), m_eScanLevel(ScanPlain), m_pSpanEnds(nullptr), m_nSpanBase(0), m_nSpanNext(0),
+      m_nSpanCount(0)
 {
 }
 
@@ -49,8 +50,9 @@ CGenericParser::CGenericParser(const CGenericParser& other)
       m_bKeywordIndexReady(false), m_strFileName(other.m_strFileName), m_nCurrentIndex(0),
       m_bLookaheadReady(false), m_eInput(InputNone), m_pBlock(s_szEmptyBlock), m_nBlockLength(0),
       m_nPosition(0), m_nBlockOffset(0), m_nTotalSize(0), m_bSizeAtEnd(false), m_bInputEnded(false),
-      m_nInputSerial(NewInputSerial()), m_bTrackLines(other.m_bTrackLines), m_nLine(1), m_nLineStart(0),
-      m_eScanLevel(ScanPlain), m_pSpanEnds(nullptr), m_nSpanNext(0), m_nSpanCount(0)
+      m_bReadFailed(false), m_nInputSerial(NewInputSerial()), m_bTrackLines(other.m_bTrackLines), m_nLine(1),
+      m_nLineStart(0), m_eScanLevel(ScanPlain), m_pSpanEnds(nullptr), m_nSpanBase(0), m_nSpanNext(0),
+      m_nSpanCount(0)
 {
     m_FileInterface.SetBlockSize(other.m_FileInterface.GetBlockSize());
 }
@@ -111,6 +113,7 @@ void CGenericParser::DropInput()
     m_nTotalSize = 0;
     m_bSizeAtEnd = false;
     m_bInputEnded = true;
+    m_bReadFailed = false;
     m_nInputSerial = NewInputSerial();
     m_nLine = 1;
     m_nLineStart = 0;
@@ -183,8 +186,10 @@ bool CGenericParser::CloseFile()
     if (!m_FileInterface.GetFileHandleIsValid())
         return false;
     const long long nTotal = m_nTotalSize;
+    const bool bReadFailed = m_bReadFailed;
     DropInput();
     m_nTotalSize = nTotal;
+    m_bReadFailed = bReadFailed;
     return true;
 }
 
@@ -197,8 +202,7 @@ bool CGenericParser::ReadNextBlock()
 {
     if (!m_FileInterface.GetFileHandleIsValid())
         return false;
-    m_FileInterface.ReadNextBlockFromFile();
-    return true;
+    return m_FileInterface.ReadNextBlockFromFile();
 }
 
 void CGenericParser::EnsureLookahead()
@@ -317,7 +321,10 @@ bool CGenericParser::RestoreIOState(CGenericIOState& state)
         m_pBlock = m_nBlockLength > 0 ? m_FileInterface.GetBlockData() : s_szEmptyBlock;
         m_bInputEnded = m_nBlockLength == 0;
         if (!bRead)
+        {
+            m_bReadFailed = m_bReadFailed || m_FileInterface.GetSystemError() != 0;
             return false;
+        }
     }
     Current() = state.m_Current;
     Next() = state.m_Next;

@@ -127,6 +127,12 @@ public:
     /// fails; the input then reads as ended.
     bool RestoreIOState(CGenericIOState& state);
 
+    /// Whether reading a block of the file failed after the open (or while RestoreIOState re-read it):
+    /// the input then ended there, and GetFileInterface()->GetSystemError() tells why. A load that sees
+    /// it has not read the whole file. Kept when the file is closed; cleared by the next open or in-memory
+    /// input.
+    bool GetReadFailed() const { return m_bReadFailed; }
+
     /// Closes the open file. The tokens already scanned (current and lookahead) stay; after them the
     /// input reads as ended. False, and nothing changed, when no file was open.
     bool CloseFile();
@@ -225,6 +231,8 @@ private:
     /// The tokens listed ahead at a time: enough to amortise a scan of 64-byte chunks, small enough to
     /// stay in the cache beside the block.
     static constexpr size_t kSpanRoom = 2048;
+    /// The most bytes one listing covers: its offsets must fit 32 bits.
+    static constexpr size_t kSpanWindow = size_t(1) << 30;
 
     ParserKeywordEntry* m_pKeywordTable;
     int m_nKeywordTableSize;
@@ -246,6 +254,7 @@ private:
     long long m_nTotalSize;
     bool m_bSizeAtEnd;  ///< a stream: the size is 0 until the end of the input, then what it held
     bool m_bInputEnded; ///< no further block will come
+    bool m_bReadFailed; ///< a block read failed: the input ended early
     unsigned long long m_nInputSerial;
     bool m_bTrackLines;
     long long m_nLine;      ///< the line at the scan position, when tracked
@@ -255,6 +264,9 @@ private:
     /// and ends in the block.
     std::unique_ptr<std::uint32_t[]> m_pSpanStarts; ///< one allocation for both lists
     std::uint32_t* m_pSpanEnds;
+    /// The lists' offsets count from this block offset: 0, except in a block too large for 32-bit
+    /// offsets (an in-memory input over kSpanWindow), which is listed a window at a time.
+    size_t m_nSpanBase;
     size_t m_nSpanNext;
     size_t m_nSpanCount;
 };

@@ -17,6 +17,10 @@ bool CGenericParser::FetchBlock()
     // From here on the old block may be gone: the scanner holds no pointer into it.
     const bool bRead = ReadNextBlock();
     const CKarnFileInterface& file = m_FileInterface;
+    // A failed read ends the input too, but is remembered: what was read is not the whole file. The
+    // reader's error tells, whatever an override of ReadNextBlock made of its result.
+    if (m_eInput == InputFile && file.GetSystemError() != 0)
+        m_bReadFailed = true;
     // A block that does not continue where the last one ended (an override that read nothing, or
     // a failed read) ends the input rather than rescanning or skipping bytes.
     if (!bRead || m_eInput != InputFile || file.GetBlockLength() == 0 || file.GetBlockOffset() != nExpected)
@@ -79,8 +83,8 @@ void CGenericParser::ScanToken(CGenericToken& token)
         return;
     }
     // The common case: the next token of the block's list.
-    const size_t nSpanStart = m_pSpanStarts[m_nSpanNext];
-    const size_t nSpanEnd = m_pSpanEnds[m_nSpanNext++];
+    const size_t nSpanStart = m_nSpanBase + m_pSpanStarts[m_nSpanNext];
+    const size_t nSpanEnd = m_nSpanBase + m_pSpanEnds[m_nSpanNext++];
     const size_t nLength = nSpanEnd - nSpanStart;
     const char* const pWord = m_pBlock + nSpanStart;
     if (m_bTrackLines)
@@ -118,10 +122,18 @@ bool CGenericParser::ListSpans()
     for (;;)
     {
         size_t nStop = 0;
+        // Offsets in the lists are 32-bit: a larger block is listed a window at a time from the scan
+        // position. A word that reaches a window's end is scanned byte by byte, as one that reaches a
+        // block's end.
+        m_nSpanBase = m_nBlockLength > kSpanWindow ? m_nPosition : 0;
+        const size_t nWindow =
+            m_nBlockLength - m_nSpanBase > kSpanWindow ? kSpanWindow : m_nBlockLength - m_nSpanBase;
         // All of an in-memory input is at hand, so its last word is whole; a file's last block is only
         // known to be the last once the next read finds nothing.
-        m_nSpanCount = ScanSpans(m_eScanLevel, m_pBlock, m_nPosition, m_nBlockLength, m_eInput == InputMemory,
-                                 m_pSpanStarts.get(), m_pSpanEnds, kSpanRoom, nStop);
+        const bool bFinal = m_eInput == InputMemory && m_nSpanBase + nWindow == m_nBlockLength;
+        m_nSpanCount = ScanSpans(m_eScanLevel, m_pBlock + m_nSpanBase, m_nPosition - m_nSpanBase, nWindow,
+                                 bFinal, m_pSpanStarts.get(), m_pSpanEnds, kSpanRoom, nStop);
+        nStop += m_nSpanBase;
         m_nSpanNext = 0;
         if (m_nSpanCount > 0)
             return true;

@@ -19,6 +19,8 @@
 #include <io.h>
 #include <share.h>
 #include <sys/stat.h>
+
+#include "foundation/WindowsApi.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -79,8 +81,11 @@ void SystemClose(int nHandle)
     ::close(nHandle);
 }
 
-// Reads up to nCount bytes; returns the number read (fewer only at the end of the file) or -1.
-long long SystemRead(int nHandle, char* pBuffer, size_t nCount)
+// Reads up to nCount bytes from the read position, or from nAt when it is not negative (without moving
+// the read position); returns the number read (fewer only at the end of the file) or -1 with the
+// system's error code in nError. A wait that a signal interrupts asks the watcher whether to go on.
+long long SystemRead(int nHandle, char* pBuffer, size_t nCount, long long nAt, CKarnReadWatcher* pWatcher,
+                     long long nOffset, int& nError)
 {
     size_t nDone = 0;
     while (nDone < nCount)
@@ -88,17 +93,25 @@ long long SystemRead(int nHandle, char* pBuffer, size_t nCount)
         size_t nAsk = nCount - nDone;
         if (nAsk > static_cast<size_t>(INT_MAX))
             nAsk = static_cast<size_t>(INT_MAX);
-        ssize_t nGot = ::read(nHandle, pBuffer + nDone, nAsk);
+        errno = 0;
+        const ssize_t nGot = nAt < 0 ? ::read(nHandle, pBuffer + nDone, nAsk)
+                                     : ::pread(nHandle, pBuffer + nDone, nAsk,
+                                               static_cast<off_t>(nAt + static_cast<long long>(nDone)));
         if (nGot < 0)
         {
-            if (errno == EINTR)
-                continue;
-            return -1;
+            nError = errno != 0 ? errno : EIO;
+            if (nError != EINTR)
+                return -1;
+            nError = pWatcher != nullptr ? pWatcher->BeforeRead(nOffset + static_cast<long long>(nDone)) : 0;
+            if (nError != 0)
+                return -1;
+            continue;
         }
         if (nGot == 0)
             break;
         nDone += static_cast<size_t>(nGot);
     }
+    nError = 0;
     return static_cast<long long>(nDone);
 }
 
@@ -147,21 +160,57 @@ void SystemClose(int nHandle)
     ::_close(nHandle);
 }
 
-long long SystemRead(int nHandle, char* pBuffer, size_t nCount)
+long long SystemRead(int nHandle, char* pBuffer, size_t nCount, long long nAt, CKarnReadWatcher* pWatcher,
+                     long long nOffset, int& nError)
 {
+    (void)pWatcher;
+    (void)nOffset;
     size_t nDone = 0;
+    if (nAt >= 0)
+    {
+        // A positional read through the system's handle, which neither moves nor uses the position
+        // that _read shares between threads.
+        const HANDLE hFile = reinterpret_cast<HANDLE>(::_get_osfhandle(nHandle));
+        while (nDone < nCount)
+        {
+            const size_t nLeft = nCount - nDone;
+            const DWORD nAsk = nLeft > 0x40000000u ? 0x40000000u : static_cast<DWORD>(nLeft);
+            const unsigned long long nFrom = static_cast<unsigned long long>(nAt) + nDone;
+            OVERLAPPED overlapped = {};
+            overlapped.Offset = static_cast<DWORD>(nFrom & 0xFFFFFFFFu);
+            overlapped.OffsetHigh = static_cast<DWORD>(nFrom >> 32);
+            DWORD nGot = 0;
+            if (!::ReadFile(hFile, pBuffer + nDone, nAsk, &nGot, &overlapped))
+            {
+                if (::GetLastError() == ERROR_HANDLE_EOF)
+                    break;
+                nError = EIO;
+                return -1;
+            }
+            if (nGot == 0)
+                break;
+            nDone += nGot;
+        }
+        nError = 0;
+        return static_cast<long long>(nDone);
+    }
     while (nDone < nCount)
     {
         size_t nAsk = nCount - nDone;
         if (nAsk > static_cast<size_t>(INT_MAX))
             nAsk = static_cast<size_t>(INT_MAX);
+        errno = 0;
         int nGot = ::_read(nHandle, pBuffer + nDone, static_cast<unsigned int>(nAsk));
         if (nGot < 0)
+        {
+            nError = errno != 0 ? errno : EIO;
             return -1;
+        }
         if (nGot == 0)
             break;
         nDone += static_cast<size_t>(nGot);
     }
+    nError = 0;
     return static_cast<long long>(nDone);
 }
 
@@ -230,8 +279,20 @@ GenericLoadResultTypes OpenAt(bool bNamed, const SystemPath& path, int& nHandle,
 CKarnFileInterface::CKarnFileInterface()
     : m_nHandle(-1), m_pBlock(nullptr), m_nBlockCapacity(0), m_nBlockLength(0),
       m_nBlockSize(DefaultBlockSize), m_nBlockOffset(0), m_nNextOffset(0), m_nFileSize(0), m_nSystemError(0),
-      m_bStartsAsBinary(false)
+      m_bStartsAsBinary(false), m_bStream(false), m_pWatcher(nullptr)
 {
+}
+
+CKarnReadWatcher::~CKarnReadWatcher() = default;
+
+int CKarnReadWatcher::BeforeRead(long long)
+{
+    return 0;
+}
+
+int CKarnReadWatcher::AfterRead(long long, const char*, size_t)
+{
+    return 0;
 }
 
 CKarnFileInterface::~CKarnFileInterface()
@@ -245,8 +306,11 @@ GenericLoadResultTypes CKarnFileInterface::OpenFile(const char* pszPath)
     CloseFile();
     m_bStartsAsBinary = false;
     SystemPath path;
-    return OpenAt(pszPath != nullptr && *pszPath != '\0' && ToSystemPath(pszPath, path), path, m_nHandle,
-                  m_nFileSize, m_nSystemError);
+    const GenericLoadResultTypes eResult =
+        OpenAt(pszPath != nullptr && *pszPath != '\0' && ToSystemPath(pszPath, path), path, m_nHandle,
+               m_nFileSize, m_nSystemError);
+    m_bStream = m_nFileSize < 0;
+    return eResult;
 }
 
 GenericLoadResultTypes CKarnFileInterface::OpenFile(const WideChar* pszPath)
@@ -254,8 +318,11 @@ GenericLoadResultTypes CKarnFileInterface::OpenFile(const WideChar* pszPath)
     CloseFile();
     m_bStartsAsBinary = false;
     SystemPath path;
-    return OpenAt(pszPath != nullptr && *pszPath != 0 && ToSystemPath(pszPath, path), path, m_nHandle,
-                  m_nFileSize, m_nSystemError);
+    const GenericLoadResultTypes eResult =
+        OpenAt(pszPath != nullptr && *pszPath != 0 && ToSystemPath(pszPath, path), path, m_nHandle,
+               m_nFileSize, m_nSystemError);
+    m_bStream = m_nFileSize < 0;
+    return eResult;
 }
 
 bool CKarnFileInterface::CloseFile()
@@ -285,22 +352,40 @@ bool CKarnFileInterface::ReadNextBlockFromFile()
         m_pBlock = pNew;
         m_nBlockCapacity = m_nBlockSize;
     }
-    errno = 0;
-    long long nGot = SystemRead(m_nHandle, m_pBlock, m_nBlockSize);
-    if (nGot < 0)
+    int nError = m_pWatcher != nullptr ? m_pWatcher->BeforeRead(m_nBlockOffset) : 0;
+    const long long nGot =
+        nError != 0 ? -1
+                    : SystemRead(m_nHandle, m_pBlock, m_nBlockSize, -1, m_pWatcher, m_nBlockOffset, nError);
+    if (nGot >= 0 && m_nBlockOffset == 0)
+        m_bStartsAsBinary = std::memchr(m_pBlock, 0, static_cast<size_t>(nGot)) != nullptr;
+    if (nGot >= 0 && m_pWatcher != nullptr)
+        nError = m_pWatcher->AfterRead(m_nBlockOffset, m_pBlock, static_cast<size_t>(nGot));
+    if (nGot < 0 || nError != 0)
     {
-        m_nSystemError = errno != 0 ? errno : EIO;
+        m_nSystemError = nError != 0 ? nError : EIO;
         return false;
     }
     m_nSystemError = 0;
     m_nBlockLength = static_cast<size_t>(nGot);
-    if (m_nBlockOffset == 0)
-        m_bStartsAsBinary = std::memchr(m_pBlock, 0, m_nBlockLength) != nullptr;
     m_nNextOffset += nGot;
     // A stream's size is what it held, once its end is reached.
     if (nGot == 0 && m_nFileSize < 0)
         m_nFileSize = m_nNextOffset;
     return true;
+}
+
+long long CKarnFileInterface::ReadAt(long long nOffset, char* pBuffer, size_t nCount, int& nError) const
+{
+    nError = EBADF;
+    if (!IsRegularFile() || nOffset < 0)
+        return -1;
+    nError = m_pWatcher != nullptr ? m_pWatcher->BeforeRead(nOffset) : 0;
+    if (nError != 0)
+        return -1;
+    const long long nGot = SystemRead(m_nHandle, pBuffer, nCount, nOffset, m_pWatcher, nOffset, nError);
+    if (nGot >= 0 && m_pWatcher != nullptr)
+        nError = m_pWatcher->AfterRead(nOffset, pBuffer, static_cast<size_t>(nGot));
+    return nError != 0 ? -1 : nGot;
 }
 
 bool CKarnFileInterface::SeekToOffset(long long nOffset)

@@ -15,6 +15,23 @@ enum GenericLoadResultTypes
     GenericLoadReadFailed = 2  ///< the file opened but reading it failed
 };
 
+/// Watches the block reads of a CKarnFileInterface (SetReadWatcher): for a host that must be able to
+/// stop a load that waits on a slow or endless input (a signal, a user's cancel), a program that refuses
+/// input it will not read on, and tests that make a read fail. Each member returns 0 to let the read go
+/// on, or a system error code (an errno value) with which the read then fails as though the system had
+/// failed it: GetSystemError gives that code, and a load ends as one whose file could not be read. When
+/// a load reads with several threads the members may be called from any of them, also at the same time.
+class GENERIC_API CKarnReadWatcher
+{
+public:
+    virtual ~CKarnReadWatcher();
+    /// Before a block is read from nOffset, and again each time the system interrupts the wait for
+    /// data with a signal (EINTR), which is retried when this returns 0.
+    virtual int BeforeRead(long long nOffset);
+    /// After nLength bytes (0 at the end of the input) were read from nOffset into pData.
+    virtual int AfterRead(long long nOffset, const char* pData, size_t nLength);
+};
+
 /// Reads one file front to back in blocks of a set size (the last block may be shorter; a block of 0
 /// bytes means the end of the file). The file may be a regular file or a stream: a pipe (standard input
 /// from another program, a named pipe, a shell's <(...)), a terminal, a socket or a device. Offsets are
@@ -58,6 +75,19 @@ public:
     /// read succeeded, including a 0-byte block at the end of the file. False without an open file or
     /// when reading failed; the current block is then empty.
     bool ReadNextBlockFromFile();
+    /// Reads up to nCount bytes from byte nOffset into pBuffer without moving the read position or
+    /// touching the current block (a regular file only; any number of threads may call it at once).
+    /// Returns the number of bytes read, fewer only at the end of the file, or -1 when the read failed
+    /// or there is no open regular file, with the system's error code in nError. The watcher sees it as
+    /// a block read.
+    long long ReadAt(long long nOffset, char* pBuffer, size_t nCount, int& nError) const;
+    /// Whether the open file is a regular file (whose size is known and which ReadAt reads).
+    bool IsRegularFile() const { return m_nHandle >= 0 && m_nFileSize >= 0 && !m_bStream; }
+
+    /// The watcher of every read from now on (null for none); not owned, it must outlive its use.
+    void SetReadWatcher(CKarnReadWatcher* pWatcher) { m_pWatcher = pWatcher; }
+    CKarnReadWatcher* GetReadWatcher() const { return m_pWatcher; }
+
     /// Makes the next read start at byte nOffset of the file; the current block is emptied. False
     /// without an open file, for a negative offset, or when the system refuses the seek (always for a
     /// stream).
@@ -87,4 +117,6 @@ private:
     long long m_nFileSize;
     int m_nSystemError;
     bool m_bStartsAsBinary;
+    bool m_bStream; ///< not a regular file: its size is known only at its end
+    CKarnReadWatcher* m_pWatcher;
 };

@@ -1,4 +1,5 @@
 #include "tokenizer/GenericParser.h"
+#include "tests/support/FailingReads.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,12 @@
 #include <vector>
 
 #include <unistd.h>
+#if !defined(_WIN32)
+#include <csignal>
+#include <pthread.h>
+#include <sys/mman.h>
+#include <thread>
+#endif
 
 namespace
 {
@@ -508,3 +515,117 @@ TEST(GenericParserTest, LinesAndColumnsWhenTracked)
     plain.Tokenize();
     EXPECT_EQ(plain.GetCurrentToken().GetLine(), 0);
 }
+
+TEST(GenericParserTest, FailedReadsEndTheInputAndAreRemembered)
+{
+    TempDir dir;
+    std::string text;
+    for (int i = 0; i < 400; ++i)
+        text += "word" + std::to_string(i) + (i % 7 == 0 ? "\n" : " ");
+    const std::string strPath = dir.Write("words.txt", text);
+    for (const long long nFailAt : {0LL, 1000LL, static_cast<long long>(text.size())})
+    {
+        CFailingReads failing(nFailAt);
+        CGenericParser parser;
+        parser.SetFilename(CBasicString(strPath.c_str()));
+        parser.SetBlockSize(256);
+        parser.GetFileInterface()->SetReadWatcher(&failing);
+        const GenericLoadResultTypes eOpen = parser.OpenAndInitialize();
+        if (nFailAt == 0)
+        {
+            // The first block is read by the open.
+            EXPECT_EQ(eOpen, GenericLoadReadFailed);
+            continue;
+        }
+        ASSERT_EQ(eOpen, GenericLoadSuccess);
+        long long nLastEnd = 0;
+        while (parser.Tokenize() && parser.GetCurrentToken().GetDataType() != GenericTokenEndOfFile)
+            nLastEnd = parser.GetCurrentToken().GetEndOffset();
+        // The tokens stop at the failed block (one word may be cut there); the failure is kept, with the
+        // error, also once the file is closed, and goes with the next open.
+        EXPECT_LE(nLastEnd, nFailAt / 256 * 256 + 256) << nFailAt;
+        EXPECT_TRUE(parser.GetReadFailed());
+        EXPECT_EQ(parser.GetFileInterface()->GetSystemError(), EIO);
+        parser.CloseFile();
+        EXPECT_TRUE(parser.GetReadFailed());
+        parser.GetFileInterface()->SetReadWatcher(nullptr);
+        ASSERT_EQ(parser.OpenAndInitialize(), GenericLoadSuccess);
+        EXPECT_FALSE(parser.GetReadFailed());
+    }
+}
+
+#if !defined(_WIN32)
+namespace
+{
+std::atomic<bool> g_bInterrupted{false};
+extern "C" void NoteInterrupt(int)
+{
+    g_bInterrupted = true;
+}
+
+// Stops a read that waits for data once a signal came.
+struct CStopOnSignal : CKarnReadWatcher
+{
+    int BeforeRead(long long) override { return g_bInterrupted ? EINTR : 0; }
+};
+} // namespace
+
+TEST(GenericParserTest, AWatcherStopsAReadThatWaitsForData)
+{
+    // A pipe whose writer stays open and silent: the read waits until a signal interrupts it, when the
+    // watcher ends it.
+    struct sigaction action = {};
+    struct sigaction previous = {};
+    action.sa_handler = &NoteInterrupt; // no SA_RESTART: the waiting read returns EINTR
+    ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
+    int aPipe[2];
+    ASSERT_EQ(::pipe(aPipe), 0);
+    CStopOnSignal watcher;
+    CGenericParser parser;
+    parser.SetFilename(CBasicString(("/dev/fd/" + std::to_string(aPipe[0])).c_str()));
+    parser.GetFileInterface()->SetReadWatcher(&watcher);
+    GenericLoadResultTypes eOpen = GenericLoadSuccess;
+    const pthread_t reader = ::pthread_self();
+    std::thread interrupter(
+        [reader]()
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            g_bInterrupted = true;
+            ::pthread_kill(reader, SIGUSR1);
+        });
+    eOpen = parser.OpenAndInitialize();
+    interrupter.join();
+    ::sigaction(SIGUSR1, &previous, nullptr);
+    ::close(aPipe[0]);
+    ::close(aPipe[1]);
+    EXPECT_EQ(eOpen, GenericLoadReadFailed);
+    EXPECT_EQ(parser.GetFileInterface()->GetSystemError(), EINTR);
+}
+
+TEST(GenericParserTest, InMemoryInputBeyondFourGigabytes)
+{
+    // 4 GiB and 4 KiB of NUL bytes (white space, and pages the system need not back), with words after
+    // 4 GiB and one across it: offsets past 32 bits must stay exact, and the input must end.
+    const size_t nSize = (size_t(4) << 30) + 4096;
+    void* pMapping =
+        ::mmap(nullptr, nSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (pMapping == MAP_FAILED)
+        GTEST_SKIP() << "cannot map 4 GiB here";
+    char* const pData = static_cast<char*>(pMapping);
+    const size_t nAcross = (size_t(4) << 30) - 2;
+    std::memcpy(pData + 100, "first", 5);
+    std::memcpy(pData + nAcross, "cut1.5", 6);
+    std::memcpy(pData + nAcross + 1000, "solid", 5);
+    std::memcpy(pData + nSize - 3, "end", 3);
+    CGenericParser parser;
+    UseKeywords(parser).SetInputBuffer(pData, nSize);
+    std::ostringstream out;
+    for (int i = 0; i < 6 && parser.Tokenize(); ++i)
+        out << std::string(parser.GetCurrentToken().GetString(), parser.GetCurrentToken().GetLength()) << '@'
+            << parser.GetCurrentToken().GetEndOffset() << ' ';
+    ::munmap(pMapping, nSize);
+    EXPECT_EQ(out.str(), "first@105 cut1.5@" + std::to_string(nAcross + 6) + " solid@" +
+                             std::to_string(nAcross + 1005) + " end@" + std::to_string(nSize) + " @" +
+                             std::to_string(nSize) + " ");
+}
+#endif
