@@ -133,11 +133,22 @@ SLPLoadResultTypes CSLPParser::Parse(CKarnWorld* pWorld)
 
     DropStaleGroups();
     m_nDiscardedPoints = 0;
+    bool bReadFailed = false;
     try
     {
         WalkTokens();
-        // Whatever is still collected goes to the group that is current at the end.
-        FlushGeometryToWorld();
+        bReadFailed = GetIOManager()->GetReadFailed();
+        // Whatever is still collected goes to the group that is current at the end, unless the file
+        // could not be read to its end: then the run was cut where the reading stopped.
+        if (bReadFailed)
+        {
+            m_nDiscardedPoints +=
+                static_cast<long long>(m_CollectedPoints.GetCount()) + m_PointList.GetCount();
+            ClearPointList();
+            ClearNormalList();
+        }
+        else
+            FlushGeometryToWorld();
     }
     catch (...)
     {
@@ -157,6 +168,9 @@ SLPLoadResultTypes CSLPParser::Parse(CKarnWorld* pWorld)
     }
     RecordOpenGroups();
     GetIOManager()->CloseFile();
+    // A file that could not be read to its end did not load, whatever was read of it.
+    if (bReadFailed)
+        return SLPLoadResult2;
 
     eResult = SLPLoadFailure;
 
@@ -199,7 +213,13 @@ void CSLPParser::WalkTokens()
         nBatch = m_IOManager.ReadTokens(aBatch, sizeof(aBatch) / sizeof(aBatch[0]),
                                         bThresholdHolds ? m_nReportOffset : 0, 1ull << SLPTokenSolid);
         nAt = 0;
-        return nBatch > 0 || Tokenize();
+        if (nBatch == 0)
+            return Tokenize();
+        // A stream's size becomes known where its end is read, which is while the lookahead of the
+        // batch's last token is scanned: a token-by-token walk reports there, and so does this one.
+        if (m_IOManager.GetTotalFileSize64() != nTotal)
+            UpdateStatus();
+        return true;
     };
     // ReadNumericTriplet over the walk's tokens.
     const auto triplet = [&](double* pValues) -> bool

@@ -56,7 +56,10 @@ public:
     /// groups), one mesh object per run of facets between "SOLID", "ENDSOLID", "COLOR" and the end of
     /// the file, carrying the colour in force. Returns SLPLoadFailure without touching the file for an
     /// empty file name or a null world, the tokenizer's open outcome when the file cannot be opened or
-    /// read, SLPLoadSuccess when the world then holds any group or object, else SLPLoadFailure. The
+    /// read, SLPLoadResult2 too when a read fails part way (the walk ends there: the groups and meshes
+    /// made before stay in the world, the run being collected is dropped, the world's box is not
+    /// updated; GetIOManager()->GetFileInterface()->GetSystemError() tells why), SLPLoadSuccess when
+    /// the world then holds any group or object, else SLPLoadFailure. The
     /// colour, the estimated box, the last percentage and groups left open carry over into the next
     /// Parse (a stack whose groups are no longer in the world being loaded is dropped first).
     SLPLoadResultTypes Parse(CKarnWorld* pWorld);

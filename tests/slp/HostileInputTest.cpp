@@ -4,7 +4,10 @@
 // and tested with it; here they are taken through the loader.
 
 #include "WorldChecker.h"
+#include "checker/LoadFailure.h"
+#include "checker/SLPChecker.h"
 #include "slp/SLPParser.h"
+#include "tests/support/FailingReads.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -156,6 +159,37 @@ TEST(HostileInputTest, FilesThatAreNotSlp)
     const LoadOutcome stl = LoadText(strStl);
     EXPECT_EQ(DescribeWorld(*stl.pWorld), "group binary-part\n");
     EXPECT_TRUE(LoadedSoundly(stl));
+
+    // The check, and a load guarded as the program's, refuse binary input at its first block: one
+    // error that says what the file holds. Text whose NUL bytes come after its first solid is no binary.
+    const std::pair<std::string, const char*> checks[] = {
+        {std::string(4096, '\0') + "solid late\n", "binary data, not SLP text, so a load of it fails"},
+        {std::string(), "empty file, so a load of it fails"},
+        {"plain prose and nothing else",
+         "no solid in the file, so a load of it fails (SLP text starts with \"solid NAME\")"},
+        {FacetWithX("1") + std::string(100, '\0'), nullptr}};
+    for (const auto& [strContents, pszMessage] : checks)
+    {
+        const TempFile checked(strContents);
+        const CCheckReport report = CheckSLPFile(CBasicString(checked.path.c_str()));
+        EXPECT_EQ(report.m_eOpen, SLPLoadSuccess);
+        EXPECT_EQ(report.m_nErrors, pszMessage != nullptr ? 1 : 0);
+        if (pszMessage != nullptr && report.m_Findings.size() == 1)
+        {
+            EXPECT_EQ(report.m_Findings[0].m_strMessage, pszMessage);
+        }
+        CBinaryInputGuard guard;
+        CKarnWorld world;
+        CSLPParser parser;
+        parser.GetIOManager()->GetFileInterface()->SetReadWatcher(&guard);
+        const SLPLoadResultTypes eResult = LoadFile(parser, world, checked.path);
+        EXPECT_EQ(eResult == SLPLoadSuccess, pszMessage == nullptr);
+        if (pszMessage != nullptr)
+        {
+            EXPECT_EQ(DescribeLoadFailure(parser, eResult) + ", so a load of it fails",
+                      std::string(pszMessage).substr(0, std::string(pszMessage).find(" (")));
+        }
+    }
 }
 
 TEST(HostileInputTest, HugeTokensAndExtremeNumbers)
@@ -303,6 +337,98 @@ TEST(HostileInputTest, PipesAreReadToTheirEnd)
     EXPECT_EQ(DescribeWorld(world), DescribeWorld(*LoadText(strContents).pWorld));
     EXPECT_EQ(reports, std::vector<int>{99});
     EXPECT_EQ(parser.GetIOManager()->GetTotalFileSize64(), static_cast<long long>(strContents.size()));
+}
+
+// The reports of a load of the text through a pipe, each with the offset of the current token then;
+// bTokenByToken walks the tokens one at a time (line tracking turns the batches off).
+std::vector<std::pair<int, long long>> ReportsThroughPipe(const std::string& strContents, bool bTokenByToken,
+                                                          size_t nBlockSize)
+{
+    int aPipe[2];
+    if (::pipe(aPipe) != 0)
+        return {};
+    std::thread writer(
+        [&strContents, nWrite = aPipe[1]]()
+        {
+            if (::write(nWrite, strContents.data(), strContents.size()) < 0)
+                ADD_FAILURE() << "pipe write failed";
+            ::close(nWrite);
+        });
+    std::vector<std::pair<int, long long>> reports;
+    CKarnWorld world;
+    CSLPParser parser;
+    g_onProgress = [&](int nPercentage)
+    { reports.emplace_back(nPercentage, parser.GetIOManager()->GetCurrentFileOffset64()); };
+    parser.SetLoaderPtr(&ForwardProgress);
+    parser.GetIOManager()->SetBlockSize(nBlockSize);
+    parser.GetIOManager()->SetLineTracking(bTokenByToken);
+    LoadFile(parser, world, "/dev/fd/" + std::to_string(aPipe[0]));
+    writer.join();
+    ::close(aPipe[0]);
+    g_onProgress = nullptr;
+    return reports;
+}
+
+TEST(HostileInputTest, ProgressFromAPipeIsThatOfATokenByTokenWalk)
+{
+    // A stream's size becomes known where its end is read: the report there comes at the same token
+    // whether the load takes its tokens in batches or one at a time.
+    std::string strSolids;
+    for (int i = 0; i < 300; ++i)
+        strSolids += "solid s" + std::to_string(i) + "\n" + FacetWithX(std::to_string(i)).substr(8);
+    for (const std::string& strContents :
+         {std::string("solid a\nendsolid\n"), std::string("solid a\n"), strSolids})
+        for (const size_t nBlockSize : {size_t(7), size_t(4096), size_t(0)})
+        {
+            const auto walked = ReportsThroughPipe(strContents, true, nBlockSize);
+            EXPECT_EQ(ReportsThroughPipe(strContents, false, nBlockSize), walked)
+                << strContents.size() << " bytes in blocks of " << nBlockSize;
+            EXPECT_FALSE(walked.empty());
+        }
+}
+
+TEST(HostileInputTest, ReadErrorsPartWayAreLoadsOfAnUnreadableFile)
+{
+    // 300 solids; the read that reaches the chosen offset, and every read after it, fails as a failing
+    // disk's would. The load and the check both end as for a file that cannot be read, with the
+    // system's error, and what was loaded before stays sound.
+    std::string strContents;
+    for (int i = 0; i < 300; ++i)
+        strContents += "solid s" + std::to_string(i) + "\n" + FacetWithX(std::to_string(i)).substr(8);
+    const TempFile file(strContents);
+    const long long nSize = static_cast<long long>(strContents.size());
+    for (const long long nFailAt : {nSize / 2, nSize - 1, nSize})
+        for (const size_t nBlockSize : {size_t(64), size_t(4096), size_t(0)})
+        {
+            CFailingReads failing(nFailAt);
+            CKarnWorld world;
+            CSLPParser parser;
+            parser.GetIOManager()->SetBlockSize(nBlockSize);
+            parser.GetIOManager()->GetFileInterface()->SetReadWatcher(&failing);
+            const SLPLoadResultTypes eResult = LoadFile(parser, world, file.path);
+            if (nBlockSize == 0 && nFailAt < nSize)
+            {
+                // The whole file is one block: the open's read fails.
+                EXPECT_EQ(eResult, SLPLoadResult2);
+                continue;
+            }
+            EXPECT_EQ(eResult, SLPLoadResult2) << nFailAt << " in blocks of " << nBlockSize;
+            EXPECT_EQ(DescribeLoadFailure(parser, eResult),
+                      "unreadable: " + std::generic_category().message(EIO));
+            EXPECT_TRUE(WorldIsConsistent(world, false));
+            EXPECT_LE(world.GetNumGroups(), nFailAt * 300 / nSize + 3);
+            EXPECT_TRUE(world.GetBBox().IsEmpty());
+            // What was collected when the reading stopped is dropped, not made a mesh.
+            for (int i = 0; i < world.GetNumGroups(); ++i)
+                EXPECT_LE(world.GetGroup(i)->GetNumObjects(), 1);
+
+            CFailingReads checked(nFailAt);
+            CCheckOptions options;
+            options.m_pReadWatcher = &checked;
+            const CCheckReport report = CheckSLPFile(CBasicString(file.path.c_str()), options);
+            EXPECT_EQ(report.m_eOpen, SLPLoadResult2);
+            EXPECT_EQ(report.m_nSystemError, EIO);
+        }
 }
 
 TEST(HostileInputTest, NamedPipeWithoutWriterFailsAtOnceInsteadOfHanging)
