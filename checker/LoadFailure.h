@@ -24,17 +24,16 @@ inline CLoadFailure ExplainLoadFailure(CSLPParser& parser, int nResult)
 {
     const CKarnFileInterface& file = *parser.GetIOManager()->GetFileInterface();
     const int nError = file.GetSystemError();
+    // Refused at its first block by CBinaryInputGuard.
+    if (nResult == SLPLoadResult2 && nError == EILSEQ && file.GetStartsAsBinary())
+        return {0, DescribeNotSLP(1, true)};
     if (nResult == SLPLoadResult2)
         return {nError != 0 ? nError : EIO, ""};
     if (nResult == SLPLoadFailure && nError != 0)
         return {nError, ""};
     if (parser.GetFileName().GetLength() == 0)
         return {ENOENT, ""};
-    if (parser.GetIOManager()->GetTotalFileSize64() == 0)
-        return {0, "empty file"};
-    if (file.GetStartsAsBinary())
-        return {0, "binary data, not SLP text"};
-    return {0, "no solid in the file"};
+    return {0, DescribeNotSLP(parser.GetIOManager()->GetTotalFileSize64(), file.GetStartsAsBinary())};
 }
 
 /// Why a check could not read its file (its report's m_eOpen is not SLPLoadSuccess).

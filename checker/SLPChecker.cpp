@@ -2,7 +2,11 @@
 
 #include "slp/SLPIOManager.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <queue>
 #include <utility>
 
 namespace
@@ -13,6 +17,11 @@ struct Place
     long long nLine = 0;
     long long nColumn = 0;
 };
+
+bool operator<(const Place& a, const Place& b)
+{
+    return a.nLine != b.nLine ? a.nLine < b.nLine : a.nColumn < b.nColumn;
+}
 
 // A token's text for a message: quoted, cut to 40 bytes, bytes below space and above '~' as \xNN, so
 // the message stays one readable line whatever the file holds.
@@ -71,6 +80,10 @@ public:
     }
 
     void Run();
+    /// The finding of a file that holds no solid, with what it holds instead.
+    void ReportNoSolid();
+    /// Gives out every finding still held, in order: at the end of the walk.
+    void ReleaseAll() { Release(Place{-1, -1}, true); }
 
 private:
     struct Solid
@@ -95,6 +108,29 @@ private:
     void AfterShortTriple(SLPTokenTypes eKeyword, const Place& place, int nNumbers);
     void OpenSolid();
     void CloseFacet();
+    // Findings are found up to a run, a facet or a whole solid after the place they name: they are held
+    // until no finding can come before them any more, so that they come out in order of line and column.
+    // The earliest place a finding may still be made at.
+    Place Watermark();
+    // Gives out the held findings placed before the mark (all of them when bAll), in order.
+    void Release(const Place& mark, bool bAll);
+    struct Held
+    {
+        CCheckFinding finding;
+        unsigned long long nOrder;
+        bool operator<(const Held& other) const
+        {
+            // The earliest place first (a max-heap gives out its largest), then the order of finding.
+            const Place a{finding.m_nLine, finding.m_nColumn};
+            const Place b{other.finding.m_nLine, other.finding.m_nColumn};
+            if (a < b || b < a)
+                return b < a;
+            return nOrder > other.nOrder;
+        }
+    };
+    // At most this many findings wait for their turn; beyond it the earliest goes out at once (only a
+    // file with that many findings after a solid that is never closed gives some out of order).
+    static constexpr size_t kMostHeld = 100000;
 
     CSLPIOManager& m_Tokens;
     const CCheckOptions& m_Options;
@@ -112,7 +148,41 @@ private:
     // The line of the last solid's name, whose further words are passed over.
     long long m_nNameLine = 0;
     int m_nLastPercentage = 0;
+    std::priority_queue<Held> m_Held;
+    unsigned long long m_nFound = 0;
 };
+
+Place CCheckWalk::Watermark()
+{
+    // A file without a solid gets its finding at 1:1 at the end.
+    if (m_Report.m_nSolids == 0)
+        return Place{0, 0};
+    Place mark = Here();
+    if ((m_nPoints != 0 || m_nNormals != 0) && m_RunStart < mark)
+        mark = m_RunStart;
+    if (m_nPoints % 3 != 0 && m_TriangleStart < mark)
+        mark = m_TriangleStart;
+    if (m_bInFacet && m_FacetStart < mark)
+        mark = m_FacetStart;
+    if (!m_Solids.empty() && m_Solids.front().place < mark)
+        mark = m_Solids.front().place;
+    return mark;
+}
+
+void CCheckWalk::Release(const Place& mark, bool bAll)
+{
+    while (!m_Held.empty())
+    {
+        const CCheckFinding& finding = m_Held.top().finding;
+        if (!bAll && m_Held.size() <= kMostHeld && !(Place{finding.m_nLine, finding.m_nColumn} < mark))
+            break;
+        if (m_Options.onFinding)
+            m_Options.onFinding(finding);
+        if (m_Report.m_Findings.size() < m_Options.m_nKeptFindings)
+            m_Report.m_Findings.push_back(finding);
+        m_Held.pop();
+    }
+}
 
 void CCheckWalk::Advance()
 {
@@ -142,10 +212,7 @@ void CCheckWalk::Report(CheckSeverityTypes eSeverity, const char* pszCode, const
     finding.m_nColumn = place.nColumn;
     finding.m_strMessage = std::move(strMessage);
     (eSeverity == CheckError ? m_Report.m_nErrors : m_Report.m_nWarnings) += 1;
-    if (m_Options.onFinding)
-        m_Options.onFinding(finding);
-    if (m_Report.m_Findings.size() < m_Options.m_nKeptFindings)
-        m_Report.m_Findings.push_back(std::move(finding));
+    m_Held.push(Held{std::move(finding), m_nFound++});
 }
 
 void CCheckWalk::Flush()
@@ -330,6 +397,8 @@ void CCheckWalk::Run()
         if (eType >= SLPTokenEndSolid)
             m_nNameLine = 0;
         Advance();
+        if (!m_Held.empty())
+            Release(Watermark(), false);
     }
     Flush();
     CloseFacet();
@@ -340,26 +409,87 @@ void CCheckWalk::Run()
                     : "solid " + solid.strName) +
                    " is never closed with \"endsolid\"");
     if (m_Report.m_nSolids == 0)
-        Report(CheckWarning, "no-solid", Place{1, 1},
-               "the file holds no solid, so a load of it fails: SLP text starts with \"solid NAME\"");
+        ReportNoSolid();
+}
+
+void CCheckWalk::ReportNoSolid()
+{
+    const long long nSize = m_Tokens.GetTotalFileSize64();
+    const bool bBinary = m_Tokens.GetFileInterface()->GetStartsAsBinary();
+    Report(CheckError, "no-solid", Place{1, 1},
+           std::string(DescribeNotSLP(nSize, bBinary)) + ", so a load of it fails" +
+               (nSize != 0 && !bBinary ? " (SLP text starts with \"solid NAME\")" : ""));
 }
 
 } // namespace
+
+const char* DescribeNotSLP(long long nSize, bool bStartsAsBinary)
+{
+    if (bStartsAsBinary)
+        return "binary data, not SLP text";
+    return nSize == 0 ? "empty file" : "no solid in the file";
+}
+
+int CBinaryInputGuard::BeforeRead(long long nOffset)
+{
+    return m_pNext != nullptr ? m_pNext->BeforeRead(nOffset) : 0;
+}
+
+int CBinaryInputGuard::AfterRead(long long nOffset, const char* pData, size_t nLength)
+{
+    if (nOffset != 0 || nLength == 0)
+        return m_pNext != nullptr ? m_pNext->AfterRead(nOffset, pData, nLength) : 0;
+    const char* const pNul = static_cast<const char*>(std::memchr(pData, 0, nLength));
+    if (pNul == nullptr)
+        return m_pNext != nullptr ? m_pNext->AfterRead(nOffset, pData, nLength) : 0;
+    // Text that starts as SLP text keeps a NUL byte further on (white space to the tokenizer).
+    for (const char* p = pData; p + 5 <= pNul; ++p)
+        if ((p[0] | 0x20) == 's' && (p[1] | 0x20) == 'o' && (p[2] | 0x20) == 'l' && (p[3] | 0x20) == 'i' &&
+            (p[4] | 0x20) == 'd')
+            return m_pNext != nullptr ? m_pNext->AfterRead(nOffset, pData, nLength) : 0;
+    return EILSEQ;
+}
 
 CCheckReport CheckSLPFile(const CBasicString& path, const CCheckOptions& options)
 {
     CCheckReport report;
     CSLPIOManager tokens;
+    CBinaryInputGuard guard(options.m_pReadWatcher);
+    tokens.GetFileInterface()->SetReadWatcher(&guard);
     tokens.SetLineTracking(true);
     tokens.SetFilename(path);
     report.m_eOpen = path.GetLength() > 0 ? tokens.OpenInputFile() : SLPLoadFailure;
-    if (report.m_eOpen != SLPLoadSuccess)
+    const CKarnFileInterface& file = *tokens.GetFileInterface();
+    if (report.m_eOpen == SLPLoadResult2 && file.GetSystemError() == EILSEQ && file.GetStartsAsBinary())
     {
-        report.m_nSystemError = tokens.GetFileInterface()->GetSystemError();
+        // Refused at its first block: a file that does not load, for what it holds.
+        report.m_eOpen = SLPLoadSuccess;
+        CCheckWalk walk(tokens, options, report);
+        walk.ReportNoSolid();
+        walk.ReleaseAll();
+        report.m_nBytes = file.GetFileSize() > 0 ? file.GetFileSize() : 0;
         return report;
     }
-    CCheckWalk(tokens, options, report).Run();
+    if (report.m_eOpen != SLPLoadSuccess)
+    {
+        report.m_nSystemError = file.GetSystemError();
+        return report;
+    }
+    {
+        CCheckWalk walk(tokens, options, report);
+        walk.Run();
+        walk.ReleaseAll();
+    }
     report.m_nBytes = tokens.GetTotalFileSize64();
+    if (tokens.GetReadFailed())
+    {
+        // What was read is not the file: the report is that of a file that cannot be read.
+        CCheckReport unreadable;
+        unreadable.m_eOpen = SLPLoadResult2;
+        unreadable.m_nSystemError = file.GetSystemError() != 0 ? file.GetSystemError() : EIO;
+        tokens.CloseFile();
+        return unreadable;
+    }
     tokens.CloseFile();
     return report;
 }

@@ -12,6 +12,7 @@
 #include "checker/Export.h"
 #include "foundation/BasicString.h"
 #include "slp/SLPTypes.h"
+#include "tokenizer/KarnFileInterface.h"
 
 #include <functional>
 #include <string>
@@ -42,7 +43,7 @@ inline const char* CheckSeverityName(CheckSeverityTypes eSeverity)
 ///   keyword-as-name         (warning) a keyword right after "solid" names the solid and does not act
 ///   endsolid-without-solid  (warning) "endsolid" with no solid open
 ///   solid-left-open         (warning) a solid still open at the end of the file
-///   no-solid                (warning) no solid at all: a load of the file fails (empty, binary, not SLP)
+///   no-solid                (error)   no solid at all: a load of the file fails (empty, binary, not SLP)
 struct SLPCHECK_API CCheckFinding
 {
     CheckSeverityTypes m_eSeverity = CheckWarning;
@@ -63,7 +64,8 @@ struct SLPCHECK_API CCheckReport
     int m_nSystemError = 0;
     long long m_nErrors = 0;
     long long m_nWarnings = 0;
-    /// The findings, in file order, up to the limit of CCheckOptions (the counts above count them all).
+    /// The findings in order of line and column, up to the limit of CCheckOptions (the counts above count
+    /// them all).
     std::vector<CCheckFinding> m_Findings;
     long long m_nSolids = 0;    ///< groups a load makes
     long long m_nMeshes = 0;    ///< mesh objects a load makes
@@ -76,15 +78,45 @@ struct SLPCHECK_API CCheckReport
 /// How to check.
 struct SLPCHECK_API CCheckOptions
 {
-    /// Called with each finding as it is found, in file order (all of them, whatever the limit).
+    /// Called with each finding, in order of line and column (all of them, whatever the limit). A
+    /// finding is made up to a run, a facet or a solid after the place it names, so each is given once
+    /// nothing can come before it any more: a solid left open, or a file without a solid, holds its
+    /// findings until the end (at most 100,000 of them wait; beyond that the earliest go out at once).
     std::function<void(const CCheckFinding&)> onFinding;
     /// Called with the percentage read, from 1 to 99, each time it grows (not for input of unknown size).
     std::function<void(int)> onProgress;
     /// The most findings kept in the report; the rest are only counted (and given to onFinding).
     size_t m_nKeptFindings = 10000;
+    /// Watches the file's reads (see CKarnReadWatcher): a failure it asks for makes the file one that
+    /// cannot be read. Not owned; null for none.
+    CKarnReadWatcher* m_pReadWatcher = nullptr;
+};
+
+/// What a file that does not load holds instead of SLP text, as the program, the page and the Python
+/// package say it: "binary data, not SLP text" when its first block holds a NUL byte, "empty file" for
+/// a size of 0, else "no solid in the file".
+SLPCHECK_API const char* DescribeNotSLP(long long nSize, bool bStartsAsBinary);
+
+/// Refuses binary input as soon as its first block shows it, rather than reading it all (an endless
+/// device such as /dev/zero would never end): a first block that holds a NUL byte before any "solid"
+/// fails to read with EILSEQ, which the explanations of LoadFailure.h tell as binary data. Text whose
+/// first block holds a NUL byte after its first "solid" (padding, say) reads as before. Stateless: one
+/// guard may watch any number of readers and threads.
+class SLPCHECK_API CBinaryInputGuard : public CKarnReadWatcher
+{
+public:
+    /// pNext, when given, watches the reads too (after the guard); not owned.
+    explicit CBinaryInputGuard(CKarnReadWatcher* pNext = nullptr) : m_pNext(pNext) {}
+    int BeforeRead(long long nOffset) override;
+    int AfterRead(long long nOffset, const char* pData, size_t nLength) override;
+
+private:
+    CKarnReadWatcher* m_pNext;
 };
 
 /// Checks the file at the path (make it with CBasicString::FromPath from a name the system gave;
-/// "/dev/stdin" reads the standard input). Never throws but std::bad_alloc.
+/// "/dev/stdin" reads the standard input). Binary input is refused at its first block (a no-solid
+/// error); a read that fails part way gives the report of a file that cannot be read (m_eOpen
+/// SLPLoadResult2, with the system's error). Never throws but std::bad_alloc.
 SLPCHECK_API CCheckReport CheckSLPFile(const CBasicString& path,
                                        const CCheckOptions& options = CCheckOptions());

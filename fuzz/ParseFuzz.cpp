@@ -7,6 +7,7 @@
 #include "slp/SLPParser.h"
 #include "tokenizer/ByteScan.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -90,9 +91,17 @@ std::string CheckAndDescribe(const CKarnWorld& world)
 
 // The checker walks the file as the loader does: it must count the solids, meshes and triangles the
 // load built and the vertices it dropped, and call the load lossless exactly when it was.
-void CheckAgreesWithLoad(const std::string& strPath, const CKarnWorld& world, long long nDiscarded)
+void CheckAgreesWithLoad(const std::string& strPath, const CKarnWorld& world, long long nDiscarded,
+                         const std::string& strFirstBlock)
 {
     const CCheckReport report = CheckSLPFile(CBasicString(strPath.c_str()));
+    // Binary input is refused at its first block, before any walk: a file that does not load.
+    if (CBinaryInputGuard().AfterRead(0, strFirstBlock.data(), strFirstBlock.size()) != 0)
+    {
+        FUZZ_CHECK(report.m_eOpen == SLPLoadSuccess && report.m_nSolids == 0 && report.m_nErrors == 1 &&
+                   report.m_Findings.size() == 1 && report.m_Findings[0].m_strCode == "no-solid");
+        return;
+    }
     long long nGroups = 0, nMeshes = 0, nTriangles = 0;
     std::vector<const vemoBaseGroup*> pending(1, &world);
     while (!pending.empty())
@@ -110,10 +119,11 @@ void CheckAgreesWithLoad(const std::string& strPath, const CKarnWorld& world, lo
     FUZZ_CHECK(report.m_nSolids == nGroups && report.m_nMeshes == nMeshes &&
                report.m_nTriangles == nTriangles);
     FUZZ_CHECK(report.m_nLostVertices == nDiscarded);
-    FUZZ_CHECK((report.m_nErrors == 0) == (nDiscarded == 0));
+    // A file that does not load is an error of its own.
+    FUZZ_CHECK((report.m_nErrors == 0) == (nDiscarded == 0 && nGroups > 0));
 }
 
-std::string Load(const std::string& strPath, size_t nBlockSize)
+std::string Load(const std::string& strPath, size_t nBlockSize, const std::string& strFirstBlock)
 {
     CKarnWorld world;
     CSLPParser parser;
@@ -127,7 +137,7 @@ std::string Load(const std::string& strPath, size_t nBlockSize)
     // Whatever the file, the load ends with the lists emptied by the last flush.
     FUZZ_CHECK(parser.GetPointList()->GetCount() == 0 && parser.GetNormalList()->GetCount() == 0);
     if (nBlockSize == 0)
-        CheckAgreesWithLoad(strPath, world, parser.GetDiscardedPointCount());
+        CheckAgreesWithLoad(strPath, world, parser.GetDiscardedPointCount(), strFirstBlock);
     return std::to_string(eResult) + "\n" + CheckAndDescribe(world);
 }
 
@@ -158,13 +168,15 @@ int FuzzParse(const uint8_t* pData, size_t nSize)
 {
     static CFuzzTempFile file("parse");
     file.Write(pData, nSize);
-    const std::string strWhole = Load(file.GetPath(), 0);
+    const std::string strFirstBlock(reinterpret_cast<const char*>(pData),
+                                    std::min<size_t>(nSize, CKarnFileInterface::DefaultBlockSize));
+    const std::string strWhole = Load(file.GetPath(), 0, strFirstBlock);
     // Tiny blocks, and blocks of 64 bytes to 16 KiB that cut words and batches anywhere, each load with
     // one of the three scans (no vector instruction, SSE2, AVX2) by turns. Each builds the same model.
     GenericLimitScan(static_cast<GenericScanLevels>(nSize % 3));
-    const std::string strSmallBlocks = Load(file.GetPath(), 1 + nSize % 5);
+    const std::string strSmallBlocks = Load(file.GetPath(), 1 + nSize % 5, strFirstBlock);
     GenericLimitScan(static_cast<GenericScanLevels>((nSize + 1) % 3));
-    const std::string strMediumBlocks = Load(file.GetPath(), size_t(64) << (nSize / 2 % 9));
+    const std::string strMediumBlocks = Load(file.GetPath(), size_t(64) << (nSize / 2 % 9), strFirstBlock);
     GenericLimitScan(GenericScanAvx2);
     FUZZ_CHECK(strWhole == strSmallBlocks && strWhole == strMediumBlocks);
     CheckReuse(file.GetPath(), strWhole);

@@ -94,6 +94,8 @@ bool ConvertOne(const std::string& input, const std::string& output, ExportForma
     CSLPParser parser;
     parser.SetFileName(CBasicString::FromPath(InputPath(input).c_str()));
     parser.SetLoaderPtr(bar.IsShown() ? &SLPProgressToBar : &NoProgress);
+    CBinaryInputGuard guard; // binary input is refused at its first block, not read to its end
+    parser.GetIOManager()->GetFileInterface()->SetReadWatcher(&guard);
     g_pLoadProgress = &bar;
     const SLPLoadResultTypes eResult = parser.Parse(pWorld.get());
     g_pLoadProgress = nullptr;

@@ -222,6 +222,8 @@ bool InfoOne(CFileSink& out, const std::string& name, bool bJson, bool bGeometry
     CSLPParser parser;
     parser.SetFileName(CBasicString::FromPath(InputPath(name).c_str()));
     parser.SetLoaderPtr(&SLPProgressToBar);
+    CBinaryInputGuard guard; // binary input is refused at its first block, not read to its end
+    parser.GetIOManager()->GetFileInterface()->SetReadWatcher(&guard);
     g_pLoadProgress = &bar;
     const auto start = std::chrono::steady_clock::now();
     const SLPLoadResultTypes eResult = parser.Parse(pWorld.get());

@@ -109,6 +109,8 @@ int RunTokens(const std::vector<std::string>& arguments)
     CSLPIOManager& tokens = *parser.GetIOManager();
     tokens.SetLineTracking(true);
     tokens.SetFilename(parser.GetFileName());
+    CBinaryInputGuard guard; // binary input is refused at its first block, not read to its end
+    tokens.GetFileInterface()->SetReadWatcher(&guard);
     const SLPLoadResultTypes eOpen = tokens.OpenInputFile();
     if (eOpen != SLPLoadSuccess)
     {
@@ -134,6 +136,14 @@ int RunTokens(const std::vector<std::string>& arguments)
         if (eType == SLPTokenEndOfFile)
             break;
     }
+    const bool bReadFailed = tokens.GetReadFailed();
     tokens.CloseFile();
+    if (bReadFailed)
+    {
+        out.Flush();
+        std::fprintf(stderr, "slp: %s: %s\n", DisplayName(name).c_str(),
+                     DescribeLoadFailure(parser, SLPLoadResult2).c_str());
+        return 1;
+    }
     return 0;
 }

@@ -38,8 +38,10 @@ inline std::string ReadProgramText(const std::string& path)
 // syntax for this command line is the same but for the null device) from a folder, its standard input
 // read from a file (none: the null device). The output goes to files named after the running test,
 // since CTest runs the tests of a program in parallel.
+// A prefix (environment settings or a wrapping command, ending in an opening quote) goes before the
+// program's quoted name.
 inline ToolRun RunProgram(const std::string& program, const std::string& arguments, const std::string& folder,
-                          const std::string& input = std::string())
+                          const std::string& input = std::string(), const std::string& prefix = "\"")
 {
     const std::string stem = TestTempPath("slp_run_");
 #if defined(_WIN32)
@@ -47,8 +49,8 @@ inline ToolRun RunProgram(const std::string& program, const std::string& argumen
 #else
     const char* const pszNullDevice = "/dev/null";
 #endif
-    const std::string command = "cd \"" + folder + "\" && \"" + program + "\" " + arguments + " >\"" + stem +
-                                "_out.txt\" 2>\"" + stem + "_err.txt\" <" +
+    const std::string command = "cd \"" + folder + "\" && " + prefix + program + "\" " + arguments + " >\"" +
+                                stem + "_out.txt\" 2>\"" + stem + "_err.txt\" <" +
                                 (input.empty() ? std::string(pszNullDevice) : "\"" + input + "\"");
     const int nStatus = std::system(command.c_str());
     ToolRun run;

@@ -205,12 +205,16 @@ TEST(SlpToolTest, CheckListsWhatALoadLosesWithLineAndColumn)
     EXPECT_EQ(run.out.substr(run.out.find("<stdin>: ")), summaries);
     EXPECT_EQ(RunSlp("check -q - one_facet.slp", file.path).out, summaries);
 
-    // Warnings alone do not fail a check; several files give an array.
+    // Warnings alone do not fail a check, a file that does not load does; several files give an array,
+    // each file's findings in order of line and column.
+    EXPECT_EQ(RunSlp("check solid_then_endsolid.slp").nExit, 0);
     run = RunSlp("check --json solid_then_endsolid.slp no_keywords.slp");
-    EXPECT_EQ(run.nExit, 0);
+    EXPECT_EQ(run.nExit, 1);
     const Json both = Json::parse(run.out);
-    EXPECT_EQ(both.at(0).at("findings").at(0).at("code"), "keyword-as-name");
+    EXPECT_EQ(both.at(0).at("findings").at(0).at("code"), "solid-left-open");
+    EXPECT_EQ(both.at(0).at("findings").at(1).at("code"), "keyword-as-name");
     EXPECT_EQ(both.at(1).at("findings").at(0).at("code"), "no-solid");
+    EXPECT_EQ(both.at(1).at("findings").at(0).at("severity"), "error");
     EXPECT_EQ(RunSlp("check missing.slp").err, "slp: missing.slp: file missing\n");
 }
 
