@@ -2,6 +2,7 @@
 
 #include "foundation/BasicList.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -195,24 +196,75 @@ void CSLPParser::WalkTokens()
     // progress report falls inside a batch, and a solid's name is read one token at a time. So wherever
     // the host's callback runs or a name is read, the parser stands exactly where a token-by-token walk
     // would have it. While a batch lasts, the current token is aBatch[nAt].
-    CGenericTokenSummary aBatch[512];
+    CGenericTokenSummary aBatch[16];
     size_t nAt = 0;
     size_t nBatch = 0;
     const auto type = [&]() -> SLPTokenTypes
     { return nAt < nBatch ? CSLPIOManager::GetSummaryType(aBatch[nAt]) : GetCurrentTokenType(); };
     const auto value = [&]() -> double
     { return nAt < nBatch ? aBatch[nAt].m_dNumericValue : GetCurrentTokenNumericValue(); };
-    const auto advance = [&]() -> bool
+    // The offset before which no report can come, while the threshold holds (else 0: none).
+    const auto reportLimit = [&]() -> long long
+    {
+        const bool bThresholdHolds =
+            m_nReportLast == m_nLastPercentage && m_nReportTotal == m_IOManager.GetTotalFileSize64();
+        return bThresholdHolds ? m_nReportOffset : 0;
+    };
+    // The common lines of a file, a facet's keywords and its "normal x y z" and "vertex x y z", and the
+    // "color r g b" and "endsolid" between facets, taken a run at a time (CGenericParser::ScanKeywordRun)
+    // rather than token by token; only where the walk stands between two steps, never inside a triple.
+    CGenericRunStep aSteps[256];
+    const unsigned long long nAloneIds = (1ull << SLPTokenFacet) | (1ull << SLPTokenEndFacet) |
+                                         (1ull << SLPTokenOuter) | (1ull << SLPTokenLoop) |
+                                         (1ull << SLPTokenEndLoop) | (1ull << SLPTokenEndSolid);
+    const unsigned long long nTripleIds =
+        (1ull << SLPTokenNormal) | (1ull << SLPTokenVertex) | (1ull << SLPTokenColor);
+    const auto takeRuns = [&]()
+    {
+        for (;;)
+        {
+            const long long nTotal = m_IOManager.GetTotalFileSize64();
+            const size_t nSteps = m_IOManager.ScanKeywordRun(aSteps, sizeof(aSteps) / sizeof(aSteps[0]),
+                                                             reportLimit(), nAloneIds, nTripleIds);
+            if (nSteps == 0)
+                return;
+            size_t i = 0;
+            try
+            {
+                for (; i < nSteps; ++i)
+                    TakeStep(aSteps[i], aNormal, aVertex, aColor);
+            }
+            catch (...)
+            {
+                // A token-by-token walk would stand at the step's token where this failed: the third
+                // number of a normal or vertex, the keyword of a colour or endsolid (whose flush comes
+                // first).
+                const CGenericRunStep& failed = aSteps[i];
+                m_IOManager.TakeRunTo(failed.m_nId == SLPTokenNormal || failed.m_nId == SLPTokenVertex
+                                          ? failed.m_nLastStart
+                                          : failed.m_nKeywordStart);
+                throw;
+            }
+            m_IOManager.TakeRunTo(aSteps[nSteps - 1].m_nLastStart);
+            // The token after the run may have read a stream's end: the report of the run's last token.
+            if (m_IOManager.GetTotalFileSize64() != nTotal)
+                UpdateStatus();
+        }
+    };
+    // Moves to the next token; bBetweenSteps when the walk is done with the current token and all
+    // before it (not inside a triple or a solid's name), where runs may be taken first.
+    const auto advance = [&](bool bBetweenSteps) -> bool
     {
         if (++nAt < nBatch)
             return true;
+        nAt = nBatch = 0;
+        if (bBetweenSteps)
+            takeRuns();
         // A batch ends before the token at which the percentage would grow (the offset UpdateStatus
         // skips to, while it holds) and before "solid", whose name is read from the parser itself.
+        // Where runs may follow, the batch is short, so that the walk is soon back where it takes them.
         const long long nTotal = m_IOManager.GetTotalFileSize64();
-        const bool bThresholdHolds = m_nReportLast == m_nLastPercentage && m_nReportTotal == nTotal;
-        nBatch = m_IOManager.ReadTokens(aBatch, sizeof(aBatch) / sizeof(aBatch[0]),
-                                        bThresholdHolds ? m_nReportOffset : 0, 1ull << SLPTokenSolid);
-        nAt = 0;
+        nBatch = m_IOManager.ReadTokens(aBatch, bBetweenSteps ? 16 : 4, reportLimit(), 1ull << SLPTokenSolid);
         if (nBatch == 0)
             return Tokenize();
         // A stream's size becomes known where its end is read, which is while the lookahead of the
@@ -227,11 +279,11 @@ void CSLPParser::WalkTokens()
         if (type() != SLPTokenNumber)
             return false;
         pValues[0] = value();
-        advance();
+        advance(false);
         if (type() == SLPTokenNumber)
         {
             pValues[1] = value();
-            advance();
+            advance(false);
             if (type() == SLPTokenNumber)
                 pValues[2] = value();
         }
@@ -281,14 +333,14 @@ void CSLPParser::WalkTokens()
             break;
         case SLPTokenNormal:
             // The common shape, three numbers in the batch, or token by token.
-            if (TakeTriplet(aBatch, nAt, nBatch, aNormal) || (advance(), triplet(aNormal)))
+            if (TakeTriplet(aBatch, nAt, nBatch, aNormal) || (advance(false), triplet(aNormal)))
             {
                 vemoVector normal(ToFloat(aNormal[0]), ToFloat(aNormal[1]), ToFloat(aNormal[2]));
                 AddNormalToList(normal);
             }
             break;
         case SLPTokenVertex:
-            if (TakeTriplet(aBatch, nAt, nBatch, aVertex) || (advance(), triplet(aVertex)))
+            if (TakeTriplet(aBatch, nAt, nBatch, aVertex) || (advance(false), triplet(aVertex)))
             {
                 vemoFloatPoint point(ToFloat(aVertex[0]), ToFloat(aVertex[1]), ToFloat(aVertex[2]));
                 AddPointToList(point);
@@ -298,7 +350,7 @@ void CSLPParser::WalkTokens()
             // The facets collected so far keep the colour that was current while they were read; the
             // flush happens even when no number follows.
             FlushGeometryToWorld();
-            advance();
+            advance(false);
             if (triplet(aColor))
             {
                 // Components are taken as they stand: no scaling and no clamping.
@@ -309,8 +361,44 @@ void CSLPParser::WalkTokens()
         default:
             break;
         }
-        if (!advance())
+        if (!advance(true))
             break;
+    }
+}
+
+void CSLPParser::TakeStep(const CGenericRunStep& step, double* pNormal, double* pVertex, double* pColor)
+{
+    // What the walk does for these keywords and their numbers, taken token by token.
+    switch (step.m_nId)
+    {
+    case SLPTokenNormal:
+    {
+        std::copy(step.m_dValues, step.m_dValues + 3, pNormal);
+        vemoVector normal(ToFloat(pNormal[0]), ToFloat(pNormal[1]), ToFloat(pNormal[2]));
+        AddNormalToList(normal);
+        break;
+    }
+    case SLPTokenVertex:
+    {
+        std::copy(step.m_dValues, step.m_dValues + 3, pVertex);
+        vemoFloatPoint point(ToFloat(pVertex[0]), ToFloat(pVertex[1]), ToFloat(pVertex[2]));
+        AddPointToList(point);
+        break;
+    }
+    case SLPTokenColor:
+    {
+        FlushGeometryToWorld();
+        std::copy(step.m_dValues, step.m_dValues + 3, pColor);
+        vemoChroma color(ToFloat(pColor[0]), ToFloat(pColor[1]), ToFloat(pColor[2]), 1.0f);
+        SetCurrentColor(color);
+        break;
+    }
+    case SLPTokenEndSolid:
+        FlushGeometryToWorld();
+        PopGroup();
+        break;
+    default:
+        break;
     }
 }
 

@@ -159,6 +159,9 @@ private:
     void DropStaleGroups();
     /// The token walk of Parse, from the first token to the end of the input.
     void WalkTokens();
+    /// What the walk does for one step of a keyword run; the arrays are the walk's last normal, vertex
+    /// and colour, which a triple cut short later takes its missing numbers from.
+    void TakeStep(const CGenericRunStep& step, double* pNormal, double* pVertex, double* pColor);
     /// PushGroup without recording the group's token (a load records what it leaves open at its end).
     bool AttachGroup(CKarnGroup* pGroup);
     /// Records the tokens of the current group and of every group on the stack, forgetting the rest.

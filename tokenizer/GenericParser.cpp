@@ -41,7 +41,7 @@ CGenericParser::CGenericParser()
       m_nPosition(0), m_nBlockOffset(0), m_nTotalSize(0), m_bSizeAtEnd(false), m_bInputEnded(false),
       m_bReadFailed(false), m_nInputSerial(NewInputSerial()), m_bTrackLines(false), m_nLine(1),
       m_nLineStart(0), m_eScanLevel(ScanPlain), m_pSpanEnds(nullptr), m_nSpanBase(0), m_nSpanNext(0),
-      m_nSpanCount(0)
+      m_nSpanCount(0), m_nSpanRoom(kSpanRoom), m_nRunBlockOffset(-1), m_nRunSerial(0), m_nRunPosition(0)
 {
 }
 
@@ -52,7 +52,7 @@ CGenericParser::CGenericParser(const CGenericParser& other)
       m_nPosition(0), m_nBlockOffset(0), m_nTotalSize(0), m_bSizeAtEnd(false), m_bInputEnded(false),
       m_bReadFailed(false), m_nInputSerial(NewInputSerial()), m_bTrackLines(other.m_bTrackLines), m_nLine(1),
       m_nLineStart(0), m_eScanLevel(ScanPlain), m_pSpanEnds(nullptr), m_nSpanBase(0), m_nSpanNext(0),
-      m_nSpanCount(0)
+      m_nSpanCount(0), m_nSpanRoom(kSpanRoom), m_nRunBlockOffset(-1), m_nRunSerial(0), m_nRunPosition(0)
 {
     m_FileInterface.SetBlockSize(other.m_FileInterface.GetBlockSize());
 }
@@ -65,6 +65,7 @@ CGenericParser& CGenericParser::operator=(CGenericParser& other)
     m_pKeywordTable = other.m_pKeywordTable;
     m_nKeywordTableSize = other.m_nKeywordTableSize;
     m_bKeywordIndexReady = false;
+    m_RunKeywords.Forget();
     m_bTrackLines = other.m_bTrackLines;
     m_FileInterface.SetBlockSize(other.m_FileInterface.GetBlockSize());
     DropInput();
@@ -81,12 +82,14 @@ void CGenericParser::SetKeywordTable(ParserKeywordEntry* pTable)
 {
     m_pKeywordTable = pTable;
     m_bKeywordIndexReady = false;
+    m_RunKeywords.Forget();
 }
 
 void CGenericParser::SetKeywordTableSize(int nSize)
 {
     m_nKeywordTableSize = nSize;
     m_bKeywordIndexReady = false;
+    m_RunKeywords.Forget();
 }
 
 void CGenericParser::SetFilename(CBasicString strFileName)

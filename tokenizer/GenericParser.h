@@ -96,6 +96,22 @@ public:
     size_t ReadTokens(CGenericTokenSummary* pOut, size_t nMax, long long nBefore,
                       unsigned long long nStopIds);
 
+    /// Describes in pOut (at most nMax) the run of steps that the tokens from the lookahead on form,
+    /// without moving: a step is a keyword whose id (below 64) has its bit set in nAloneIds, or one whose
+    /// bit is set in nTripleIds followed by exactly three number tokens. It is for readers that take the
+    /// common lines of a mesh file ("vertex x y z" and the keywords around it) without their texts. The
+    /// run stops before a step that has a token ending at or after input offset nBefore, before a
+    /// keyword of nTripleIds that three numbers do not follow, before any other token, and where the
+    /// block's end is near, so that other readers take those. Returns the number of steps: 0 when the
+    /// lookahead starts none. Not while lines are tracked (0 then). Allocates nothing.
+    size_t ScanKeywordRun(CGenericRunStep* pOut, size_t nMax, long long nBefore, unsigned long long nAloneIds,
+                          unsigned long long nTripleIds);
+    /// Moves, as Tokenize calls would, to the token of the run just scanned that starts at input offset
+    /// nStart (a step's m_nKeywordStart or m_nLastStart): it becomes current, with its text, and the
+    /// token after it the lookahead. False, with nothing changed, when the parser has moved since the
+    /// scan or the offset is no token of the run. Allocates only what Tokenize would (token texts).
+    bool TakeRunTo(long long nStart);
+
     /// The current token and the lookahead (scanned on first request). References stay valid as long
     /// as the parser; their texts change with the next Tokenize, RestoreIOState or open.
     CGenericToken& GetCurrentToken();
@@ -210,6 +226,11 @@ private:
     template <generic_scan::ScanLevels eLevel>
     size_t DescribeListed(CGenericTokenSummary* pOut, size_t nMax, long long nLimit,
                           unsigned long long nStopIds);
+    /// The steps of a keyword run read from the block (ScanKeywordRun), and where the last one's last
+    /// token starts; bVector selects the vector way.
+    template <bool bVector>
+    size_t ScanRunSteps(CGenericRunStep* pOut, size_t nMax, long long nBefore, int nFirstId, bool bFirstAlone,
+                        long long nFirstStart, const char*& pLastStart);
     /// Their shared body; bVector selects the vector number conversion.
     template <bool bVector>
     size_t DescribeListedWith(CGenericTokenSummary* pOut, size_t nMax, long long nLimit,
@@ -238,6 +259,8 @@ private:
     int m_nKeywordTableSize;
     generic_scan::CKeywordIndex m_KeywordIndex;
     bool m_bKeywordIndexReady;
+    /// The keywords of the last keyword run's sets (built when first needed, again when they change).
+    generic_scan::CRunKeywords m_RunKeywords;
     CBasicString m_strFileName;
     CKarnFileInterface m_FileInterface;
 
@@ -269,6 +292,13 @@ private:
     size_t m_nSpanBase;
     size_t m_nSpanNext;
     size_t m_nSpanCount;
+    /// The most tokens the next listing takes: small after a keyword run, which reads without the lists
+    /// (what is listed past where other readers take over would be thrown away), then growing.
+    size_t m_nSpanRoom;
+    /// Where the last keyword run was scanned (input, block, position), for TakeRunTo.
+    long long m_nRunBlockOffset;
+    unsigned long long m_nRunSerial;
+    size_t m_nRunPosition;
 };
 
 // The queries that a load makes for every token, defined here so that callers in other libraries

@@ -132,7 +132,8 @@ bool CGenericParser::ListSpans()
         // known to be the last once the next read finds nothing.
         const bool bFinal = m_eInput == InputMemory && m_nSpanBase + nWindow == m_nBlockLength;
         m_nSpanCount = ScanSpans(m_eScanLevel, m_pBlock + m_nSpanBase, m_nPosition - m_nSpanBase, nWindow,
-                                 bFinal, m_pSpanStarts.get(), m_pSpanEnds, kSpanRoom, nStop);
+                                 bFinal, m_pSpanStarts.get(), m_pSpanEnds, m_nSpanRoom, nStop);
+        m_nSpanRoom = m_nSpanRoom * 2 < kSpanRoom ? m_nSpanRoom * 2 : kSpanRoom;
         nStop += m_nSpanBase;
         m_nSpanNext = 0;
         if (m_nSpanCount > 0)

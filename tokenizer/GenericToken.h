@@ -35,6 +35,17 @@ struct CGenericTokenSummary
     bool m_bBooleanValue;
 };
 
+/// One step of a keyword run (CGenericParser::ScanKeywordRun): a keyword on its own, or a keyword with the
+/// three numbers that follow it, and where its tokens start in the input, so that a reader can move to
+/// any of them (CGenericParser::TakeRunTo).
+struct CGenericRunStep
+{
+    int m_nId;                 ///< the keyword row's id
+    long long m_nKeywordStart; ///< the input offset where the keyword starts
+    long long m_nLastStart;    ///< where the step's last token starts: the third number, or the keyword
+    double m_dValues[3];       ///< the numbers of a keyword that takes three; not set for the others
+};
+
 /// A token: data type, keyword id, numeric and boolean value, and its text exactly as written in the
 /// input, NUL-terminated. The text may contain NUL bytes only inside a quoted string (GetLength counts
 /// them). Short texts live inside the object; longer ones in a heap buffer whose capacity only grows,

@@ -116,4 +116,40 @@ inline bool CKeywordIndex::Match(const char* pText, size_t nLength, int& nId) co
     return false;
 }
 
+/// The keywords a keyword run (CGenericParser::ScanKeywordRun) compares its words with directly: the
+/// rows whose ids are in the run's sets, with the id a word of their text gets (the first row of the
+/// text), letters only and at most eight long, so that a word equals one without regard to case exactly
+/// when both are equal with bit 5 of every byte set; none that a number shadows ("inf", "nan",
+/// "infinity"). Sorted by length.
+class CRunKeywords
+{
+public:
+    struct Entry
+    {
+        unsigned long long m_nLower; ///< the text with bit 5 set in each byte, zero past its length
+        int m_nId;
+    };
+
+    /// For the table and its index as they are now, and the run's sets.
+    void Build(const ParserKeywordEntry* pTable, int nRows, const CKeywordIndex& index,
+               unsigned long long nAloneIds, unsigned long long nTripleIds);
+    bool IsFor(unsigned long long nAloneIds, unsigned long long nTripleIds) const
+    {
+        return m_bReady && m_nAloneIds == nAloneIds && m_nTripleIds == nTripleIds;
+    }
+    void Forget() { m_bReady = false; }
+    /// The entries of nLength letters (1 to 8): [First(n), First(n + 1)).
+    const Entry* Entries() const { return m_aEntries; }
+    unsigned First(unsigned nLength) const { return m_aFirstOfLength[nLength]; }
+    unsigned long long AloneIds() const { return m_nAloneIds; }
+    unsigned long long TripleIds() const { return m_nTripleIds; }
+
+private:
+    Entry m_aEntries[64] = {};
+    unsigned char m_aFirstOfLength[10] = {};
+    unsigned long long m_nAloneIds = 0;
+    unsigned long long m_nTripleIds = 0;
+    bool m_bReady = false;
+};
+
 } // namespace generic_scan
