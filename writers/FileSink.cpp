@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "foundation/WindowsApi.h"
 #if defined(_WIN32)
@@ -38,43 +39,67 @@ typedef wchar_t SystemChar;
 typedef char SystemChar;
 #endif
 
-// The temporary files being written, for ExportRemovePendingFiles, which a signal handler calls: a
-// fixed table of paths in the system's own form, claimed and released with atomic flags, so removing
-// them needs neither a lock nor an allocation. A temporary file that finds no free slot (more than 64
-// at once, or a path longer than the slot) is still removed by its sink, only not from a handler.
+// The temporary files being written, for ExportRemovePendingFiles, which a signal handler and the end
+// of the process call: a fixed table of pointers to the paths, which their sinks own and leave unchanged
+// while they are listed, claimed and released with atomic flags, so removing them needs neither a lock
+// nor an allocation, whatever the length of the path. A temporary file that finds no free slot (more
+// than 64 at once) is still removed by its sink, only not from a handler.
 constexpr int kPendingSlots = 64;
-constexpr size_t kPendingPathUnits = 1024;
+enum PendingStates
+{
+    PendingFree,
+    PendingFilling,
+    PendingListed,
+    PendingRemoving, // ExportRemovePendingFiles is removing it (perhaps on another thread)
+    PendingRemoved
+};
 struct PendingSlot
 {
-    std::atomic<int> nState; // 0 free, 1 being filled, 2 a file to remove
-    SystemChar szPath[kPendingPathUnits];
+    std::atomic<int> nState;
+    const SystemChar* pszPath;
 };
 PendingSlot g_Pending[kPendingSlots];
 
 int AddPending(const fs::path& path)
 {
-    const fs::path::string_type& text = path.native();
-    if (text.size() >= kPendingPathUnits)
-        return -1;
     for (int i = 0; i < kPendingSlots; ++i)
     {
-        int nFree = 0;
-        if (g_Pending[i].nState.compare_exchange_strong(nFree, 1))
+        int nFree = PendingFree;
+        if (g_Pending[i].nState.compare_exchange_strong(nFree, PendingFilling))
         {
-            text.copy(g_Pending[i].szPath, text.size());
-            g_Pending[i].szPath[text.size()] = 0;
-            g_Pending[i].nState.store(2);
+            g_Pending[i].pszPath = path.c_str();
+            g_Pending[i].nState.store(PendingListed);
             return i;
         }
     }
     return -1;
 }
 
+// Releases the slot; its path may be freed once this returns.
 void DropPending(int nSlot)
 {
-    if (nSlot >= 0)
-        g_Pending[nSlot].nState.store(0);
+    if (nSlot < 0)
+        return;
+    std::atomic<int>& state = g_Pending[nSlot].nState;
+    for (int nState = PendingListed; !state.compare_exchange_weak(nState, PendingFree);
+         nState = PendingListed)
+    {
+        if (nState == PendingRemoved)
+        {
+            state.store(PendingFree);
+            return;
+        }
+        if (nState == PendingRemoving)
+            std::this_thread::yield();
+    }
 }
+
+// Temporary files that a sink still lists when the process ends through exit() (whose sinks are never
+// destroyed) go with it.
+struct CRemovePendingAtExit
+{
+    ~CRemovePendingAtExit() { ExportRemovePendingFiles(); }
+} g_RemovePendingAtExit;
 
 fs::path FromUtf8(const std::string& path)
 {
@@ -124,18 +149,18 @@ bool ReplaceFile(const fs::path& from, const fs::path& to)
 
 std::atomic<unsigned> g_nTemporaryCounter(0);
 
-// A name for a temporary file beside the target: hidden where dot files are, and unique to this
-// process and sink (creation is exclusive anyway, and retried with the next number).
-fs::path TemporaryBeside(const fs::path& target, unsigned nAttempt)
+// A new name in the folder for a temporary file: hidden where dot files are, unique to this process
+// and call (creation is exclusive anyway, and retried with the next number), and short whatever the
+// target's name, so that any name that can be created can be written.
+fs::path FreshName(const fs::path& folder, const char* pszSuffix)
 {
 #if defined(_WIN32)
     const unsigned long nProcess = ::GetCurrentProcessId();
 #else
     const unsigned long nProcess = static_cast<unsigned long>(::getpid());
 #endif
-    fs::path name = target.filename();
-    name += "." + std::to_string(nProcess) + "-" + std::to_string(nAttempt) + ".tmp";
-    return target.parent_path() / (fs::path(".") += name);
+    return folder / (".slp-" + std::to_string(nProcess) + "-" +
+                     std::to_string(g_nTemporaryCounter.fetch_add(1)) + pszSuffix);
 }
 
 } // namespace
@@ -144,14 +169,15 @@ void ExportRemovePendingFiles()
 {
     for (PendingSlot& slot : g_Pending)
     {
-        if (slot.nState.load() != 2)
+        int nListed = PendingListed;
+        if (!slot.nState.compare_exchange_strong(nListed, PendingRemoving))
             continue;
 #if defined(_WIN32)
-        ::DeleteFileW(slot.szPath);
+        ::DeleteFileW(slot.pszPath);
 #else
-        ::unlink(slot.szPath);
+        ::unlink(slot.pszPath);
 #endif
-        slot.nState.store(0);
+        slot.nState.store(PendingRemoved);
     }
 }
 
@@ -197,19 +223,18 @@ bool CFileSink::Open(const std::string& path)
     {
         for (unsigned nTry = 0; m_pFile == nullptr && nTry < 100; ++nTry)
         {
-            const fs::path temporary = TemporaryBeside(target, g_nTemporaryCounter.fetch_add(1));
+            m_Temporary = FreshName(target.parent_path(), ".tmp");
             // Listed before it exists, so that a signal arriving right after its creation still finds
             // it; the name is this process's own, so removing it early harms no one.
-            m_nPendingSlot = AddPending(temporary);
+            m_nPendingSlot = AddPending(m_Temporary);
             errno = 0;
-            m_pFile = CreateExclusive(temporary);
-            if (m_pFile != nullptr)
-                m_strTemporary = temporary.u8string();
-            else
+            m_pFile = CreateExclusive(m_Temporary);
+            if (m_pFile == nullptr)
             {
                 const int nError = errno;
                 DropPending(m_nPendingSlot);
                 m_nPendingSlot = -1;
+                m_Temporary.clear();
                 errno = nError;
                 if (errno != EEXIST)
                     break;
@@ -220,7 +245,7 @@ bool CFileSink::Open(const std::string& path)
             SetError("cannot create", errno);
             return false;
         }
-        m_strTarget = target.u8string();
+        m_Target = target;
     }
     m_bOwnsFile = true;
     // Our own buffer does the blocking; the stream's would only copy once more.
@@ -266,14 +291,14 @@ bool CFileSink::Commit()
 {
     if (m_bFailed)
         return false;
-    if (m_strTemporary.empty())
+    if (m_Temporary.empty())
         return true;
     // Only a file is replaced: a target that became a device, a pipe or a folder while the output was
     // written stays as it is (renaming over a device node would take the device away).
     std::error_code error;
-    const fs::file_status status = fs::status(FromUtf8(m_strTarget), error);
+    const fs::file_status status = fs::status(m_Target, error);
     errno = fs::exists(status) && !fs::is_regular_file(status) ? EEXIST : 0;
-    if (errno != 0 || !ReplaceFile(FromUtf8(m_strTemporary), FromUtf8(m_strTarget)))
+    if (errno != 0 || !ReplaceFile(m_Temporary, m_Target))
     {
         SetError("cannot replace", errno);
         m_bFailed = true;
@@ -282,7 +307,7 @@ bool CFileSink::Commit()
     }
     DropPending(m_nPendingSlot);
     m_nPendingSlot = -1;
-    m_strTemporary.clear();
+    m_Temporary.clear();
     return true;
 }
 
@@ -296,13 +321,13 @@ void CFileSink::Discard()
 
 void CFileSink::RemoveTemporary()
 {
-    if (m_strTemporary.empty())
+    if (m_Temporary.empty())
         return;
     std::error_code error;
-    fs::remove(FromUtf8(m_strTemporary), error);
+    fs::remove(m_Temporary, error);
     DropPending(m_nPendingSlot);
     m_nPendingSlot = -1;
-    m_strTemporary.clear();
+    m_Temporary.clear();
 }
 
 void CFileSink::Spill(const void* pData, size_t nBytes)

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -114,10 +115,10 @@ private:
     size_t m_nUsed;
     unsigned long long m_nCount;
     bool m_bFailed;
-    std::string m_strPath;      // the target as given
-    std::string m_strTarget;    // where the committed file goes (a link's target resolved)
-    std::string m_strTemporary; // empty when the output goes straight to its target or a stream
-    int m_nPendingSlot;         // the temporary file's slot in the pending list, or -1
+    std::string m_strPath;             // the target as given
+    std::filesystem::path m_Target;    // where the committed file goes (a link's target resolved)
+    std::filesystem::path m_Temporary; // empty when the output goes straight to its target or a stream
+    int m_nPendingSlot;                // the temporary file's slot in the pending list, or -1
     std::string m_strError;
 };
 

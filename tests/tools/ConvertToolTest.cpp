@@ -152,29 +152,46 @@ TEST(ConvertToolTest, BatchesStandardStreamsAndTheInputItself)
 #if !defined(_WIN32)
 TEST(ConvertToolTest, NeverLosesTheFileItReplaces)
 {
-    // A large model, so that a conversion lasts long enough to be caught while it writes.
+    // A large model, so that a conversion lasts long enough to be caught while it writes, into a folder
+    // whose path is longer than 1,024 bytes.
     TempFolder folder;
-    const std::string input = folder / "big.slp";
+    fs::path deep = folder.path;
+    for (int i = 0; i < 6; ++i)
+        deep /= std::string(200, 'd');
+    fs::create_directories(deep);
+    const std::string input = (deep / "big.slp").string();
     {
         std::ofstream text(input, std::ios::binary);
         for (int i = 0; i < 200000; ++i)
             text << "solid s\nnormal 0 0 1 vertex " << i << " 0 0\nnormal 0 0 1 vertex 1 " << i
                  << " 0\nnormal 0 0 1 vertex 0 1 " << i << "\n";
     }
-    const std::string target = folder / "big.glb";
+    const std::string target = (deep / "big.obj").string(), companion = (deep / "big.mtl").string();
     const std::string before = "the previous good file\n";
+    const auto listing = [&deep]()
+    {
+        std::vector<std::string> names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(deep))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        std::string text;
+        for (const std::string& name : names)
+            text += name + " ";
+        return text;
+    };
 
     // A file size limit stops the writing half-way: the old file stays, no temporary file is left.
     std::ofstream(target, std::ios::binary) << before;
-    ToolRun run =
-        RunProgram("/bin/sh", "-c 'ulimit -f 200; exec \"" SLP_TOOL_FILE "\" convert big.slp big.glb'",
-                   folder.path.string());
+    std::ofstream(companion, std::ios::binary) << before;
+    ToolRun run = RunProgram(
+        "/bin/sh", "-c 'ulimit -f 200; exec \"" SLP_TOOL_FILE "\" convert big.slp big.obj'", deep.string());
     EXPECT_EQ(run.nExit, 1);
     EXPECT_NE(run.err.find("File too large"), std::string::npos) << run.err;
     EXPECT_EQ(ReadBytes(target), before);
-    EXPECT_EQ(folder.Listing(), "big.glb\nbig.slp\n");
+    EXPECT_EQ(ReadBytes(companion), before);
+    EXPECT_EQ(listing(), "big.mtl big.obj big.slp ");
 
-    // SIGINT and SIGTERM while the temporary file is being written: the same.
+    // A signal while the temporary files are being written: the same.
     for (const int nSignal : {SIGINT, SIGTERM})
     {
         std::string program = SLP_TOOL_FILE, command = "convert", in = input, out = target;
@@ -184,7 +201,7 @@ TEST(ConvertToolTest, NeverLosesTheFileItReplaces)
         bool bCaught = false;
         for (int nPoll = 0; !bCaught && nPoll < 200000; ++nPoll)
         {
-            bCaught = folder.Listing().find(".big.glb.") != std::string::npos;
+            bCaught = listing().find(".slp-") != std::string::npos;
             if (!bCaught)
                 std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
@@ -194,7 +211,7 @@ TEST(ConvertToolTest, NeverLosesTheFileItReplaces)
         ASSERT_TRUE(bCaught) << "the conversion never showed its temporary file";
         EXPECT_TRUE(WIFSIGNALED(nStatus) && WTERMSIG(nStatus) == nSignal) << nStatus;
         EXPECT_EQ(ReadBytes(target), before);
-        EXPECT_EQ(folder.Listing(), "big.glb\nbig.slp\n");
+        EXPECT_EQ(listing(), "big.mtl big.obj big.slp ") << nSignal;
     }
 }
 #endif

@@ -11,6 +11,8 @@
 #include <filesystem>
 #if !defined(_WIN32)
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace
@@ -47,6 +49,18 @@ CExportReport Export(const vemoBaseGroup& world, const std::string& name,
 {
     const std::string path = OutputPath(name);
     return ExportWorld(world, path, ExportFormatFromPath(path), options);
+}
+
+// The names of a process's temporary files in a folder (this process's by default), one a line. Tests
+// that run at the same time write into the same folder, each in its own process.
+std::string Temporaries(const std::string& folder, int nProcess = ProcessId())
+{
+    const std::string prefix = ".slp-" + std::to_string(nProcess) + "-";
+    std::string names;
+    for (const std::filesystem::directory_entry& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0)
+            names += entry.path().filename().string() + "\n";
+    return names;
 }
 
 } // namespace
@@ -249,9 +263,7 @@ TEST(WorldExportTest, FailuresLeaveNothingBehind)
     report = ExportWorld(*pWorld, objPath, ExportFormatObj);
     EXPECT_EQ(report.m_eResult, ExportCannotOpen);
     EXPECT_FALSE(FileExists(objPath));
-    const std::string temporary = ".slp_writers_blocked.obj." + std::to_string(ProcessId()) + "-";
-    for (const fs::directory_entry& entry : fs::directory_iterator(testing::TempDir()))
-        EXPECT_NE(entry.path().filename().string().rfind(temporary, 0), 0u) << entry.path();
+    EXPECT_EQ(Temporaries(testing::TempDir()), "");
 
 #if !defined(_WIN32)
     // A symbolic link keeps pointing where it did; its target takes the output.
@@ -272,9 +284,7 @@ TEST(WorldExportTest, FailuresLeaveNothingBehind)
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     EXPECT_FALSE(sink.Commit());
     EXPECT_TRUE(fs::is_fifo(pipe));
-    for (const fs::directory_entry& entry : fs::directory_iterator(testing::TempDir()))
-        EXPECT_EQ(entry.path().filename().string().rfind(".slp_writers_became_pipe.stl.", 0),
-                  std::string::npos);
+    EXPECT_EQ(Temporaries(testing::TempDir()), "");
     std::remove(pipe.c_str());
 #endif
 }
@@ -322,4 +332,32 @@ TEST(WorldExportTest, DeepTreeIsWalkedWithoutRecursion)
     const std::string line = obj.substr(nLastO + 1, obj.find('\n', nLastO + 1) - nLastO - 1);
     EXPECT_LE(line.size(), 2u + 1023u); // readers drop names of 1,024 bytes or more
     EXPECT_EQ(line.substr(line.size() - 12), "/level/level");
+}
+
+TEST(WorldExportTest, AnyNameThatCanBeCreatedIsWritten)
+{
+    // A name of 250 bytes, and its .mtl: the temporary files' names do not grow with it.
+    auto pWorld = LoadFixture("colour_runs.slp");
+    const std::string name = std::string(246 - std::strlen("slp_writers_"), 'n') + ".obj";
+    const std::string mtl = OutputPath(name.substr(0, name.size() - 4) + ".mtl");
+    const CExportReport report = Export(*pWorld, name);
+    EXPECT_EQ(report.m_eResult, ExportSuccess) << report.m_strMessage;
+    EXPECT_NE(ReadBytes(mtl).find("Kd 0.5 1 0.25"), std::string::npos);
+    std::remove(OutputPath(name).c_str());
+    std::remove(mtl.c_str());
+    EXPECT_EQ(Temporaries(testing::TempDir()), "");
+
+#if !defined(_WIN32)
+    // A process that ends through exit() while it writes leaves no temporary file.
+    const pid_t nChild = ::fork();
+    if (nChild == 0)
+    {
+        auto* pSink = new CFileSink; // never destroyed
+        std::exit(pSink->Open(OutputPath("exit.stl")) ? 0 : 1);
+    }
+    int nStatus = -1;
+    ::waitpid(nChild, &nStatus, 0);
+    EXPECT_EQ(nStatus, 0);
+    EXPECT_EQ(Temporaries(testing::TempDir(), nChild), "");
+#endif
 }
