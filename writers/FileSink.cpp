@@ -110,6 +110,94 @@ fs::path FromUtf8(const std::string& path)
 #endif
 }
 
+// Where output to a path goes.
+struct COutputPlace
+{
+    fs::path file;         // the file at the end of the path's chain of symbolic links (perhaps missing)
+    int nDescriptor = -1;  // this process's descriptor that the path names (/dev/stdout, /dev/fd/N, ...)
+    bool bInPlace = false; // a link whose text names no file (another process's descriptor): opened as it is
+    int nError = 0;        // ELOOP for a chain of links that does not end
+};
+
+#if !defined(_WIN32)
+// The number that a whole name is, or -1.
+int DescriptorNumber(const std::string& name)
+{
+    int n = -1;
+    const char* const pEnd = name.data() + name.size();
+    const std::from_chars_result result = std::from_chars(name.data(), pEnd, n);
+    return !name.empty() && name[0] != '-' && result.ec == std::errc() && result.ptr == pEnd ? n : -1;
+}
+
+// Whether the path names one of this process's descriptors (its number in nDescriptor) or another
+// process's (/proc/PID/fd/N, whose link text is no path to follow: bInPlace).
+void FindDescriptor(const fs::path& path, COutputPlace& place)
+{
+    const std::string& text = path.native();
+    const char* const apStandard[] = {"/dev/stdin", "/dev/stdout", "/dev/stderr"};
+    for (int i = 0; i < 3; ++i)
+        if (text == apStandard[i])
+            place.nDescriptor = i;
+    const int nNumber = DescriptorNumber(path.filename().native());
+    if (place.nDescriptor >= 0 || nNumber < 0)
+        return;
+    if (path.parent_path() == "/dev/fd")
+    {
+        place.nDescriptor = nNumber;
+        return;
+    }
+#if defined(__linux__)
+    // /proc/self/fd, /proc/thread-self/fd and /dev/fd lead to /proc/PID/fd or /proc/PID/task/TID/fd.
+    char* pszFolder = ::realpath(path.parent_path().c_str(), nullptr);
+    if (pszFolder == nullptr)
+        return;
+    const std::string folder = pszFolder;
+    std::free(pszFolder);
+    if (folder.compare(0, 6, "/proc/") != 0 || folder.size() < 10 ||
+        folder.compare(folder.size() - 3, 3, "/fd") != 0)
+        return;
+    const std::string inner = folder.substr(6, folder.size() - 9); // "PID" or "PID/task/TID"
+    const size_t nTask = inner.find("/task/");
+    const int nProcess = DescriptorNumber(inner.substr(0, nTask));
+    if (nProcess < 0 || (nTask != std::string::npos && DescriptorNumber(inner.substr(nTask + 6)) < 0))
+        return;
+    if (nProcess == static_cast<int>(::getpid()))
+        place.nDescriptor = nNumber;
+    else
+        place.bInPlace = true;
+#endif
+}
+#endif
+
+// Follows the path's symbolic links, a chain of them too, to the file they lead to, which need not
+// exist: output goes there, so that the links stay and lead to it.
+COutputPlace FindOutputPlace(const fs::path& path)
+{
+    COutputPlace place;
+    place.file = path;
+    for (int nLinks = 0;; ++nLinks)
+    {
+#if !defined(_WIN32)
+        FindDescriptor(place.file, place);
+        if (place.nDescriptor >= 0 || place.bInPlace)
+            return place;
+#endif
+        std::error_code error;
+        if (!fs::is_symlink(fs::symlink_status(place.file, error)))
+            return place;
+        const fs::path text = fs::read_symlink(place.file, error);
+        if (error)
+            return place;
+        if (nLinks == 40)
+        {
+            place.nError = ELOOP;
+            return place;
+        }
+        // A relative link is relative to the folder that holds it; an absolute one replaces the path.
+        place.file = place.file.parent_path() / text;
+    }
+}
+
 // Creates a new file that no one else has, for writing; null when it cannot be made.
 std::FILE* CreateExclusive(const fs::path& path)
 {
@@ -182,7 +270,8 @@ void ExportRemovePendingFiles()
 }
 
 CFileSink::CFileSink()
-    : m_pFile(nullptr), m_bOwnsFile(false), m_nUsed(0), m_nCount(0), m_bFailed(false), m_nPendingSlot(-1)
+    : m_pFile(nullptr), m_bOwnsFile(false), m_bDescriptor(false), m_nUsed(0), m_nCount(0), m_bFailed(false),
+      m_nPendingSlot(-1)
 {
 }
 
@@ -194,17 +283,42 @@ CFileSink::~CFileSink()
 bool CFileSink::Open(const std::string& path)
 {
     m_strPath = path;
-    std::error_code error;
-    fs::path target = FromUtf8(path);
-    // A link is replaced at its target, so the link itself stays.
-    if (fs::is_symlink(target, error))
+    const COutputPlace place = FindOutputPlace(FromUtf8(path));
+    const fs::path& target = place.file;
+    m_Target = target;
+    if (place.nError != 0)
     {
-        const fs::path resolved = fs::weakly_canonical(target, error);
-        if (!error)
-            target = resolved;
+        SetError("cannot write", place.nError);
+        return false;
     }
+#if !defined(_WIN32)
+    if (place.nDescriptor >= 0)
+    {
+        // Written where the descriptor stands, as "-" writes the standard output: a file that the shell
+        // opened for appending is appended to, and nothing is truncated or replaced.
+        const int nFd = ::fcntl(place.nDescriptor, F_DUPFD_CLOEXEC, 0);
+        if (nFd >= 0)
+            m_pFile = ::fdopen(nFd, "wb");
+        if (m_pFile == nullptr)
+        {
+            const int nError = errno;
+            if (nFd >= 0)
+                ::close(nFd);
+            SetError("cannot write", nError);
+            return false;
+        }
+        m_bDescriptor = true;
+        return Opened();
+    }
+#endif
+    std::error_code error;
     const fs::file_status status = fs::status(target, error);
-    if (fs::exists(status) && !fs::is_regular_file(status))
+    if (fs::is_directory(status))
+    {
+        SetError("cannot write", EISDIR);
+        return false;
+    }
+    if (place.bInPlace || (fs::exists(status) && !fs::is_regular_file(status)))
     {
         // A device or a pipe: written in place, and never replaced or removed.
         errno = 0;
@@ -245,8 +359,12 @@ bool CFileSink::Open(const std::string& path)
             SetError("cannot create", errno);
             return false;
         }
-        m_Target = target;
     }
+    return Opened();
+}
+
+bool CFileSink::Opened()
+{
     m_bOwnsFile = true;
     // Our own buffer does the blocking; the stream's would only copy once more.
     std::setvbuf(m_pFile, nullptr, _IONBF, 0);
@@ -473,25 +591,39 @@ void CFileSink::F32(float f)
 }
 
 bool OpenOutputs(const CExportOptions& options, CExportReport& report, CFileSink& main,
-                 const std::string& path, CFileSink* pCompanion, const std::string& companionPath)
+                 const std::string& path, CFileSink* pCompanion, ExportFormatTypes eFormat)
 {
-    if (options.m_pStream != nullptr)
+    if (options.m_pStream != nullptr && pCompanion == nullptr)
+        return main.OpenStream(options.m_pStream, path);
+    if (options.m_pStream == nullptr && !main.Open(path))
     {
-        if (pCompanion == nullptr)
-            return main.OpenStream(options.m_pStream, path);
         report.m_eResult = ExportCannotOpen;
-        report.m_strMessage =
-            "cannot write " + path + " to a stream: the format needs a second file (" + companionPath + ")";
+        report.m_strMessage = main.GetError();
         return false;
     }
-    if (main.Open(path) && (pCompanion == nullptr || pCompanion->Open(companionPath)))
+    if (pCompanion == nullptr)
+        return true;
+    if (options.m_pStream != nullptr || main.WritesToStream())
+    {
+        main.Discard();
+        report.m_eResult = ExportCannotOpen;
+        report.m_strMessage = "cannot write " + path + " to a stream: the format needs a second file (" +
+                              ExportCompanionPath(path, eFormat) + ")";
+        return false;
+    }
+    if (pCompanion->Open(ExportCompanionPath(main.GetTarget(), eFormat)))
         return true;
     report.m_eResult = ExportCannotOpen;
-    report.m_strMessage = main.GetError().empty() ? pCompanion->GetError() : main.GetError();
+    report.m_strMessage = pCompanion->GetError();
     main.Discard();
-    if (pCompanion != nullptr)
-        pCompanion->Discard();
+    pCompanion->Discard();
     return false;
+}
+
+std::string ExportCompanionTarget(const std::string& path, ExportFormatTypes eFormat)
+{
+    const COutputPlace place = FindOutputPlace(FromUtf8(path));
+    return ExportCompanionPath(place.nDescriptor >= 0 ? path : place.file.u8string(), eFormat);
 }
 
 bool FinishOutputs(CExportReport& report, CFileSink& main, CFileSink* pCompanion)

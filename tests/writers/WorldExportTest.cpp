@@ -361,3 +361,48 @@ TEST(WorldExportTest, AnyNameThatCanBeCreatedIsWritten)
     EXPECT_EQ(Temporaries(testing::TempDir(), nChild), "");
 #endif
 }
+
+#if !defined(_WIN32)
+TEST(WorldExportTest, LinksAreWrittenThroughToTheFileTheyLeadTo)
+{
+    namespace fs = std::filesystem;
+    auto pWorld = LoadFixture("colour_runs.slp");
+    const fs::path folder = TestTempPath("slp_links_");
+    fs::remove_all(folder);
+    fs::create_directories(folder / "real");
+    const auto exportTo = [&](const char* pszName)
+    {
+        const std::string path = (folder / pszName).string();
+        return ExportWorld(*pWorld, path, ExportFormatFromPath(path));
+    };
+
+    // A chain of links, relative and absolute, that ends at no file: the file is made at its end.
+    fs::create_symlink("chain2.stl", folder / "chain1.stl");
+    fs::create_symlink(folder / "real/made.stl", folder / "chain2.stl");
+    EXPECT_EQ(exportTo("chain1.stl").m_eResult, ExportSuccess);
+    EXPECT_TRUE(fs::is_symlink(folder / "chain1.stl") && fs::is_symlink(folder / "chain2.stl"));
+    EXPECT_EQ(ReadBytes((folder / "real/made.stl").string()).size(), 84u + 3u * 50u);
+
+    // A .gltf through a link: its .bin beside the file written, where the buffer's URI leads.
+    fs::create_symlink("real/model.gltf", folder / "link.gltf");
+    CExportReport report = exportTo("link.gltf");
+    ASSERT_EQ(report.m_eResult, ExportSuccess) << report.m_strMessage;
+    const std::string bin = (folder / "real/model.bin").string();
+    EXPECT_EQ(report.m_Files.at(1), bin);
+    EXPECT_EQ(ExportCompanionTarget((folder / "link.gltf").string(), ExportFormatGltf), bin);
+    EXPECT_EQ(Json::parse(ReadBytes((folder / "real/model.gltf").string()))["buffers"][0]["uri"],
+              "model.bin");
+    EXPECT_EQ(ReadBytes(bin).size(), 24u * (6u + 3u) + 4u * 9u); // 9 vertices and 9 indices
+    EXPECT_FALSE(fs::exists(folder / "link.bin"));
+
+    // Links that lead round in a circle are an error.
+    fs::create_symlink("loop_b.ply", folder / "loop_a.ply");
+    fs::create_symlink("loop_a.ply", folder / "loop_b.ply");
+    report = exportTo("loop_a.ply");
+    EXPECT_EQ(report.m_eResult, ExportCannotOpen);
+    EXPECT_NE(report.m_strMessage.find("Too many levels of symbolic links"), std::string::npos)
+        << report.m_strMessage;
+    EXPECT_EQ(Temporaries(folder.string()) + Temporaries((folder / "real").string()), "");
+    fs::remove_all(folder);
+}
+#endif
