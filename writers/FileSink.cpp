@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -198,10 +199,41 @@ COutputPlace FindOutputPlace(const fs::path& path)
     }
 }
 
-// Creates a new file that no one else has, for writing; null when it cannot be made.
-std::FILE* CreateExclusive(const fs::path& path)
+#if !defined(_WIN32)
+// A file's owner, group and permission bits, to be kept by the file that replaces it.
+struct CKeptAttributes
+{
+    bool bKeep = false;
+    struct stat old = {};
+};
+
+// Gives the new file the owner, group and permission bits of the file it replaces, as far as the
+// process may, as editors that write safely do: where the group cannot be kept, the group may do no
+// more than others may, so that no one gains access by the change.
+void KeepAttributes(int nFd, const CKeptAttributes& kept)
+{
+    const struct stat& old = kept.old;
+    const bool bGroupKept =
+        ::fchown(nFd, old.st_uid, old.st_gid) == 0 || ::fchown(nFd, static_cast<uid_t>(-1), old.st_gid) == 0;
+    mode_t mode = old.st_mode & 0777;
+    if (!bGroupKept)
+        mode &= ~S_IRWXG | ((mode & S_IRWXO) << 3);
+    // Should this fail, the file keeps the owner-only permissions it was made with.
+    ::fchmod(nFd, mode);
+}
+#else
+struct CKeptAttributes
+{
+};
+#endif
+
+// Creates a new file that no one else has, for writing; null when it cannot be made. A new file has the
+// permissions a new file of the user gets (0666 less the umask); one that replaces another is made for
+// its owner alone, then given the replaced file's attributes before anything is written to it.
+std::FILE* CreateExclusive(const fs::path& path, const CKeptAttributes& kept)
 {
 #if defined(_WIN32)
+    (void)kept;
     int nFd = -1;
     if (::_wsopen_s(&nFd, path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _SH_DENYWR,
                     _S_IREAD | _S_IWRITE) != 0)
@@ -211,10 +243,11 @@ std::FILE* CreateExclusive(const fs::path& path)
         ::_close(nFd);
     return pFile;
 #else
-    // Permissions as a new file of the user gets them (0666 less the umask).
-    const int nFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int nFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kept.bKeep ? 0600 : 0666);
     if (nFd < 0)
         return nullptr;
+    if (kept.bKeep)
+        KeepAttributes(nFd, kept);
     std::FILE* pFile = ::fdopen(nFd, "wb");
     if (pFile == nullptr)
         ::close(nFd);
@@ -335,6 +368,10 @@ bool CFileSink::Open(const std::string& path)
     }
     else
     {
+        CKeptAttributes kept;
+#if !defined(_WIN32)
+        kept.bKeep = ::stat(target.c_str(), &kept.old) == 0 && S_ISREG(kept.old.st_mode);
+#endif
         for (unsigned nTry = 0; m_pFile == nullptr && nTry < 100; ++nTry)
         {
             m_Temporary = FreshName(target.parent_path(), ".tmp");
@@ -342,7 +379,7 @@ bool CFileSink::Open(const std::string& path)
             // it; the name is this process's own, so removing it early harms no one.
             m_nPendingSlot = AddPending(m_Temporary);
             errno = 0;
-            m_pFile = CreateExclusive(m_Temporary);
+            m_pFile = CreateExclusive(m_Temporary, kept);
             if (m_pFile == nullptr)
             {
                 const int nError = errno;

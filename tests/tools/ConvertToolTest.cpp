@@ -11,6 +11,7 @@
 #if !defined(_WIN32)
 #include <csignal>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 extern char** environ;
@@ -213,5 +214,63 @@ TEST(ConvertToolTest, NeverLosesTheFileItReplaces)
         EXPECT_EQ(ReadBytes(target), before);
         EXPECT_EQ(listing(), "big.mtl big.obj big.slp ") << nSignal;
     }
+}
+#endif
+
+#if !defined(_WIN32)
+TEST(ConvertToolTest, WrittenFilesKeepTheirPermissionsOrFollowTheUmask)
+{
+    TempFolder folder;
+    const auto mode = [](const std::string& path)
+    {
+        struct stat status = {};
+        ::stat(path.c_str(), &status);
+        return status.st_mode & 07777;
+    };
+    const auto convert = [&folder](const std::string& umask, const std::string& arguments)
+    {
+        return RunProgram("/bin/sh",
+                          "-c 'umask " + umask + "; exec \"" SLP_TOOL_FILE "\" convert -q " + arguments + "'",
+                          folder.path.string());
+    };
+    fs::copy_file(SLP_TEST_DATA_DIR "/nested_solids.slp", folder / "in.slp");
+
+    // Replaced files keep their modes (and owner and group, where the process may set them), each file
+    // of a pair its own, whatever the umask.
+    for (const char* pszName : {"private.stl", "shared.gltf", "shared.bin", "grouped.obj", "grouped.mtl"})
+        std::ofstream(folder / pszName) << "old";
+    ::chmod((folder / "private.stl").c_str(), 0600);
+    ::chmod((folder / "shared.gltf").c_str(), 0644);
+    ::chmod((folder / "shared.bin").c_str(), 0604);
+    ::chmod((folder / "grouped.obj").c_str(), 0660);
+    ::chmod((folder / "grouped.mtl").c_str(), 0640);
+    const bool bRoot = ::geteuid() == 0;
+    if (bRoot)
+    {
+        EXPECT_EQ(::chown((folder / "grouped.obj").c_str(), 4321, 4322), 0);
+    }
+    for (const char* pszName : {"private.stl", "shared.gltf", "grouped.obj"})
+        EXPECT_EQ(convert("000", std::string("in.slp ") + pszName).nExit, 0) << pszName;
+    EXPECT_EQ(mode(folder / "private.stl"), 0600u);
+    EXPECT_EQ(mode(folder / "shared.gltf"), 0644u);
+    EXPECT_EQ(mode(folder / "shared.bin"), 0604u);
+    EXPECT_EQ(mode(folder / "grouped.obj"), 0660u);
+    EXPECT_EQ(mode(folder / "grouped.mtl"), 0640u);
+    EXPECT_NE(ReadBytes(folder / "grouped.mtl"), "old");
+    struct stat owner = {};
+    ::stat((folder / "grouped.obj").c_str(), &owner);
+    if (bRoot)
+    {
+        EXPECT_TRUE(owner.st_uid == 4321 && owner.st_gid == 4322) << owner.st_uid << ":" << owner.st_gid;
+    }
+
+    // New files, one by one or into a folder, get what the umask leaves of 0666.
+    EXPECT_EQ(convert("077", "in.slp new.gltf").nExit, 0);
+    EXPECT_EQ(mode(folder / "new.gltf"), 0600u);
+    EXPECT_EQ(mode(folder / "new.bin"), 0600u);
+    fs::create_directory(folder / "out");
+    EXPECT_EQ(convert("002", "-f obj -o out in.slp").nExit, 0);
+    EXPECT_EQ(mode(folder / "out/in.obj"), 0664u);
+    EXPECT_EQ(mode(folder / "out/in.mtl"), 0664u);
 }
 #endif
