@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -268,6 +269,50 @@ bool ReplaceFile(const fs::path& from, const fs::path& to)
 #endif
 }
 
+// Gives a file a second name (a hard link); false where the file system or the system will not.
+bool LinkFile(const fs::path& from, const fs::path& to)
+{
+#if defined(_WIN32)
+    return ::CreateHardLinkW(to.c_str(), from.c_str(), nullptr) != 0;
+#else
+    return ::link(from.c_str(), to.c_str()) == 0;
+#endif
+}
+
+bool IsRegularFile(const fs::path& path)
+{
+    std::error_code error;
+    return fs::is_regular_file(fs::symlink_status(path, error));
+}
+
+// Holds off, on this thread, the signals that end a program while a pair of files changes, so that
+// they arrive when the pair is whole, old or new, and no file kept aside is left behind.
+class CSignalHold
+{
+public:
+#if defined(_WIN32)
+    CSignalHold() {}
+#else
+    CSignalHold()
+    {
+        sigset_t hold;
+        sigemptyset(&hold);
+        for (const int nSignal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT})
+            sigaddset(&hold, nSignal);
+        pthread_sigmask(SIG_BLOCK, &hold, &m_Previous);
+    }
+    ~CSignalHold()
+    {
+        pthread_sigmask(SIG_SETMASK, &m_Previous, nullptr);
+    }
+
+private:
+    sigset_t m_Previous;
+#endif
+    CSignalHold(const CSignalHold&) = delete;
+    CSignalHold& operator=(const CSignalHold&) = delete;
+};
+
 std::atomic<unsigned> g_nTemporaryCounter(0);
 
 // A new name in the folder for a temporary file: hidden where dot files are, unique to this process
@@ -464,6 +509,86 @@ bool CFileSink::Commit()
     m_nPendingSlot = -1;
     m_Temporary.clear();
     return true;
+}
+
+bool CFileSink::CommitPair(CFileSink& companion)
+{
+    if (m_bFailed || companion.m_bFailed)
+        return false;
+    const CSignalHold hold;
+    // The old pair waits under temporary names until the new one is in place. The old companion moves
+    // aside first, so that no old file ever stands beside a new one, not even after a crash between two
+    // steps; the old main file keeps its name (through a second name, where the system gives one) until
+    // the new one replaces it.
+    fs::path companionAside, mainAside;
+    bool bMainMoved = false;
+    if (!companion.m_Temporary.empty() && IsRegularFile(companion.m_Target))
+    {
+        companionAside = FreshName(companion.m_Target.parent_path(), ".old");
+        if (!ReplaceFile(companion.m_Target, companionAside))
+        {
+            companion.Fail("cannot replace");
+            return false;
+        }
+    }
+    const bool bMainReplaced = !m_Temporary.empty();
+    if (bMainReplaced && IsRegularFile(m_Target))
+    {
+        mainAside = FreshName(m_Target.parent_path(), ".old");
+        if (!LinkFile(m_Target, mainAside) && !(bMainMoved = ReplaceFile(m_Target, mainAside)))
+        {
+            Fail("cannot replace");
+            m_strError += PutBack(companionAside, companion.m_Target);
+            return false;
+        }
+    }
+    std::string putBack;
+    if (!Commit())
+    {
+        if (bMainMoved)
+            putBack = PutBack(mainAside, m_Target);
+        else
+            RemoveQuietly(mainAside);
+    }
+    else if (!companion.Commit())
+    {
+        // The new main file goes: the old one takes its place again, or, when there was none, nothing.
+        if (!mainAside.empty())
+            putBack = PutBack(mainAside, m_Target);
+        else if (bMainReplaced)
+            RemoveQuietly(m_Target);
+    }
+    else
+    {
+        RemoveQuietly(mainAside);
+        RemoveQuietly(companionAside);
+        return true;
+    }
+    putBack += PutBack(companionAside, companion.m_Target);
+    (m_bFailed ? m_strError : companion.m_strError) += putBack;
+    return false;
+}
+
+std::string CFileSink::PutBack(const fs::path& aside, const fs::path& target)
+{
+    if (aside.empty() || ReplaceFile(aside, target))
+        return std::string();
+    // Then the previous file stays where it is, and the message says where.
+    return "; the previous " + target.u8string() + " is kept as " + aside.u8string();
+}
+
+void CFileSink::RemoveQuietly(const fs::path& path)
+{
+    std::error_code error;
+    if (!path.empty())
+        fs::remove(path, error);
+}
+
+void CFileSink::Fail(const char* pszWhat)
+{
+    SetError(pszWhat, errno);
+    m_bFailed = true;
+    RemoveTemporary();
 }
 
 void CFileSink::Discard()
@@ -666,7 +791,7 @@ std::string ExportCompanionTarget(const std::string& path, ExportFormatTypes eFo
 bool FinishOutputs(CExportReport& report, CFileSink& main, CFileSink* pCompanion)
 {
     const bool bClosed = main.Close() && (pCompanion == nullptr || pCompanion->Close());
-    if (!bClosed || (pCompanion != nullptr && !pCompanion->Commit()) || !main.Commit())
+    if (!bClosed || !(pCompanion != nullptr ? main.CommitPair(*pCompanion) : main.Commit()))
     {
         report.m_eResult = ExportWriteFailed;
         report.m_strMessage = !main.GetError().empty() ? main.GetError() : pCompanion->GetError();

@@ -49,6 +49,10 @@ public:
     // Moves the closed temporary file over the target; true when it is in place (and for direct and
     // stream outputs). On failure the temporary file is removed.
     bool Commit();
+    // Moves this closed output and its closed companion into place as a pair: on failure both targets
+    // are what they were (the files of an old pair are kept aside until the new pair stands, then
+    // removed), and the temporary files are removed. True when both are in place.
+    bool CommitPair(CFileSink& companion);
     // Closes and removes the temporary file, if any; the target is left as it was.
     void Discard();
 
@@ -110,6 +114,9 @@ private:
         return *this;
     }
     bool Opened();
+    void Fail(const char* pszWhat);
+    static std::string PutBack(const std::filesystem::path& aside, const std::filesystem::path& target);
+    static void RemoveQuietly(const std::filesystem::path& path);
     void Spill(const void* pData, size_t nBytes);
     bool FlushBuffer();
     void SetError(const char* pszWhat, int nError);
@@ -137,7 +144,7 @@ SLPEXPORT_API bool OpenOutputs(const CExportOptions& options, CExportReport& rep
                                const std::string& path, CFileSink* pCompanion = nullptr,
                                ExportFormatTypes eFormat = ExportFormatUnknown);
 
-// Closes the outputs and moves them into place (the companion first, so the main file never names a
-// companion that is not there yet), then lists them in the report. On failure fills the report's result
-// and message and removes every temporary file: what was there before stays.
+// Closes the outputs and moves them into place (a pair through CommitPair), then lists them in the
+// report. On failure fills the report's result and message and removes every temporary file: what was
+// there before stays.
 SLPEXPORT_API bool FinishOutputs(CExportReport& report, CFileSink& main, CFileSink* pCompanion = nullptr);

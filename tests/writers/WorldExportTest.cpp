@@ -406,3 +406,50 @@ TEST(WorldExportTest, LinksAreWrittenThroughToTheFileTheyLeadTo)
     fs::remove_all(folder);
 }
 #endif
+
+TEST(WorldExportTest, APairIsReplacedWholeOrNotAtAll)
+{
+    namespace fs = std::filesystem;
+    const fs::path folder = TestTempPath("slp_pair_");
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const std::string gltf = (folder / "pair.gltf").string(), bin = (folder / "pair.bin").string();
+    // One of the two files cannot be moved into place (a folder that is not empty took its name while
+    // the pair was written): the other name holds what it held, or nothing if it held nothing.
+    const struct
+    {
+        std::string blocked;
+        const char* pszOldGltf; // null: no such file before
+    } cases[] = {{gltf, "old gltf"}, {bin, "old gltf"}, {bin, nullptr}, {std::string(), "old gltf"}};
+    for (const auto& c : cases)
+    {
+        fs::remove_all(gltf);
+        fs::remove_all(bin);
+        if (c.pszOldGltf != nullptr)
+            std::ofstream(gltf) << c.pszOldGltf;
+        std::ofstream(bin) << "old bin";
+        CFileSink out, companion;
+        CExportReport report;
+        ASSERT_TRUE(OpenOutputs(CExportOptions(), report, out, gltf, &companion, ExportFormatGltf));
+        out << "new gltf";
+        companion << "new bin";
+        if (!c.blocked.empty())
+        {
+            fs::remove(c.blocked);
+            fs::create_directories(fs::path(c.blocked) / "full");
+        }
+        EXPECT_EQ(FinishOutputs(report, out, &companion), c.blocked.empty()) << c.blocked;
+        const std::string oldGltf = c.pszOldGltf != nullptr ? c.pszOldGltf : "";
+        if (c.blocked != gltf)
+        {
+            EXPECT_EQ(ReadBytes(gltf), c.blocked.empty() ? "new gltf" : oldGltf);
+            EXPECT_EQ(fs::exists(gltf), c.pszOldGltf != nullptr || c.blocked.empty());
+        }
+        if (c.blocked != bin)
+        {
+            EXPECT_EQ(ReadBytes(bin), c.blocked.empty() ? "new bin" : "old bin");
+        }
+        EXPECT_EQ(Temporaries(folder.string()), "");
+    }
+    fs::remove_all(folder);
+}
