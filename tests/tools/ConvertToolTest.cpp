@@ -28,6 +28,14 @@ std::string Quote(const std::string& path)
     return "\"" + path + "\"";
 }
 
+#if !defined(_WIN32)
+// Runs a shell script (without single quotes) from a folder; $SLP names the program.
+ToolRun RunScript(const std::string& script, const std::string& folder)
+{
+    return RunProgram("/bin/sh", "-c 'SLP=\"" SLP_TOOL_FILE "\"; " + script + "'", folder);
+}
+#endif
+
 // Runs "slp convert" with the given arguments (already quoted for the shell), from the fixture folder.
 ToolRun RunConvert(const std::string& arguments)
 {
@@ -274,3 +282,52 @@ TEST(ConvertToolTest, WrittenFilesKeepTheirPermissionsOrFollowTheUmask)
     EXPECT_EQ(mode(folder / "out/in.mtl"), 0664u);
 }
 #endif
+
+#if !defined(_WIN32)
+TEST(ConvertToolTest, StandardStreamsAndDescriptorNamesAreComparedWithTheInputAndWrittenInPlace)
+{
+    TempFolder folder;
+    fs::copy_file(SLP_TEST_DATA_DIR "/nested_solids.slp", folder / "part.slp");
+    const std::string original = ReadBytes(folder / "part.slp");
+    fs::create_symlink("/dev/stdout", folder / "to_stdout.stl");
+    fs::create_symlink("part.slp", folder / "twin.mtl");
+    ASSERT_EQ(RunScript("$SLP convert -q part.slp reference.stl", folder.path.string()).nExit, 0);
+    const std::string stl = ReadBytes(folder / "reference.stl");
+
+    // "-", and the names that lead to the standard output, are the files that the shell opened: the
+    // input, here, which is left as it is.
+    for (const char* pszScript :
+         {"$SLP convert -f stl - part.slp < part.slp", "$SLP convert -f stl part.slp - >> part.slp",
+          "$SLP convert -f stl - - < part.slp >> part.slp",
+          "$SLP convert -f stl part.slp /dev/stdout >> part.slp",
+          "$SLP convert -f stl - /dev/fd/1 < part.slp 1<> part.slp",
+          "$SLP convert part.slp to_stdout.stl >> part.slp", "$SLP convert -f obj - twin.obj < part.slp"})
+    {
+        const ToolRun run = RunScript(pszScript, folder.path.string());
+        EXPECT_EQ(run.nExit, 1) << pszScript;
+        EXPECT_NE(run.err.find("is the input file"), std::string::npos) << pszScript << ": " << run.err;
+        EXPECT_EQ(ReadBytes(folder / "part.slp"), original) << pszScript;
+    }
+
+    // Written where the descriptor stands, after what the file held, with the summary apart.
+    std::vector<std::string> names = {"/dev/stdout", "/dev/fd/1", "to_stdout.stl"};
+#if defined(__linux__)
+    names.push_back("/proc/self/fd/1");
+#endif
+    for (const std::string& name : names)
+    {
+        std::ofstream(folder / "log") << "previous\n";
+        const ToolRun run =
+            RunScript("$SLP convert -f stl part.slp " + name + " >> log", folder.path.string());
+        EXPECT_EQ(run.nExit, 0) << name << ": " << run.err;
+        EXPECT_EQ(run.err, name + ": stl, 4 groups, 5 meshes, 6 triangles, 18 vertices\n");
+        EXPECT_EQ(ReadBytes(folder / "log"), "previous\n" + stl) << name;
+        EXPECT_TRUE(fs::is_symlink(folder / "to_stdout.stl"));
+    }
+    // A format with a second file cannot go there.
+    const ToolRun run = RunScript("$SLP convert -f obj part.slp /dev/stdout > log", folder.path.string());
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_NE(run.err.find("the format needs a second file"), std::string::npos) << run.err;
+}
+#endif
+
