@@ -201,7 +201,7 @@ TEST(ConvertToolTest, NeverLosesTheFileItReplaces)
     EXPECT_EQ(listing(), "big.mtl big.obj big.slp ");
 
     // A signal while the temporary files are being written: the same.
-    for (const int nSignal : {SIGINT, SIGTERM})
+    for (const int nSignal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
     {
         std::string program = SLP_TOOL_FILE, command = "convert", in = input, out = target;
         char* const argv[] = {&program[0], &command[0], &in[0], &out[0], nullptr};
@@ -331,3 +331,22 @@ TEST(ConvertToolTest, StandardStreamsAndDescriptorNamesAreComparedWithTheInputAn
 }
 #endif
 
+#if defined(SLP_FAILING_ALLOCATION)
+TEST(ConvertToolTest, OutOfMemoryIsOneLineAndLeavesNoTemporaryFile)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's allocator cannot be replaced";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "the sanitizer's allocator cannot be replaced";
+#endif
+#endif
+    TempFolder folder;
+    const ToolRun run = RunScript("LD_PRELOAD=\"" SLP_FAILING_ALLOCATION "\" exec $SLP convert \"" +
+                                      DataPath("nested_solids.slp") + "\" out.obj",
+                                  folder.path.string());
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_EQ(run.err, "slp: out of memory\n");
+    EXPECT_EQ(folder.Listing(), "");
+}
+#endif
