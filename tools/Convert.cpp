@@ -191,11 +191,13 @@ bool ConvertOne(const std::string& input, const std::string& output, ExportForma
     // What went to the standard output before goes first, should the output be written there too.
     std::fflush(stdout);
     const CExportReport report =
-        ExportWorld(*pWorld, bToStream ? shownOutput : WriterPath(output), eFormat, options);
+        ExportWorld(*pWorld, bToStream ? "standard output" : WriterPath(output), eFormat, options);
     bar.Clear();
     if (report.m_eResult != ExportSuccess)
     {
         std::fprintf(stderr, "slp: %s\n", report.m_strMessage.c_str());
+        if (bToStream)
+            StandardOutputFailureTold();
         return false;
     }
     Warn(shownOutput, report.m_nClampedColours, "mesh colour outside 0..1 clamped into 0..1",

@@ -126,5 +126,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "slp: %s\n", error.what());
         nExit = 1;
     }
+    // Output that did not reach the standard output is a failure like any other.
+    const std::string error = FinishStandardOutput();
+    if (!error.empty())
+    {
+        std::fprintf(stderr, "slp: %s\n", error.c_str());
+        return nExit == 0 ? 1 : nExit;
+    }
     return nExit;
 }

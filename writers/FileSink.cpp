@@ -477,7 +477,7 @@ bool CFileSink::Close()
     const bool bClosed = m_bOwnsFile ? std::fclose(m_pFile) == 0 : std::fflush(m_pFile) == 0;
     m_pFile = nullptr;
     if (bFlushed && !bClosed)
-        SetError("cannot finish", errno);
+        SetError(m_bOwnsFile ? "cannot finish" : "cannot write", errno);
     if (!bFlushed || !bClosed)
     {
         m_bFailed = true;
@@ -727,7 +727,14 @@ bool CFileSink::Flush()
 {
     if (m_pFile == nullptr)
         return !m_bFailed;
-    return FlushBuffer() && std::fflush(m_pFile) == 0;
+    if (!FlushBuffer())
+        return false;
+    errno = 0;
+    if (std::fflush(m_pFile) == 0)
+        return true;
+    SetError("cannot write", errno);
+    m_bFailed = true;
+    return false;
 }
 
 // Binary numbers are assembled byte by byte, so the files are little-endian on any host.

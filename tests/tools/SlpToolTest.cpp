@@ -20,6 +20,14 @@ ToolRun RunSlp(const std::string& arguments, const std::string& input = std::str
 
 using Json = nlohmann::ordered_json; // compares objects key by key in order
 
+#if !defined(_WIN32)
+// Runs a shell script (without single quotes) from the fixture folder; $SLP names the program.
+ToolRun RunSlpScript(const std::string& script)
+{
+    return RunProgram("/bin/sh", "-c 'SLP=\"" SLP_TOOL_FILE "\"; " + script + "'", SLP_TEST_DATA_DIR);
+}
+#endif
+
 } // namespace
 
 TEST(SlpToolTest, UsageErrorsNameTheSubcommandAndExitWith2)
@@ -230,5 +238,32 @@ TEST(SlpToolTest, ANameThatIsNotUtf8OpensThatVeryFile)
     const Json doc = Json::parse(run.out);
     EXPECT_EQ(doc.at("groups").at(0).at("name"), "bytes");
     EXPECT_EQ(doc.at("file"), "lat\xEF\xBF\xBD.slp"); // shown with U+FFFD for the byte
+}
+#endif
+
+#if !defined(_WIN32)
+TEST(SlpToolTest, OutputThatCannotBeWrittenFailsEverySubcommand)
+{
+    if (!std::ifstream("/dev/full").good())
+        GTEST_SKIP() << "no /dev/full";
+    const std::string converted = "\"" + TestTempPath("slp_full_", ".stl") + "\"";
+    // A disk that is full, and a standard output that is not open at all: the last line names the
+    // standard output and the reason (after a failed load's own line).
+    for (const char* pszRedirection : {"> /dev/full", ">&-"})
+        for (const std::string& arguments : std::vector<std::string>{
+                 "info one_facet.slp", "info --json nested_solids.slp missing.slp", "check one_facet.slp",
+                 "check --json -q one_facet.slp", "tokens one_facet.slp", "convert -f stl one_facet.slp -",
+                 "convert one_facet.slp " + converted, "--version", "info --help"})
+        {
+            const ToolRun run = RunSlpScript("$SLP " + arguments + " " + pszRedirection);
+            EXPECT_EQ(run.nExit, 1) << arguments << pszRedirection;
+            const std::string reason = pszRedirection[0] == '>' && pszRedirection[1] == '&'
+                                           ? "Bad file descriptor"
+                                           : "No space left on device";
+            const std::string line = "slp: cannot write standard output: " + reason + "\n";
+            EXPECT_TRUE(run.err.size() >= line.size() && run.err.substr(run.err.size() - line.size()) == line)
+                << arguments << pszRedirection << ": " << run.err;
+        }
+    std::remove(converted.substr(1, converted.size() - 2).c_str());
 }
 #endif
