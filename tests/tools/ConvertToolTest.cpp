@@ -54,10 +54,11 @@ struct TempFolder
     ~TempFolder() { fs::remove_all(path); }
     std::string operator/(const std::string& name) const { return (path / name).string(); }
     // The names in the folder, sorted, one a line.
-    std::string Listing() const
+    std::string Listing() const { return ListingOf(path); }
+    static std::string ListingOf(const fs::path& folder)
     {
         std::vector<std::string> names;
-        for (const fs::directory_entry& entry : fs::directory_iterator(path))
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder))
             names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         std::string text;
@@ -156,6 +157,45 @@ TEST(ConvertToolTest, BatchesStandardStreamsAndTheInputItself)
     EXPECT_EQ(run.nExit, 0) << run.err;
     EXPECT_EQ(run.out, ReadBytes(folder / "file.stl"));
     EXPECT_EQ(run.err.rfind("<stdout>: stl, 4 groups", 0), 0u) << run.err;
+}
+
+TEST(ConvertToolTest, BatchesExitWith1WhenAnyFileFailsAndDoTheRest)
+{
+    TempFolder folder;
+    const std::string out = folder / "out";
+    // Each input's output in the folder (a triangle is 50 bytes of binary STL after 84), or none.
+    const struct
+    {
+        const char* pszInputs;
+        int nExit;
+        const char* pszWritten; // the folder's listing afterwards
+    } cases[] = {{"one_facet.slp colour_runs.slp nested_solids.slp", 0,
+                  "colour_runs.stl\nnested_solids.stl\none_facet.stl\n"},
+                 {"one_facet.slp missing.slp nested_solids.slp", 1, "nested_solids.stl\none_facet.stl\n"},
+                 {"empty.slp one_facet.slp", 1, "one_facet.stl\n"},
+                 {"colour_runs.slp missing.slp", 1, "colour_runs.stl\n"}};
+    for (const auto& c : cases)
+    {
+        fs::remove_all(out);
+        const ToolRun run = RunConvert("-q -f stl -o " + Quote(out) + " " + c.pszInputs);
+        EXPECT_EQ(run.nExit, c.nExit) << c.pszInputs << ": " << run.err;
+        EXPECT_EQ(fs::exists(out) ? TempFolder::ListingOf(out) : std::string(), c.pszWritten) << c.pszInputs;
+    }
+    EXPECT_EQ(ReadBytes(out + "/colour_runs.stl").size(), 84u + 3u * 50u);
+
+    // info and check: every file is done, and one that fails makes the status 1.
+    for (const char* pszCommand : {"info", "info --json", "check", "check --json"})
+    {
+        for (const char* pszFiles :
+             {"one_facet.slp nested_solids.slp", "missing.slp one_facet.slp", "one_facet.slp missing.slp"})
+        {
+            const ToolRun run =
+                RunProgram(SLP_TOOL_FILE, std::string(pszCommand) + " -q " + pszFiles, SLP_TEST_DATA_DIR);
+            EXPECT_EQ(run.nExit, std::string(pszFiles).find("missing") == std::string::npos ? 0 : 1)
+                << pszCommand << " " << pszFiles;
+            EXPECT_NE(run.out.find("one_facet.slp"), std::string::npos) << pszCommand << " " << pszFiles;
+        }
+    }
 }
 
 #if !defined(_WIN32)
