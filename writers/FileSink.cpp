@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 #include <thread>
@@ -83,17 +84,17 @@ void DropPending(int nSlot)
     if (nSlot < 0)
         return;
     std::atomic<int>& state = g_Pending[nSlot].nState;
-    for (int nState = PendingListed; !state.compare_exchange_weak(nState, PendingFree);
-         nState = PendingListed)
+    for (;;)
     {
-        if (nState == PendingRemoved)
-        {
-            state.store(PendingFree);
+        int nState = PendingListed;
+        if (state.compare_exchange_strong(nState, PendingFree))
             return;
-        }
-        if (nState == PendingRemoving)
-            std::this_thread::yield();
+        if (nState != PendingRemoving)
+            break;
+        // A handler on another thread is removing the file: it still reads the path.
+        std::this_thread::yield();
     }
+    state.store(PendingFree);
 }
 
 // Temporary files that a sink still lists when the process ends through exit() (whose sinks are never
