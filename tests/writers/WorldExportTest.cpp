@@ -334,9 +334,11 @@ TEST(WorldExportTest, DeepTreeIsWalkedWithoutRecursion)
     EXPECT_EQ(line.substr(line.size() - 12), "/level/level");
 }
 
+#if !defined(_WIN32)
 TEST(WorldExportTest, AnyNameThatCanBeCreatedIsWritten)
 {
-    // A name of 250 bytes, and its .mtl: the temporary files' names do not grow with it.
+    // A name of 250 bytes, and its .mtl: the temporary files' names do not grow with it. (Windows
+    // limits whole paths to 260 characters.)
     auto pWorld = LoadFixture("colour_runs.slp");
     const std::string name = std::string(246 - std::strlen("slp_writers_"), 'n') + ".obj";
     const std::string mtl = OutputPath(name.substr(0, name.size() - 4) + ".mtl");
@@ -347,7 +349,6 @@ TEST(WorldExportTest, AnyNameThatCanBeCreatedIsWritten)
     std::remove(mtl.c_str());
     EXPECT_EQ(Temporaries(testing::TempDir()), "");
 
-#if !defined(_WIN32)
     // A process that ends through exit() while it writes leaves no temporary file.
     const pid_t nChild = ::fork();
     if (nChild == 0)
@@ -359,8 +360,8 @@ TEST(WorldExportTest, AnyNameThatCanBeCreatedIsWritten)
     ::waitpid(nChild, &nStatus, 0);
     EXPECT_EQ(nStatus, 0);
     EXPECT_EQ(Temporaries(testing::TempDir(), nChild), "");
-#endif
 }
+#endif
 
 #if !defined(_WIN32)
 TEST(WorldExportTest, LinksAreWrittenThroughToTheFileTheyLeadTo)
