@@ -33,13 +33,20 @@ int UsageError(const char* pszCommand, const std::string& message);
 std::string InputPath(const std::string& name);
 std::string DisplayName(const std::string& name);
 
-// The program's standard output: a buffered sink on stdout, flushed when it goes.
+// The program's standard output: a buffered sink on stdout, flushed when it goes; a failure to write
+// it is kept for FinishStandardOutput.
 class CStdout : public CFileSink
 {
 public:
     CStdout() { OpenStream(stdout, "standard output"); }
-    ~CStdout() { Flush(); }
+    ~CStdout();
 };
+
+// Flushes the standard output at the end of the program; the failure to write it, if any ("cannot write
+// standard output: No space left on device"), or empty. Empty too once StandardOutputFailureTold was
+// called: the failure has been reported already.
+std::string FinishStandardOutput();
+void StandardOutputFailureTold();
 
 // "1 triangle", "2 triangles".
 std::string Plural(long long nCount, const char* pszOne, const char* pszMany);

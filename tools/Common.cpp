@@ -1,6 +1,7 @@
 #include "slp/SLPParser.h"
 #include "tools/Commands.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
@@ -32,6 +33,36 @@ bool ParseArguments(const char* pszCommand, const std::vector<std::string>& argu
         return false;
     }
     return true;
+}
+
+namespace
+{
+std::string g_StdoutError;  // the first failure of a CStdout
+bool g_bStdoutTold = false; // a failure to write the standard output has been reported
+} // namespace
+
+CStdout::~CStdout()
+{
+    if (!Flush() && g_StdoutError.empty())
+        g_StdoutError = GetError();
+}
+
+std::string FinishStandardOutput()
+{
+    errno = 0;
+    const bool bFlushed = std::fflush(stdout) == 0;
+    const int nError = errno;
+    if (g_bStdoutTold || (bFlushed && !std::ferror(stdout)))
+        return std::string();
+    if (!g_StdoutError.empty())
+        return g_StdoutError;
+    return "cannot write standard output: " +
+           (nError != 0 ? std::generic_category().message(nError) : std::string("I/O error"));
+}
+
+void StandardOutputFailureTold()
+{
+    g_bStdoutTold = true;
 }
 
 int UsageError(const char* pszCommand, const std::string& message)

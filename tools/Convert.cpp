@@ -8,9 +8,12 @@
 #include <memory>
 #include <set>
 
+#include "foundation/WindowsApi.h"
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <sys/stat.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -54,11 +57,65 @@ fs::path SystemPath(const std::string& argument)
 #endif
 }
 
-// Whether two names lead to the same existing file (through another path, a link or a hard link).
-bool SameFile(const std::string& a, const std::string& b)
+// What a name leads to, for telling whether two names are one file: "-" is the standard input (or the
+// standard output) as the shell opened it, and other names are followed through their links, so
+// /dev/stdout leads to whatever the standard output is.
+struct CFileIdentity
 {
-    std::error_code error;
-    return fs::equivalent(SystemPath(a), SystemPath(b), error) && !error;
+    bool bKnown = false;
+    unsigned long long nVolume = 0;
+    unsigned long long nFile = 0;
+    bool bContents = false; // a file or a disk, whose contents a write replaces (not a terminal or a pipe)
+
+    bool IsSameContents(const CFileIdentity& other) const
+    {
+        return bKnown && other.bKnown && bContents && nVolume == other.nVolume && nFile == other.nFile;
+    }
+};
+
+CFileIdentity Identify(const std::string& name, bool bOutput)
+{
+    CFileIdentity identity;
+#if defined(_WIN32)
+    HANDLE hFile = INVALID_HANDLE_VALUE;
+    if (name == "-")
+        hFile = reinterpret_cast<HANDLE>(::_get_osfhandle(bOutput ? 1 : 0));
+    else
+        hFile =
+            ::CreateFileW(SystemPath(name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (hFile != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(hFile, &info))
+    {
+        identity.bKnown = true;
+        identity.nVolume = info.dwVolumeSerialNumber;
+        identity.nFile = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+        identity.bContents = ::GetFileType(hFile) == FILE_TYPE_DISK;
+    }
+    if (name != "-" && hFile != INVALID_HANDLE_VALUE)
+        ::CloseHandle(hFile);
+#else
+    struct stat status = {};
+    if (name == "-" ? ::fstat(bOutput ? 1 : 0, &status) == 0 : ::stat(name.c_str(), &status) == 0)
+    {
+        identity.bKnown = true;
+        identity.nVolume = static_cast<unsigned long long>(status.st_dev);
+        identity.nFile = static_cast<unsigned long long>(status.st_ino);
+        identity.bContents = S_ISREG(status.st_mode) || S_ISBLK(status.st_mode);
+    }
+#endif
+    return identity;
+}
+
+// The companion file that the export writes for the output, named as the arguments are.
+std::string CompanionName(const std::string& output, ExportFormatTypes eFormat)
+{
+#if defined(_WIN32)
+    // Arguments are ANSI code page text here, the writers' paths UTF-8: the name beside the one given.
+    return ExportCompanionPath(output, eFormat);
+#else
+    return ExportCompanionTarget(output, eFormat);
+#endif
 }
 
 void SLP_STDCALL NoProgress(int) {}
@@ -80,15 +137,22 @@ bool ConvertOne(const std::string& input, const std::string& output, ExportForma
 {
     const bool bToStream = output == "-";
     const std::string shownInput = DisplayName(input);
-    // Never write over the input, whatever the names: the output and its companion are checked first.
-    if (input != "-")
-        for (const std::string& target : {output, ExportCompanionPath(output, eFormat)})
-            if (!bToStream && !target.empty() && SameFile(input, target))
-            {
-                std::fprintf(stderr, "slp: %s: is the input file %s; it is left as it is\n", target.c_str(),
-                             shownInput.c_str());
-                return false;
-            }
+    // Never write over the input, whatever the names: the output and its companion, where they are,
+    // are compared with the input first ("-" on either side as the file the shell opened).
+    const CFileIdentity in = Identify(input, false);
+    for (const std::string& target : {output, bToStream ? std::string() : CompanionName(output, eFormat)})
+        if (!target.empty() && in.IsSameContents(Identify(target, true)))
+        {
+            std::fprintf(stderr, "slp: %s: is the input file %s; it is left as it is\n",
+                         target == "-" ? "<stdout>" : target.c_str(), shownInput.c_str());
+            return false;
+        }
+    // The summary goes where it does not mix with the output itself.
+    const CFileIdentity standardOutput = Identify("-", true);
+    const CFileIdentity outputIdentity = Identify(output, true);
+    const bool bSummaryToStderr = bToStream || (standardOutput.bKnown && outputIdentity.bKnown &&
+                                                standardOutput.nVolume == outputIdentity.nVolume &&
+                                                standardOutput.nFile == outputIdentity.nFile);
 
     auto pWorld = std::make_unique<CKarnWorld>();
     CSLPParser parser;
@@ -126,12 +190,16 @@ bool ConvertOne(const std::string& input, const std::string& output, ExportForma
         options.m_pProgressContext = &bar;
     }
     const std::string shownOutput = bToStream ? std::string("<stdout>") : output;
+    // What went to the standard output before goes first, should the output be written there too.
+    std::fflush(stdout);
     const CExportReport report =
-        ExportWorld(*pWorld, bToStream ? shownOutput : WriterPath(output), eFormat, options);
+        ExportWorld(*pWorld, bToStream ? "standard output" : WriterPath(output), eFormat, options);
     bar.Clear();
     if (report.m_eResult != ExportSuccess)
     {
         std::fprintf(stderr, "slp: %s\n", report.m_strMessage.c_str());
+        if (bToStream)
+            StandardOutputFailureTold();
         return false;
     }
     Warn(shownOutput, report.m_nClampedColours, "mesh colour outside 0..1 clamped into 0..1",
@@ -142,8 +210,7 @@ bool ConvertOne(const std::string& input, const std::string& output, ExportForma
          "normals without a direction replaced by the face normal");
     if (bQuiet)
         return true;
-    // The summary goes where it does not mix with the output itself.
-    std::FILE* pSummary = bToStream ? stderr : stdout;
+    std::FILE* pSummary = bSummaryToStderr ? stderr : stdout;
     std::fprintf(pSummary, "%s: %s, %s, %s, %s, %s", shownOutput.c_str(), ExportFormatName(eFormat),
                  Plural(report.m_nGroups, "group", "groups").c_str(),
                  Plural(report.m_nMeshes, "mesh", "meshes").c_str(),

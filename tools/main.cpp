@@ -6,6 +6,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,15 @@ extern "C" void OnFatalSignal(int nSignal)
     std::raise(nSignal);
 }
 
+// An exception that nothing catches (one thrown while another unwinds, say) ends the program the same
+// way.
+void OnTerminate()
+{
+    ExportRemovePendingFiles();
+    std::fputs("slp: internal error: an unexpected exception\n", stderr);
+    std::abort();
+}
+
 void InstallSignalHandlers()
 {
     for (const int nSignal : {
@@ -41,26 +52,25 @@ void InstallSignalHandlers()
                  ,
                  SIGHUP
 #endif
+#if defined(SIGPIPE)
+                 ,
+                 SIGPIPE
+#endif
 #if defined(SIGBREAK)
                  ,
                  SIGBREAK
 #endif
          })
         std::signal(nSignal, &OnFatalSignal);
+    std::set_terminate(&OnTerminate);
 #if defined(SIGXFSZ)
     // Beyond a file size limit a write then fails (and is reported) instead of killing the program.
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int RunCommand(const std::string& command, const std::vector<std::string>& arguments)
 {
-    std::setlocale(LC_ALL, "");
-    InstallSignalHandlers();
-    const std::vector<std::string> arguments(argv + (argc > 1 ? 2 : 1), argv + argc);
-    const std::string command = argc > 1 ? argv[1] : "";
     if (command == "info")
         return RunInfo(arguments);
     if (command == "check")
@@ -91,4 +101,37 @@ int main(int argc, char** argv)
                      "slp: unknown subcommand \"%s\"; the subcommands are info, check, tokens and convert\n",
                      command.c_str());
     return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::setlocale(LC_ALL, "");
+    InstallSignalHandlers();
+    int nExit = 2;
+    try
+    {
+        const std::vector<std::string> arguments(argv + (argc > 1 ? 2 : 1), argv + argc);
+        nExit = RunCommand(argc > 1 ? argv[1] : "", arguments);
+    }
+    // Unwinding has removed the temporary files of the outputs under way.
+    catch (const std::bad_alloc&)
+    {
+        std::fputs("slp: out of memory\n", stderr);
+        nExit = 1;
+    }
+    catch (const std::exception& error)
+    {
+        std::fprintf(stderr, "slp: %s\n", error.what());
+        nExit = 1;
+    }
+    // Output that did not reach the standard output is a failure like any other.
+    const std::string error = FinishStandardOutput();
+    if (!error.empty())
+    {
+        std::fprintf(stderr, "slp: %s\n", error.c_str());
+        return nExit == 0 ? 1 : nExit;
+    }
+    return nExit;
 }

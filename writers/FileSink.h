@@ -5,23 +5,25 @@
 #pragma once
 
 #include "writers/Export.h"
+#include "writers/WorldExport.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 
-struct CExportOptions;
-struct CExportReport;
-
 // An output file that never destroys what it replaces: Open creates a temporary file in the target's
-// folder (the target of a symbolic link, so the link stays), Commit moves it over the target, and a
-// sink that is not committed removes its temporary file (on destruction, on failure, and from a signal
-// handler through ExportRemovePendingFiles). A target that exists and is not a regular file (a device
-// such as /dev/null, a named pipe) is written directly and never removed. A sink may instead write to
-// a stream it does not own (standard output), or only count the bytes it is given.
+// folder, Commit moves it over the target, and a sink that is not committed removes its temporary file
+// (on destruction, on failure, and from a signal handler or at exit through ExportRemovePendingFiles).
+// A path that is a symbolic link, or a chain of them, is written at the file it leads to (created
+// there when missing), so the links stay and lead to the new file. A target that exists and is not a
+// regular file (a device such as /dev/null, a named pipe) is written directly and never removed; a name
+// of one of the process's descriptors (/dev/stdout, /dev/fd/N, /proc/self/fd/N) is written on that
+// descriptor where it stands, as a stream is. A sink may instead write to a stream it does not own
+// (standard output), or only count the bytes it is given.
 //
 // Write errors are sticky: after the first failed block write, further writes are dropped and Close
 // reports the failure. Nothing here throws except std::bad_alloc from the buffer.
@@ -47,6 +49,10 @@ public:
     // Moves the closed temporary file over the target; true when it is in place (and for direct and
     // stream outputs). On failure the temporary file is removed.
     bool Commit();
+    // Moves this closed output and its closed companion into place as a pair: on failure both targets
+    // are what they were (the files of an old pair are kept aside until the new pair stands, then
+    // removed), and the temporary files are removed. True when both are in place.
+    bool CommitPair(CFileSink& companion);
     // Closes and removes the temporary file, if any; the target is left as it was.
     void Discard();
 
@@ -54,6 +60,10 @@ public:
     const std::string& GetError() const { return m_strError; }
     // The target's path as given.
     const std::string& GetPath() const { return m_strPath; }
+    // The file written (UTF-8): the path's symbolic links followed; the path itself for a stream.
+    std::string GetTarget() const { return m_Target.empty() ? m_strPath : m_Target.u8string(); }
+    // Whether the output goes to a descriptor or a stream that was open already.
+    bool WritesToStream() const { return m_bDescriptor || (m_pFile != nullptr && !m_bOwnsFile); }
     // Bytes given to the sink so far.
     unsigned long long GetCount() const { return m_nCount; }
 
@@ -103,6 +113,10 @@ private:
         Write(p, n);
         return *this;
     }
+    bool Opened();
+    void Fail(const char* pszWhat);
+    static std::string PutBack(const std::filesystem::path& aside, const std::filesystem::path& target);
+    static void RemoveQuietly(const std::filesystem::path& path);
     void Spill(const void* pData, size_t nBytes);
     bool FlushBuffer();
     void SetError(const char* pszWhat, int nError);
@@ -110,24 +124,27 @@ private:
 
     std::FILE* m_pFile;
     bool m_bOwnsFile;
+    bool m_bDescriptor; // a copy of one of the process's descriptors, named by the path
     std::unique_ptr<char[]> m_pBuffer;
     size_t m_nUsed;
     unsigned long long m_nCount;
     bool m_bFailed;
-    std::string m_strPath;      // the target as given
-    std::string m_strTarget;    // where the committed file goes (a link's target resolved)
-    std::string m_strTemporary; // empty when the output goes straight to its target or a stream
-    int m_nPendingSlot;         // the temporary file's slot in the pending list, or -1
+    std::string m_strPath;             // the target as given
+    std::filesystem::path m_Target;    // where the committed file goes (a link's target resolved)
+    std::filesystem::path m_Temporary; // empty when the output goes straight to its target or a stream
+    int m_nPendingSlot;                // the temporary file's slot in the pending list, or -1
     std::string m_strError;
 };
 
-// Opens the main output (the options' stream, when they name one) and, when pCompanion is given, its
-// companion file; on failure fills the report (the first failure's cause) and leaves nothing behind.
+// Opens the main output at the path (or the options' stream, when they name one) and, when pCompanion is
+// given, the format's companion file beside the file the path leads to (ExportCompanionTarget); on
+// failure fills the report (the first failure's cause) and leaves nothing behind. A companion cannot go
+// with a stream or a descriptor.
 SLPEXPORT_API bool OpenOutputs(const CExportOptions& options, CExportReport& report, CFileSink& main,
                                const std::string& path, CFileSink* pCompanion = nullptr,
-                               const std::string& companionPath = std::string());
+                               ExportFormatTypes eFormat = ExportFormatUnknown);
 
-// Closes the outputs and moves them into place (the companion first, so the main file never names a
-// companion that is not there yet), then lists them in the report. On failure fills the report's result
-// and message and removes every temporary file: what was there before stays.
+// Closes the outputs and moves them into place (a pair through CommitPair), then lists them in the
+// report. On failure fills the report's result and message and removes every temporary file: what was
+// there before stays.
 SLPEXPORT_API bool FinishOutputs(CExportReport& report, CFileSink& main, CFileSink* pCompanion = nullptr);

@@ -360,13 +360,12 @@ bool WriteGltf(const vemoBaseGroup& root, const std::string& path, bool bBinary,
         return true;
     }
 
-    const std::string binPath = ExportCompanionPath(path, ExportFormatGltf);
     const bool bHasBinary = document.GetBinaryLength() > 0;
     CFileSink out;
     CFileSink bin;
-    if (!OpenOutputs(options, report, out, path, bHasBinary ? &bin : nullptr, binPath))
+    if (!OpenOutputs(options, report, out, path, bHasBinary ? &bin : nullptr, ExportFormatGltf))
         return false;
-    document.WriteJson(out, bHasBinary ? RelativeUri(binPath) : std::string());
+    document.WriteJson(out, bHasBinary ? RelativeUri(bin.GetPath()) : std::string());
     out << '\n';
     if (bHasBinary)
         document.WriteBinary(bin, progress);

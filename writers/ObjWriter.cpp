@@ -139,14 +139,13 @@ void CObjWriter::WriteGroup(const vemoBaseGroup& group, const std::string& path)
 bool WriteObj(const vemoBaseGroup& root, const std::string& path, const CExportOptions& options,
               CExportReport& report)
 {
-    const std::string mtlPath = ExportCompanionPath(path, ExportFormatObj);
     CFileSink obj;
     CFileSink mtl;
-    if (!OpenOutputs(options, report, obj, path, &mtl, mtlPath))
+    if (!OpenOutputs(options, report, obj, path, &mtl, ExportFormatObj))
         return false;
     // Two passes over the triangles: merging, and the faces.
     CExportProgress progress(options, 2 * CountExportedTriangles(ListGroupsBreadthFirst(root)));
-    obj << "# written by slp convert\nmtllib " << FileName(mtlPath) << '\n';
+    obj << "# written by slp convert\nmtllib " << FileName(mtl.GetPath()) << '\n';
     mtl << "# written by slp convert\n";
 
     CObjWriter writer(obj, mtl, report, progress);

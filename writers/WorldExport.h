@@ -74,6 +74,11 @@ SLPEXPORT_API const char* ExportFormatName(ExportFormatTypes eFormat);
 /// name the output itself, the companion extension is appended instead.
 SLPEXPORT_API std::string ExportCompanionPath(const std::string& path, ExportFormatTypes eFormat);
 
+/// The companion file that ExportWorld writes for an output at the path: ExportCompanionPath of the file
+/// the path leads to, its symbolic links followed (a chain of them too), so that it stands beside the
+/// file written and not beside a link. Never throws but std::bad_alloc.
+SLPEXPORT_API std::string ExportCompanionTarget(const std::string& path, ExportFormatTypes eFormat);
+
 /// How ExportWorld writes, beyond the path and the format.
 struct SLPEXPORT_API CExportOptions
 {
@@ -90,9 +95,11 @@ struct SLPEXPORT_API CExportOptions
 /// Writes the model below (and including the objects of) the root group to the file at a path (UTF-8),
 /// in the given format, creating or replacing it and its companion file. Every file is first written to
 /// a temporary file in the same folder and moves into place only when the whole output is complete, so
-/// a failure (a full disk, a file size limit, an interruption) leaves what was there before untouched;
-/// a symbolic link keeps pointing where it did, and an existing target that is not a regular file (a
-/// device, a pipe) is written in place.
+/// a failure (a full disk, a file size limit, an interruption) leaves what was there before untouched.
+/// A symbolic link (or a chain of them) is written through to the file it leads to, made there when
+/// missing, with the companion file beside it (ExportCompanionTarget); an existing target that is not a
+/// regular file (a device, a pipe) is written in place, and a name of one of the process's descriptors
+/// (/dev/stdout, /dev/fd/N, /proc/self/fd/N) is written on that descriptor, as a stream is.
 ///
 /// What each format receives:
 /// - glTF: the root group and every group below it as named nodes in the same tree (a group's node

@@ -11,6 +11,7 @@
 #if !defined(_WIN32)
 #include <csignal>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 extern char** environ;
@@ -26,6 +27,14 @@ std::string Quote(const std::string& path)
 {
     return "\"" + path + "\"";
 }
+
+#if !defined(_WIN32)
+// Runs a shell script (without single quotes) from a folder; $SLP names the program.
+ToolRun RunScript(const std::string& script, const std::string& folder)
+{
+    return RunProgram("/bin/sh", "-c 'SLP=\"" SLP_TOOL_FILE "\"; " + script + "'", folder);
+}
+#endif
 
 // Runs "slp convert" with the given arguments (already quoted for the shell), from the fixture folder.
 ToolRun RunConvert(const std::string& arguments)
@@ -45,10 +54,11 @@ struct TempFolder
     ~TempFolder() { fs::remove_all(path); }
     std::string operator/(const std::string& name) const { return (path / name).string(); }
     // The names in the folder, sorted, one a line.
-    std::string Listing() const
+    std::string Listing() const { return ListingOf(path); }
+    static std::string ListingOf(const fs::path& folder)
     {
         std::vector<std::string> names;
-        for (const fs::directory_entry& entry : fs::directory_iterator(path))
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder))
             names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         std::string text;
@@ -149,33 +159,89 @@ TEST(ConvertToolTest, BatchesStandardStreamsAndTheInputItself)
     EXPECT_EQ(run.err.rfind("<stdout>: stl, 4 groups", 0), 0u) << run.err;
 }
 
+TEST(ConvertToolTest, BatchesExitWith1WhenAnyFileFailsAndDoTheRest)
+{
+    TempFolder folder;
+    const std::string out = folder / "out";
+    // Each input's output in the folder (a triangle is 50 bytes of binary STL after 84), or none.
+    const struct
+    {
+        const char* pszInputs;
+        int nExit;
+        const char* pszWritten; // the folder's listing afterwards
+    } cases[] = {{"one_facet.slp colour_runs.slp nested_solids.slp", 0,
+                  "colour_runs.stl\nnested_solids.stl\none_facet.stl\n"},
+                 {"one_facet.slp missing.slp nested_solids.slp", 1, "nested_solids.stl\none_facet.stl\n"},
+                 {"empty.slp one_facet.slp", 1, "one_facet.stl\n"},
+                 {"colour_runs.slp missing.slp", 1, "colour_runs.stl\n"}};
+    for (const auto& c : cases)
+    {
+        fs::remove_all(out);
+        const ToolRun run = RunConvert("-q -f stl -o " + Quote(out) + " " + c.pszInputs);
+        EXPECT_EQ(run.nExit, c.nExit) << c.pszInputs << ": " << run.err;
+        EXPECT_EQ(fs::exists(out) ? TempFolder::ListingOf(out) : std::string(), c.pszWritten) << c.pszInputs;
+    }
+    EXPECT_EQ(ReadBytes(out + "/colour_runs.stl").size(), 84u + 3u * 50u);
+
+    // info and check: every file is done, and one that fails makes the status 1.
+    for (const char* pszCommand : {"info", "info --json", "check", "check --json"})
+    {
+        for (const char* pszFiles :
+             {"one_facet.slp nested_solids.slp", "missing.slp one_facet.slp", "one_facet.slp missing.slp"})
+        {
+            const ToolRun run =
+                RunProgram(SLP_TOOL_FILE, std::string(pszCommand) + " -q " + pszFiles, SLP_TEST_DATA_DIR);
+            EXPECT_EQ(run.nExit, std::string(pszFiles).find("missing") == std::string::npos ? 0 : 1)
+                << pszCommand << " " << pszFiles;
+            EXPECT_NE(run.out.find("one_facet.slp"), std::string::npos) << pszCommand << " " << pszFiles;
+        }
+    }
+}
+
 #if !defined(_WIN32)
 TEST(ConvertToolTest, NeverLosesTheFileItReplaces)
 {
-    // A large model, so that a conversion lasts long enough to be caught while it writes.
+    // A large model, so that a conversion lasts long enough to be caught while it writes, into a folder
+    // whose path is longer than 1,024 bytes.
     TempFolder folder;
-    const std::string input = folder / "big.slp";
+    fs::path deep = folder.path;
+    for (int i = 0; i < 6; ++i)
+        deep /= std::string(200, 'd');
+    fs::create_directories(deep);
+    const std::string input = (deep / "big.slp").string();
     {
         std::ofstream text(input, std::ios::binary);
         for (int i = 0; i < 200000; ++i)
             text << "solid s\nnormal 0 0 1 vertex " << i << " 0 0\nnormal 0 0 1 vertex 1 " << i
                  << " 0\nnormal 0 0 1 vertex 0 1 " << i << "\n";
     }
-    const std::string target = folder / "big.glb";
+    const std::string target = (deep / "big.obj").string(), companion = (deep / "big.mtl").string();
     const std::string before = "the previous good file\n";
+    const auto listing = [&deep]()
+    {
+        std::vector<std::string> names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(deep))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        std::string text;
+        for (const std::string& name : names)
+            text += name + " ";
+        return text;
+    };
 
     // A file size limit stops the writing half-way: the old file stays, no temporary file is left.
     std::ofstream(target, std::ios::binary) << before;
-    ToolRun run =
-        RunProgram("/bin/sh", "-c 'ulimit -f 200; exec \"" SLP_TOOL_FILE "\" convert big.slp big.glb'",
-                   folder.path.string());
+    std::ofstream(companion, std::ios::binary) << before;
+    ToolRun run = RunProgram(
+        "/bin/sh", "-c 'ulimit -f 200; exec \"" SLP_TOOL_FILE "\" convert big.slp big.obj'", deep.string());
     EXPECT_EQ(run.nExit, 1);
     EXPECT_NE(run.err.find("File too large"), std::string::npos) << run.err;
     EXPECT_EQ(ReadBytes(target), before);
-    EXPECT_EQ(folder.Listing(), "big.glb\nbig.slp\n");
+    EXPECT_EQ(ReadBytes(companion), before);
+    EXPECT_EQ(listing(), "big.mtl big.obj big.slp ");
 
-    // SIGINT and SIGTERM while the temporary file is being written: the same.
-    for (const int nSignal : {SIGINT, SIGTERM})
+    // A signal while the temporary files are being written: the same.
+    for (const int nSignal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
     {
         std::string program = SLP_TOOL_FILE, command = "convert", in = input, out = target;
         char* const argv[] = {&program[0], &command[0], &in[0], &out[0], nullptr};
@@ -184,7 +250,7 @@ TEST(ConvertToolTest, NeverLosesTheFileItReplaces)
         bool bCaught = false;
         for (int nPoll = 0; !bCaught && nPoll < 200000; ++nPoll)
         {
-            bCaught = folder.Listing().find(".big.glb.") != std::string::npos;
+            bCaught = listing().find(".slp-") != std::string::npos;
             if (!bCaught)
                 std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
@@ -194,7 +260,133 @@ TEST(ConvertToolTest, NeverLosesTheFileItReplaces)
         ASSERT_TRUE(bCaught) << "the conversion never showed its temporary file";
         EXPECT_TRUE(WIFSIGNALED(nStatus) && WTERMSIG(nStatus) == nSignal) << nStatus;
         EXPECT_EQ(ReadBytes(target), before);
-        EXPECT_EQ(folder.Listing(), "big.glb\nbig.slp\n");
+        EXPECT_EQ(listing(), "big.mtl big.obj big.slp ") << nSignal;
     }
+}
+#endif
+
+#if !defined(_WIN32)
+TEST(ConvertToolTest, WrittenFilesKeepTheirPermissionsOrFollowTheUmask)
+{
+    TempFolder folder;
+    const auto mode = [](const std::string& path)
+    {
+        struct stat status = {};
+        ::stat(path.c_str(), &status);
+        return status.st_mode & 07777;
+    };
+    const auto convert = [&folder](const std::string& umask, const std::string& arguments)
+    {
+        return RunProgram("/bin/sh",
+                          "-c 'umask " + umask + "; exec \"" SLP_TOOL_FILE "\" convert -q " + arguments + "'",
+                          folder.path.string());
+    };
+    fs::copy_file(SLP_TEST_DATA_DIR "/nested_solids.slp", folder / "in.slp");
+
+    // Replaced files keep their modes (and owner and group, where the process may set them), each file
+    // of a pair its own, whatever the umask.
+    for (const char* pszName : {"private.stl", "shared.gltf", "shared.bin", "grouped.obj", "grouped.mtl"})
+        std::ofstream(folder / pszName) << "old";
+    ::chmod((folder / "private.stl").c_str(), 0600);
+    ::chmod((folder / "shared.gltf").c_str(), 0644);
+    ::chmod((folder / "shared.bin").c_str(), 0604);
+    ::chmod((folder / "grouped.obj").c_str(), 0660);
+    ::chmod((folder / "grouped.mtl").c_str(), 0640);
+    const bool bRoot = ::geteuid() == 0;
+    if (bRoot)
+    {
+        EXPECT_EQ(::chown((folder / "grouped.obj").c_str(), 4321, 4322), 0);
+    }
+    for (const char* pszName : {"private.stl", "shared.gltf", "grouped.obj"})
+        EXPECT_EQ(convert("000", std::string("in.slp ") + pszName).nExit, 0) << pszName;
+    EXPECT_EQ(mode(folder / "private.stl"), 0600u);
+    EXPECT_EQ(mode(folder / "shared.gltf"), 0644u);
+    EXPECT_EQ(mode(folder / "shared.bin"), 0604u);
+    EXPECT_EQ(mode(folder / "grouped.obj"), 0660u);
+    EXPECT_EQ(mode(folder / "grouped.mtl"), 0640u);
+    EXPECT_NE(ReadBytes(folder / "grouped.mtl"), "old");
+    struct stat owner = {};
+    ::stat((folder / "grouped.obj").c_str(), &owner);
+    if (bRoot)
+    {
+        EXPECT_TRUE(owner.st_uid == 4321 && owner.st_gid == 4322) << owner.st_uid << ":" << owner.st_gid;
+    }
+
+    // New files, one by one or into a folder, get what the umask leaves of 0666.
+    EXPECT_EQ(convert("077", "in.slp new.gltf").nExit, 0);
+    EXPECT_EQ(mode(folder / "new.gltf"), 0600u);
+    EXPECT_EQ(mode(folder / "new.bin"), 0600u);
+    fs::create_directory(folder / "out");
+    EXPECT_EQ(convert("002", "-f obj -o out in.slp").nExit, 0);
+    EXPECT_EQ(mode(folder / "out/in.obj"), 0664u);
+    EXPECT_EQ(mode(folder / "out/in.mtl"), 0664u);
+}
+#endif
+
+#if !defined(_WIN32)
+TEST(ConvertToolTest, StandardStreamsAndDescriptorNamesAreComparedWithTheInputAndWrittenInPlace)
+{
+    TempFolder folder;
+    fs::copy_file(SLP_TEST_DATA_DIR "/nested_solids.slp", folder / "part.slp");
+    const std::string original = ReadBytes(folder / "part.slp");
+    fs::create_symlink("/dev/stdout", folder / "to_stdout.stl");
+    fs::create_symlink("part.slp", folder / "twin.mtl");
+    ASSERT_EQ(RunScript("$SLP convert -q part.slp reference.stl", folder.path.string()).nExit, 0);
+    const std::string stl = ReadBytes(folder / "reference.stl");
+
+    // "-", and the names that lead to the standard output, are the files that the shell opened: the
+    // input, here, which is left as it is.
+    for (const char* pszScript :
+         {"$SLP convert -f stl - part.slp < part.slp", "$SLP convert -f stl part.slp - >> part.slp",
+          "$SLP convert -f stl - - < part.slp >> part.slp",
+          "$SLP convert -f stl part.slp /dev/stdout >> part.slp",
+          "$SLP convert -f stl - /dev/fd/1 < part.slp 1<> part.slp",
+          "$SLP convert part.slp to_stdout.stl >> part.slp", "$SLP convert -f obj - twin.obj < part.slp"})
+    {
+        const ToolRun run = RunScript(pszScript, folder.path.string());
+        EXPECT_EQ(run.nExit, 1) << pszScript;
+        EXPECT_NE(run.err.find("is the input file"), std::string::npos) << pszScript << ": " << run.err;
+        EXPECT_EQ(ReadBytes(folder / "part.slp"), original) << pszScript;
+    }
+
+    // Written where the descriptor stands, after what the file held, with the summary apart.
+    std::vector<std::string> names = {"/dev/stdout", "/dev/fd/1", "to_stdout.stl"};
+#if defined(__linux__)
+    names.push_back("/proc/self/fd/1");
+#endif
+    for (const std::string& name : names)
+    {
+        std::ofstream(folder / "log") << "previous\n";
+        const ToolRun run =
+            RunScript("$SLP convert -f stl part.slp " + name + " >> log", folder.path.string());
+        EXPECT_EQ(run.nExit, 0) << name << ": " << run.err;
+        EXPECT_EQ(run.err, name + ": stl, 4 groups, 5 meshes, 6 triangles, 18 vertices\n");
+        EXPECT_EQ(ReadBytes(folder / "log"), "previous\n" + stl) << name;
+        EXPECT_TRUE(fs::is_symlink(folder / "to_stdout.stl"));
+    }
+    // A format with a second file cannot go there.
+    const ToolRun run = RunScript("$SLP convert -f obj part.slp /dev/stdout > log", folder.path.string());
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_NE(run.err.find("the format needs a second file"), std::string::npos) << run.err;
+}
+#endif
+
+#if defined(SLP_FAILING_ALLOCATION)
+TEST(ConvertToolTest, OutOfMemoryIsOneLineAndLeavesNoTemporaryFile)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's allocator cannot be replaced";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "the sanitizer's allocator cannot be replaced";
+#endif
+#endif
+    TempFolder folder;
+    const ToolRun run = RunScript("LD_PRELOAD=\"" SLP_FAILING_ALLOCATION "\" exec $SLP convert \"" +
+                                      DataPath("nested_solids.slp") + "\" out.obj",
+                                  folder.path.string());
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_EQ(run.err, "slp: out of memory\n");
+    EXPECT_EQ(folder.Listing(), "");
 }
 #endif

@@ -20,6 +20,14 @@ ToolRun RunSlp(const std::string& arguments, const std::string& input = std::str
 
 using Json = nlohmann::ordered_json; // compares objects key by key in order
 
+#if !defined(_WIN32)
+// Runs a shell script (without single quotes) from the fixture folder; $SLP names the program.
+ToolRun RunSlpScript(const std::string& script)
+{
+    return RunProgram("/bin/sh", "-c 'SLP=\"" SLP_TOOL_FILE "\"; " + script + "'", SLP_TEST_DATA_DIR);
+}
+#endif
+
 } // namespace
 
 TEST(SlpToolTest, UsageErrorsNameTheSubcommandAndExitWith2)
@@ -124,6 +132,85 @@ TEST(SlpToolTest, JsonDocumentShapeAndEscapedNames)
     EXPECT_EQ(groups[3]["name"], "\"tab\there\x01\"");
     // A name that is not UTF-8 is read as Windows-1252.
     EXPECT_EQ(groups[4]["name"], "caf\xC3\xA9");
+}
+
+TEST(SlpToolTest, JsonHoldsTheWholeModelOfAFixture)
+{
+    // nested_solids.slp: "assembly" holds a facet, the solid "wheel" (two facets, and "hub" with one)
+    // and another facet, so its two facets are two meshes; "lid" follows. Colours are the default white.
+    ToolRun run = RunSlp("info --json nested_solids.slp");
+    ASSERT_EQ(run.nExit, 0) << run.err;
+    const auto mesh = [](int nTriangles, const char* pszMin, const char* pszMax)
+    {
+        return Json::parse(std::string("{\"triangles\": ") + std::to_string(nTriangles) +
+                           ", \"color\": [1, 1, 1, 1], \"shininess\": 64, \"bbox\": {\"min\": " + pszMin +
+                           ", \"max\": " + pszMax + "}, \"decimation\": 0}");
+    };
+    Json hub = {{"name", "hub"}, {"groups", Json::array()}, {"objects", {mesh(1, "[5, 0, 0]", "[5, 1, 1]")}}};
+    Json wheel = {{"name", "wheel"}, {"groups", {hub}}, {"objects", {mesh(2, "[0, 0, -2]", "[3, 3, -1]")}}};
+    Json assembly = {{"name", "assembly"},
+                     {"groups", {wheel}},
+                     {"objects", {mesh(1, "[0, 0, 0]", "[1, 1, 0]"), mesh(1, "[0, 4, 0]", "[1, 4, 1]")}}};
+    Json lid = {
+        {"name", "lid"}, {"groups", Json::array()}, {"objects", {mesh(1, "[-2, -2, 7]", "[-1, -1, 7]")}}};
+    Json expected = {
+        {"file", "nested_solids.slp"},     {"result", 0},
+        {"result_name", "SLPLoadSuccess"}, {"totals", {{"groups", 4}, {"objects", 5}, {"triangles", 6}}},
+        {"discarded_vertices", 0},         {"bbox", {{"min", {-2, -2, -2}}, {"max", {5, 4, 7}}}},
+        {"groups", {assembly, lid}},       {"objects", Json::array()}};
+    EXPECT_EQ(Json::parse(run.out), expected);
+
+    // colour_runs.slp: a white mesh of two facets, then one in the colour 0.5 1 0.25, every corner with
+    // its position and normal.
+    run = RunSlp("info --json --geometry colour_runs.slp");
+    ASSERT_EQ(run.nExit, 0) << run.err;
+    const Json painted = Json::parse(run.out).at("groups").at(0);
+    EXPECT_EQ(painted.at("objects").size(), 2u);
+    EXPECT_EQ(painted.at("objects").at(0).at("vertices"),
+              Json::parse("[[0, 0, 0], [1, 0, 0], [0, 1, 0], [1, 1, 0], [2, 1, 0], [1, 2, 0]]"));
+    const Json& second = painted.at("objects").at(1);
+    EXPECT_EQ(second.at("color"), Json::parse("[0.5, 1, 0.25, 1]"));
+    EXPECT_EQ(second.at("bbox"), Json::parse(R"({"min": [3, 3, 3], "max": [4, 4, 3]})"));
+    EXPECT_EQ(second.at("vertices"), Json::parse("[[3, 3, 3], [4, 3, 3], [3, 4, 3]]"));
+    EXPECT_EQ(second.at("normals"), Json::parse("[[0, 0, 1], [0, 0, 1], [0, 0, 1]]"));
+
+    // check --json: a finding with its place, the counts, and a file that cannot be read.
+    run = RunSlp("check --json geometry_before_solid.slp missing.slp one_facet.slp");
+    EXPECT_EQ(run.nExit, 1);
+    const Json checks = Json::parse(run.out);
+    ASSERT_EQ(checks.size(), 3u);
+    const auto counts = [](int nErrors, int nTriangles, int nLost, const char* pszFixture)
+    {
+        return Json{
+            {"readable", true},
+            {"errors", nErrors},
+            {"warnings", 0},
+            {"solids", 1},
+            {"meshes", 1},
+            {"triangles", nTriangles},
+            {"lost_vertices", nLost},
+            {"lost_triangles", nLost / 3},
+            {"bytes", static_cast<long long>(
+                          std::ifstream(DataPath(pszFixture), std::ios::binary | std::ios::ate).tellg())}};
+    };
+    Json before = checks[0];
+    EXPECT_EQ(before.at("file"), "geometry_before_solid.slp");
+    const Json finding = before.at("findings").at(0);
+    EXPECT_EQ(before.at("findings").size(), 1u);
+    EXPECT_EQ(finding.at("line"), 3);
+    EXPECT_EQ(finding.at("column"), 5);
+    EXPECT_EQ(finding.at("severity"), "error");
+    EXPECT_EQ(finding.at("code"), "outside-solid");
+    before.erase("file");
+    before.erase("findings");
+    EXPECT_EQ(before, counts(1, 1, 3, "geometry_before_solid.slp"));
+    EXPECT_EQ(checks[1], Json::parse(R"({"file": "missing.slp", "findings": [], "readable": false,
+                                         "reason": "file missing"})"));
+    Json clean = checks[2];
+    EXPECT_EQ(clean.at("findings"), Json::array());
+    clean.erase("file");
+    clean.erase("findings");
+    EXPECT_EQ(clean, counts(0, 1, 0, "one_facet.slp"));
 }
 
 TEST(SlpToolTest, GeometryFloatsReadBackExactly)
@@ -234,5 +321,32 @@ TEST(SlpToolTest, ANameThatIsNotUtf8OpensThatVeryFile)
     const Json doc = Json::parse(run.out);
     EXPECT_EQ(doc.at("groups").at(0).at("name"), "bytes");
     EXPECT_EQ(doc.at("file"), "lat\xEF\xBF\xBD.slp"); // shown with U+FFFD for the byte
+}
+#endif
+
+#if !defined(_WIN32)
+TEST(SlpToolTest, OutputThatCannotBeWrittenFailsEverySubcommand)
+{
+    if (!std::ifstream("/dev/full").good())
+        GTEST_SKIP() << "no /dev/full";
+    const std::string converted = "\"" + TestTempPath("slp_full_", ".stl") + "\"";
+    // A disk that is full, and a standard output that is not open at all: the last line names the
+    // standard output and the reason (after a failed load's own line).
+    for (const char* pszRedirection : {"> /dev/full", ">&-"})
+        for (const std::string& arguments : std::vector<std::string>{
+                 "info one_facet.slp", "info --json nested_solids.slp missing.slp", "check one_facet.slp",
+                 "check --json -q one_facet.slp", "tokens one_facet.slp", "convert -f stl one_facet.slp -",
+                 "convert one_facet.slp " + converted, "--version", "info --help"})
+        {
+            const ToolRun run = RunSlpScript("$SLP " + arguments + " " + pszRedirection);
+            EXPECT_EQ(run.nExit, 1) << arguments << pszRedirection;
+            const std::string reason = pszRedirection[0] == '>' && pszRedirection[1] == '&'
+                                           ? "Bad file descriptor"
+                                           : "No space left on device";
+            const std::string line = "slp: cannot write standard output: " + reason + "\n";
+            EXPECT_TRUE(run.err.size() >= line.size() && run.err.substr(run.err.size() - line.size()) == line)
+                << arguments << pszRedirection << ": " << run.err;
+        }
+    std::remove(converted.substr(1, converted.size() - 2).c_str());
 }
 #endif

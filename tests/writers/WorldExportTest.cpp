@@ -11,6 +11,8 @@
 #include <filesystem>
 #if !defined(_WIN32)
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace
@@ -47,6 +49,18 @@ CExportReport Export(const vemoBaseGroup& world, const std::string& name,
 {
     const std::string path = OutputPath(name);
     return ExportWorld(world, path, ExportFormatFromPath(path), options);
+}
+
+// The names of a process's temporary files in a folder (this process's by default), one a line. Tests
+// that run at the same time write into the same folder, each in its own process.
+std::string Temporaries(const std::string& folder, int nProcess = ProcessId())
+{
+    const std::string prefix = ".slp-" + std::to_string(nProcess) + "-";
+    std::string names;
+    for (const std::filesystem::directory_entry& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0)
+            names += entry.path().filename().string() + "\n";
+    return names;
 }
 
 } // namespace
@@ -249,9 +263,7 @@ TEST(WorldExportTest, FailuresLeaveNothingBehind)
     report = ExportWorld(*pWorld, objPath, ExportFormatObj);
     EXPECT_EQ(report.m_eResult, ExportCannotOpen);
     EXPECT_FALSE(FileExists(objPath));
-    const std::string temporary = ".slp_writers_blocked.obj." + std::to_string(ProcessId()) + "-";
-    for (const fs::directory_entry& entry : fs::directory_iterator(testing::TempDir()))
-        EXPECT_NE(entry.path().filename().string().rfind(temporary, 0), 0u) << entry.path();
+    EXPECT_EQ(Temporaries(testing::TempDir()), "");
 
 #if !defined(_WIN32)
     // A symbolic link keeps pointing where it did; its target takes the output.
@@ -272,9 +284,7 @@ TEST(WorldExportTest, FailuresLeaveNothingBehind)
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     EXPECT_FALSE(sink.Commit());
     EXPECT_TRUE(fs::is_fifo(pipe));
-    for (const fs::directory_entry& entry : fs::directory_iterator(testing::TempDir()))
-        EXPECT_EQ(entry.path().filename().string().rfind(".slp_writers_became_pipe.stl.", 0),
-                  std::string::npos);
+    EXPECT_EQ(Temporaries(testing::TempDir()), "");
     std::remove(pipe.c_str());
 #endif
 }
@@ -322,4 +332,125 @@ TEST(WorldExportTest, DeepTreeIsWalkedWithoutRecursion)
     const std::string line = obj.substr(nLastO + 1, obj.find('\n', nLastO + 1) - nLastO - 1);
     EXPECT_LE(line.size(), 2u + 1023u); // readers drop names of 1,024 bytes or more
     EXPECT_EQ(line.substr(line.size() - 12), "/level/level");
+}
+
+#if !defined(_WIN32)
+TEST(WorldExportTest, AnyNameThatCanBeCreatedIsWritten)
+{
+    // A name of 250 bytes, and its .mtl: the temporary files' names do not grow with it. (Windows
+    // limits whole paths to 260 characters.)
+    auto pWorld = LoadFixture("colour_runs.slp");
+    const std::string name = std::string(246 - std::strlen("slp_writers_"), 'n') + ".obj";
+    const std::string mtl = OutputPath(name.substr(0, name.size() - 4) + ".mtl");
+    const CExportReport report = Export(*pWorld, name);
+    EXPECT_EQ(report.m_eResult, ExportSuccess) << report.m_strMessage;
+    EXPECT_NE(ReadBytes(mtl).find("Kd 0.5 1 0.25"), std::string::npos);
+    std::remove(OutputPath(name).c_str());
+    std::remove(mtl.c_str());
+    EXPECT_EQ(Temporaries(testing::TempDir()), "");
+
+    // A process that ends through exit() while it writes leaves no temporary file.
+    const pid_t nChild = ::fork();
+    if (nChild == 0)
+    {
+        auto* pSink = new CFileSink; // never destroyed
+        std::exit(pSink->Open(OutputPath("exit.stl")) ? 0 : 1);
+    }
+    int nStatus = -1;
+    ::waitpid(nChild, &nStatus, 0);
+    EXPECT_EQ(nStatus, 0);
+    EXPECT_EQ(Temporaries(testing::TempDir(), nChild), "");
+}
+#endif
+
+#if !defined(_WIN32)
+TEST(WorldExportTest, LinksAreWrittenThroughToTheFileTheyLeadTo)
+{
+    namespace fs = std::filesystem;
+    auto pWorld = LoadFixture("colour_runs.slp");
+    const fs::path folder = TestTempPath("slp_links_");
+    fs::remove_all(folder);
+    fs::create_directories(folder / "real");
+    const auto exportTo = [&](const char* pszName)
+    {
+        const std::string path = (folder / pszName).string();
+        return ExportWorld(*pWorld, path, ExportFormatFromPath(path));
+    };
+
+    // A chain of links, relative and absolute, that ends at no file: the file is made at its end.
+    fs::create_symlink("chain2.stl", folder / "chain1.stl");
+    fs::create_symlink(folder / "real/made.stl", folder / "chain2.stl");
+    EXPECT_EQ(exportTo("chain1.stl").m_eResult, ExportSuccess);
+    EXPECT_TRUE(fs::is_symlink(folder / "chain1.stl") && fs::is_symlink(folder / "chain2.stl"));
+    EXPECT_EQ(ReadBytes((folder / "real/made.stl").string()).size(), 84u + 3u * 50u);
+
+    // A .gltf through a link: its .bin beside the file written, where the buffer's URI leads.
+    fs::create_symlink("real/model.gltf", folder / "link.gltf");
+    CExportReport report = exportTo("link.gltf");
+    ASSERT_EQ(report.m_eResult, ExportSuccess) << report.m_strMessage;
+    const std::string bin = (folder / "real/model.bin").string();
+    EXPECT_EQ(report.m_Files.at(1), bin);
+    EXPECT_EQ(ExportCompanionTarget((folder / "link.gltf").string(), ExportFormatGltf), bin);
+    EXPECT_EQ(Json::parse(ReadBytes((folder / "real/model.gltf").string()))["buffers"][0]["uri"],
+              "model.bin");
+    EXPECT_EQ(ReadBytes(bin).size(), 24u * (6u + 3u) + 4u * 9u); // 9 vertices and 9 indices
+    EXPECT_FALSE(fs::exists(folder / "link.bin"));
+
+    // Links that lead round in a circle are an error.
+    fs::create_symlink("loop_b.ply", folder / "loop_a.ply");
+    fs::create_symlink("loop_a.ply", folder / "loop_b.ply");
+    report = exportTo("loop_a.ply");
+    EXPECT_EQ(report.m_eResult, ExportCannotOpen);
+    EXPECT_NE(report.m_strMessage.find("Too many levels of symbolic links"), std::string::npos)
+        << report.m_strMessage;
+    EXPECT_EQ(Temporaries(folder.string()) + Temporaries((folder / "real").string()), "");
+    fs::remove_all(folder);
+}
+#endif
+
+TEST(WorldExportTest, APairIsReplacedWholeOrNotAtAll)
+{
+    namespace fs = std::filesystem;
+    const fs::path folder = TestTempPath("slp_pair_");
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    const std::string gltf = (folder / "pair.gltf").string(), bin = (folder / "pair.bin").string();
+    // One of the two files cannot be moved into place (a folder that is not empty took its name while
+    // the pair was written): the other name holds what it held, or nothing if it held nothing.
+    const struct
+    {
+        std::string blocked;
+        const char* pszOldGltf; // null: no such file before
+    } cases[] = {{gltf, "old gltf"}, {bin, "old gltf"}, {bin, nullptr}, {std::string(), "old gltf"}};
+    for (const auto& c : cases)
+    {
+        fs::remove_all(gltf);
+        fs::remove_all(bin);
+        if (c.pszOldGltf != nullptr)
+            std::ofstream(gltf) << c.pszOldGltf;
+        std::ofstream(bin) << "old bin";
+        CFileSink out, companion;
+        CExportReport report;
+        ASSERT_TRUE(OpenOutputs(CExportOptions(), report, out, gltf, &companion, ExportFormatGltf));
+        out << "new gltf";
+        companion << "new bin";
+        if (!c.blocked.empty())
+        {
+            fs::remove(c.blocked);
+            fs::create_directories(fs::path(c.blocked) / "full");
+        }
+        EXPECT_EQ(FinishOutputs(report, out, &companion), c.blocked.empty()) << c.blocked;
+        const std::string oldGltf = c.pszOldGltf != nullptr ? c.pszOldGltf : "";
+        if (c.blocked != gltf)
+        {
+            EXPECT_EQ(ReadBytes(gltf), c.blocked.empty() ? "new gltf" : oldGltf);
+            EXPECT_EQ(fs::exists(gltf), c.pszOldGltf != nullptr || c.blocked.empty());
+        }
+        if (c.blocked != bin)
+        {
+            EXPECT_EQ(ReadBytes(bin), c.blocked.empty() ? "new bin" : "old bin");
+        }
+        EXPECT_EQ(Temporaries(folder.string()), "");
+    }
+    fs::remove_all(folder);
 }
