@@ -20,8 +20,10 @@ extension.
 
 from __future__ import annotations
 
-import os
-from dataclasses import dataclass, field
+import os as _os
+import warnings as _warnings
+from dataclasses import dataclass as _dataclass
+from dataclasses import field as _field
 
 from . import _slp
 from ._slp import Box, Group, Mesh, Model
@@ -30,6 +32,7 @@ __version__ = _slp.__version__
 __all__ = [
     "Box",
     "CheckReport",
+    "DroppedGeometryWarning",
     "ExportReport",
     "Finding",
     "FormatError",
@@ -50,25 +53,42 @@ class FormatError(ValueError):
     """
 
     def __init__(self, filename, reason: str):
-        super().__init__(f"{os.fsdecode(filename)}: {reason}")
+        super().__init__(f"{_os.fsdecode(filename)}: {reason}")
         self.filename = filename
         self.reason = reason
 
 
+class DroppedGeometryWarning(UserWarning):
+    """Warned by slp.load when the load dropped vertices (runs whose normals and vertices do not pair
+    up, facets outside a solid), as the slp program warns on its standard error.
+
+    filename is the path as given, vertices the number of vertices dropped (Model.discarded_vertices).
+    slp.check(filename) says where and why. The warnings module filters it as any other:
+    warnings.simplefilter("error", slp.DroppedGeometryWarning) makes it an exception.
+    """
+
+    def __init__(self, filename, vertices: int):
+        what = "1 vertex was" if vertices == 1 else f"{vertices} vertices were"
+        name = _os.fsdecode(filename)
+        super().__init__(f"{name}: {what} dropped by the load (slp check {name} shows where and why)")
+        self.filename = filename
+        self.vertices = vertices
+
+
 def _native_path(path) -> bytes:
     """The path as the system takes it, refused as open() refuses it."""
-    native = os.fsencode(path)
+    native = _os.fsencode(path)
     if b"\0" in native:
         raise ValueError("embedded null byte")
     if not native:
-        raise FileNotFoundError(2, os.strerror(2), path)
+        raise FileNotFoundError(2, _os.strerror(2), path)
     return native
 
 
 def _raise_os_error(error: int, path):
     # OSError(errno, ...) is made as its subclass for that errno: FileNotFoundError, PermissionError,
     # IsADirectoryError, ...
-    raise OSError(error, os.strerror(error), path)
+    raise OSError(error, _os.strerror(error), path)
 
 
 def load(path, progress=None) -> Model:
@@ -78,15 +98,22 @@ def load(path, progress=None) -> Model:
     progress: None, or a callable taking one int: the percentage points the load gained since the
         previous call, so that the calls add up to 100 when the load succeeds (a tqdm bar's update
         fits: slp.load(path, progress=bar.update) with tqdm(total=100)). It is called from the loading
-        thread with the GIL held. When it raises, the load runs to its end without calling it again
-        and load raises that exception.
+        thread with the GIL held. When it raises, the load stops at its next block read and load raises
+        that exception.
 
-    The file is read with the GIL released, so other threads run meanwhile.
+    The file is read with the GIL released, so other threads run meanwhile. Signal handlers run at
+    every block read and progress step, and also while a read waits for data (a pipe, a slow network
+    file): Ctrl-C stops a load with KeyboardInterrupt, as does any exception a handler raises. Binary
+    input is refused at its first block, so a device such as /dev/zero is not read forever.
+
+    When the load dropped vertices (runs whose normals and vertices do not pair up, facets outside a
+    solid), a DroppedGeometryWarning says how many, as the slp program does; the model's
+    discarded_vertices gives the count too, and slp.check(path) says where and why.
 
     Raises FileNotFoundError when the file does not exist, PermissionError when it may not be read,
-    another OSError when it cannot be opened or read (the cause's errno and message), FormatError (a
-    ValueError) when it is empty, binary or has no solid, ValueError for a path with a NUL byte, and
-    TypeError for a progress that is not callable.
+    another OSError when it cannot be opened or a read fails part way (the cause's errno and message:
+    EIO for a failing disk), FormatError (a ValueError) when it is empty, binary or has no solid,
+    ValueError for a path with a NUL byte, and TypeError for a progress that is not callable.
     """
     if progress is not None and not callable(progress):
         raise TypeError(f"progress must be callable or None, not {type(progress).__name__}")
@@ -97,10 +124,12 @@ def load(path, progress=None) -> Model:
         if error:
             _raise_os_error(error, path)
         raise FormatError(path, reason)
+    if result.discarded_vertices:
+        _warnings.warn(DroppedGeometryWarning(path, result.discarded_vertices), stacklevel=2)
     return result
 
 
-@dataclass(frozen=True)
+@_dataclass(frozen=True)
 class Finding:
     """One problem slp.check found: where it is (line from 1, column in bytes from 1), its severity
     ("error": the load loses geometry; "warning": the load reads the text differently from how it
@@ -116,12 +145,12 @@ class Finding:
         return f"{self.line}:{self.column}: {self.severity}: {self.message} [{self.code}]"
 
 
-@dataclass
+@_dataclass
 class CheckReport:
     """What slp.check found: the findings, in file order (up to max_findings; errors and warnings
     count them all), and the loader's counts for the file."""
 
-    findings: list = field(default_factory=list)
+    findings: list = _field(default_factory=list)
     errors: int = 0
     warnings: int = 0
     solids: int = 0
@@ -140,7 +169,8 @@ def check(path, max_findings: int = 10000) -> CheckReport:
 
     The loader is lenient: it reports no syntax error and drops runs of facets it cannot use. The check
     walks the file as the loader does and says where and why. A file that is not SLP text is reported
-    (the "no-solid" warning), not raised. The file is read with the GIL released.
+    (the "no-solid" error), not raised. The file is read with the GIL released; signal handlers run
+    as during slp.load, so Ctrl-C stops a check.
 
     Raises FileNotFoundError, PermissionError or another OSError when the file cannot be opened or
     read, and ValueError for a path with a NUL byte or a negative max_findings.
@@ -154,7 +184,7 @@ def check(path, max_findings: int = 10000) -> CheckReport:
     return CheckReport([Finding(*finding) for finding in findings], **counts)
 
 
-@dataclass
+@_dataclass
 class ExportReport:
     """What slp.export wrote: the format, the files (the output, then its .bin or .mtl companion if
     any), and the counts after merging shared vertices; clamped_colors, skipped_triangles and
@@ -188,11 +218,11 @@ def export(model: Model, path, format: str | None = None) -> ExportReport:
     native = _native_path(path)
     result, message, counts = _slp.export(model, native, format)
     if result == "unknown-format":
-        named = f"format {format!r}" if format is not None else f"the extension of {os.fsdecode(path)!r}"
+        named = f"format {format!r}" if format is not None else f"the extension of {_os.fsdecode(path)!r}"
         raise ValueError(f"{named} names no format this library writes (glb, gltf, obj, ply, stl)")
     if result == "too-large":
-        raise ValueError(os.fsdecode(message))
+        raise ValueError(_os.fsdecode(message))
     if result != "success":
-        raise OSError(os.fsdecode(message))
-    counts["files"] = [os.fsdecode(name) for name in counts["files"]]
+        raise OSError(_os.fsdecode(message))
+    counts["files"] = [_os.fsdecode(name) for name in counts["files"]]
     return ExportReport(**counts)

@@ -2,6 +2,7 @@
 #include "Binding.h"
 
 #include "checker/LoadFailure.h"
+#include "checker/SLPChecker.h"
 #include "foundation/TextCodec.h"
 #include "model/GroupWalk.h"
 
@@ -155,48 +156,27 @@ private:
     py::object m_Path; // the group's path, made when its first mesh is reached
 };
 
-// The progress of the load under way on this thread: the parser's callback has no context argument, so
-// it finds the callable here. An exception the callable raises is kept, and raised when Parse returns;
-// the callable is not called again in that load.
-struct CProgressRoute
-{
-    py::object m_Callable;
-    int m_nReported = 0;
-    std::exception_ptr m_pPending;
-};
-thread_local CProgressRoute* t_pRoute = nullptr;
+// The watch of the load under way on this thread: the parser's progress callback has no context
+// argument, so it finds the watch here.
+thread_local CPythonWatch* t_pWatch = nullptr;
 
-// Sets this thread's route for one load and restores the one before (a callable may load too).
-class CRouteScope
+// Sets this thread's watch for one load and restores the one before (a progress callable may load too).
+class CWatchScope
 {
 public:
-    explicit CRouteScope(CProgressRoute& route) : m_pOuter(t_pRoute) { t_pRoute = &route; }
-    ~CRouteScope() { t_pRoute = m_pOuter; }
-    CRouteScope(const CRouteScope&) = delete;
-    CRouteScope& operator=(const CRouteScope&) = delete;
+    explicit CWatchScope(CPythonWatch& watch) : m_pOuter(t_pWatch) { t_pWatch = &watch; }
+    ~CWatchScope() { t_pWatch = m_pOuter; }
+    CWatchScope(const CWatchScope&) = delete;
+    CWatchScope& operator=(const CWatchScope&) = delete;
 
 private:
-    CProgressRoute* m_pOuter;
+    CPythonWatch* m_pOuter;
 };
 
-// The parser's callback, called with the GIL released: takes the GIL and gives the callable the
-// percentage points gained since its last call.
-void SLP_STDCALL ProgressToPython(int nPercentage)
+void SLP_STDCALL ProgressToWatch(int nPercentage)
 {
-    CProgressRoute* pRoute = t_pRoute;
-    if (pRoute == nullptr || pRoute->m_pPending || nPercentage <= pRoute->m_nReported)
-        return;
-    const int nGained = nPercentage - pRoute->m_nReported;
-    pRoute->m_nReported = nPercentage;
-    py::gil_scoped_acquire gil;
-    try
-    {
-        pRoute->m_Callable(nGained);
-    }
-    catch (...)
-    {
-        pRoute->m_pPending = std::current_exception();
-    }
+    if (t_pWatch != nullptr)
+        t_pWatch->Progress(nPercentage);
 }
 
 // Why a load failed, as the slp program tells it: (errno, "") for a file that would not open or read,
@@ -207,29 +187,27 @@ py::tuple LoadFailure(CSLPParser& parser, SLPLoadResultTypes eResult)
     return py::make_tuple(failure.m_nSystemError, failure.m_pszContent);
 }
 
-// The model, or the failure's (errno, reason).
-py::object Load(const py::bytes& path, const py::object& progress)
+// The model, or the failure's (errno, reason). Binary input is refused at its first block, as the
+// program refuses it, so an endless device is not read forever.
+py::object Load(const py::bytes& path, const py::object& progress, long long nSize)
 {
     auto pWorld = std::make_shared<CLoadedWorld>();
     CSLPParser parser;
     parser.SetFileName(CBasicString::FromPath(std::string(path).c_str()));
-    CProgressRoute route;
-    route.m_Callable = progress;
-    if (!progress.is_none())
-        parser.SetLoaderPtr(&ProgressToPython);
+    CPythonWatch watch(progress, nSize);
+    CBinaryInputGuard guard(&watch);
+    parser.GetIOManager()->GetFileInterface()->SetReadWatcher(&guard);
+    parser.SetLoaderPtr(&ProgressToWatch);
     SLPLoadResultTypes eResult;
     {
-        CRouteScope scope(route);
+        CWatchScope scope(watch);
         py::gil_scoped_release release;
         eResult = parser.Parse(&pWorld->m_World);
     }
-    if (route.m_pPending)
-        std::rethrow_exception(route.m_pPending);
+    watch.Finish(eResult == SLPLoadSuccess);
     if (eResult != SLPLoadSuccess)
         return LoadFailure(parser, eResult);
     pWorld->m_nDiscardedVertices = parser.GetDiscardedPointCount();
-    if (!progress.is_none() && route.m_nReported < 100)
-        progress(100 - route.m_nReported);
     return py::cast(CModel{std::move(pWorld)});
 }
 
@@ -239,6 +217,88 @@ std::string BoxText(const vemoBBox& box)
 }
 
 } // namespace
+
+CPythonWatch::CPythonWatch(py::object progress, long long nSize)
+    : m_Progress(std::move(progress)), m_nSize(nSize), m_Starter(std::this_thread::get_id()),
+      m_bRunsHandlers(
+          py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>() ==
+          PyThread_get_thread_ident())
+{
+}
+
+CPythonWatch::~CPythonWatch() = default;
+
+int CPythonWatch::Poll(int nPercentage)
+{
+    if (m_bStop.load(std::memory_order_relaxed))
+        return EINTR;
+    if (std::this_thread::get_id() != m_Starter)
+        return 0;
+    const bool bReport = !m_Progress.is_none() && nPercentage > m_nReported;
+    if (!bReport && !m_bRunsHandlers)
+        return 0;
+    py::gil_scoped_acquire gil;
+    try
+    {
+        if (m_bRunsHandlers && PyErr_CheckSignals() != 0)
+            throw py::error_already_set();
+        if (bReport)
+        {
+            const int nGained = nPercentage - m_nReported;
+            m_nReported = nPercentage;
+            m_Progress(nGained);
+        }
+    }
+    catch (...)
+    {
+        m_pPending = std::current_exception();
+        m_bStop.store(true, std::memory_order_relaxed);
+        return EINTR;
+    }
+    return 0;
+}
+
+namespace
+{
+// The percentage of the input that lies before nOffset when its size is known, else 0.
+int PercentageBefore(long long nOffset, long long nSize)
+{
+    if (nSize <= 0 || nOffset <= 0)
+        return 0;
+    return nOffset >= nSize
+               ? 99
+               : static_cast<int>(static_cast<double>(nOffset) * 100.0 / static_cast<double>(nSize));
+}
+} // namespace
+
+int CPythonWatch::BeforeRead(long long nOffset)
+{
+    return Poll(PercentageBefore(nOffset, m_nSize));
+}
+
+int CPythonWatch::AfterRead(long long nOffset, const char*, size_t nLength)
+{
+    if (m_nSize <= 0)
+        return m_bStop.load(std::memory_order_relaxed) ? EINTR : 0;
+    return Poll(PercentageBefore(nOffset + static_cast<long long>(nLength), m_nSize));
+}
+
+void CPythonWatch::Progress(int nPercentage)
+{
+    Poll(nPercentage);
+}
+
+void CPythonWatch::Finish(bool bComplete)
+{
+    if (m_pPending)
+        std::rethrow_exception(m_pPending);
+    if (bComplete && !m_Progress.is_none() && m_nReported < 100)
+    {
+        const int nGained = 100 - m_nReported;
+        m_nReported = 100;
+        m_Progress(nGained);
+    }
+}
 
 void DefineModel(py::module_& module)
 {
@@ -329,8 +389,11 @@ solids nest) holding coloured triangle meshes. Made by slp.load.)")
             "The Box(min, max) around every mesh, or None.")
         .def_property_readonly(
             "discarded_vertices", [](const CModel& model) { return model.m_pWorld->m_nDiscardedVertices; },
-            "Vertices the load dropped (runs whose normals and vertices do not pair up, facets outside a "
-            "solid); slp.check(path) says where and why.")
+            "The number of vertices the load dropped, 0 when it kept them all: runs whose normals and "
+            "vertices "
+            "do not pair up, a run's last vertices that make no whole triangle, facets outside a solid. "
+            "slp.load warns with a DroppedGeometryWarning when it is not 0; slp.check(path) says where and "
+            "why.")
         .def(
             "meshes", [](const CModel& model) { return CMeshIterator(model.m_pWorld); },
             R"(Iterates over every mesh of the model as (path, mesh) pairs, groups in file order, each before
@@ -343,9 +406,10 @@ group. The walk uses no recursion, whatever the depth.)")
                         " groups, box " + BoxText(model.m_pWorld->m_World.GetBBox()) + ">";
              });
 
-    module.def("load", &Load, py::arg("path"), py::arg("progress"),
+    module.def("load", &Load, py::arg("path"), py::arg("progress"), py::arg("size") = -1,
                "Loads the file (path as bytes) with the GIL released: the Model, or (errno, reason) when the "
-               "load failed. slp.load is the documented entry.");
+               "load failed. size: the input's size when it is a pipe the caller feeds, else -1. slp.load "
+               "is the documented entry.");
 }
 
 } // namespace slppy

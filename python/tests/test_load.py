@@ -2,6 +2,7 @@
 
 import gc
 import os
+import warnings
 
 import numpy as np
 import pytest
@@ -31,8 +32,12 @@ def test_loads_what_the_program_loads(path, slp_json):
             slp.load(path)
         assert caught.value.reason == expected["reason"]
         return
-    model = slp.load(path)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        model = slp.load(path)
     assert model.discarded_vertices == expected["discarded_vertices"]
+    # Warned exactly when the program warns.
+    assert [warning.message.vertices for warning in caught] == [model.discarded_vertices] * (model.discarded_vertices > 0)
     assert_same_box(model.box, expected["bbox"])
     # Both trees side by side, without recursion; the meshes in file order with their group paths.
     pending, paths = [(model.root, expected, ())], []
