@@ -55,6 +55,7 @@ def test_loads_what_the_program_loads(path, slp_json):
         children = list(zip(group.groups, want["groups"]))
         pending.extend((child, wanted, path_names + (child.name,)) for child, wanted in reversed(children))
     assert [(path, mesh.triangle_count) for path, mesh in model.meshes()] == paths
+    assert [group.name for group in model.groups] == [group.name for group in model.root.groups]
 
 
 def test_arrays_are_views_that_outlive_the_model():
