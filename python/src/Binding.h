@@ -10,6 +10,7 @@
 #include <exception>
 #include <memory>
 #include <thread>
+#include <unordered_map>
 
 namespace slppy
 {
@@ -23,6 +24,10 @@ struct CLoadedWorld
 {
     CKarnWorld m_World;
     long long m_nDiscardedVertices = 0;
+    // The box of each group with every group below it, made for them all at the first group.box (with
+    // the GIL held, which guards it).
+    mutable std::unordered_map<const vemoBaseGroup*, vemoBBox> m_SubtreeBoxes;
+    mutable bool m_bSubtreeBoxesMade = false;
 };
 using WorldRef = std::shared_ptr<const CLoadedWorld>;
 

@@ -9,6 +9,8 @@
 #include <pybind11/numpy.h>
 
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstddef>
 #include <exception>
 #include <optional>
@@ -44,13 +46,63 @@ struct CMeshRef
 // The namedtuple type Box(min, max), made when the module is defined; the module keeps it.
 py::handle g_BoxType;
 
+// The float as the Python float with the shortest decimal text that reads back as the same float, so
+// that 0.28 in a file shows as 0.28 (as the program prints it) rather than as the float's exact value,
+// 0.2800000011920929; numpy's float32 of either is the same. Locale-independent.
+double Shortest(float fValue)
+{
+    char szText[32];
+    const std::to_chars_result written = std::to_chars(szText, szText + sizeof szText, fValue);
+    double dValue = fValue;
+    if (written.ec == std::errc() && std::isfinite(fValue))
+        std::from_chars(szText, written.ptr, dValue);
+    return dValue;
+}
+
+py::tuple PointTuple(const vemoFloatPoint& point)
+{
+    return py::make_tuple(Shortest(point.x), Shortest(point.y), Shortest(point.z));
+}
+
+py::tuple ColourTuple(const vemoChroma& c)
+{
+    return py::make_tuple(Shortest(c.red), Shortest(c.green), Shortest(c.blue), Shortest(c.alpha));
+}
+
 py::object BoxOf(const vemoBBox& box)
 {
     if (box.IsEmpty())
         return py::none();
-    const vemoFloatPoint& a = box.GetMin();
-    const vemoFloatPoint& b = box.GetMax();
-    return g_BoxType(py::make_tuple(a.x, a.y, a.z), py::make_tuple(b.x, b.y, b.z));
+    return g_BoxType(PointTuple(box.GetMin()), PointTuple(box.GetMax()));
+}
+
+// The box around the group's meshes and those of every group below it, from the world's table, which
+// the first call fills in one pass over all groups (children before their parents, no recursion).
+const vemoBBox& SubtreeBox(const CLoadedWorld& world, const vemoBaseGroup& group)
+{
+    if (!world.m_bSubtreeBoxesMade)
+    {
+        std::vector<const vemoBaseGroup*> order{&world.m_World};
+        for (std::size_t i = 0; i < order.size(); ++i)
+            for (int k = 0; k < order[i]->GetNumGroups(); ++k)
+                order.push_back(order[i]->GetGroup(k));
+        world.m_SubtreeBoxes.reserve(order.size());
+        for (auto it = order.rbegin(); it != order.rend(); ++it)
+        {
+            vemoBBox box = (*it)->GetBBox();
+            for (int k = 0; k < (*it)->GetNumGroups(); ++k)
+                box.Update(world.m_SubtreeBoxes[(*it)->GetGroup(k)]);
+            world.m_SubtreeBoxes[*it] = box;
+        }
+        world.m_bSubtreeBoxesMade = true;
+    }
+    return world.m_SubtreeBoxes.at(&group);
+}
+
+// "1 triangle", "2 triangles".
+std::string Count(long long nCount, const char* pszOne, const char* pszMany)
+{
+    return std::to_string(nCount) + " " + (nCount == 1 ? pszOne : pszMany);
 }
 
 py::str NameOf(const vemoBaseGroup& group)
@@ -324,14 +376,10 @@ so the byte strides are 72, 12, 4). mesh.positions.reshape(-1, 3) gives one row 
             "not "
             "normalised).")
         .def_property_readonly(
-            "color",
-            [](const CMeshRef& mesh)
-            {
-                const vemoChroma& c = mesh.m_Colour;
-                return py::make_tuple(c.red, c.green, c.blue, c.alpha);
-            },
+            "color", [](const CMeshRef& mesh) { return ColourTuple(mesh.m_Colour); },
             "The colour as (red, green, blue, alpha), as the file gives it (not clamped); opaque white when "
-            "the file gives none.")
+            "the file gives none. Each is the shortest decimal that names the same float32 (0.28, not "
+            "0.2800000011920929), as the program prints it; box coordinates are given the same way.")
         .def_property_readonly(
             "triangle_count", [](const CMeshRef& mesh) { return mesh.m_pMesh->m_nTriangleCount; },
             "The number of triangles.")
@@ -341,9 +389,8 @@ so the byte strides are 72, 12, 4). mesh.positions.reshape(-1, 3) gives one row 
         .def("__repr__",
              [](const CMeshRef& mesh)
              {
-                 const vemoChroma& c = mesh.m_Colour;
-                 return "<slp.Mesh " + std::to_string(mesh.m_pMesh->m_nTriangleCount) + " triangles, color " +
-                        py::repr(py::make_tuple(c.red, c.green, c.blue, c.alpha)).cast<std::string>() + ">";
+                 return "<slp.Mesh " + Count(mesh.m_pMesh->m_nTriangleCount, "triangle", "triangles") +
+                        ", color " + py::repr(ColourTuple(mesh.m_Colour)).cast<std::string>() + ">";
              });
 
     py::class_<CGroupRef>(module, "Group",
@@ -358,14 +405,17 @@ so the byte strides are 72, 12, 4). mesh.positions.reshape(-1, 3) gives one row 
             "meshes", [](const CGroupRef& group) { return MeshesOf(group.m_pWorld, *group.m_pGroup); },
             "The group's own meshes, in file order, as a new list.")
         .def_property_readonly(
-            "box", [](const CGroupRef& group) { return BoxOf(group.m_pGroup->GetBBox()); },
-            "The Box(min, max) around the group's own meshes, or None when it has none.")
+            "box", [](const CGroupRef& group) { return BoxOf(SubtreeBox(*group.m_pWorld, *group.m_pGroup)); },
+            "The Box(min, max) around the group's meshes and those of every group nested in it, or None when "
+            "none of them has a vertex whose coordinates are all numbers.")
         .def("__repr__",
              [](const CGroupRef& group)
              {
                  return "<slp.Group " + py::repr(NameOf(*group.m_pGroup)).cast<std::string>() + ", " +
-                        std::to_string(group.m_pGroup->GetNumGroups()) + " groups, " +
-                        std::to_string(group.m_pGroup->GetNumObjects()) + " meshes>";
+                        Count(group.m_pGroup->GetNumGroups(), "group", "groups") + ", " +
+                        Count(static_cast<long long>(MeshesOf(group.m_pWorld, *group.m_pGroup).size()),
+                              "mesh", "meshes") +
+                        ">";
              });
 
     py::class_<CMeshIterator>(module, "MeshIterator", "Iterates (path, mesh) over every mesh of a model.")
@@ -402,8 +452,8 @@ group. The walk uses no recursion, whatever the depth.)")
         .def("__repr__",
              [](const CModel& model)
              {
-                 return "<slp.Model " + std::to_string(model.m_pWorld->m_World.GetNumGroups()) +
-                        " groups, box " + BoxText(model.m_pWorld->m_World.GetBBox()) + ">";
+                 return "<slp.Model " + Count(model.m_pWorld->m_World.GetNumGroups(), "group", "groups") +
+                        ", box " + BoxText(model.m_pWorld->m_World.GetBBox()) + ">";
              });
 
     module.def("load", &Load, py::arg("path"), py::arg("progress"), py::arg("size") = -1,

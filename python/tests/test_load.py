@@ -104,5 +104,7 @@ def test_deep_nesting_is_walked_without_recursion(tmp_path):
     facet = "facet outer loop" + " normal 0 0 1 vertex 0 0 0" * 3 + " endloop endfacet\n"
     path = tmp_path / "deep.slp"
     path.write_text("solid s\n" * depth + facet + "endsolid\n" * depth)
-    [(names, mesh)] = list(slp.load(path).meshes())
+    model = slp.load(path)
+    [(names, mesh)] = list(model.meshes())
     assert names == ("s",) * depth and mesh.triangle_count == 1
+    assert model.groups[0].box == mesh.box == ((0, 0, 0), (0, 0, 0))
