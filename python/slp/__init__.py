@@ -18,12 +18,19 @@ slp.export(model, path) writes glTF, OBJ, PLY or STL. import slp.meshio teaches 
 extension.
 """
 
-from __future__ import annotations
-
+import io as _io
 import os as _os
+import signal as _signal
+import stat as _stat
+import threading as _threading
 import warnings as _warnings
 from dataclasses import dataclass as _dataclass
 from dataclasses import field as _field
+
+try:
+    import fcntl as _fcntl
+except ImportError:  # Windows
+    _fcntl = None
 
 from . import _slp
 from ._slp import Box, Group, Mesh, Model
@@ -77,6 +84,8 @@ class DroppedGeometryWarning(UserWarning):
 
 def _native_path(path) -> bytes:
     """The path as the system takes it, refused as open() refuses it."""
+    if not isinstance(path, (str, bytes, _os.PathLike)):
+        raise TypeError(f"expected a path (str, bytes or os.PathLike), not {type(path).__name__}")
     native = _os.fsencode(path)
     if b"\0" in native:
         raise ValueError("embedded null byte")
@@ -91,15 +100,109 @@ def _raise_os_error(error: int, path):
     raise OSError(error, _os.strerror(error), path)
 
 
-def load(path, progress=None) -> Model:
+# The block a feeder thread writes into the pipe that a load from memory or from a Python stream reads.
+_FEED_BLOCK = 1 << 20
+
+
+def _feed(writer: int, blocks, failures: list):
+    """Writes the blocks into the pipe's end writer, then closes it. A failure to get a block is kept in
+    failures; a load that stopped reading (a closed pipe) ends the feed quietly."""
+    try:
+        # Signals go to the loading thread, whose wait for data they interrupt.
+        _signal.pthread_sigmask(_signal.SIG_BLOCK, _signal.valid_signals())
+        for block in blocks:
+            view = memoryview(block).cast("B")
+            while view:
+                view = view[_os.write(writer, view):]
+    except BrokenPipeError:
+        pass
+    except BaseException as error:  # noqa: B036 (handed to the loading thread)
+        failures.append(error)
+    finally:
+        _os.close(writer)
+
+
+def _load_fed(blocks, size: int, progress, name):
+    """Loads what a thread writes into a pipe, block by block: nothing is written to disk, and the
+    content is not copied whole. size: the number of bytes to come, or -1 when unknown."""
+    if _os.name == "nt":
+        raise NotImplementedError("slp.load reads memory and Python streams through /dev/fd, which Windows lacks")
+    reader, writer = _os.pipe()
+    try:
+        _fcntl.fcntl(writer, _fcntl.F_SETPIPE_SZ, _FEED_BLOCK)
+    except (AttributeError, OSError):
+        pass  # the system's pipe size then
+    failures = []
+    feeder = _threading.Thread(target=_feed, args=(writer, blocks, failures), name="slp.load feeder", daemon=True)
+    feeder.start()
+    try:
+        result = _slp.load(_os.fsencode(f"/dev/fd/{reader}"), progress, size)
+    finally:
+        # The feeder ends at its next write once no reader is left; a load that failed does not wait.
+        _os.close(reader)
+    feeder.join()
+    if failures:
+        raise failures[0]
+    return _model_or_raise(result, name)
+
+
+def _model_or_raise(result, name) -> Model:
+    if isinstance(result, tuple):
+        error, reason = result
+        if error:
+            _raise_os_error(error, name)
+        raise FormatError(name, reason)
+    if result.discarded_vertices:
+        _warnings.warn(DroppedGeometryWarning(name, result.discarded_vertices), stacklevel=3)
+    return result
+
+
+def _file_descriptor(stream):
+    """The descriptor to load a binary file object through, when the system can read it there as the
+    object would: a file at its start, or an unbuffered stream. None otherwise."""
+    raw = stream.raw if isinstance(stream, (_io.BufferedReader, _io.BufferedRandom)) else stream
+    if not isinstance(raw, _io.FileIO) or _os.name == "nt":
+        return None
+    descriptor = raw.fileno()
+    if _stat.S_ISREG(_os.fstat(descriptor).st_mode):
+        return descriptor if stream.tell() == 0 else None
+    return descriptor if raw is stream else None  # a buffered stream may hold what it read ahead
+
+
+def _load_stream(stream, progress):
+    if isinstance(stream, _io.TextIOBase):
+        raise TypeError("slp.load needs a binary file object (open the file with 'rb')")
+    name = getattr(stream, "name", None)
+    if not isinstance(name, (str, bytes, _os.PathLike)):
+        name = "<stream>"
+    descriptor = _file_descriptor(stream)
+    if descriptor is not None:
+        model = _model_or_raise(_slp.load(_os.fsencode(f"/dev/fd/{descriptor}"), progress), name)
+        if stream.seekable():
+            stream.seek(0, _os.SEEK_END)  # read to its end, as by the pipe
+        return model
+    size = -1
+    if stream.seekable():
+        here = stream.tell()
+        size = stream.seek(0, _os.SEEK_END) - here
+        stream.seek(here)
+    return _load_fed(iter(lambda: stream.read(_FEED_BLOCK), b""), size, progress, name)
+
+
+def load(source, progress=None) -> Model:
     """Loads an SLP file and returns its Model.
 
-    path: the file's name, a str, bytes or os.PathLike.
+    source: the file's name, a str or os.PathLike (a pathlib.Path); or the content of a file, bytes,
+        a bytearray or a memoryview; or a binary file object (open(name, "rb"), io.BytesIO, a
+        socket's makefile("rb"), a gzip.open), read from its current position to its end. A file
+        object over a real file at its start is read by the system as the file itself; any other is
+        read a block at a time by a thread that feeds a pipe, as is content in memory, so nothing is
+        copied whole and nothing is written to disk.
     progress: None, or a callable taking one int: the percentage points the load gained since the
         previous call, so that the calls add up to 100 when the load succeeds (a tqdm bar's update
         fits: slp.load(path, progress=bar.update) with tqdm(total=100)). It is called from the loading
         thread with the GIL held. When it raises, the load stops at its next block read and load raises
-        that exception.
+        that exception. A stream of unknown size reports only its end.
 
     The file is read with the GIL released, so other threads run meanwhile. Signal handlers run at
     every block read and progress step, and also while a read waits for data (a pipe, a slow network
@@ -113,20 +216,21 @@ def load(path, progress=None) -> Model:
     Raises FileNotFoundError when the file does not exist, PermissionError when it may not be read,
     another OSError when it cannot be opened or a read fails part way (the cause's errno and message:
     EIO for a failing disk), FormatError (a ValueError) when it is empty, binary or has no solid,
-    ValueError for a path with a NUL byte, and TypeError for a progress that is not callable.
+    ValueError for a path with a NUL byte, TypeError for a progress that is not callable or a text
+    file object, and what a file object's read raises.
     """
     if progress is not None and not callable(progress):
         raise TypeError(f"progress must be callable or None, not {type(progress).__name__}")
-    native = _native_path(path)
-    result = _slp.load(native, progress)
-    if isinstance(result, tuple):
-        error, reason = result
-        if error:
-            _raise_os_error(error, path)
-        raise FormatError(path, reason)
-    if result.discarded_vertices:
-        _warnings.warn(DroppedGeometryWarning(path, result.discarded_vertices), stacklevel=2)
-    return result
+    if isinstance(source, (bytes, bytearray, memoryview)):
+        content = memoryview(source).cast("B") if memoryview(source).c_contiguous else memoryview(bytes(source))
+        if len(content) < 4096 and b"\n" not in content and b"\0" not in content and _os.path.exists(bytes(content)):
+            raise TypeError(f"slp.load takes bytes as a file's content; give the path {bytes(content)!r} as a "
+                            "str or a pathlib.Path (os.fsdecode)")
+        blocks = (content[at:at + _FEED_BLOCK] for at in range(0, len(content), _FEED_BLOCK))
+        return _load_fed(blocks, len(content), progress, "<bytes>")
+    if hasattr(source, "read"):
+        return _load_stream(source, progress)
+    return _model_or_raise(_slp.load(_native_path(source), progress), source)
 
 
 @_dataclass(frozen=True)
@@ -201,7 +305,7 @@ class ExportReport:
     replaced_normals: int
 
 
-def export(model: Model, path, format: str | None = None) -> ExportReport:
+def export(model: Model, path, format: "str | None" = None) -> ExportReport:
     """Writes a loaded model to a file through the project's writers and returns an ExportReport.
 
     model: a Model that slp.load returned.
