@@ -182,7 +182,7 @@ def _load_stream(stream, progress):
             stream.seek(0, _os.SEEK_END)  # read to its end, as by the pipe
         return model
     size = -1
-    if stream.seekable():
+    if getattr(stream, "seekable", lambda: False)():
         here = stream.tell()
         size = stream.seek(0, _os.SEEK_END) - here
         stream.seek(here)
@@ -194,7 +194,8 @@ def load(source, progress=None) -> Model:
 
     source: the file's name, a str or os.PathLike (a pathlib.Path); or the content of a file, bytes,
         a bytearray or a memoryview; or a binary file object (open(name, "rb"), io.BytesIO, a
-        socket's makefile("rb"), a gzip.open), read from its current position to its end. A file
+        socket's makefile("rb"), a gzip.open: anything with a read(size) that returns bytes, b""
+        at the end), read from its current position to its end. A file
         object over a real file at its start is read by the system as the file itself; any other is
         read a block at a time by a thread that feeds a pipe, as is content in memory, so nothing is
         copied whole and nothing is written to disk.
