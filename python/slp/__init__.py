@@ -13,7 +13,8 @@ Each solid of the file becomes a Group (nested solids are child groups); each ru
 the colour in force. A mesh's positions and normals are numpy float32 arrays of shape
 (triangle_count, 3, 3) that view the loaded model's memory without a copy.
 
-slp.check(path) lists what a load loses or reads differently from how the file looks, and
+slp.load also takes a pathlib.Path, a file's content (bytes, bytearray, memoryview) or a binary file
+object. slp.check(path) lists what a load loses or reads differently from how the file looks, and
 slp.export(model, path) writes glTF, OBJ, PLY or STL. import slp.meshio teaches meshio the .slp
 extension.
 """
