@@ -147,14 +147,22 @@ def _load_fed(blocks, size: int, progress, name):
     return _model_or_raise(result, name)
 
 
+def _source_name(source):
+    """What errors and warnings call the source: its path, a stream's name, or what it is."""
+    if isinstance(source, (bytes, bytearray, memoryview)):
+        return "<bytes>"
+    if hasattr(source, "read"):
+        name = getattr(source, "name", None)
+        return name if isinstance(name, (str, bytes, _os.PathLike)) else "<stream>"
+    return source
+
+
 def _model_or_raise(result, name) -> Model:
     if isinstance(result, tuple):
         error, reason = result
         if error:
             _raise_os_error(error, name)
         raise FormatError(name, reason)
-    if result.discarded_vertices:
-        _warnings.warn(DroppedGeometryWarning(name, result.discarded_vertices), stacklevel=3)
     return result
 
 
@@ -173,9 +181,7 @@ def _file_descriptor(stream):
 def _load_stream(stream, progress):
     if isinstance(stream, _io.TextIOBase):
         raise TypeError("slp.load needs a binary file object (open the file with 'rb')")
-    name = getattr(stream, "name", None)
-    if not isinstance(name, (str, bytes, _os.PathLike)):
-        name = "<stream>"
+    name = _source_name(stream)
     descriptor = _file_descriptor(stream)
     if descriptor is not None:
         model = _model_or_raise(_slp.load(_os.fsencode(f"/dev/fd/{descriptor}"), progress), name)
@@ -223,6 +229,13 @@ def load(source, progress=None) -> Model:
     """
     if progress is not None and not callable(progress):
         raise TypeError(f"progress must be callable or None, not {type(progress).__name__}")
+    model = _load_source(source, progress)
+    if model.discarded_vertices:
+        _warnings.warn(DroppedGeometryWarning(_source_name(source), model.discarded_vertices), stacklevel=2)
+    return model
+
+
+def _load_source(source, progress) -> Model:
     if isinstance(source, (bytes, bytearray, memoryview)):
         content = memoryview(source).cast("B") if memoryview(source).c_contiguous else memoryview(bytes(source))
         if len(content) < 4096 and b"\n" not in content and b"\0" not in content and _os.path.exists(bytes(content)):

@@ -118,3 +118,6 @@ def test_dropped_vertices_are_warned_with_their_count(tmp_path):
         assert model.discarded_vertices == warning.message.vertices == count
         assert str(warning.message) == f"{path}: {words} dropped by the load (slp check {path} shows where and why)"
         assert warning.filename == __file__  # points at the caller
+        with pytest.warns(slp.DroppedGeometryWarning, match="<bytes>: ") as caught:
+            slp.load(path.read_bytes())
+        assert caught[0].filename == __file__
