@@ -8,6 +8,12 @@ and normals and drops the model, holding only the arrays. Peak memory is each pr
 resident size, from wait4. "Resident before" is the Python process's before the load (the interpreter,
 numpy and slp); "resident loaded" is C++'s with the model loaded, and Python's with only the arrays
 held after the model was dropped.
+
+    .venv/bin/python bench/python_load.py --dask [--files 40 --facets 10000]
+
+runs the Dask recipe of docs/python.md (its convert_all, SLP to glb) over a folder of generated files
+on local clusters of one and two worker processes, and of one process with two threads: the time per
+file and each worker's resident memory before and at its peak.
 """
 
 import argparse
@@ -43,12 +49,66 @@ def run(command):
     return [float(word) for word in output.split()], usage.ru_maxrss
 
 
+def worker_memory():
+    """A worker's resident and peak resident size in KiB (run on each worker)."""
+    import resource
+
+    with open("/proc/self/statm") as statm:
+        resident = int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") // 1024
+    return resident, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+
+
+def dask_figures(files, facets):
+    import re
+    import tempfile
+    import time
+
+    from dask.distributed import Client, LocalCluster
+
+    guide = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "docs", "python.md")
+    recipe = {"__name__": "slp_dask_recipe"}
+    with open(guide, encoding="utf-8") as text:
+        exec(next(block for block in re.findall(r"```python\n(.*?)```", text.read(), re.S) if "def convert_all" in block), recipe)
+    folder = tempfile.mkdtemp()
+    corner = "      normal 0.000000 0.000000 1.000000\n      vertex {0}.500000 2.250000 3.125000\n"
+    facet = "  facet\n    outer loop\n" + "".join(corner.format(k) for k in range(3)) + "    endloop\n  endfacet\n"
+    sources = []
+    for number in range(files):
+        sources.append(os.path.join(folder, f"part{number}.slp"))
+        with open(sources[-1], "w") as out:
+            out.write(f"solid part{number}\n" + facet * facets + "endsolid\n")
+    size = os.path.getsize(sources[0]) / 1e6
+    print(f"{files} files of {size:.1f} MB ({facets:,} facets), SLP to glb\n")
+    print("| workers | threads each | ms per file | worker resident MiB before | worker peak MiB |")
+    print("|---:|---:|---:|---:|---:|")
+    for workers, threads in ((1, 1), (2, 1), (1, 2)):
+        with LocalCluster(n_workers=workers, threads_per_worker=threads, dashboard_address=None) as cluster, \
+                Client(cluster) as client:
+            before = client.run(worker_memory)
+            recipe["convert_all"](client, sources[:2], tempfile.mkdtemp())  # the workers import slp
+            start = time.perf_counter()
+            rows = recipe["convert_all"](client, sources, tempfile.mkdtemp())
+            seconds = time.perf_counter() - start
+            after = client.run(worker_memory)
+        assert not any(row["error"] for row in rows)
+        resident = statistics.mean(value[0] for value in before.values()) / 1024
+        peak = max(value[1] for value in after.values()) / 1024
+        print(f"| {workers} | {threads} | {seconds / files * 1e3:.1f} | {resident:.0f} | {peak:.0f} |")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("file")
+    parser.add_argument("file", nargs="?")
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--slp-bench", default="build/release/bench/slp_bench")
+    parser.add_argument("--dask", action="store_true")
+    parser.add_argument("--files", type=int, default=40)
+    parser.add_argument("--facets", type=int, default=10_000)
     args = parser.parse_args()
+    if args.dask:
+        return dask_figures(args.files, args.facets)
+    if args.file is None:
+        parser.error("name the file to load, or --dask")
 
     rows = {"C++ Parse": [], "Python slp.load": []}
     for _ in range(args.rounds):

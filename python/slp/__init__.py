@@ -13,15 +13,25 @@ Each solid of the file becomes a Group (nested solids are child groups); each ru
 the colour in force. A mesh's positions and normals are numpy float32 arrays of shape
 (triangle_count, 3, 3) that view the loaded model's memory without a copy.
 
-slp.check(path) lists what a load loses or reads differently from how the file looks, and
+slp.load also takes a pathlib.Path, a file's content (bytes, bytearray, memoryview) or a binary file
+object. slp.check(path) lists what a load loses or reads differently from how the file looks, and
 slp.export(model, path) writes glTF, OBJ, PLY or STL. import slp.meshio teaches meshio the .slp
 extension.
 """
 
-from __future__ import annotations
+import io as _io
+import os as _os
+import signal as _signal
+import stat as _stat
+import threading as _threading
+import warnings as _warnings
+from dataclasses import dataclass as _dataclass
+from dataclasses import field as _field
 
-import os
-from dataclasses import dataclass, field
+try:
+    import fcntl as _fcntl
+except ImportError:  # Windows
+    _fcntl = None
 
 from . import _slp
 from ._slp import Box, Group, Mesh, Model
@@ -30,6 +40,7 @@ __version__ = _slp.__version__
 __all__ = [
     "Box",
     "CheckReport",
+    "DroppedGeometryWarning",
     "ExportReport",
     "Finding",
     "FormatError",
@@ -50,57 +61,194 @@ class FormatError(ValueError):
     """
 
     def __init__(self, filename, reason: str):
-        super().__init__(f"{os.fsdecode(filename)}: {reason}")
+        super().__init__(f"{_os.fsdecode(filename)}: {reason}")
         self.filename = filename
         self.reason = reason
 
 
+class DroppedGeometryWarning(UserWarning):
+    """Warned by slp.load when the load dropped vertices (runs whose normals and vertices do not pair
+    up, facets outside a solid), as the slp program warns on its standard error.
+
+    filename is the path as given, vertices the number of vertices dropped (Model.discarded_vertices).
+    slp.check(filename) says where and why. The warnings module filters it as any other:
+    warnings.simplefilter("error", slp.DroppedGeometryWarning) makes it an exception.
+    """
+
+    def __init__(self, filename, vertices: int):
+        what = "1 vertex was" if vertices == 1 else f"{vertices} vertices were"
+        name = _os.fsdecode(filename)
+        super().__init__(f"{name}: {what} dropped by the load (slp check {name} shows where and why)")
+        self.filename = filename
+        self.vertices = vertices
+
+
 def _native_path(path) -> bytes:
     """The path as the system takes it, refused as open() refuses it."""
-    native = os.fsencode(path)
+    if not isinstance(path, (str, bytes, _os.PathLike)):
+        raise TypeError(f"expected a path (str, bytes or os.PathLike), not {type(path).__name__}")
+    native = _os.fsencode(path)
     if b"\0" in native:
         raise ValueError("embedded null byte")
     if not native:
-        raise FileNotFoundError(2, os.strerror(2), path)
+        raise FileNotFoundError(2, _os.strerror(2), path)
     return native
 
 
 def _raise_os_error(error: int, path):
     # OSError(errno, ...) is made as its subclass for that errno: FileNotFoundError, PermissionError,
     # IsADirectoryError, ...
-    raise OSError(error, os.strerror(error), path)
+    raise OSError(error, _os.strerror(error), path)
 
 
-def load(path, progress=None) -> Model:
-    """Loads an SLP file and returns its Model.
+# The block a feeder thread writes into the pipe that a load from memory or from a Python stream reads.
+_FEED_BLOCK = 1 << 20
 
-    path: the file's name, a str, bytes or os.PathLike.
-    progress: None, or a callable taking one int: the percentage points the load gained since the
-        previous call, so that the calls add up to 100 when the load succeeds (a tqdm bar's update
-        fits: slp.load(path, progress=bar.update) with tqdm(total=100)). It is called from the loading
-        thread with the GIL held. When it raises, the load runs to its end without calling it again
-        and load raises that exception.
 
-    The file is read with the GIL released, so other threads run meanwhile.
+def _feed(writer: int, blocks, failures: list):
+    """Writes the blocks into the pipe's end writer, then closes it. A failure to get a block is kept in
+    failures; a load that stopped reading (a closed pipe) ends the feed quietly."""
+    try:
+        # Signals go to the loading thread, whose wait for data they interrupt.
+        _signal.pthread_sigmask(_signal.SIG_BLOCK, _signal.valid_signals())
+        for block in blocks:
+            view = memoryview(block).cast("B")
+            while view:
+                view = view[_os.write(writer, view):]
+    except BrokenPipeError:
+        pass
+    except BaseException as error:  # noqa: B036 (handed to the loading thread)
+        failures.append(error)
+    finally:
+        _os.close(writer)
 
-    Raises FileNotFoundError when the file does not exist, PermissionError when it may not be read,
-    another OSError when it cannot be opened or read (the cause's errno and message), FormatError (a
-    ValueError) when it is empty, binary or has no solid, ValueError for a path with a NUL byte, and
-    TypeError for a progress that is not callable.
-    """
-    if progress is not None and not callable(progress):
-        raise TypeError(f"progress must be callable or None, not {type(progress).__name__}")
-    native = _native_path(path)
-    result = _slp.load(native, progress)
+
+def _load_fed(blocks, size: int, progress, name):
+    """Loads what a thread writes into a pipe, block by block: nothing is written to disk, and the
+    content is not copied whole. size: the number of bytes to come, or -1 when unknown."""
+    if _os.name == "nt":
+        raise NotImplementedError("slp.load reads memory and Python streams through /dev/fd, which Windows lacks")
+    reader, writer = _os.pipe()
+    try:
+        _fcntl.fcntl(writer, _fcntl.F_SETPIPE_SZ, _FEED_BLOCK)
+    except (AttributeError, OSError):
+        pass  # the system's pipe size then
+    failures = []
+    feeder = _threading.Thread(target=_feed, args=(writer, blocks, failures), name="slp.load feeder", daemon=True)
+    feeder.start()
+    try:
+        result = _slp.load(_os.fsencode(f"/dev/fd/{reader}"), progress, size)
+    finally:
+        # The feeder ends at its next write once no reader is left; a load that failed does not wait.
+        _os.close(reader)
+    feeder.join()
+    if failures:
+        raise failures[0]
+    return _model_or_raise(result, name)
+
+
+def _source_name(source):
+    """What errors and warnings call the source: its path, a stream's name, or what it is."""
+    if isinstance(source, (bytes, bytearray, memoryview)):
+        return "<bytes>"
+    if hasattr(source, "read"):
+        name = getattr(source, "name", None)
+        return name if isinstance(name, (str, bytes, _os.PathLike)) else "<stream>"
+    return source
+
+
+def _model_or_raise(result, name) -> Model:
     if isinstance(result, tuple):
         error, reason = result
         if error:
-            _raise_os_error(error, path)
-        raise FormatError(path, reason)
+            _raise_os_error(error, name)
+        raise FormatError(name, reason)
     return result
 
 
-@dataclass(frozen=True)
+def _file_descriptor(stream):
+    """The descriptor to load a binary file object through, when the system can read it there as the
+    object would: a file at its start, or an unbuffered stream. None otherwise."""
+    raw = stream.raw if isinstance(stream, (_io.BufferedReader, _io.BufferedRandom)) else stream
+    if not isinstance(raw, _io.FileIO) or _os.name == "nt":
+        return None
+    descriptor = raw.fileno()
+    if _stat.S_ISREG(_os.fstat(descriptor).st_mode):
+        return descriptor if stream.tell() == 0 else None
+    return descriptor if raw is stream else None  # a buffered stream may hold what it read ahead
+
+
+def _load_stream(stream, progress):
+    if isinstance(stream, _io.TextIOBase):
+        raise TypeError("slp.load needs a binary file object (open the file with 'rb')")
+    name = _source_name(stream)
+    descriptor = _file_descriptor(stream)
+    if descriptor is not None:
+        model = _model_or_raise(_slp.load(_os.fsencode(f"/dev/fd/{descriptor}"), progress), name)
+        if stream.seekable():
+            stream.seek(0, _os.SEEK_END)  # read to its end, as by the pipe
+        return model
+    size = -1
+    if getattr(stream, "seekable", lambda: False)():
+        here = stream.tell()
+        size = stream.seek(0, _os.SEEK_END) - here
+        stream.seek(here)
+    return _load_fed(iter(lambda: stream.read(_FEED_BLOCK), b""), size, progress, name)
+
+
+def load(source, progress=None) -> Model:
+    """Loads an SLP file and returns its Model.
+
+    source: the file's name, a str or os.PathLike (a pathlib.Path); or the content of a file, bytes,
+        a bytearray or a memoryview; or a binary file object (open(name, "rb"), io.BytesIO, a
+        socket's makefile("rb"), a gzip.open: anything with a read(size) that returns bytes, b""
+        at the end), read from its current position to its end. A file
+        object over a real file at its start is read by the system as the file itself; any other is
+        read a block at a time by a thread that feeds a pipe, as is content in memory, so nothing is
+        copied whole and nothing is written to disk.
+    progress: None, or a callable taking one int: the percentage points the load gained since the
+        previous call, so that the calls add up to 100 when the load succeeds (a tqdm bar's update
+        fits: slp.load(path, progress=bar.update) with tqdm(total=100)). It is called from the loading
+        thread with the GIL held. When it raises, the load stops at its next block read and load raises
+        that exception. A stream of unknown size reports only its end.
+
+    The file is read with the GIL released, so other threads run meanwhile. Signal handlers run at
+    every block read and progress step, and also while a read waits for data (a pipe, a slow network
+    file): Ctrl-C stops a load with KeyboardInterrupt, as does any exception a handler raises. Binary
+    input is refused at its first block, so a device such as /dev/zero is not read forever.
+
+    When the load dropped vertices (runs whose normals and vertices do not pair up, facets outside a
+    solid), a DroppedGeometryWarning says how many, as the slp program does; the model's
+    discarded_vertices gives the count too, and slp.check(path) says where and why.
+
+    Raises FileNotFoundError when the file does not exist, PermissionError when it may not be read,
+    another OSError when it cannot be opened or a read fails part way (the cause's errno and message:
+    EIO for a failing disk), FormatError (a ValueError) when it is empty, binary or has no solid,
+    ValueError for a path with a NUL byte, TypeError for a progress that is not callable or a text
+    file object, and what a file object's read raises.
+    """
+    if progress is not None and not callable(progress):
+        raise TypeError(f"progress must be callable or None, not {type(progress).__name__}")
+    model = _load_source(source, progress)
+    if model.discarded_vertices:
+        _warnings.warn(DroppedGeometryWarning(_source_name(source), model.discarded_vertices), stacklevel=2)
+    return model
+
+
+def _load_source(source, progress) -> Model:
+    if isinstance(source, (bytes, bytearray, memoryview)):
+        content = memoryview(source).cast("B") if memoryview(source).c_contiguous else memoryview(bytes(source))
+        if len(content) < 4096 and b"\n" not in content and b"\0" not in content and _os.path.exists(bytes(content)):
+            raise TypeError(f"slp.load takes bytes as a file's content; give the path {bytes(content)!r} as a "
+                            "str or a pathlib.Path (os.fsdecode)")
+        blocks = (content[at:at + _FEED_BLOCK] for at in range(0, len(content), _FEED_BLOCK))
+        return _load_fed(blocks, len(content), progress, "<bytes>")
+    if hasattr(source, "read"):
+        return _load_stream(source, progress)
+    return _model_or_raise(_slp.load(_native_path(source), progress), source)
+
+
+@_dataclass(frozen=True)
 class Finding:
     """One problem slp.check found: where it is (line from 1, column in bytes from 1), its severity
     ("error": the load loses geometry; "warning": the load reads the text differently from how it
@@ -116,12 +264,12 @@ class Finding:
         return f"{self.line}:{self.column}: {self.severity}: {self.message} [{self.code}]"
 
 
-@dataclass
+@_dataclass
 class CheckReport:
     """What slp.check found: the findings, in file order (up to max_findings; errors and warnings
     count them all), and the loader's counts for the file."""
 
-    findings: list = field(default_factory=list)
+    findings: list = _field(default_factory=list)
     errors: int = 0
     warnings: int = 0
     solids: int = 0
@@ -140,7 +288,8 @@ def check(path, max_findings: int = 10000) -> CheckReport:
 
     The loader is lenient: it reports no syntax error and drops runs of facets it cannot use. The check
     walks the file as the loader does and says where and why. A file that is not SLP text is reported
-    (the "no-solid" warning), not raised. The file is read with the GIL released.
+    (the "no-solid" error), not raised. The file is read with the GIL released; signal handlers run
+    as during slp.load, so Ctrl-C stops a check.
 
     Raises FileNotFoundError, PermissionError or another OSError when the file cannot be opened or
     read, and ValueError for a path with a NUL byte or a negative max_findings.
@@ -154,7 +303,7 @@ def check(path, max_findings: int = 10000) -> CheckReport:
     return CheckReport([Finding(*finding) for finding in findings], **counts)
 
 
-@dataclass
+@_dataclass
 class ExportReport:
     """What slp.export wrote: the format, the files (the output, then its .bin or .mtl companion if
     any), and the counts after merging shared vertices; clamped_colors, skipped_triangles and
@@ -171,7 +320,7 @@ class ExportReport:
     replaced_normals: int
 
 
-def export(model: Model, path, format: str | None = None) -> ExportReport:
+def export(model: Model, path, format: "str | None" = None) -> ExportReport:
     """Writes a loaded model to a file through the project's writers and returns an ExportReport.
 
     model: a Model that slp.load returned.
@@ -188,11 +337,11 @@ def export(model: Model, path, format: str | None = None) -> ExportReport:
     native = _native_path(path)
     result, message, counts = _slp.export(model, native, format)
     if result == "unknown-format":
-        named = f"format {format!r}" if format is not None else f"the extension of {os.fsdecode(path)!r}"
+        named = f"format {format!r}" if format is not None else f"the extension of {_os.fsdecode(path)!r}"
         raise ValueError(f"{named} names no format this library writes (glb, gltf, obj, ply, stl)")
     if result == "too-large":
-        raise ValueError(os.fsdecode(message))
+        raise ValueError(_os.fsdecode(message))
     if result != "success":
-        raise OSError(os.fsdecode(message))
-    counts["files"] = [os.fsdecode(name) for name in counts["files"]]
+        raise OSError(_os.fsdecode(message))
+    counts["files"] = [_os.fsdecode(name) for name in counts["files"]]
     return ExportReport(**counts)

@@ -9,7 +9,8 @@ What meshio.read gives for an SLP file:
   cells           one "triangle" block per mesh, in the order of slp.Model.meshes()
   point_data      "normals": the normal at each corner (float32)
   cell_data       "color": each triangle's mesh colour, RGBA (float32);
-                  "group": the number of the mesh's group path (int32)
+                  "group": the number of the mesh's group path (int32);
+                  none for a model without triangles (no cell block either)
   field_data      each group path ("outer/inner", names joined by "/", a "/" or "\\" in a name escaped
                   by a "\\") mapped to [number, 2], as meshio's gmsh reader maps physical names, so
                   formats that keep names keep the paths
@@ -51,11 +52,13 @@ def read(filename) -> meshio.Mesh:
         groups.append(np.full(count, number, dtype=np.int32))
         first += 3 * count
     empty = np.empty((0, 3), dtype=np.float32)
+    # meshio's writers join each cell data list across the blocks, which fails for a list of none: a
+    # model without triangles is a mesh without cell data.
     return meshio.Mesh(
         np.concatenate(points) if points else empty,
         cells,
         point_data={"normals": np.concatenate(normals) if normals else empty},
-        cell_data={"color": colors, "group": groups},
+        cell_data={"color": colors, "group": groups} if cells else {},
         field_data=field_data,
     )
 

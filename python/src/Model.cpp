@@ -2,12 +2,15 @@
 #include "Binding.h"
 
 #include "checker/LoadFailure.h"
+#include "checker/SLPChecker.h"
 #include "foundation/TextCodec.h"
 #include "model/GroupWalk.h"
 
 #include <pybind11/numpy.h>
 
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstddef>
 #include <exception>
 #include <optional>
@@ -43,13 +46,63 @@ struct CMeshRef
 // The namedtuple type Box(min, max), made when the module is defined; the module keeps it.
 py::handle g_BoxType;
 
+// The float as the Python float with the shortest decimal text that reads back as the same float, so
+// that 0.28 in a file shows as 0.28 (as the program prints it) rather than as the float's exact value,
+// 0.2800000011920929; numpy's float32 of either is the same. Locale-independent.
+double Shortest(float fValue)
+{
+    char szText[32];
+    const std::to_chars_result written = std::to_chars(szText, szText + sizeof szText, fValue);
+    double dValue = fValue;
+    if (written.ec == std::errc() && std::isfinite(fValue))
+        std::from_chars(szText, written.ptr, dValue);
+    return dValue;
+}
+
+py::tuple PointTuple(const vemoFloatPoint& point)
+{
+    return py::make_tuple(Shortest(point.x), Shortest(point.y), Shortest(point.z));
+}
+
+py::tuple ColourTuple(const vemoChroma& c)
+{
+    return py::make_tuple(Shortest(c.red), Shortest(c.green), Shortest(c.blue), Shortest(c.alpha));
+}
+
 py::object BoxOf(const vemoBBox& box)
 {
     if (box.IsEmpty())
         return py::none();
-    const vemoFloatPoint& a = box.GetMin();
-    const vemoFloatPoint& b = box.GetMax();
-    return g_BoxType(py::make_tuple(a.x, a.y, a.z), py::make_tuple(b.x, b.y, b.z));
+    return g_BoxType(PointTuple(box.GetMin()), PointTuple(box.GetMax()));
+}
+
+// The box around the group's meshes and those of every group below it, from the world's table, which
+// the first call fills in one pass over all groups (children before their parents, no recursion).
+const vemoBBox& SubtreeBox(const CLoadedWorld& world, const vemoBaseGroup& group)
+{
+    if (!world.m_bSubtreeBoxesMade)
+    {
+        std::vector<const vemoBaseGroup*> order{&world.m_World};
+        for (std::size_t i = 0; i < order.size(); ++i)
+            for (int k = 0; k < order[i]->GetNumGroups(); ++k)
+                order.push_back(order[i]->GetGroup(k));
+        world.m_SubtreeBoxes.reserve(order.size());
+        for (auto it = order.rbegin(); it != order.rend(); ++it)
+        {
+            vemoBBox box = (*it)->GetBBox();
+            for (int k = 0; k < (*it)->GetNumGroups(); ++k)
+                box.Update(world.m_SubtreeBoxes[(*it)->GetGroup(k)]);
+            world.m_SubtreeBoxes[*it] = box;
+        }
+        world.m_bSubtreeBoxesMade = true;
+    }
+    return world.m_SubtreeBoxes.at(&group);
+}
+
+// "1 triangle", "2 triangles".
+std::string Count(long long nCount, const char* pszOne, const char* pszMany)
+{
+    return std::to_string(nCount) + " " + (nCount == 1 ? pszOne : pszMany);
 }
 
 py::str NameOf(const vemoBaseGroup& group)
@@ -155,48 +208,27 @@ private:
     py::object m_Path; // the group's path, made when its first mesh is reached
 };
 
-// The progress of the load under way on this thread: the parser's callback has no context argument, so
-// it finds the callable here. An exception the callable raises is kept, and raised when Parse returns;
-// the callable is not called again in that load.
-struct CProgressRoute
-{
-    py::object m_Callable;
-    int m_nReported = 0;
-    std::exception_ptr m_pPending;
-};
-thread_local CProgressRoute* t_pRoute = nullptr;
+// The watch of the load under way on this thread: the parser's progress callback has no context
+// argument, so it finds the watch here.
+thread_local CPythonWatch* t_pWatch = nullptr;
 
-// Sets this thread's route for one load and restores the one before (a callable may load too).
-class CRouteScope
+// Sets this thread's watch for one load and restores the one before (a progress callable may load too).
+class CWatchScope
 {
 public:
-    explicit CRouteScope(CProgressRoute& route) : m_pOuter(t_pRoute) { t_pRoute = &route; }
-    ~CRouteScope() { t_pRoute = m_pOuter; }
-    CRouteScope(const CRouteScope&) = delete;
-    CRouteScope& operator=(const CRouteScope&) = delete;
+    explicit CWatchScope(CPythonWatch& watch) : m_pOuter(t_pWatch) { t_pWatch = &watch; }
+    ~CWatchScope() { t_pWatch = m_pOuter; }
+    CWatchScope(const CWatchScope&) = delete;
+    CWatchScope& operator=(const CWatchScope&) = delete;
 
 private:
-    CProgressRoute* m_pOuter;
+    CPythonWatch* m_pOuter;
 };
 
-// The parser's callback, called with the GIL released: takes the GIL and gives the callable the
-// percentage points gained since its last call.
-void SLP_STDCALL ProgressToPython(int nPercentage)
+void SLP_STDCALL ProgressToWatch(int nPercentage)
 {
-    CProgressRoute* pRoute = t_pRoute;
-    if (pRoute == nullptr || pRoute->m_pPending || nPercentage <= pRoute->m_nReported)
-        return;
-    const int nGained = nPercentage - pRoute->m_nReported;
-    pRoute->m_nReported = nPercentage;
-    py::gil_scoped_acquire gil;
-    try
-    {
-        pRoute->m_Callable(nGained);
-    }
-    catch (...)
-    {
-        pRoute->m_pPending = std::current_exception();
-    }
+    if (t_pWatch != nullptr)
+        t_pWatch->Progress(nPercentage);
 }
 
 // Why a load failed, as the slp program tells it: (errno, "") for a file that would not open or read,
@@ -207,29 +239,27 @@ py::tuple LoadFailure(CSLPParser& parser, SLPLoadResultTypes eResult)
     return py::make_tuple(failure.m_nSystemError, failure.m_pszContent);
 }
 
-// The model, or the failure's (errno, reason).
-py::object Load(const py::bytes& path, const py::object& progress)
+// The model, or the failure's (errno, reason). Binary input is refused at its first block, as the
+// program refuses it, so an endless device is not read forever.
+py::object Load(const py::bytes& path, const py::object& progress, long long nSize)
 {
     auto pWorld = std::make_shared<CLoadedWorld>();
     CSLPParser parser;
     parser.SetFileName(CBasicString::FromPath(std::string(path).c_str()));
-    CProgressRoute route;
-    route.m_Callable = progress;
-    if (!progress.is_none())
-        parser.SetLoaderPtr(&ProgressToPython);
+    CPythonWatch watch(progress, nSize);
+    CBinaryInputGuard guard(&watch);
+    parser.GetIOManager()->GetFileInterface()->SetReadWatcher(&guard);
+    parser.SetLoaderPtr(&ProgressToWatch);
     SLPLoadResultTypes eResult;
     {
-        CRouteScope scope(route);
+        CWatchScope scope(watch);
         py::gil_scoped_release release;
         eResult = parser.Parse(&pWorld->m_World);
     }
-    if (route.m_pPending)
-        std::rethrow_exception(route.m_pPending);
+    watch.Finish(eResult == SLPLoadSuccess);
     if (eResult != SLPLoadSuccess)
         return LoadFailure(parser, eResult);
     pWorld->m_nDiscardedVertices = parser.GetDiscardedPointCount();
-    if (!progress.is_none() && route.m_nReported < 100)
-        progress(100 - route.m_nReported);
     return py::cast(CModel{std::move(pWorld)});
 }
 
@@ -239,6 +269,88 @@ std::string BoxText(const vemoBBox& box)
 }
 
 } // namespace
+
+CPythonWatch::CPythonWatch(py::object progress, long long nSize)
+    : m_Progress(std::move(progress)), m_nSize(nSize), m_Starter(std::this_thread::get_id()),
+      m_bRunsHandlers(
+          py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>() ==
+          PyThread_get_thread_ident())
+{
+}
+
+CPythonWatch::~CPythonWatch() = default;
+
+int CPythonWatch::Poll(int nPercentage)
+{
+    if (m_bStop.load(std::memory_order_relaxed))
+        return EINTR;
+    if (std::this_thread::get_id() != m_Starter)
+        return 0;
+    const bool bReport = !m_Progress.is_none() && nPercentage > m_nReported;
+    if (!bReport && !m_bRunsHandlers)
+        return 0;
+    py::gil_scoped_acquire gil;
+    try
+    {
+        if (m_bRunsHandlers && PyErr_CheckSignals() != 0)
+            throw py::error_already_set();
+        if (bReport)
+        {
+            const int nGained = nPercentage - m_nReported;
+            m_nReported = nPercentage;
+            m_Progress(nGained);
+        }
+    }
+    catch (...)
+    {
+        m_pPending = std::current_exception();
+        m_bStop.store(true, std::memory_order_relaxed);
+        return EINTR;
+    }
+    return 0;
+}
+
+namespace
+{
+// The percentage of the input that lies before nOffset when its size is known, else 0.
+int PercentageBefore(long long nOffset, long long nSize)
+{
+    if (nSize <= 0 || nOffset <= 0)
+        return 0;
+    return nOffset >= nSize
+               ? 99
+               : static_cast<int>(static_cast<double>(nOffset) * 100.0 / static_cast<double>(nSize));
+}
+} // namespace
+
+int CPythonWatch::BeforeRead(long long nOffset)
+{
+    return Poll(PercentageBefore(nOffset, m_nSize));
+}
+
+int CPythonWatch::AfterRead(long long nOffset, const char*, size_t nLength)
+{
+    if (m_nSize <= 0)
+        return m_bStop.load(std::memory_order_relaxed) ? EINTR : 0;
+    return Poll(PercentageBefore(nOffset + static_cast<long long>(nLength), m_nSize));
+}
+
+void CPythonWatch::Progress(int nPercentage)
+{
+    Poll(nPercentage);
+}
+
+void CPythonWatch::Finish(bool bComplete)
+{
+    if (m_pPending)
+        std::rethrow_exception(m_pPending);
+    if (bComplete && !m_Progress.is_none() && m_nReported < 100)
+    {
+        const int nGained = 100 - m_nReported;
+        m_nReported = 100;
+        m_Progress(nGained);
+    }
+}
 
 void DefineModel(py::module_& module)
 {
@@ -264,14 +376,10 @@ so the byte strides are 72, 12, 4). mesh.positions.reshape(-1, 3) gives one row 
             "not "
             "normalised).")
         .def_property_readonly(
-            "color",
-            [](const CMeshRef& mesh)
-            {
-                const vemoChroma& c = mesh.m_Colour;
-                return py::make_tuple(c.red, c.green, c.blue, c.alpha);
-            },
+            "color", [](const CMeshRef& mesh) { return ColourTuple(mesh.m_Colour); },
             "The colour as (red, green, blue, alpha), as the file gives it (not clamped); opaque white when "
-            "the file gives none.")
+            "the file gives none. Each is the shortest decimal that names the same float32 (0.28, not "
+            "0.2800000011920929), as the program prints it; box coordinates are given the same way.")
         .def_property_readonly(
             "triangle_count", [](const CMeshRef& mesh) { return mesh.m_pMesh->m_nTriangleCount; },
             "The number of triangles.")
@@ -281,9 +389,8 @@ so the byte strides are 72, 12, 4). mesh.positions.reshape(-1, 3) gives one row 
         .def("__repr__",
              [](const CMeshRef& mesh)
              {
-                 const vemoChroma& c = mesh.m_Colour;
-                 return "<slp.Mesh " + std::to_string(mesh.m_pMesh->m_nTriangleCount) + " triangles, color " +
-                        py::repr(py::make_tuple(c.red, c.green, c.blue, c.alpha)).cast<std::string>() + ">";
+                 return "<slp.Mesh " + Count(mesh.m_pMesh->m_nTriangleCount, "triangle", "triangles") +
+                        ", color " + py::repr(ColourTuple(mesh.m_Colour)).cast<std::string>() + ">";
              });
 
     py::class_<CGroupRef>(module, "Group",
@@ -298,14 +405,17 @@ so the byte strides are 72, 12, 4). mesh.positions.reshape(-1, 3) gives one row 
             "meshes", [](const CGroupRef& group) { return MeshesOf(group.m_pWorld, *group.m_pGroup); },
             "The group's own meshes, in file order, as a new list.")
         .def_property_readonly(
-            "box", [](const CGroupRef& group) { return BoxOf(group.m_pGroup->GetBBox()); },
-            "The Box(min, max) around the group's own meshes, or None when it has none.")
+            "box", [](const CGroupRef& group) { return BoxOf(SubtreeBox(*group.m_pWorld, *group.m_pGroup)); },
+            "The Box(min, max) around the group's meshes and those of every group nested in it, or None when "
+            "none of them has a vertex whose coordinates are all numbers.")
         .def("__repr__",
              [](const CGroupRef& group)
              {
                  return "<slp.Group " + py::repr(NameOf(*group.m_pGroup)).cast<std::string>() + ", " +
-                        std::to_string(group.m_pGroup->GetNumGroups()) + " groups, " +
-                        std::to_string(group.m_pGroup->GetNumObjects()) + " meshes>";
+                        Count(group.m_pGroup->GetNumGroups(), "group", "groups") + ", " +
+                        Count(static_cast<long long>(MeshesOf(group.m_pWorld, *group.m_pGroup).size()),
+                              "mesh", "meshes") +
+                        ">";
              });
 
     py::class_<CMeshIterator>(module, "MeshIterator", "Iterates (path, mesh) over every mesh of a model.")
@@ -329,8 +439,11 @@ solids nest) holding coloured triangle meshes. Made by slp.load.)")
             "The Box(min, max) around every mesh, or None.")
         .def_property_readonly(
             "discarded_vertices", [](const CModel& model) { return model.m_pWorld->m_nDiscardedVertices; },
-            "Vertices the load dropped (runs whose normals and vertices do not pair up, facets outside a "
-            "solid); slp.check(path) says where and why.")
+            "The number of vertices the load dropped, 0 when it kept them all: runs whose normals and "
+            "vertices "
+            "do not pair up, a run's last vertices that make no whole triangle, facets outside a solid. "
+            "slp.load warns with a DroppedGeometryWarning when it is not 0; slp.check(path) says where and "
+            "why.")
         .def(
             "meshes", [](const CModel& model) { return CMeshIterator(model.m_pWorld); },
             R"(Iterates over every mesh of the model as (path, mesh) pairs, groups in file order, each before
@@ -339,13 +452,14 @@ group. The walk uses no recursion, whatever the depth.)")
         .def("__repr__",
              [](const CModel& model)
              {
-                 return "<slp.Model " + std::to_string(model.m_pWorld->m_World.GetNumGroups()) +
-                        " groups, box " + BoxText(model.m_pWorld->m_World.GetBBox()) + ">";
+                 return "<slp.Model " + Count(model.m_pWorld->m_World.GetNumGroups(), "group", "groups") +
+                        ", box " + BoxText(model.m_pWorld->m_World.GetBBox()) + ">";
              });
 
-    module.def("load", &Load, py::arg("path"), py::arg("progress"),
+    module.def("load", &Load, py::arg("path"), py::arg("progress"), py::arg("size") = -1,
                "Loads the file (path as bytes) with the GIL released: the Model, or (errno, reason) when the "
-               "load failed. slp.load is the documented entry.");
+               "load failed. size: the input's size when it is a pipe the caller feeds, else -1. slp.load "
+               "is the documented entry.");
 }
 
 } // namespace slppy

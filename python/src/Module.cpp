@@ -15,17 +15,21 @@ namespace
 {
 
 // (errno, findings, counts): errno is 0 when the file was read; findings are (line, column, severity,
-// code, message) tuples.
+// code, message) tuples. Signal handlers run at each block read and progress step.
 py::tuple Check(const py::bytes& path, std::size_t nMaxFindings)
 {
     const CBasicString strPath = CBasicString::FromPath(std::string(path).c_str());
+    CPythonWatch watch;
     CCheckOptions options;
     options.m_nKeptFindings = nMaxFindings;
+    options.m_pReadWatcher = &watch;
+    options.onProgress = [&watch](int nPercentage) { watch.Progress(nPercentage); };
     CCheckReport report;
     {
         py::gil_scoped_release release;
         report = CheckSLPFile(strPath, options);
     }
+    watch.Finish(false);
     if (report.m_eOpen != SLPLoadSuccess)
         return py::make_tuple(ExplainCheckFailure(report).m_nSystemError, py::list(), py::dict());
     py::list findings;

@@ -2,6 +2,7 @@
 
 import gc
 import os
+import warnings
 
 import numpy as np
 import pytest
@@ -31,8 +32,12 @@ def test_loads_what_the_program_loads(path, slp_json):
             slp.load(path)
         assert caught.value.reason == expected["reason"]
         return
-    model = slp.load(path)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        model = slp.load(path)
     assert model.discarded_vertices == expected["discarded_vertices"]
+    # Warned exactly when the program warns.
+    assert [warning.message.vertices for warning in caught] == [model.discarded_vertices] * (model.discarded_vertices > 0)
     assert_same_box(model.box, expected["bbox"])
     # Both trees side by side, without recursion; the meshes in file order with their group paths.
     pending, paths = [(model.root, expected, ())], []
@@ -50,6 +55,7 @@ def test_loads_what_the_program_loads(path, slp_json):
         children = list(zip(group.groups, want["groups"]))
         pending.extend((child, wanted, path_names + (child.name,)) for child, wanted in reversed(children))
     assert [(path, mesh.triangle_count) for path, mesh in model.meshes()] == paths
+    assert [group.name for group in model.groups] == [group.name for group in model.root.groups]
 
 
 def test_arrays_are_views_that_outlive_the_model():
@@ -98,5 +104,7 @@ def test_deep_nesting_is_walked_without_recursion(tmp_path):
     facet = "facet outer loop" + " normal 0 0 1 vertex 0 0 0" * 3 + " endloop endfacet\n"
     path = tmp_path / "deep.slp"
     path.write_text("solid s\n" * depth + facet + "endsolid\n" * depth)
-    [(names, mesh)] = list(slp.load(path).meshes())
+    model = slp.load(path)
+    [(names, mesh)] = list(model.meshes())
     assert names == ("s",) * depth and mesh.triangle_count == 1
+    assert model.groups[0].box == mesh.box == ((0, 0, 0), (0, 0, 0))

@@ -36,6 +36,14 @@ def test_meshio_command_converts_to_vtu(tmp_path):
     np.testing.assert_array_equal(*cells)
 
 
+def test_meshio_converts_a_model_without_triangles(tmp_path):
+    path = tmp_path / "bare.slp"
+    path.write_text("solid bare\nendsolid bare\n")
+    command = Path(sys.executable).with_name("meshio")
+    subprocess.run([command, "convert", path, tmp_path / "bare.vtu"], check=True, capture_output=True)
+    assert '<Piece NumberOfPoints="0" NumberOfCells="0">' in (tmp_path / "bare.vtu").read_text()  # meshio reads none back
+
+
 def test_meshio_keeps_a_name_with_a_slash_apart_from_a_path(tmp_path):
     facet = "normal 0 0 1 vertex 0 0 0 normal 0 0 1 vertex 1 0 0 normal 0 0 1 vertex 0 1 0\n"
     path = tmp_path / "slashes.slp"

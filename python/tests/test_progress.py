@@ -13,6 +13,11 @@ def test_progress_adds_up_to_100(large_file):
     model = slp.load(large_file, progress=steps.append)
     assert sum(steps) == 100 and min(steps) > 0 and len(steps) > 10
     assert next(model.meshes())[1].triangle_count == 150_000
+    with pytest.raises(TypeError):
+        slp.load(large_file, progress=100)
+    with pytest.raises(FileNotFoundError):
+        slp.load(large_file.with_name("missing.slp"), progress=steps.append)
+    assert sum(steps) == 100  # nothing for a load that failed
 
 
 def test_exception_of_the_progress_callable_surfaces(large_file):
