@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import { copyFileSync, mkdirSync, readFileSync, statSync, writeFileSync } from 'node:fs';
 import { basename, join } from 'node:path';
 import { after, before, test } from 'node:test';
-import { canvasPixels, makeTempDir, openFile, repoDir, sample, settled, slp, startPage, treeRows, unzipStored, writeGeneratedFile } from './support.mjs';
+import { canvasPixels, makeTempDir, openFile, repoDir, sample, settled, slp, startPage, treeRows, unzip, writeGeneratedFile } from './support.mjs';
 
 let temp;
 let site;
@@ -109,7 +109,8 @@ test('the sample: its tree and totals as slp info gives them, a view of it, and 
   for (const [format, companion] of [['gltf', 'bin'], ['obj', 'mtl']]) {
     const saved = await save(page, format);
     assert.equal(saved.name, `desk_lamp.${format}.zip`);
-    const files = unzipStored(saved.bytes);
+    const { files, compressed } = unzip(saved.bytes);
+    assert.ok(compressed, `${format}: the zip's entries are compressed`);
     const out = converted(sample, format);
     assert.deepEqual(Object.keys(files), [`desk_lamp.${format}`, `desk_lamp.${companion}`]);
     assert.ok(files[`desk_lamp.${format}`].equals(readFileSync(out)), `${format}: the bytes of slp convert`);

@@ -3,7 +3,7 @@
 import { spawnSync } from 'node:child_process';
 import { closeSync, existsSync, mkdtempSync, openSync, rmSync, writeSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { crc32 } from 'node:zlib';
+import { crc32, inflateRawSync } from 'node:zlib';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
@@ -137,25 +137,29 @@ export async function treeRows(page) {
   );
 }
 
-// The files of a zip archive whose entries are stored (as the page writes them): {name: Buffer}, read
-// as unzip reads them, from the central directory at the end, each checked against its CRC-32.
-export function unzipStored(buffer) {
+// The files of a zip archive: {name: Buffer}, read as unzip reads them, from the central directory at
+// the end, each entry inflated with Node's zlib when it is compressed and checked against its CRC-32;
+// also whether every entry was compressed.
+export function unzip(buffer) {
   const end = buffer.lastIndexOf(Buffer.from([0x50, 0x4b, 0x05, 0x06]));
   if (end < 0) throw new Error('no end of central directory');
   const files = {};
+  let compressed = true;
   let at = buffer.readUInt32LE(end + 16);
   for (let entry = buffer.readUInt16LE(end + 10); entry > 0; --entry) {
     if (buffer.readUInt32LE(at) !== 0x02014b50) throw new Error(`no central directory entry at ${at}`);
-    const [crc, size, nameLength] = [buffer.readUInt32LE(at + 16), buffer.readUInt32LE(at + 20), buffer.readUInt16LE(at + 28)];
+    const [method, crc, size, nameLength] = [buffer.readUInt16LE(at + 10), buffer.readUInt32LE(at + 16), buffer.readUInt32LE(at + 20), buffer.readUInt16LE(at + 28)];
     const name = buffer.toString('utf8', at + 46, at + 46 + nameLength);
     const local = buffer.readUInt32LE(at + 42);
     if (buffer.readUInt32LE(local) !== 0x04034b50) throw new Error(`${name}: no local header`);
     const start = local + 30 + buffer.readUInt16LE(local + 26) + buffer.readUInt16LE(local + 28);
-    files[name] = buffer.subarray(start, start + size);
+    const data = buffer.subarray(start, start + size);
+    compressed &&= method === 8;
+    files[name] = method === 8 ? inflateRawSync(data) : data;
     if (crc32(files[name]) !== crc) throw new Error(`${name}: CRC-32 differs`);
     at += 46 + nameLength + buffer.readUInt16LE(at + 30) + buffer.readUInt16LE(at + 32);
   }
-  return files;
+  return { files, compressed };
 }
 
 // The share of the view's pixels that are far from the background and the grid (light greys), and how
