@@ -22,7 +22,6 @@ export class GroupTree {
     this.filter = '';
     this.focused = null;
     container.addEventListener('click', (event) => this.onClick(event));
-    container.addEventListener('dblclick', (event) => this.onDoubleClick(event));
     container.addEventListener('change', (event) => this.onChange(event));
     container.addEventListener('keydown', (event) => this.onKey(event));
   }
@@ -159,6 +158,12 @@ export class GroupTree {
     const index = Number(row.dataset.index);
     this.focused = { kind, index };
     if (event.target.matches('input')) return;
+    // The second click of a double click (the rows are made anew on each click, so the dblclick event
+    // would fire on a row that has left the page).
+    if (event.detail === 2 && !event.target.closest('.toggle, button')) {
+      this.isolate({ kind, index });
+      return;
+    }
     if (event.target.closest('.toggle') && kind === 'group') {
       this.expanded[index] ^= 1;
       this.render();
@@ -172,11 +177,8 @@ export class GroupTree {
     }
   }
 
-  // Shows only the group or mesh and hands it on to be fitted into the view.
-  onDoubleClick(event) {
-    const row = event.target.closest('.row');
-    if (!row || event.target.matches('input, button') || event.target.closest('.toggle')) return;
-    const target = { kind: row.dataset.kind, index: Number(row.dataset.index) };
+  // Shows only the group or mesh, selected, and hands it on to be fitted into the view.
+  isolate(target) {
     this.isolated = target;
     this.selected = target;
     this.changed();

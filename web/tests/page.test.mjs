@@ -132,7 +132,9 @@ test('a large generated file: tree, totals and warnings as slp info and slp chec
 
   const check = JSON.parse(slp('check', '--json', large));
   assert.ok(check.errors > 0 && check.warnings > 0, 'the generated file has faults to report');
-  assert.deepEqual(panel.findings, check.findings.map((f) => `${f.line}:${f.column}: ${f.severity}: ${f.message} [${f.code}]`));
+  const byLine = [...check.findings].sort((a, b) => a.line - b.line || a.column - b.column);
+  assert.deepEqual(panel.findings, byLine.map((f) => `${f.line}:${f.column}: ${f.severity}: ${f.message} [${f.code}]`));
+  assert.equal(await page.$eval('#findings-title', (title) => title.textContent), 'Errors and warnings');
   assert.ok(panel.summary.replace(/,/g, '').startsWith(`${expected.info.discarded_vertices} vertices were dropped by the load.`), panel.summary);
 
   const steps = await page.evaluate(() => [...window.loadProgress].filter((p) => /^load \d+$/.test(p)).length);
