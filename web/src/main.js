@@ -391,6 +391,7 @@ function onPick(hit) {
     if (section) {
       section.normal = hit.normal;
       section.position = positionAlong(hit.normal, hit.point);
+      section.flip = facesAway(hit.normal);
       renderSections();
       return;
     }
@@ -466,6 +467,13 @@ function extentAlong(normal) {
 
 const AXES = { x: [1, 0, 0], y: [0, 1, 0], z: [0, 0, 1] };
 
+// Whether a cut across this direction shows its face to the camera only when flipped: a new section
+// keeps the part beyond its cut, as seen from the camera, so that the cut faces the viewer.
+function facesAway(normal) {
+  const { position, target } = viewer.getCamera();
+  return [0, 1, 2].reduce((sum, k) => sum + (position[k] - target[k]) * normal[k], 0) < 0;
+}
+
 // Each section keeps what lies on the near side of its cut: normal·p <= the cut (>= when flipped).
 function applySections() {
   if (!model || !model.bbox) return;
@@ -500,6 +508,7 @@ function renderSections() {
       }
       section.normal = AXES[axis.value];
       section.position = 0.5;
+      section.flip = facesAway(section.normal);
       renderSections();
     });
     const slider = document.createElement('input');
@@ -672,7 +681,7 @@ $('section-add').addEventListener('click', () => {
   if (sections.length >= 3 || !model) return;
   const used = new Set(sections.map((s) => s.axis));
   const axis = ['x', 'y', 'z'].find((a) => !used.has(a)) || 'x';
-  sections.push({ axis, normal: AXES[axis], position: 0.5, flip: false });
+  sections.push({ axis, normal: AXES[axis], position: 0.5, flip: facesAway(AXES[axis]) });
   renderSections();
 });
 $('copy-link').addEventListener('click', copyLink);

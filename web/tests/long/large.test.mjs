@@ -24,8 +24,9 @@ after(async () => {
   temp?.remove();
 });
 
-// The proportional set size (shared pages split among their users) of this process's descendants: the
-// browser's processes, counted once however many of them map a page.
+// The proportional set size (shared pages split among their users) of this process's descendants, the
+// browser's processes, by kind (browser, renderer, gpu-process, ...): each page counted once however
+// many of them map it.
 function browserMemory() {
   const children = new Map();
   for (const name of readdirSync('/proc')) {
@@ -38,14 +39,17 @@ function browserMemory() {
       // the process ended meanwhile
     }
   }
-  let bytes = 0;
+  const bytes = { total: 0 };
   const stack = [...(children.get(process.pid) || [])];
   while (stack.length > 0) {
     const pid = stack.pop();
     stack.push(...(children.get(pid) || []));
     try {
       const pss = /^Pss:\s+(\d+) kB/m.exec(readFileSync(`/proc/${pid}/smaps_rollup`, 'utf8'));
-      if (pss) bytes += Number(pss[1]) * 1024;
+      const kind = /--type=([\w-]+)/.exec(readFileSync(`/proc/${pid}/cmdline`, 'utf8'))?.[1] || 'browser';
+      const size = pss ? Number(pss[1]) * 1024 : 0;
+      bytes[kind] = (bytes[kind] || 0) + size;
+      bytes.total += size;
     } catch {
       // the process ended meanwhile
     }
@@ -61,7 +65,10 @@ test('long: a 1 GB file opens, with its totals and box as slp info gives them an
   });
   const idle = browserMemory();
   let peak = idle;
-  const sampler = setInterval(() => (peak = Math.max(peak, browserMemory())), 250);
+  const sampler = setInterval(() => {
+    const now = browserMemory();
+    if (now.total > peak.total) peak = now;
+  }, 250);
   const start = Date.now();
   await page.setInputFiles('#file-input', file);
   await drawn(page);
@@ -85,6 +92,7 @@ test('long: a 1 GB file opens, with its totals and box as slp info gives them an
     assert.ok(steps.length >= 10 && steps.every((v, i) => i === 0 || v >= steps[i - 1]), `${stage}: ${steps.length} steps, rising`);
   }
   const gb = (n) => (n / 2 ** 30).toFixed(2);
-  t.diagnostic(`${(statSync(file).size / 1e6).toFixed(0)} MB, ${info.totals.triangles} triangles: drawn after ${drawnAfter.toFixed(1)} s; browser memory ${gb(idle)} GiB before, peak ${gb(peak)} GiB`);
+  const kinds = Object.entries(peak).filter(([kind]) => kind !== 'total').map(([kind, n]) => `${kind} ${gb(n)}`).join(', ');
+  t.diagnostic(`${(statSync(file).size / 1e6).toFixed(0)} MB, ${info.totals.triangles} triangles: drawn after ${drawnAfter.toFixed(1)} s; browser memory ${gb(idle.total)} GiB before, peak ${gb(peak.total)} GiB (${kinds})`);
   await page.close();
 });
