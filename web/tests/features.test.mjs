@@ -83,13 +83,29 @@ test('a section plane: the cut through the box is filled with the cap colour, an
   await page.waitForTimeout(100);
   const kept = await pixel(page, centre.x, centre.y);
   assert.ok(kept[2] > kept[0] + 40, `flipped, the box's far half shows its blue side: ${kept}`);
+  // Along a face: the plane through the box's right side (x = 10), then moved to x = 5 again.
+  await page.selectOption('.section-axis', 'face');
+  await clickModel(page, [10, 10, 15]);
+  assert.equal(await page.$eval('.section-position', (slider) => slider.value), '200');
+  await page.$eval('.section-position', (slider) => {
+    slider.value = 100;
+    slider.dispatchEvent(new Event('input'));
+  });
+  await page.waitForTimeout(100);
+  const faceCap = await pixel(page, centre.x, centre.y);
+  assert.ok(faceCap[0] > 150 && faceCap[0] > faceCap[2] + 60, `cut along the face: ${faceCap}`);
   await page.close();
 });
 
 test('a link to the view opens the same camera, projection and hidden parts; a snapshot at a chosen size', async () => {
   const page = await site.newPage('?file=/data/box.slp');
   await drawn(page);
-  await page.keyboard.press('5'); // from the top
+  await page.selectOption('#up-axis', 'y');
+  await page.keyboard.press('5'); // from the top, which is +y now
+  const top = await page.evaluate(() => window.slpViewer.getCamera());
+  const look = top.position.map((v, i) => v - top.target[i]);
+  assert.ok(look[1] > 0 && Math.abs(look[0]) + Math.abs(look[2]) < 1e-3 * look[1], `from +y: ${look}`);
+  await page.selectOption('#orbit', 'free');
   await page.keyboard.press('p'); // orthographic
   await row(page, 'sheet').locator('input.eye').uncheck();
   await page.click('#copy-link');
@@ -102,7 +118,9 @@ test('a link to the view opens the same camera, projection and hidden parts; a s
   await drawn(other);
   const reopened = await other.evaluate(() => window.slpViewer.getCamera());
   for (const key of ['position', 'target', 'up']) reopened[key].forEach((v, i) => assert.ok(Math.abs(v - camera[key][i]) < 1e-4, `${key}: ${reopened[key]} against ${camera[key]}`));
-  assert.ok(Math.abs(reopened.height - camera.height) < 1e-4 && reopened.projection === 'orthographic');
+  assert.ok(Math.abs(reopened.height - camera.height) < 1e-4);
+  assert.deepEqual([reopened.projection, reopened.upAxis, reopened.orbit], ['orthographic', 'y', 'free']);
+  assert.deepEqual([await other.inputValue('#projection'), await other.inputValue('#up-axis'), await other.inputValue('#orbit')], ['orthographic', 'y', 'free']);
   assert.equal(await row(other, 'sheet').locator('input.eye').isChecked(), false);
   assert.equal(await row(other, 'box').locator('input.eye').isChecked(), true);
 
