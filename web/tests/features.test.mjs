@@ -16,6 +16,7 @@ before(async () => {
   temp = makeTempDir();
   boxFile = join(temp.dir, 'box.slp');
   writeBoxes(boxFile, [{ name: 'box', min: [0, 0, 0], max: [10, 20, 30], colour: [0.2, 0.4, 0.8] }], [{ name: 'sheet', min: [40, 0, 0], max: [50, 10, 0] }]);
+  writeBoxes(join(temp.dir, 'plain.slp'), [{ name: 'box', min: [0, 0, 0], max: [10, 20, 30] }]);
   writeBoxes(join(temp.dir, 'flipped.slp'), [{ name: 'flipped', min: [0, 0, 0], max: [1, 1, 1], colour: [1, 0, 0], flip: true }]);
   copyFileSync(sample, join(temp.dir, 'desk_lamp.slp'));
   // Named without .gz: the page knows a gzipped file by its first bytes.
@@ -197,7 +198,7 @@ test('the tree: a search that filters it, the keys of an ARIA tree, and a double
 });
 
 test('settings are kept across a reload; the theme follows the system unless set', async () => {
-  const page = await site.newPage('?file=/data/box.slp');
+  const page = await site.newPage('?file=/data/plain.slp');
   await drawn(page);
   await page.emulateMedia({ colorScheme: 'dark' });
   await page.waitForFunction(() => document.documentElement.dataset.theme === 'dark'); // the system is dark
@@ -207,6 +208,7 @@ test('settings are kept across a reload; the theme follows the system unless set
   await page.fill('#setting-background', '#203040');
   await page.fill('#setting-units', 'mm');
   await page.check('#setting-edges');
+  await page.fill('#setting-plain', '#00c000');
   await page.keyboard.press('Escape');
 
   await page.reload();
@@ -215,6 +217,9 @@ test('settings are kept across a reload; the theme follows the system unless set
   const canvas = await page.locator('#canvas').boundingBox();
   assert.deepEqual(await pixel(page, canvas.x + canvas.width - 4, canvas.y + canvas.height / 2), [32, 48, 64]);
   assert.equal(await page.isChecked('#setting-edges'), true);
+  const side = await page.evaluate(() => window.slpViewer.project([5, 0, 15]));
+  const green = await pixel(page, side.x, side.y);
+  assert.ok(green[1] > green[0] + 60 && green[1] > green[2] + 60, `the box without a colour is drawn green: ${green}`);
   await row(page, 'box').locator('.name').click();
   assert.equal(await text(page, '#details-area'), '2200 mm²');
   assert.equal(await text(page, '#details-volume'), '6000 mm³');

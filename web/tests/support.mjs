@@ -187,7 +187,7 @@ export async function canvasPixels(page) {
   }, png);
 }
 
-// An SLP file of boxes, each {name, min, max, colour, flip}, with outward-facing triangles (but the top
+// An SLP file of boxes, each {name, min, max, colour (none if missing), flip}, with outward-facing triangles (but the top
 // turned inward where flip is set), and open sheets
 // (squares of two triangles), each {name, min, max} flat in z; a solid holding them all.
 export function writeBoxes(path, boxes, sheets = []) {
@@ -204,7 +204,7 @@ export function writeBoxes(path, boxes, sheets = []) {
   let text = 'solid parts\n';
   for (const { name, min, max, colour, flip } of boxes) {
     const p = (i, j, k) => [[min[0], max[0]][i], [min[1], max[1]][j], [min[2], max[2]][k]];
-    text += `solid ${name}\ncolor ${colour.join(' ')}\n`;
+    text += `solid ${name}\n${colour ? `color ${colour.join(' ')}\n` : ''}`;
     text += quad(p(0, 0, 0), p(0, 0, 1), p(0, 1, 1), p(0, 1, 0)) + quad(p(1, 0, 0), p(1, 1, 0), p(1, 1, 1), p(1, 0, 1));
     text += quad(p(0, 0, 0), p(1, 0, 0), p(1, 0, 1), p(0, 0, 1)) + quad(p(0, 1, 0), p(0, 1, 1), p(1, 1, 1), p(1, 1, 0));
     text += quad(p(0, 0, 0), p(0, 1, 0), p(1, 1, 0), p(1, 0, 0)) + (flip ? quad(p(0, 1, 1), p(1, 1, 1), p(1, 0, 1), p(0, 0, 1)) : quad(p(0, 0, 1), p(1, 0, 1), p(1, 1, 1), p(0, 1, 1)));
