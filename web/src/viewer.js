@@ -564,13 +564,14 @@ export class Viewer {
         material.stencilFail = material.stencilZFail = material.stencilZPass = operation;
         return material;
       };
+      if (visible.length === 0) return;
       const back = stencil(THREE.BackSide, THREE.IncrementWrapStencilOp);
       const front = stencil(THREE.FrontSide, THREE.DecrementWrapStencilOp);
       visible.forEach((mesh, k) => {
         for (const material of [back, front]) {
           const counter = new THREE.Mesh(mesh.geometry, material);
           counter.renderOrder = i + 1;
-          counter.userData.ownMaterial = k === 0;
+          counter.userData.ownMaterial = k === 0; // the meshes of a plane share its two materials
           this.capping.add(counter);
         }
       });
