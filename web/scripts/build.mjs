@@ -1,10 +1,11 @@
 // Builds the page into build/web at the top of the repository: the WebAssembly module with CMake (the
-// wasm preset, incrementally), then the worker and the page bundled by esbuild. The page is three
-// files, index.html, app.js and style.css, which any static file server can serve.
+// wasm preset, incrementally), then the worker and the page bundled by esbuild. The page is four
+// files, index.html, embed.html (the view alone, for an iframe), app.js and style.css, which any static
+// file server can serve.
 //
 //   node scripts/build.mjs [--skip-wasm]
 import { spawnSync } from 'node:child_process';
-import { copyFileSync, existsSync, mkdirSync } from 'node:fs';
+import { copyFileSync, existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import * as esbuild from 'esbuild';
@@ -61,5 +62,9 @@ await esbuild.build({
   plugins: [workerSource],
 });
 copyFileSync(join(webDir, 'src', 'index.html'), join(outDir, 'index.html'));
+const page = readFileSync(join(webDir, 'src', 'index.html'), 'utf8');
+const embed = page.replace('<html lang="en"', '<html lang="en" class="embed"').replace('<title>SLP viewer</title>', '<title>SLP view</title>');
+if (embed === page) throw new Error('build: index.html has no <html lang="en"> to mark as embedded');
+writeFileSync(join(outDir, 'embed.html'), embed);
 copyFileSync(join(webDir, 'src', 'style.css'), join(outDir, 'style.css'));
 console.log(`build: the page is in ${outDir}`);

@@ -1,4 +1,5 @@
-// Serves the built page (build/web) on this machine only: http://127.0.0.1:8080/ by default.
+// Serves the built page (build/web) on this machine only: http://127.0.0.1:8080/ by default, with the
+// repository's examples/ under /examples/, so that ?file=examples/desk_lamp.slp opens the sample.
 //
 //   node scripts/serve.mjs [--port N] [--root DIR]
 //
@@ -15,6 +16,7 @@ const TYPES = {
   '.css': 'text/css; charset=utf-8',
   '.png': 'image/png',
   '.slp': 'text/plain; charset=utf-8',
+  '.gz': 'application/gzip',
 };
 
 // The file under root that a URL path names, or null (outside root, or no such file).
@@ -76,6 +78,7 @@ if (process.argv[1] === fileURLToPath(import.meta.url)) {
   const args = process.argv.slice(2);
   const option = (name, fallback) => (args.includes(name) ? args[args.indexOf(name) + 1] : fallback);
   const root = resolve(option('--root', join(dirname(fileURLToPath(import.meta.url)), '..', '..', 'build', 'web')));
-  const server = await serve({ root, port: Number(option('--port', 8080)) });
+  const examples = resolve(dirname(fileURLToPath(import.meta.url)), '..', '..', 'examples');
+  const server = await serve({ root, port: Number(option('--port', 8080)), mounts: { '/examples/': examples } });
   console.log(`Serving ${root} at http://127.0.0.1:${server.address().port}/ (Ctrl-C stops)`);
 }

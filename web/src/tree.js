@@ -1,5 +1,6 @@
 // The tree of groups and meshes beside the view: names, triangle counts and colours, with show/hide
-// and isolate per group and per mesh, and selection.
+// and isolate per group and per mesh, selection, a search that filters the rows by group name, and the
+// keys of an ARIA tree (arrows move and open, Enter selects, space shows or hides, Home and End).
 //
 // The model comes as flat lists (see the binding): groups in walk order, each before its children with
 // the end of its subtree, and objects in the same order, so a group's subtree is a range of both lists.
@@ -12,13 +13,17 @@ const INDENT_PX = 14;
 const MAX_INDENT_LEVELS = 30;
 
 export class GroupTree {
-  // callbacks: onVisibility(visible: Uint8Array per object), onSelect({kind, index} or null).
+  // callbacks: onVisibility(visible: Uint8Array per object), onSelect({kind, index} or null),
+  // onIsolate({kind, index}) after a double click has shown only that.
   constructor(container, callbacks) {
     this.container = container;
     this.callbacks = callbacks;
     this.model = null;
+    this.filter = '';
+    this.focused = null;
     container.addEventListener('click', (event) => this.onClick(event));
     container.addEventListener('change', (event) => this.onChange(event));
+    container.addEventListener('keydown', (event) => this.onKey(event));
   }
 
   setModel(model, fileName) {
@@ -30,6 +35,7 @@ export class GroupTree {
     this.hiddenObjects = new Uint8Array(objects.length);
     this.isolated = null;
     this.selected = null;
+    this.focused = { kind: 'group', index: 0 };
     // Triangles of each subtree, children added to parents from the last group back.
     this.subtreeTriangles = new Float64Array(groups.length);
     for (let g = 0; g < groups.length; ++g) {
@@ -40,7 +46,7 @@ export class GroupTree {
     this.expanded = new Uint8Array(groups.length);
     if (groups.length <= 200) this.expanded.fill(1);
     else for (let g = 0; g < groups.length; ++g) this.expanded[g] = groups[g].depth < 2 ? 1 : 0;
-    this.render();
+    this.setFilter(this.filter);
   }
 
   // The objects of a group's subtree: [first, end).
@@ -68,6 +74,45 @@ export class GroupTree {
         visible[o] = !hidden && !this.hiddenObjects[o] && o >= range[0] && o < range[1] ? 1 : 0;
     }
     return visible;
+  }
+
+  // What is hidden and isolated, as lists of numbers (for a link to the view).
+  visibilityState() {
+    const on = (flags) => flags.reduce((list, flag, i) => (flag ? (list.push(i), list) : list), []);
+    return { hiddenGroups: on(this.hiddenGroups), hiddenObjects: on(this.hiddenObjects), isolated: this.isolated };
+  }
+
+  // Sets what visibilityState gave; numbers out of range are left out.
+  setVisibilityState({ hiddenGroups = [], hiddenObjects = [], isolated = null }) {
+    if (!this.model) return;
+    const set = (flags, list) => {
+      flags.fill(0);
+      for (const i of list) if (Number.isInteger(i) && i >= 0 && i < flags.length) flags[i] = 1;
+    };
+    set(this.hiddenGroups, hiddenGroups);
+    set(this.hiddenObjects, hiddenObjects);
+    const limit = isolated && (isolated.kind === 'group' ? this.model.groups.length : this.model.objects.length);
+    this.isolated = isolated && Number.isInteger(isolated.index) && isolated.index >= 0 && isolated.index < limit ? { kind: isolated.kind, index: isolated.index } : null;
+    this.changed();
+  }
+
+  // Shows only the rows of groups whose names hold the text (any case), the groups above them, and what
+  // those matching groups hold; '' shows all.
+  setFilter(text) {
+    this.filter = text.trim().toLowerCase();
+    if (!this.model) return;
+    const groups = this.model.groups;
+    // 2: the name matches; 1: a group below matches. Children come after their parents, so one pass
+    // from the end carries the marks up.
+    this.matches = new Uint8Array(groups.length);
+    if (this.filter) {
+      for (let g = groups.length - 1; g >= 0; --g) {
+        if (g > 0 && groups[g].name.toLowerCase().includes(this.filter)) this.matches[g] = 2;
+        if (this.matches[g] && g > 0 && !this.matches[groups[g].parent]) this.matches[groups[g].parent] = 1;
+      }
+      this.matches[0] ||= 1;
+    }
+    this.render();
   }
 
   expandAll(expand) {
@@ -108,9 +153,17 @@ export class GroupTree {
 
   onClick(event) {
     const row = event.target.closest('.row');
-    if (!row || event.target.matches('input')) return;
+    if (!row) return;
     const kind = row.dataset.kind;
     const index = Number(row.dataset.index);
+    this.focused = { kind, index };
+    if (event.target.matches('input')) return;
+    // The second click of a double click (the rows are made anew on each click, so the dblclick event
+    // would fire on a row that has left the page).
+    if (event.detail === 2 && !event.target.closest('.toggle, button')) {
+      this.isolate({ kind, index });
+      return;
+    }
     if (event.target.closest('.toggle') && kind === 'group') {
       this.expanded[index] ^= 1;
       this.render();
@@ -124,6 +177,83 @@ export class GroupTree {
     }
   }
 
+  // Shows only the group or mesh, selected, and hands it on to be fitted into the view.
+  isolate(target) {
+    this.isolated = target;
+    this.selected = target;
+    this.changed();
+    this.callbacks.onSelect(target);
+    if (this.callbacks.onIsolate) this.callbacks.onIsolate(target);
+  }
+
+  onKey(event) {
+    const rows = [...this.container.querySelectorAll('.row')];
+    const at = rows.indexOf(event.target.closest('.row'));
+    if (at < 0 || event.altKey || event.ctrlKey || event.metaKey) return;
+    const row = rows[at];
+    const kind = row.dataset.kind;
+    const index = Number(row.dataset.index);
+    const group = kind === 'group';
+    let next = null;
+    switch (event.key) {
+      case 'ArrowDown':
+        next = rows[at + 1];
+        break;
+      case 'ArrowUp':
+        next = rows[at - 1];
+        break;
+      case 'Home':
+        next = rows[0];
+        break;
+      case 'End':
+        next = rows[rows.length - 1];
+        break;
+      case 'ArrowRight':
+        if (group && !this.expanded[index] && row.hasAttribute('aria-expanded')) {
+          this.expanded[index] = 1;
+          this.render();
+        } else if (group) next = rows[at + 1] && Number(rows[at + 1].dataset.depth) > Number(row.dataset.depth) ? rows[at + 1] : null;
+        break;
+      case 'ArrowLeft':
+        if (group && this.expanded[index] && row.hasAttribute('aria-expanded') && index > 0) {
+          this.expanded[index] = 0;
+          this.render();
+        } else {
+          const parent = group ? this.model.groups[index].parent : this.model.objects[index].group;
+          if (parent >= 0) next = this.container.querySelector(`.row[data-kind="group"][data-index="${parent}"]`);
+        }
+        break;
+      case 'Enter':
+        this.select(this.selected && this.selected.kind === kind && this.selected.index === index ? null : { kind, index });
+        break;
+      case ' ': {
+        const flags = group ? this.hiddenGroups : this.hiddenObjects;
+        flags[index] ^= 1;
+        this.changed();
+        break;
+      }
+      default:
+        return;
+    }
+    event.preventDefault();
+    if (next) this.focused = { kind: next.dataset.kind, index: Number(next.dataset.index) };
+    this.focusRow();
+  }
+
+  // Moves the keyboard focus to the focused row (rows are made anew on each render).
+  focusRow() {
+    const row = this.focusedRow();
+    if (row) {
+      row.focus();
+      row.scrollIntoView({ block: 'nearest' });
+    }
+  }
+
+  focusedRow() {
+    const f = this.focused;
+    return f && this.container.querySelector(`.row[data-kind="${f.kind}"][data-index="${f.index}"]`);
+  }
+
   onChange(event) {
     const row = event.target.closest('.row');
     if (!row || !event.target.matches('input.eye')) return;
@@ -132,10 +262,12 @@ export class GroupTree {
     this.changed();
   }
 
-  makeRow(kind, index, depth, name, triangles, swatchObjects, hidden, inherited) {
+  makeRow(kind, index, depth, name, triangles, swatchObjects, hidden, inherited, open = false) {
     const row = document.createElement('div');
     row.className = `row ${kind === 'group' ? 'group' : 'mesh'}`;
     row.setAttribute('role', 'treeitem');
+    row.setAttribute('aria-level', String(depth + 1));
+    row.tabIndex = -1;
     row.dataset.kind = kind;
     row.dataset.index = index;
     row.dataset.depth = depth;
@@ -150,12 +282,15 @@ export class GroupTree {
     toggle.className = 'toggle';
     if (kind === 'group') {
       const hasChildren = this.model.groups[index].end > index + 1 || this.model.groups[index].objects[1] > 0;
-      toggle.textContent = hasChildren ? (this.expanded[index] ? '▾' : '▸') : '';
-      row.setAttribute('aria-expanded', this.expanded[index] ? 'true' : 'false');
+      const expanded = open || this.expanded[index];
+      toggle.textContent = hasChildren ? (expanded ? '▾' : '▸') : '';
+      if (hasChildren) row.setAttribute('aria-expanded', expanded ? 'true' : 'false');
     }
     const eye = document.createElement('input');
     eye.type = 'checkbox';
     eye.className = 'eye';
+    eye.tabIndex = -1;
+    eye.setAttribute('aria-label', hidden ? `Show ${name}` : `Hide ${name}`);
     eye.checked = !hidden;
     eye.title = hidden ? 'Show' : 'Hide';
     row.append(toggle, eye);
@@ -183,6 +318,7 @@ export class GroupTree {
     isolate.className = 'isolate';
     isolate.textContent = 'only';
     isolate.title = 'Show only this';
+    isolate.tabIndex = -1;
     if (this.isolated && this.isolated.kind === kind && this.isolated.index === index) isolate.classList.add('on');
     row.append(label, counter, isolate);
     return row;
@@ -196,24 +332,34 @@ export class GroupTree {
       return;
     }
     const { groups, objects } = model;
+    const filtering = this.filter !== '' && this.matches && this.matches.length === groups.length;
     let rows = 0;
     let skipped = 0;
     let hiddenUntil = -1;
+    let matchedUntil = -1; // inside the subtree of a group whose name matches the search
     for (let g = 0; g < groups.length; ) {
+      const inMatch = g < matchedUntil;
+      if (filtering && !inMatch && !this.matches[g]) {
+        g = groups[g].end;
+        continue;
+      }
+      if (filtering && !inMatch && this.matches[g] === 2) matchedUntil = groups[g].end;
+      // A group shown only because something below it matches: its groups, open, without its meshes.
+      const onPath = filtering && !inMatch && this.matches[g] === 1;
       const inherited = g < hiddenUntil;
       if (!inherited && this.hiddenGroups[g]) hiddenUntil = groups[g].end;
       const [first, n] = groups[g].objects;
       const name = g === 0 ? this.fileName : groups[g].name;
       if (rows < MAX_ROWS) {
         const swatchObjects = objects.slice(first, first + Math.min(n, 6));
-        fragment.append(this.makeRow('group', g, groups[g].depth, name, this.subtreeTriangles[g], swatchObjects, this.hiddenGroups[g], inherited));
+        fragment.append(this.makeRow('group', g, groups[g].depth, name, this.subtreeTriangles[g], swatchObjects, this.hiddenGroups[g], inherited, onPath));
         ++rows;
       } else ++skipped;
-      if (!this.expanded[g]) {
+      if (!this.expanded[g] && !onPath) {
         g = groups[g].end;
         continue;
       }
-      for (let o = first; o < first + n; ++o) {
+      for (let o = first; o < first + n && !onPath; ++o) {
         if (rows < MAX_ROWS) {
           const hidden = this.hiddenObjects[o];
           fragment.append(this.makeRow('object', o, groups[g].depth + 1, `mesh ${o - first + 1}`, objects[o].triangles, [objects[o]], hidden, inherited || this.hiddenGroups[g]));
@@ -222,12 +368,25 @@ export class GroupTree {
       }
       ++g;
     }
+    if (filtering && rows === 0) {
+      const none = document.createElement('div');
+      none.className = 'more';
+      none.textContent = 'No group has that in its name.';
+      fragment.append(none);
+    }
     if (skipped > 0) {
       const more = document.createElement('div');
       more.className = 'more';
       more.textContent = `${plural(skipped, 'more row', 'more rows')} not shown: collapse some groups to see them.`;
       fragment.append(more);
     }
+    const hadFocus = this.container.contains(document.activeElement);
     this.container.replaceChildren(fragment);
+    // One row takes the Tab key's focus: the focused one, else the first.
+    const focusable = this.focusedRow() || this.container.querySelector('.row');
+    if (focusable) {
+      focusable.tabIndex = 0;
+      if (hadFocus) focusable.focus();
+    }
   }
 }

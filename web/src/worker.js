@@ -1,6 +1,8 @@
 // The worker: loads, checks and exports with the library compiled to WebAssembly, so the page stays
 // responsive. The user's file is mounted in the module's file system (WORKERFS), from where the
-// library's own file reader reads it in blocks: it is never copied whole into memory.
+// library's own file reader reads it in blocks: it is never copied whole into memory. A gzipped file
+// (known by its first two bytes, 1f 8b) is unpacked first by the browser's DecompressionStream, its
+// bytes gathered as a Blob of blobs (which the browser may keep on disk), and read from there.
 //
 // Messages in: {type: 'load', file, name} and {type: 'export', format, baseName}.
 // Messages out: 'progress' {stage, percent}, 'model' {model}, 'meshes' {meshes: [{index, vertices,
@@ -12,6 +14,8 @@ const INPUT_DIR = '/input';
 const INPUT_PATH = '/input/model.slp';
 const OUTPUT_DIR = '/output';
 const STAGES = ['load', 'check', 'export'];
+// Unpacked bytes are gathered in blobs of about this size.
+const UNPACK_PART_BYTES = 16 << 20;
 // Meshes go to the page in batches of about this many bytes, so that an assembly of thousands of small
 // meshes is not thousands of messages.
 const BATCH_BYTES = 4 << 20;
@@ -92,11 +96,59 @@ function sendMeshes(M, count) {
   M._slpweb_release_mesh();
 }
 
-function load(M, { file }) {
+function isGzip(file) {
+  if (file.size < 2) return false;
+  const head = new Uint8Array(new FileReaderSync().readAsArrayBuffer(file.slice(0, 2)));
+  return head[0] === 0x1f && head[1] === 0x8b;
+}
+
+// The unpacked bytes of a gzipped file, as a Blob; the progress follows the packed bytes read.
+async function gunzip(file) {
+  let read = 0;
+  let shown = -1;
+  const counter = new TransformStream({
+    transform(chunk, controller) {
+      read += chunk.byteLength;
+      const percent = Math.floor((read * 100) / file.size);
+      if (percent !== shown) postMessage({ type: 'progress', stage: 'unpack', percent: (shown = percent) });
+      controller.enqueue(chunk);
+    },
+  });
+  const reader = file.stream().pipeThrough(counter).pipeThrough(new DecompressionStream('gzip')).getReader();
+  const parts = [];
+  let pending = [];
+  let pendingBytes = 0;
+  for (;;) {
+    let next;
+    try {
+      next = await reader.read();
+    } catch {
+      throw new Error('the file starts as a gzipped file does, but could not be unpacked');
+    }
+    if (next.done) break;
+    pending.push(next.value);
+    pendingBytes += next.value.byteLength;
+    if (pendingBytes >= UNPACK_PART_BYTES) {
+      parts.push(new Blob(pending));
+      pending = [];
+      pendingBytes = 0;
+    }
+  }
+  parts.push(new Blob(pending));
+  return new Blob(parts);
+}
+
+async function load(M, { file }) {
+  let packedBytes = 0;
+  if (isGzip(file)) {
+    packedBytes = file.size;
+    file = await gunzip(file);
+  }
   mountInput(M, file);
   const result = M.ccall('slpweb_load', 'number', ['string', 'string'], [INPUT_PATH, '/tmp/model.json']);
   if (result < 0) throw new Error('the model could not be handed to the page');
   const model = readJson(M, '/tmp/model.json');
+  model.packedBytes = packedBytes;
   postMessage({ type: 'model', model });
   if (model.result !== 0) return;
   sendMeshes(M, model.objects.length);
@@ -130,7 +182,7 @@ self.onmessage = async (event) => {
     return;
   }
   try {
-    handlers[event.data.type](M, event.data);
+    await handlers[event.data.type](M, event.data);
   } catch (error) {
     // The module may be in any state after a failure inside it (running out of memory, say).
     const message = error && error.message ? error.message : String(error);

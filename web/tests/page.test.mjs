@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import { copyFileSync, mkdirSync, readFileSync, statSync, writeFileSync } from 'node:fs';
 import { basename, join } from 'node:path';
 import { after, before, test } from 'node:test';
-import { canvasPixels, makeTempDir, openFile, repoDir, sample, settled, slp, startPage, treeRows, unzipStored, writeGeneratedFile } from './support.mjs';
+import { canvasPixels, makeTempDir, openFile, repoDir, sample, settled, slp, startPage, treeRows, unzip, writeGeneratedFile } from './support.mjs';
 
 let temp;
 let site;
@@ -109,7 +109,8 @@ test('the sample: its tree and totals as slp info gives them, a view of it, and 
   for (const [format, companion] of [['gltf', 'bin'], ['obj', 'mtl']]) {
     const saved = await save(page, format);
     assert.equal(saved.name, `desk_lamp.${format}.zip`);
-    const files = unzipStored(saved.bytes);
+    const { files, compressed } = unzip(saved.bytes);
+    assert.ok(compressed, `${format}: the zip's entries are compressed`);
     const out = converted(sample, format);
     assert.deepEqual(Object.keys(files), [`desk_lamp.${format}`, `desk_lamp.${companion}`]);
     assert.ok(files[`desk_lamp.${format}`].equals(readFileSync(out)), `${format}: the bytes of slp convert`);
@@ -131,7 +132,9 @@ test('a large generated file: tree, totals and warnings as slp info and slp chec
 
   const check = JSON.parse(slp('check', '--json', large));
   assert.ok(check.errors > 0 && check.warnings > 0, 'the generated file has faults to report');
-  assert.deepEqual(panel.findings, check.findings.map((f) => `${f.line}:${f.column}: ${f.severity}: ${f.message} [${f.code}]`));
+  const byLine = [...check.findings].sort((a, b) => a.line - b.line || a.column - b.column);
+  assert.deepEqual(panel.findings, byLine.map((f) => `${f.line}:${f.column}: ${f.severity}: ${f.message} [${f.code}]`));
+  assert.equal(await page.$eval('#findings-title', (title) => title.textContent), 'Errors and warnings');
   assert.ok(panel.summary.replace(/,/g, '').startsWith(`${expected.info.discarded_vertices} vertices were dropped by the load.`), panel.summary);
 
   const steps = await page.evaluate(() => [...window.loadProgress].filter((p) => /^load \d+$/.test(p)).length);

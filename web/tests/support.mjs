@@ -1,9 +1,9 @@
 // What the browser tests share: where things are, the native program to compare with, a generated
 // file, the server and the browser.
 import { spawnSync } from 'node:child_process';
-import { closeSync, existsSync, mkdtempSync, openSync, rmSync, writeSync } from 'node:fs';
+import { closeSync, existsSync, mkdtempSync, openSync, rmSync, writeFileSync, writeSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { crc32 } from 'node:zlib';
+import { crc32, inflateRawSync } from 'node:zlib';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
@@ -137,25 +137,29 @@ export async function treeRows(page) {
   );
 }
 
-// The files of a zip archive whose entries are stored (as the page writes them): {name: Buffer}, read
-// as unzip reads them, from the central directory at the end, each checked against its CRC-32.
-export function unzipStored(buffer) {
+// The files of a zip archive: {name: Buffer}, read as unzip reads them, from the central directory at
+// the end, each entry inflated with Node's zlib when it is compressed and checked against its CRC-32;
+// also whether every entry was compressed.
+export function unzip(buffer) {
   const end = buffer.lastIndexOf(Buffer.from([0x50, 0x4b, 0x05, 0x06]));
   if (end < 0) throw new Error('no end of central directory');
   const files = {};
+  let compressed = true;
   let at = buffer.readUInt32LE(end + 16);
   for (let entry = buffer.readUInt16LE(end + 10); entry > 0; --entry) {
     if (buffer.readUInt32LE(at) !== 0x02014b50) throw new Error(`no central directory entry at ${at}`);
-    const [crc, size, nameLength] = [buffer.readUInt32LE(at + 16), buffer.readUInt32LE(at + 20), buffer.readUInt16LE(at + 28)];
+    const [method, crc, size, nameLength] = [buffer.readUInt16LE(at + 10), buffer.readUInt32LE(at + 16), buffer.readUInt32LE(at + 20), buffer.readUInt16LE(at + 28)];
     const name = buffer.toString('utf8', at + 46, at + 46 + nameLength);
     const local = buffer.readUInt32LE(at + 42);
     if (buffer.readUInt32LE(local) !== 0x04034b50) throw new Error(`${name}: no local header`);
     const start = local + 30 + buffer.readUInt16LE(local + 26) + buffer.readUInt16LE(local + 28);
-    files[name] = buffer.subarray(start, start + size);
+    const data = buffer.subarray(start, start + size);
+    compressed &&= method === 8;
+    files[name] = method === 8 ? inflateRawSync(data) : data;
     if (crc32(files[name]) !== crc) throw new Error(`${name}: CRC-32 differs`);
     at += 46 + nameLength + buffer.readUInt16LE(at + 30) + buffer.readUInt16LE(at + 32);
   }
-  return files;
+  return { files, compressed };
 }
 
 // The share of the view's pixels that are far from the background and the grid (light greys), and how
@@ -181,4 +185,55 @@ export async function canvasPixels(page) {
     }
     return { model: model / (data.length / 4), yellow, red };
   }, png);
+}
+
+// An SLP file of boxes, each {name, min, max, colour (none if missing), flip}, with outward-facing triangles (but the top
+// turned inward where flip is set), and open sheets
+// (squares of two triangles), each {name, min, max} flat in z; a solid holding them all.
+export function writeBoxes(path, boxes, sheets = []) {
+  const facet = (corners) => {
+    const [a, b, c] = corners;
+    const u = b.map((v, k) => v - a[k]);
+    const w = c.map((v, k) => v - a[k]);
+    const n = [u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]];
+    const l = Math.hypot(...n);
+    const normal = n.map((v) => v / l).join(' ');
+    return `facet\nouter loop\n${corners.map((p) => `normal ${normal}\nvertex ${p.join(' ')}\n`).join('')}endloop\nendfacet\n`;
+  };
+  const quad = (a, b, c, d) => facet([a, b, c]) + facet([a, c, d]);
+  let text = 'solid parts\n';
+  for (const { name, min, max, colour, flip } of boxes) {
+    const p = (i, j, k) => [[min[0], max[0]][i], [min[1], max[1]][j], [min[2], max[2]][k]];
+    text += `solid ${name}\n${colour ? `color ${colour.join(' ')}\n` : ''}`;
+    text += quad(p(0, 0, 0), p(0, 0, 1), p(0, 1, 1), p(0, 1, 0)) + quad(p(1, 0, 0), p(1, 1, 0), p(1, 1, 1), p(1, 0, 1));
+    text += quad(p(0, 0, 0), p(1, 0, 0), p(1, 0, 1), p(0, 0, 1)) + quad(p(0, 1, 0), p(0, 1, 1), p(1, 1, 1), p(1, 1, 0));
+    text += quad(p(0, 0, 0), p(0, 1, 0), p(1, 1, 0), p(1, 0, 0)) + (flip ? quad(p(0, 1, 1), p(1, 1, 1), p(1, 0, 1), p(0, 0, 1)) : quad(p(0, 0, 1), p(1, 0, 1), p(1, 1, 1), p(0, 1, 1)));
+    text += `endsolid ${name}\n`;
+  }
+  for (const { name, min, max } of sheets)
+    text += `solid ${name}\n${quad(min, [max[0], min[1], min[2]], [max[0], max[1], min[2]], [min[0], max[1], min[2]])}endsolid ${name}\n`;
+  writeFileSync(path, `${text}endsolid parts\n`);
+}
+
+// The colour [r, g, b] of a pixel of the page.
+export async function pixel(page, x, y) {
+  const png = (await page.screenshot({ clip: { x: Math.round(x), y: Math.round(y), width: 1, height: 1 } })).toString('base64');
+  return page.evaluate(async (png) => {
+    const image = new Image();
+    image.src = `data:image/png;base64,${png}`;
+    await image.decode();
+    const context = new OffscreenCanvas(1, 1).getContext('2d');
+    context.drawImage(image, 0, 0);
+    return [...context.getImageData(0, 0, 1, 1).data.slice(0, 3)];
+  }, png);
+}
+
+// Clicks the view where a point of the model is drawn, moved by (dx, dy) pixels.
+export async function clickModel(page, point, dx = 0, dy = 0) {
+  const at = await page.evaluate((point) => window.slpViewer.project(point), point);
+  await page.mouse.click(at.x + dx, at.y + dy);
+}
+
+export async function drawn(page) {
+  await page.waitForFunction(() => ['ready', 'error'].includes(document.documentElement.dataset.state), null, { timeout: 120000 });
 }
