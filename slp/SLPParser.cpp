@@ -213,20 +213,23 @@ void CSLPParser::WalkTokens()
     // The common lines of a file, a facet's keywords and its "normal x y z" and "vertex x y z", and the
     // "color r g b" and "endsolid" between facets, taken a run at a time (CGenericParser::ScanKeywordRun)
     // rather than token by token; only where the walk stands between two steps, never inside a triple.
+    // The keywords that frame a facet do nothing in the walk: they come without steps.
     CGenericRunStep aSteps[256];
-    const unsigned long long nAloneIds = (1ull << SLPTokenFacet) | (1ull << SLPTokenEndFacet) |
+    const unsigned long long nQuietIds = (1ull << SLPTokenFacet) | (1ull << SLPTokenEndFacet) |
                                          (1ull << SLPTokenOuter) | (1ull << SLPTokenLoop) |
-                                         (1ull << SLPTokenEndLoop) | (1ull << SLPTokenEndSolid);
-    const unsigned long long nTripleIds =
-        (1ull << SLPTokenNormal) | (1ull << SLPTokenVertex) | (1ull << SLPTokenColor);
+                                         (1ull << SLPTokenEndLoop);
+    const CGenericRunKeywords runKeywords = {nQuietIds | (1ull << SLPTokenEndSolid), nQuietIds,
+                                             (1ull << SLPTokenNormal) | (1ull << SLPTokenVertex) |
+                                                 (1ull << SLPTokenColor)};
     const auto takeRuns = [&]()
     {
         for (;;)
         {
             const long long nTotal = m_IOManager.GetTotalFileSize64();
+            long long nLastStart = -1;
             const size_t nSteps = m_IOManager.ScanKeywordRun(aSteps, sizeof(aSteps) / sizeof(aSteps[0]),
-                                                             reportLimit(), nAloneIds, nTripleIds);
-            if (nSteps == 0)
+                                                             reportLimit(), runKeywords, nLastStart);
+            if (nLastStart < 0)
                 return;
             size_t i = 0;
             try
@@ -245,7 +248,7 @@ void CSLPParser::WalkTokens()
                                           : failed.m_nKeywordStart);
                 throw;
             }
-            m_IOManager.TakeRunTo(aSteps[nSteps - 1].m_nLastStart);
+            m_IOManager.TakeRunTo(nLastStart);
             // The token after the run may have read a stream's end: the report of the run's last token.
             if (m_IOManager.GetTotalFileSize64() != nTotal)
                 UpdateStatus();
@@ -368,37 +371,38 @@ void CSLPParser::WalkTokens()
 
 void CSLPParser::TakeStep(const CGenericRunStep& step, double* pNormal, double* pVertex, double* pColor)
 {
-    // What the walk does for these keywords and their numbers, taken token by token.
-    switch (step.m_nId)
+    // What the walk does for these keywords and their numbers, taken token by token; normals and
+    // vertices first, which alternate.
+    const double* const pValues = step.m_dValues;
+    if (step.m_nId == SLPTokenNormal)
     {
-    case SLPTokenNormal:
-    {
-        std::copy(step.m_dValues, step.m_dValues + 3, pNormal);
-        vemoVector normal(ToFloat(pNormal[0]), ToFloat(pNormal[1]), ToFloat(pNormal[2]));
+        pNormal[0] = pValues[0];
+        pNormal[1] = pValues[1];
+        pNormal[2] = pValues[2];
+        vemoVector normal(ToFloat(pValues[0]), ToFloat(pValues[1]), ToFloat(pValues[2]));
         AddNormalToList(normal);
-        break;
     }
-    case SLPTokenVertex:
+    else if (step.m_nId == SLPTokenVertex)
     {
-        std::copy(step.m_dValues, step.m_dValues + 3, pVertex);
-        vemoFloatPoint point(ToFloat(pVertex[0]), ToFloat(pVertex[1]), ToFloat(pVertex[2]));
+        pVertex[0] = pValues[0];
+        pVertex[1] = pValues[1];
+        pVertex[2] = pValues[2];
+        vemoFloatPoint point(ToFloat(pValues[0]), ToFloat(pValues[1]), ToFloat(pValues[2]));
         AddPointToList(point);
-        break;
     }
-    case SLPTokenColor:
+    else if (step.m_nId == SLPTokenColor)
     {
         FlushGeometryToWorld();
-        std::copy(step.m_dValues, step.m_dValues + 3, pColor);
-        vemoChroma color(ToFloat(pColor[0]), ToFloat(pColor[1]), ToFloat(pColor[2]), 1.0f);
+        pColor[0] = pValues[0];
+        pColor[1] = pValues[1];
+        pColor[2] = pValues[2];
+        vemoChroma color(ToFloat(pValues[0]), ToFloat(pValues[1]), ToFloat(pValues[2]), 1.0f);
         SetCurrentColor(color);
-        break;
     }
-    case SLPTokenEndSolid:
+    else if (step.m_nId == SLPTokenEndSolid)
+    {
         FlushGeometryToWorld();
         PopGroup();
-        break;
-    default:
-        break;
     }
 }
 

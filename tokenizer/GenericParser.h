@@ -96,16 +96,18 @@ public:
     size_t ReadTokens(CGenericTokenSummary* pOut, size_t nMax, long long nBefore,
                       unsigned long long nStopIds);
 
-    /// Describes in pOut (at most nMax) the run of steps that the tokens from the lookahead on form,
-    /// without moving: a step is a keyword whose id (below 64) has its bit set in nAloneIds, or one whose
-    /// bit is set in nTripleIds followed by exactly three number tokens. It is for readers that take the
-    /// common lines of a mesh file ("vertex x y z" and the keywords around it) without their texts. The
-    /// run stops before a step that has a token ending at or after input offset nBefore, before a
-    /// keyword of nTripleIds that three numbers do not follow, before any other token, and where the
-    /// block's end is near, so that other readers take those. Returns the number of steps: 0 when the
-    /// lookahead starts none. Not while lines are tracked (0 then). Allocates nothing.
-    size_t ScanKeywordRun(CGenericRunStep* pOut, size_t nMax, long long nBefore, unsigned long long nAloneIds,
-                          unsigned long long nTripleIds);
+    /// Reads, without moving, the run that the tokens from the lookahead on form: keywords of the sets
+    /// (ids below 64), each on its own or followed by exactly three number tokens as the sets say. It is
+    /// for readers that take the common lines of a mesh file ("vertex x y z" and the keywords around
+    /// it) without their texts. Each keyword but the quiet ones is a step described in pOut, until nMax
+    /// steps. The run stops before a keyword with a token ending at or after input offset nBefore,
+    /// before a keyword of the triple set that three numbers do not follow, before any other token, and
+    /// where the block's end is near, so that other readers take those. Returns the number of steps, and
+    /// in nLastStart where the run's last token starts (-1 when the lookahead starts no run), which
+    /// TakeRunTo takes. Not while lines are tracked (no run then). Allocates nothing but a small table
+    /// the first time.
+    size_t ScanKeywordRun(CGenericRunStep* pOut, size_t nMax, long long nBefore,
+                          const CGenericRunKeywords& sets, long long& nLastStart);
     /// Moves, as Tokenize calls would, to the token of the run just scanned that starts at input offset
     /// nStart (a step's m_nKeywordStart or m_nLastStart): it becomes current, with its text, and the
     /// token after it the lookahead. False, with nothing changed, when the parser has moved since the
@@ -226,11 +228,14 @@ private:
     template <generic_scan::ScanLevels eLevel>
     size_t DescribeListed(CGenericTokenSummary* pOut, size_t nMax, long long nLimit,
                           unsigned long long nStopIds);
-    /// The steps of a keyword run read from the block (ScanKeywordRun), and where the last one's last
-    /// token starts; bVector selects the vector way.
-    template <bool bVector>
-    size_t ScanRunSteps(CGenericRunStep* pOut, size_t nMax, long long nBefore, int nFirstId, bool bFirstAlone,
-                        long long nFirstStart, const char*& pLastStart);
+    /// The steps of a keyword run read from the block (ScanKeywordRun), one copy per scan level.
+    template <generic_scan::ScanLevels eLevel>
+    size_t ScanRunSteps(CGenericRunStep* pOut, size_t nMax, long long nBefore, int nFirstId,
+                        long long nFirstStart, long long& nLastStart);
+    /// Their shared body, with the byte classes and number conversion of a level.
+    template <class Bytes>
+    size_t ScanRunStepsWith(CGenericRunStep* pOut, size_t nMax, long long nBefore, int nFirstId,
+                            long long nFirstStart, long long& nLastStart);
     /// Their shared body; bVector selects the vector number conversion.
     template <bool bVector>
     size_t DescribeListedWith(CGenericTokenSummary* pOut, size_t nMax, long long nLimit,
@@ -293,7 +298,7 @@ private:
     size_t m_nSpanNext;
     size_t m_nSpanCount;
     /// The most tokens the next listing takes: small after a keyword run, which reads without the lists
-    /// (what is listed past where other readers take over would be thrown away), then growing.
+    /// (what a long list holds past where runs take over again would be thrown away), then growing.
     size_t m_nSpanRoom;
     /// Where the last keyword run was scanned (input, block, position), for TakeRunTo.
     long long m_nRunBlockOffset;

@@ -35,6 +35,16 @@ struct CGenericTokenSummary
     bool m_bBooleanValue;
 };
 
+/// The keywords of a keyword run (CGenericParser::ScanKeywordRun), as sets of ids (bit n for id n,
+/// ids from 0 to 63): keywords taken on their own, those among them that need no step of their own
+/// (a reader does nothing for them), and keywords taken with the three numbers that follow them.
+struct CGenericRunKeywords
+{
+    unsigned long long m_nAloneIds;
+    unsigned long long m_nQuietIds;
+    unsigned long long m_nTripleIds;
+};
+
 /// One step of a keyword run (CGenericParser::ScanKeywordRun): a keyword on its own, or a keyword with the
 /// three numbers that follow it, and where its tokens start in the input, so that a reader can move to
 /// any of them (CGenericParser::TakeRunTo).

@@ -45,50 +45,48 @@ void CKeywordIndex::Build(const ParserKeywordEntry* pTable, int nRows)
 }
 
 void CRunKeywords::Build(const ParserKeywordEntry* pTable, int nRows, const CKeywordIndex& index,
-                         unsigned long long nAloneIds, unsigned long long nTripleIds)
+                         const CGenericRunKeywords& sets)
 {
-    m_nAloneIds = nAloneIds;
-    m_nTripleIds = nTripleIds;
+    m_Sets = sets;
     m_bReady = true;
+    for (unsigned char& nSlot : m_aSlots)
+        nSlot = 0;
+    const unsigned long long nRunIds = sets.m_nAloneIds | sets.m_nTripleIds;
     unsigned nCount = 0;
     const int nTableRows = pTable != nullptr && nRows > 0 ? nRows : 0;
-    for (unsigned nLength = 1; nLength <= 8; ++nLength)
+    for (int i = 0; i < nTableRows && nCount < 64; ++i)
     {
-        m_aFirstOfLength[nLength] = static_cast<unsigned char>(nCount);
-        for (int i = 0; i < nTableRows && nCount < 64; ++i)
+        const char* const pszText = pTable[i].m_szKeyword;
+        size_t nLength = 0;
+        while (nLength < sizeof(pTable[i].m_szKeyword) && pszText[nLength] != '\0')
+            ++nLength;
+        if (nLength == 0 || nLength > 8)
+            continue;
+        char aText[8] = {};
+        bool bLetters = true;
+        unsigned long long nLower = 0;
+        for (size_t j = 0; j < nLength; ++j)
         {
-            const char* const pszText = pTable[i].m_szKeyword;
-            size_t nTextLength = 0;
-            while (nTextLength < sizeof(pTable[i].m_szKeyword) && pszText[nTextLength] != '\0')
-                ++nTextLength;
-            if (nTextLength != nLength)
-                continue;
-            char aText[8] = {};
-            bool bLetters = true;
-            for (unsigned j = 0; j < nLength; ++j)
-            {
-                aText[j] = pszText[j];
-                bLetters = bLetters && static_cast<unsigned char>((pszText[j] | 0x20) - 'a') < 26;
-            }
-            const bool bNonFinite =
-                (nLength == 3 && (EqualNoCase(aText, "INF", 3) || EqualNoCase(aText, "NAN", 3))) ||
-                (nLength == 8 && EqualNoCase(aText, "INFINITY", 8));
-            int nId = 0;
-            if (!bLetters || bNonFinite || !index.Match(aText, nLength, nId) ||
-                static_cast<unsigned>(nId) >= 64 || (((nAloneIds | nTripleIds) >> nId) & 1) == 0)
-                continue;
-            unsigned long long nLower = 0;
-            for (unsigned j = 0; j < nLength; ++j)
-                nLower |= static_cast<unsigned long long>(static_cast<unsigned char>(aText[j] | 0x20))
-                          << (8 * j);
-            bool bSeen = false;
-            for (unsigned j = m_aFirstOfLength[nLength]; j < nCount; ++j)
-                bSeen = bSeen || m_aEntries[j].m_nLower == nLower;
-            if (!bSeen)
-                m_aEntries[nCount++] = Entry{nLower, nId};
+            aText[j] = pszText[j];
+            bLetters = bLetters && static_cast<unsigned char>((pszText[j] | 0x20) - 'a') < 26;
+            nLower |= static_cast<unsigned long long>(static_cast<unsigned char>(pszText[j] | 0x20))
+                      << (8 * j);
         }
+        const bool bNonFinite =
+            (nLength == 3 && (EqualNoCase(aText, "INF", 3) || EqualNoCase(aText, "NAN", 3))) ||
+            (nLength == 8 && EqualNoCase(aText, "INFINITY", 8));
+        // The id a word of this text gets: that of the first row with the text.
+        int nId = 0;
+        int nKnown = 0;
+        if (!bLetters || bNonFinite || !index.Match(aText, nLength, nId) ||
+            static_cast<unsigned>(nId) >= 64 || ((nRunIds >> nId) & 1) == 0 || Find(nLower, nKnown))
+            continue;
+        m_aEntries[nCount] = Entry{nLower, nId};
+        unsigned nSlot = SlotOf(nLower);
+        while (m_aSlots[nSlot] != 0)
+            nSlot = (nSlot + 1) & (kSlots - 1);
+        m_aSlots[nSlot] = static_cast<unsigned char>(++nCount);
     }
-    m_aFirstOfLength[9] = static_cast<unsigned char>(nCount);
 }
 
 } // namespace generic_scan

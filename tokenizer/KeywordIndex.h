@@ -4,6 +4,7 @@
 #pragma once
 
 #include "tokenizer/ByteScan.h"
+#include "tokenizer/GenericToken.h"
 
 #include <cstddef>
 #include <cstring>
@@ -120,35 +121,51 @@ inline bool CKeywordIndex::Match(const char* pText, size_t nLength, int& nId) co
 /// rows whose ids are in the run's sets, with the id a word of their text gets (the first row of the
 /// text), letters only and at most eight long, so that a word equals one without regard to case exactly
 /// when both are equal with bit 5 of every byte set; none that a number shadows ("inf", "nan",
-/// "infinity"). Sorted by length.
+/// "infinity"). Found by a hash of that text.
 class CRunKeywords
 {
 public:
+    /// For the table and its index as they are now, and the run's sets.
+    void Build(const ParserKeywordEntry* pTable, int nRows, const CKeywordIndex& index,
+               const CGenericRunKeywords& sets);
+    bool IsFor(const CGenericRunKeywords& sets) const
+    {
+        return m_bReady && m_Sets.m_nAloneIds == sets.m_nAloneIds && m_Sets.m_nQuietIds == sets.m_nQuietIds &&
+               m_Sets.m_nTripleIds == sets.m_nTripleIds;
+    }
+    void Forget() { m_bReady = false; }
+    const CGenericRunKeywords& Sets() const { return m_Sets; }
+    /// The id of the keyword whose text with bit 5 of every byte set is nLower (zero past its length,
+    /// at most eight bytes); false when none is.
+    bool Find(unsigned long long nLower, int& nId) const
+    {
+        for (unsigned nSlot = SlotOf(nLower); m_aSlots[nSlot] != 0; nSlot = (nSlot + 1) & (kSlots - 1))
+        {
+            const Entry& entry = m_aEntries[m_aSlots[nSlot] - 1];
+            if (entry.m_nLower == nLower)
+            {
+                nId = entry.m_nId;
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    static constexpr unsigned kSlots = 128;
+    static unsigned SlotOf(unsigned long long nLower)
+    {
+        return static_cast<unsigned>((nLower * 0x9E3779B97F4A7C15ull) >> 57);
+    }
     struct Entry
     {
-        unsigned long long m_nLower; ///< the text with bit 5 set in each byte, zero past its length
+        unsigned long long m_nLower;
         int m_nId;
     };
 
-    /// For the table and its index as they are now, and the run's sets.
-    void Build(const ParserKeywordEntry* pTable, int nRows, const CKeywordIndex& index,
-               unsigned long long nAloneIds, unsigned long long nTripleIds);
-    bool IsFor(unsigned long long nAloneIds, unsigned long long nTripleIds) const
-    {
-        return m_bReady && m_nAloneIds == nAloneIds && m_nTripleIds == nTripleIds;
-    }
-    void Forget() { m_bReady = false; }
-    /// The entries of nLength letters (1 to 8): [First(n), First(n + 1)).
-    const Entry* Entries() const { return m_aEntries; }
-    unsigned First(unsigned nLength) const { return m_aFirstOfLength[nLength]; }
-    unsigned long long AloneIds() const { return m_nAloneIds; }
-    unsigned long long TripleIds() const { return m_nTripleIds; }
-
-private:
     Entry m_aEntries[64] = {};
-    unsigned char m_aFirstOfLength[10] = {};
-    unsigned long long m_nAloneIds = 0;
-    unsigned long long m_nTripleIds = 0;
+    unsigned char m_aSlots[kSlots] = {}; ///< an entry's index plus one; 0 for an empty slot
+    CGenericRunKeywords m_Sets = {};
     bool m_bReady = false;
 };
 
