@@ -10,7 +10,7 @@
 CSLPParser::CSLPParser()
     : m_pWorld(nullptr), m_pCurrentGroup(nullptr), m_nLastPercentage(0), m_pLoader(nullptr),
       m_dDecimationMagnitude(0.0), m_nReportOffset(0), m_nReportTotal(-1), m_nReportLast(0),
-      m_bPointsListed(false), m_bNormalsListed(false), m_nDiscardedPoints(0)
+      m_bPointsListed(false), m_bNormalsListed(false), m_nDiscardedPoints(0), m_nThreadCount(0)
 {
     InitializeVariables();
 }
@@ -25,7 +25,7 @@ CSLPParser::CSLPParser(const CSLPParser& other)
       m_nReportLast(other.m_nReportLast), m_CollectedPoints(other.m_CollectedPoints),
       m_CollectedNormals(other.m_CollectedNormals), m_bPointsListed(other.m_bPointsListed),
       m_bNormalsListed(other.m_bNormalsListed), m_GroupTokens(other.m_GroupTokens),
-      m_nDiscardedPoints(other.m_nDiscardedPoints)
+      m_nDiscardedPoints(other.m_nDiscardedPoints), m_nThreadCount(other.m_nThreadCount)
 {
 }
 
@@ -52,6 +52,7 @@ CSLPParser& CSLPParser::operator=(CSLPParser& other)
     m_bNormalsListed = other.m_bNormalsListed;
     m_GroupTokens = other.m_GroupTokens;
     m_nDiscardedPoints = other.m_nDiscardedPoints;
+    m_nThreadCount = other.m_nThreadCount;
     return *this;
 }
 
@@ -128,6 +129,7 @@ SLPLoadResultTypes CSLPParser::Parse(CKarnWorld* pWorld)
         return eResult;
 
     GetIOManager()->SetFilename(GetFileName());
+    GetIOManager()->EnableReadAhead(m_nThreadCount);
     eResult = GetIOManager()->OpenInputFile();
     if (eResult != SLPLoadSuccess)
         return eResult;
@@ -213,8 +215,7 @@ void CSLPParser::WalkTokens()
     // The common lines of a file, a facet's keywords and its "normal x y z" and "vertex x y z", and the
     // "color r g b" and "endsolid" between facets, taken a run at a time (CGenericParser::ScanKeywordRun)
     // rather than token by token; only where the walk stands between two steps, never inside a triple.
-    // The keywords that frame a facet do nothing in the walk: they come without steps.
-    CGenericRunStep aSteps[256];
+    // The keywords that frame a facet do nothing in the walk (TakeStep passes over them).
     const unsigned long long nQuietIds = (1ull << SLPTokenFacet) | (1ull << SLPTokenEndFacet) |
                                          (1ull << SLPTokenOuter) | (1ull << SLPTokenLoop) |
                                          (1ull << SLPTokenEndLoop);
@@ -223,32 +224,30 @@ void CSLPParser::WalkTokens()
                                                  (1ull << SLPTokenColor)};
     const auto takeRuns = [&]()
     {
+        CGenericRun run{nullptr, 0, -1};
         for (;;)
         {
             const long long nTotal = m_IOManager.GetTotalFileSize64();
-            long long nLastStart = -1;
-            const size_t nSteps = m_IOManager.ScanKeywordRun(aSteps, sizeof(aSteps) / sizeof(aSteps[0]),
-                                                             reportLimit(), runKeywords, nLastStart);
-            if (nLastStart < 0)
+            if (!m_IOManager.ScanKeywordRun(run, reportLimit(), runKeywords))
                 return;
             size_t i = 0;
             try
             {
-                for (; i < nSteps; ++i)
-                    TakeStep(aSteps[i], aNormal, aVertex, aColor);
+                for (; i < run.m_nSteps; ++i)
+                    TakeStep(run.m_pSteps[i], aNormal, aVertex, aColor);
             }
             catch (...)
             {
                 // A token-by-token walk would stand at the step's token where this failed: the third
                 // number of a normal or vertex, the keyword of a colour or endsolid (whose flush comes
                 // first).
-                const CGenericRunStep& failed = aSteps[i];
+                const CGenericRunStep& failed = run.m_pSteps[i];
                 m_IOManager.TakeRunTo(failed.m_nId == SLPTokenNormal || failed.m_nId == SLPTokenVertex
                                           ? failed.m_nLastStart
                                           : failed.m_nKeywordStart);
                 throw;
             }
-            m_IOManager.TakeRunTo(nLastStart);
+            m_IOManager.TakeRunTo(run.m_nLastStart);
             // The token after the run may have read a stream's end: the report of the run's last token.
             if (m_IOManager.GetTotalFileSize64() != nTotal)
                 UpdateStatus();

@@ -150,6 +150,15 @@ public:
     void SetEstimatedBoundingBox(vemoBBox box) { m_EstimatedBBox = box; }
     double GetDecimationMagnitude() { return m_dDecimationMagnitude; }
     void SetDecimationMagnitude(double dMagnitude) { m_dDecimationMagnitude = dMagnitude; }
+    /// The threads a load of a regular file may use, the calling thread among them: 1 loads on the
+    /// calling thread alone; 0, the default, lets the parser choose (as many as the processor has, for
+    /// files of 4 MiB and more; one below, where threads cost more than they give). Other threads only
+    /// read the file ahead and convert its common lines' numbers: the callback runs on the calling
+    /// thread, and everything a host sees, the model, every token, every report and where it comes, the
+    /// lists and every failure, is what a load on one thread gives. A stream (a pipe, the standard input)
+    /// is read on the calling thread whatever the count. Negative counts count as 1.
+    int GetThreadCount() const { return m_nThreadCount; }
+    void SetThreadCount(int nThreads) { m_nThreadCount = nThreads < 0 ? 1 : nThreads; }
 
 private:
     /// Drops a group stack (and current group) left by an earlier load or set by the host unless every
@@ -206,4 +215,5 @@ private:
     // The life tokens of the groups the parser keeps between loads (see DropStaleGroups).
     std::unordered_map<const CKarnGroup*, std::weak_ptr<const void>> m_GroupTokens;
     long long m_nDiscardedPoints;
+    int m_nThreadCount;
 };

@@ -84,7 +84,11 @@ void CSLPParser::ReportProgressAt(long long nOffset, long long nTotal)
     if (nPercentage <= m_nLastPercentage)
         return;
     if (m_pLoader != nullptr)
+    {
         m_pLoader(nPercentage);
+        // The host's code may have changed the file, whose reading ahead then stops.
+        m_IOManager.RecheckReadAhead();
+    }
     m_nLastPercentage = nPercentage;
 }
 

@@ -2,10 +2,12 @@
 
 #include "tokenizer/ByteScan.h"
 #include "tokenizer/DecimalNumber.h"
+#include "tokenizer/ReadAhead.h"
 
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <thread>
 
 using namespace generic_scan;
 
@@ -41,7 +43,8 @@ CGenericParser::CGenericParser()
       m_nPosition(0), m_nBlockOffset(0), m_nTotalSize(0), m_bSizeAtEnd(false), m_bInputEnded(false),
       m_bReadFailed(false), m_nInputSerial(NewInputSerial()), m_bTrackLines(false), m_nLine(1),
       m_nLineStart(0), m_eScanLevel(ScanPlain), m_pSpanEnds(nullptr), m_nSpanBase(0), m_nSpanNext(0),
-      m_nSpanCount(0), m_nSpanRoom(kSpanRoom), m_nRunBlockOffset(-1), m_nRunSerial(0), m_nRunPosition(0)
+      m_nSpanCount(0), m_nSpanRoom(kSpanRoom), m_nReadAheadThreads(1), m_bReadAheadConsidered(false),
+      m_nReadAheadStamp(0), m_nRunBlockOffset(-1), m_nRunSerial(0), m_nRunPosition(0)
 {
 }
 
@@ -52,7 +55,9 @@ CGenericParser::CGenericParser(const CGenericParser& other)
       m_nPosition(0), m_nBlockOffset(0), m_nTotalSize(0), m_bSizeAtEnd(false), m_bInputEnded(false),
       m_bReadFailed(false), m_nInputSerial(NewInputSerial()), m_bTrackLines(other.m_bTrackLines), m_nLine(1),
       m_nLineStart(0), m_eScanLevel(ScanPlain), m_pSpanEnds(nullptr), m_nSpanBase(0), m_nSpanNext(0),
-      m_nSpanCount(0), m_nSpanRoom(kSpanRoom), m_nRunBlockOffset(-1), m_nRunSerial(0), m_nRunPosition(0)
+      m_nSpanCount(0), m_nSpanRoom(kSpanRoom), m_nReadAheadThreads(other.m_nReadAheadThreads),
+      m_bReadAheadConsidered(false), m_nReadAheadStamp(0), m_nRunBlockOffset(-1), m_nRunSerial(0),
+      m_nRunPosition(0)
 {
     m_FileInterface.SetBlockSize(other.m_FileInterface.GetBlockSize());
 }
@@ -67,6 +72,7 @@ CGenericParser& CGenericParser::operator=(CGenericParser& other)
     m_bKeywordIndexReady = false;
     m_RunKeywords.Forget();
     m_bTrackLines = other.m_bTrackLines;
+    m_nReadAheadThreads = other.m_nReadAheadThreads;
     m_FileInterface.SetBlockSize(other.m_FileInterface.GetBlockSize());
     DropInput();
     ResetTokens();
@@ -107,6 +113,10 @@ void CGenericParser::ResetTokens()
 
 void CGenericParser::DropInput()
 {
+    // The threads reading ahead stop before the file they read closes.
+    m_FileInterface.SetBlockSource(nullptr);
+    m_pReadAhead.reset();
+    m_bReadAheadConsidered = false;
     m_FileInterface.CloseFile();
     m_eInput = InputNone;
     m_pBlock = s_szEmptyBlock;
@@ -336,4 +346,64 @@ bool CGenericParser::RestoreIOState(CGenericIOState& state)
     m_nLineStart = state.m_nLineStart;
     m_nSpanNext = m_nSpanCount = 0;
     return true;
+}
+
+namespace
+{
+std::atomic<size_t> g_nForcedPieces(0);
+}
+
+void GenericForceReadAheadPieces(size_t nBytes)
+{
+    g_nForcedPieces.store(nBytes, std::memory_order_relaxed);
+}
+
+void CGenericParser::EnableReadAhead(int nThreads)
+{
+    m_nReadAheadThreads = nThreads < 0 ? 1 : nThreads;
+}
+
+void CGenericParser::StartReadAhead()
+{
+    m_bReadAheadConsidered = true;
+    const size_t nForced = g_nForcedPieces.load(std::memory_order_relaxed);
+    const long long nSize = m_FileInterface.GetFileSize();
+    int nThreads = m_nReadAheadThreads;
+    if (nThreads == 0)
+    {
+        // Below a few pieces a thread costs more than it gives.
+        const unsigned nCores = std::thread::hardware_concurrency();
+        nThreads = nSize >= (4LL << 20) || nForced != 0 ? static_cast<int>(nCores == 0 ? 1 : nCores) : 1;
+    }
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+    nThreads = 1; // a build without threads
+#endif
+    if (nThreads < 2 || m_eInput != InputFile || !m_FileInterface.IsRegularFile() || nSize <= 0)
+        return;
+    if (nThreads > 64)
+        nThreads = 64;
+    try
+    {
+        m_pReadAhead.reset(new generic_scan::CReadAhead(
+            m_FileInterface, nSize, m_FileInterface.GetBlockSize(), nForced != 0 ? nForced : size_t(1) << 20,
+            nThreads, m_eScanLevel, m_RunKeywords));
+    }
+    catch (const std::exception&)
+    {
+        // No memory or no thread for it: the parser reads on its own.
+        m_pReadAhead.reset();
+        return;
+    }
+    m_nReadAheadStamp = m_FileInterface.GetChangeStamp();
+    m_FileInterface.SetBlockSource(m_pReadAhead.get());
+}
+
+void CGenericParser::RecheckReadAhead()
+{
+    if (m_pReadAhead && (m_FileInterface.GetChangeStamp() != m_nReadAheadStamp ||
+                         m_FileInterface.GetBlockSize() != m_pReadAhead->BlockSize()))
+    {
+        m_FileInterface.SetBlockSource(nullptr);
+        m_pReadAhead.reset();
+    }
 }

@@ -15,6 +15,17 @@
 #include <cstdint>
 #include <memory>
 
+namespace generic_scan
+{
+class CReadAhead;
+}
+
+/// Reads of a regular file ahead of the parser in pieces of this many bytes (rounded up to whole
+/// blocks), whatever the file's size, on the threads a parser allows (EnableReadAhead); 0 restores the
+/// default (pieces of 1 MiB, for files of 4 MiB and more). For tests, which force pieces at every byte of
+/// small files; the results are the same whatever the pieces.
+GENERIC_API void GenericForceReadAheadPieces(size_t nBytes);
+
 /// Token syntax. White space is space, tab, CR, LF, vertical tab, form feed and NUL; a UTF-8 byte-order
 /// mark at the very start of the input is skipped. "{", "}", "[", "]", "(", ")" are tokens of their own
 /// wherever they stand. A double quote starts a quoted-string token that runs to the next double quote
@@ -99,20 +110,31 @@ public:
     /// Reads, without moving, the run that the tokens from the lookahead on form: keywords of the sets
     /// (ids below 64), each on its own or followed by exactly three number tokens as the sets say. It is
     /// for readers that take the common lines of a mesh file ("vertex x y z" and the keywords around
-    /// it) without their texts. Each keyword but the quiet ones is a step described in pOut, until nMax
-    /// steps. The run stops before a keyword with a token ending at or after input offset nBefore,
-    /// before a keyword of the triple set that three numbers do not follow, before any other token, and
-    /// where the block's end is near, so that other readers take those. Returns the number of steps, and
-    /// in nLastStart where the run's last token starts (-1 when the lookahead starts no run), which
-    /// TakeRunTo takes. Not while lines are tracked (no run then). Allocates nothing but a small table
-    /// the first time.
-    size_t ScanKeywordRun(CGenericRunStep* pOut, size_t nMax, long long nBefore,
-                          const CGenericRunKeywords& sets, long long& nLastStart);
+    /// it) without their texts. Each keyword is a step (the quiet ones too, which a reader passes
+    /// over). The run stops before a step with a token ending at or after input offset nBefore, before a
+    /// keyword of the triple set that three numbers do not follow, before any other token, and where the
+    /// bytes at hand end, so that other readers take those. False when the lookahead starts no run (or
+    /// lines are tracked). The steps stay valid until the next call, TakeRunTo or move. Allocates a
+    /// buffer for the steps the first time (std::bad_alloc).
+    bool ScanKeywordRun(CGenericRun& run, long long nBefore, const CGenericRunKeywords& sets);
     /// Moves, as Tokenize calls would, to the token of the run just scanned that starts at input offset
     /// nStart (a step's m_nKeywordStart or m_nLastStart): it becomes current, with its text, and the
     /// token after it the lookahead. False, with nothing changed, when the parser has moved since the
     /// scan or the offset is no token of the run. Allocates only what Tokenize would (token texts).
     bool TakeRunTo(long long nStart);
+
+    /// Lets the reads of a regular file opened from its start go ahead of the parser on nThreads threads,
+    /// the calling thread among them, which find the keyword runs of the pieces they read: 1 or less
+    /// reads on the calling thread alone; 0 lets the parser choose (as many threads as the processor
+    /// has, for files of 4 MiB and more). Takes effect at the first keyword run of the next open (or of
+    /// the input at hand). Nothing a caller sees changes but the time: the runs are those the parser
+    /// finds itself, the blocks those it reads.
+    void EnableReadAhead(int nThreads);
+    int GetReadAheadThreads() const { return m_nReadAheadThreads; }
+    /// Drops the reading ahead of this input when the file changed (as far as its size and times tell)
+    /// or the block size did since it began, so that what the parser reads is what the file holds now.
+    /// For a reader that let other code run (a progress callback).
+    void RecheckReadAhead();
 
     /// The current token and the lookahead (scanned on first request). References stay valid as long
     /// as the parser; their texts change with the next Tokenize, RestoreIOState or open.
@@ -228,14 +250,10 @@ private:
     template <generic_scan::ScanLevels eLevel>
     size_t DescribeListed(CGenericTokenSummary* pOut, size_t nMax, long long nLimit,
                           unsigned long long nStopIds);
-    /// The steps of a keyword run read from the block (ScanKeywordRun), one copy per scan level.
-    template <generic_scan::ScanLevels eLevel>
-    size_t ScanRunSteps(CGenericRunStep* pOut, size_t nMax, long long nBefore, int nFirstId,
-                        long long nFirstStart, long long& nLastStart);
-    /// Their shared body, with the byte classes and number conversion of a level.
-    template <class Bytes>
-    size_t ScanRunStepsWith(CGenericRunStep* pOut, size_t nMax, long long nBefore, int nFirstId,
-                            long long nFirstStart, long long& nLastStart);
+    /// Notes where the parser stands, for TakeRunTo.
+    void RememberRun();
+    /// Makes the read-ahead of this input when it is allowed and fits.
+    void StartReadAhead();
     /// Their shared body; bVector selects the vector number conversion.
     template <bool bVector>
     size_t DescribeListedWith(CGenericTokenSummary* pOut, size_t nMax, long long nLimit,
@@ -300,6 +318,15 @@ private:
     /// The most tokens the next listing takes: small after a keyword run, which reads without the lists
     /// (what a long list holds past where runs take over again would be thrown away), then growing.
     size_t m_nSpanRoom;
+    /// The steps of runs read from the block.
+    static constexpr size_t kRunSteps = 256;
+    std::unique_ptr<CGenericRunStep[]> m_pRunSteps;
+    /// Reading ahead: the threads allowed, whether this input was considered yet, and the read-ahead
+    /// with the file's stamp and the block size when it began.
+    int m_nReadAheadThreads;
+    bool m_bReadAheadConsidered;
+    std::unique_ptr<generic_scan::CReadAhead> m_pReadAhead;
+    unsigned long long m_nReadAheadStamp;
     /// Where the last keyword run was scanned (input, block, position), for TakeRunTo.
     long long m_nRunBlockOffset;
     unsigned long long m_nRunSerial;

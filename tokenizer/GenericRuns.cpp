@@ -6,6 +6,8 @@
 
 #include "tokenizer/ByteScan.h"
 #include "tokenizer/DecimalNumber.h"
+#include "tokenizer/ReadAhead.h"
+#include "tokenizer/RunScan.h"
 
 #include <algorithm>
 #include <climits>
@@ -247,8 +249,8 @@ private:
 
 namespace
 {
-// The words after a position of a block, found 64 bytes at a time: a word is a run of bytes that are not
-// white space (a bracket or a quote in it makes a word that is no keyword and no number, which ends a
+// The words after a position of a buffer, found 64 bytes at a time: a word is a run of bytes that are
+// not white space (a bracket or a quote in it makes a word that is no keyword and no number, which ends a
 // run, as it should). Every window starts before pSafe, so 80 bytes after its start are readable.
 template <class Bytes> class CRunWordsAhead
 {
@@ -260,14 +262,17 @@ public:
     {
         if (m_nStarts == 0 && !Refill(m_pWindow + m_nConsumed))
             return false;
-        const unsigned nStart = static_cast<unsigned>(__builtin_ctzll(m_nStarts));
-        const unsigned nLast = static_cast<unsigned>(__builtin_ctzll(m_nLasts));
+        unsigned nStart = static_cast<unsigned>(__builtin_ctzll(m_nStarts));
+        unsigned nLast = static_cast<unsigned>(__builtin_ctzll(m_nLasts));
         if (nLast == 63)
         {
             // A word that reaches the window's end may go on: read it from a window that starts with it.
             if (nStart == 0 || !Refill(m_pWindow + nStart))
                 return false;
-            return Next(pWord, nLength);
+            nStart = 0;
+            nLast = static_cast<unsigned>(__builtin_ctzll(m_nLasts));
+            if (nLast == 63)
+                return false;
         }
         m_nStarts &= m_nStarts - 1;
         m_nLasts &= m_nLasts - 1;
@@ -298,37 +303,48 @@ private:
     std::uint64_t m_nLasts = 0;
     unsigned m_nConsumed = 0;
 };
-} // namespace
 
 template <class Bytes>
-GENERIC_RUN_INLINE size_t CGenericParser::ScanRunStepsWith(CGenericRunStep* pOut, size_t nMax,
-                                                           long long nBefore, int nFirstId,
-                                                           long long nFirstStart, long long& nLastStart)
+GENERIC_RUN_INLINE CRunEnd ScanRunWith(const CRunSpan& span, const CRunKeywords& keywords, int nFirstId,
+                                       const char* pFirst, const char* pAfterFirst, CGenericRunStep* pOut,
+                                       size_t nMax)
 {
-    const char* const pBlock = m_pBlock;
-    // Windows of 64 bytes start before pSafe (80 readable bytes after it: a word of a window is read with
-    // 16 bytes after its start).
-    const char* const pSafe = pBlock + (m_nBlockLength > 80 ? m_nBlockLength - 80 : 0);
-    // Words must end before pLimit.
-    const long long nLimit = nBefore - m_nBlockOffset;
-    const char* const pLimit =
-        nLimit <= 0
-            ? pBlock
-            : (nLimit >= static_cast<long long>(m_nBlockLength) ? pBlock + m_nBlockLength : pBlock + nLimit);
-    // The general conversion needs 32 readable bytes after a word's start.
-    const char* const pGeneralReadable = pBlock + (m_nBlockLength > 32 ? m_nBlockLength - 32 : 0);
-    const CRunWords<Bytes> words(m_RunKeywords);
-    const CGenericRunKeywords& sets = m_RunKeywords.Sets();
+    const char* const pBuffer = span.pBuffer;
+    const long long nOffset = span.nOffset;
+    const char* const pLimit = span.pLimit;
+    const char* const pGeneralReadable = span.pGeneralReadable;
+    const CRunWords<Bytes> words(keywords);
+    const CGenericRunKeywords& sets = keywords.Sets();
     const unsigned long long nAloneIds = sets.m_nAloneIds;
     const unsigned long long nQuietIds = sets.m_nQuietIds;
-    const long long nBlockOffset = m_nBlockOffset;
-    CRunWordsAhead<Bytes> ahead(pBlock + m_nPosition, pSafe);
-    size_t n = 0;
+    CRunWordsAhead<Bytes> ahead(pAfterFirst, span.pSafe);
+    CRunEnd end = {0, nullptr, nullptr};
 
-    // The three numbers after a keyword that takes them, into the next step; false when they are not.
-    const auto numbers = [&](int nId, long long nKeywordStart) GENERIC_RUN_LAMBDA_INLINE -> bool
+    // The keyword, with the three numbers after it when it takes them; false, with nothing taken, when
+    // they do not follow or no room is left for its step.
+    const auto step = [&](int nId, const char* pKeyword, const char* pKeywordEnd)
+                          GENERIC_RUN_LAMBDA_INLINE -> bool
     {
-        CGenericRunStep& step = pOut[n];
+        if (((nQuietIds >> nId) & 1) != 0)
+        {
+            end.pLastStart = pKeyword;
+            end.pEnd = pKeywordEnd;
+            return true;
+        }
+        if (end.nSteps == nMax)
+            return false;
+        CGenericRunStep& out = pOut[end.nSteps];
+        out.m_nId = nId;
+        out.m_nKeywordStart = nOffset + (pKeyword - pBuffer);
+        if (((nAloneIds >> nId) & 1) != 0)
+        {
+            out.m_nLastStart = out.m_nKeywordStart;
+            out.m_nLastEnd = nOffset + (pKeywordEnd - pBuffer);
+            end.pLastStart = pKeyword;
+            end.pEnd = pKeywordEnd;
+            ++end.nSteps;
+            return true;
+        }
         const char* pWord = nullptr;
         size_t nLength = 0;
         const auto number = [&](double& dValue) GENERIC_RUN_LAMBDA_INLINE -> bool
@@ -336,111 +352,225 @@ GENERIC_RUN_INLINE size_t CGenericParser::ScanRunStepsWith(CGenericRunStep* pOut
             return ahead.Next(pWord, nLength) && pWord + nLength < pLimit &&
                    words.Number(pWord, nLength, pWord < pGeneralReadable, dValue);
         };
-        if (!number(step.m_dValues[0]) || !number(step.m_dValues[1]) || !number(step.m_dValues[2]))
+        if (!number(out.m_dValues[0]) || !number(out.m_dValues[1]) || !number(out.m_dValues[2]))
             return false;
-        step.m_nId = nId;
-        step.m_nKeywordStart = nKeywordStart;
-        step.m_nLastStart = nBlockOffset + (pWord - pBlock);
-        nLastStart = step.m_nLastStart;
-        ++n;
+        out.m_nLastStart = nOffset + (pWord - pBuffer);
+        out.m_nLastEnd = out.m_nLastStart + static_cast<long long>(nLength);
+        end.pLastStart = pWord;
+        end.pEnd = pWord + nLength;
+        ++end.nSteps;
         return true;
     };
 
-    // The lookahead, already scanned, starts the run.
-    if (((nAloneIds >> nFirstId) & 1) != 0)
-    {
-        nLastStart = nFirstStart;
-        if (((nQuietIds >> nFirstId) & 1) == 0)
-            pOut[n++] = CGenericRunStep{nFirstId, nFirstStart, nFirstStart, {0.0, 0.0, 0.0}};
-    }
-    else if (!numbers(nFirstId, nFirstStart))
-        return 0;
-    while (n < nMax)
+    if (!step(nFirstId, pFirst, pAfterFirst))
+        return end;
+    for (;;)
     {
         const char* pWord = nullptr;
         size_t nLength = 0;
         int nId = 0;
-        if (!ahead.Next(pWord, nLength) || pWord + nLength >= pLimit || !words.Keyword(pWord, nLength, nId))
-            break;
-        const long long nKeywordStart = nBlockOffset + (pWord - pBlock);
-        if (((nAloneIds >> nId) & 1) != 0)
-        {
-            nLastStart = nKeywordStart;
-            if (((nQuietIds >> nId) & 1) == 0)
-                pOut[n++] = CGenericRunStep{nId, nKeywordStart, nKeywordStart, {0.0, 0.0, 0.0}};
-        }
-        else if (!numbers(nId, nKeywordStart))
-            break;
+        if (!ahead.Next(pWord, nLength) || pWord + nLength >= pLimit || !words.Keyword(pWord, nLength, nId) ||
+            !step(nId, pWord, pWord + nLength))
+            return end;
     }
-    return n;
 }
 
-template <>
-size_t CGenericParser::ScanRunSteps<ScanPlain>(CGenericRunStep* pOut, size_t nMax, long long nBefore,
-                                               int nFirstId, long long nFirstStart, long long& nLastStart)
+CRunEnd ScanRunPlain(const CRunSpan& span, const CRunKeywords& keywords, int nFirstId, const char* pFirst,
+                     const char* pAfterFirst, CGenericRunStep* pOut, size_t nMax)
 {
-    return ScanRunStepsWith<CRunBytesPlain>(pOut, nMax, nBefore, nFirstId, nFirstStart, nLastStart);
+    return ScanRunWith<CRunBytesPlain>(span, keywords, nFirstId, pFirst, pAfterFirst, pOut, nMax);
 }
 
 #if defined(GENERIC_RUNS_X86)
-template <>
-size_t CGenericParser::ScanRunSteps<ScanSse2>(CGenericRunStep* pOut, size_t nMax, long long nBefore,
-                                              int nFirstId, long long nFirstStart, long long& nLastStart)
+CRunEnd ScanRunSse2(const CRunSpan& span, const CRunKeywords& keywords, int nFirstId, const char* pFirst,
+                    const char* pAfterFirst, CGenericRunStep* pOut, size_t nMax)
 {
-    return ScanRunStepsWith<CRunBytesSse2>(pOut, nMax, nBefore, nFirstId, nFirstStart, nLastStart);
+    return ScanRunWith<CRunBytesSse2>(span, keywords, nFirstId, pFirst, pAfterFirst, pOut, nMax);
 }
 
-template <>
-GENERIC_TARGET_AVX2 size_t CGenericParser::ScanRunSteps<ScanAvx2>(CGenericRunStep* pOut, size_t nMax,
-                                                                  long long nBefore, int nFirstId,
-                                                                  long long nFirstStart,
-                                                                  long long& nLastStart)
+GENERIC_TARGET_AVX2 CRunEnd ScanRunAvx2(const CRunSpan& span, const CRunKeywords& keywords, int nFirstId,
+                                        const char* pFirst, const char* pAfterFirst, CGenericRunStep* pOut,
+                                        size_t nMax)
 {
-    return ScanRunStepsWith<CRunBytesAvx2>(pOut, nMax, nBefore, nFirstId, nFirstStart, nLastStart);
+    return ScanRunWith<CRunBytesAvx2>(span, keywords, nFirstId, pFirst, pAfterFirst, pOut, nMax);
 }
 #endif
 
-size_t CGenericParser::ScanKeywordRun(CGenericRunStep* pOut, size_t nMax, long long nBefore,
-                                      const CGenericRunKeywords& sets, long long& nLastStart)
+} // namespace
+
+CRunEnd generic_scan::ScanRun(ScanLevels eLevel, const CRunSpan& span, const CRunKeywords& keywords,
+                              int nFirstId, const char* pFirst, const char* pAfterFirst,
+                              CGenericRunStep* pOut, size_t nMax)
 {
-    nLastStart = -1;
-    if (nMax == 0 || m_bTrackLines || m_eInput == InputNone)
-        return 0;
+#if defined(GENERIC_RUNS_X86)
+    if (eLevel == ScanAvx2)
+        return ScanRunAvx2(span, keywords, nFirstId, pFirst, pAfterFirst, pOut, nMax);
+    if (eLevel == ScanSse2)
+        return ScanRunSse2(span, keywords, nFirstId, pFirst, pAfterFirst, pOut, nMax);
+#endif
+    (void)eLevel;
+    return ScanRunPlain(span, keywords, nFirstId, pFirst, pAfterFirst, pOut, nMax);
+}
+
+void CPieceRuns::Grow()
+{
+    const size_t nCapacity = m_nCapacity < 1024 ? 1024 : m_nCapacity * 2;
+    std::unique_ptr<CGenericRunStep[]> pSteps(new CGenericRunStep[nCapacity]);
+    if (m_nSteps > 0)
+        std::memcpy(static_cast<void*>(pSteps.get()), m_pSteps.get(), m_nSteps * sizeof(CGenericRunStep));
+    m_pSteps = std::move(pSteps);
+    m_nCapacity = nCapacity;
+}
+
+void generic_scan::ScanPieceRuns(ScanLevels eLevel, const CRunSpan& span, const CRunKeywords& keywords,
+                                 const char* pFrom, const char* pTo, const char* pBufferEnd, bool bInputEnds,
+                                 CPieceRuns& runs)
+{
+    static constexpr std::uint64_t s_aMasks[9] = {0,
+                                                  0xFFULL,
+                                                  0xFFFFULL,
+                                                  0xFFFFFFULL,
+                                                  0xFFFFFFFFULL,
+                                                  0xFFFFFFFFFFULL,
+                                                  0xFFFFFFFFFFFFULL,
+                                                  0xFFFFFFFFFFFFFFULL,
+                                                  ~0ULL};
+    const CGenericRunKeywords& sets = keywords.Sets();
+    const unsigned long long nRunIds = sets.m_nAloneIds | sets.m_nTripleIds;
+    // The run keyword that is the word [q, r), with its id; false for any other word (or one too near
+    // the bytes' end).
+    const auto runKeyword = [&](const char* q, const char* r, int& nId) -> bool
+    {
+        const size_t nLength = static_cast<size_t>(r - q);
+        return nLength - 1 < 8 && q < span.pSafe && r < span.pLimit &&
+               keywords.Find((Load8(q) | 0x2020202020202020ULL) & s_aMasks[nLength], nId) &&
+               ((nRunIds >> nId) & 1) != 0;
+    };
+    const char* p = pFrom;
+    for (;;)
+    {
+        // The tokens as the tokenizer finds them: white space, then a bracket, a quoted text (to its
+        // closing quote or up to a line end) or a word.
+        while (p < pBufferEnd && KindOf(*p) == KindSpace)
+            ++p;
+        if (p >= pTo || p >= pBufferEnd)
+            return;
+        const unsigned char nKind = KindOf(*p);
+        if (nKind == KindBracket)
+        {
+            ++p;
+            continue;
+        }
+        if (nKind == KindQuote)
+        {
+            const char* q = p + 1;
+            while (q < pBufferEnd && *q != '"' && *q != '\r' && *q != '\n')
+                ++q;
+            if (q >= pBufferEnd && !bInputEnds)
+                return;
+            p = q < pBufferEnd && *q == '"' ? q + 1 : q;
+            continue;
+        }
+        const char* const pWord = p;
+        while (p < pBufferEnd && KindOf(*p) == KindWord)
+            ++p;
+        if (p >= pBufferEnd && !bInputEnds)
+            return;
+        int nId = 0;
+        if (!runKeyword(pWord, p, nId))
+            continue;
+        // The run, as far as the room for its steps goes, then on from its last token with more room:
+        // the keyword after it starts the rest, found again the way the run found it.
+        const std::uint32_t nRunFirst = static_cast<std::uint32_t>(runs.m_nSteps);
+        const char* pFirst = pWord;
+        const char* pAfterFirst = p;
+        const char* pLastStart = nullptr;
+        const char* pLastEnd = nullptr;
+        for (;;)
+        {
+            if (runs.m_nSteps == runs.m_nCapacity)
+                runs.Grow();
+            const CRunEnd end =
+                ScanRun(eLevel, span, keywords, nId, pFirst, pAfterFirst, runs.m_pSteps.get() + runs.m_nSteps,
+                        runs.m_nCapacity - runs.m_nSteps);
+            if (end.pLastStart == nullptr)
+                break;
+            runs.m_nSteps += end.nSteps;
+            pLastStart = end.pLastStart;
+            pLastEnd = end.pEnd;
+            if (runs.m_nSteps < runs.m_nCapacity)
+                break;
+            const char* q = pLastEnd;
+            while (q < span.pSafe && KindOf(*q) == KindSpace)
+                ++q;
+            const char* r = q;
+            while (r < pBufferEnd && KindOf(*r) == KindWord)
+                ++r;
+            if (q >= pTo || !runKeyword(q, r, nId))
+                break;
+            pFirst = q;
+            pAfterFirst = r;
+        }
+        if (pLastStart == nullptr)
+            continue;
+        runs.m_Runs.push_back(CPieceRuns::Run{nRunFirst, static_cast<std::uint32_t>(runs.m_nSteps),
+                                              span.nOffset + (pLastStart - span.pBuffer),
+                                              span.nOffset + (pLastEnd - span.pBuffer)});
+        p = pLastEnd;
+    }
+}
+
+bool CGenericParser::ScanKeywordRun(CGenericRun& run, long long nBefore, const CGenericRunKeywords& sets)
+{
+    run = CGenericRun{nullptr, 0, -1};
+    if (m_bTrackLines || m_eInput == InputNone)
+        return false;
     EnsureLookahead();
     const CGenericToken& next = Next();
     const unsigned nFirstId = next.m_nUserDefinedType;
     if (next.m_eDataType != GenericTokenKeyword || nFirstId >= 64 || next.m_nEndOffset >= nBefore ||
         (((sets.m_nAloneIds | sets.m_nTripleIds) >> nFirstId) & 1) == 0)
-        return 0;
+        return false;
     PrepareKeywordIndex();
     if (!m_RunKeywords.IsFor(sets))
         m_RunKeywords.Build(m_pKeywordTable, m_nKeywordTableSize, m_KeywordIndex, sets);
     const long long nFirstStart = next.m_nEndOffset - static_cast<long long>(next.m_nLength);
-    size_t nSteps = 0;
-    switch (m_eScanLevel)
+    if (!m_bReadAheadConsidered && m_nReadAheadThreads != 1)
+        StartReadAhead();
+    if (m_pReadAhead && m_pReadAhead->FindRun(nFirstStart, nBefore, m_RunKeywords, run))
     {
-#if defined(GENERIC_RUNS_X86)
-    case ScanAvx2:
-        nSteps =
-            ScanRunSteps<ScanAvx2>(pOut, nMax, nBefore, static_cast<int>(nFirstId), nFirstStart, nLastStart);
-        break;
-    case ScanSse2:
-        nSteps =
-            ScanRunSteps<ScanSse2>(pOut, nMax, nBefore, static_cast<int>(nFirstId), nFirstStart, nLastStart);
-        break;
-#endif
-    default:
-        nSteps =
-            ScanRunSteps<ScanPlain>(pOut, nMax, nBefore, static_cast<int>(nFirstId), nFirstStart, nLastStart);
-        break;
+        RememberRun();
+        return true;
     }
-    if (nLastStart >= 0)
-    {
-        m_nRunBlockOffset = m_nBlockOffset;
-        m_nRunSerial = m_nInputSerial;
-        m_nRunPosition = m_nPosition;
-    }
-    return nSteps;
+    if (!m_pRunSteps)
+        m_pRunSteps.reset(new CGenericRunStep[kRunSteps]);
+    // The run is read from the block, from the lookahead on: windows of 64 bytes start before pSafe (80
+    // readable bytes after it); its words end before the report's offset.
+    const char* const pBlock = m_pBlock;
+    const long long nLimit = nBefore - m_nBlockOffset;
+    const CRunSpan span = {
+        pBlock, m_nBlockOffset, pBlock + (m_nBlockLength > 80 ? m_nBlockLength - 80 : 0),
+        nLimit <= 0
+            ? pBlock
+            : (nLimit >= static_cast<long long>(m_nBlockLength) ? pBlock + m_nBlockLength : pBlock + nLimit),
+        pBlock + (m_nBlockLength > 32 ? m_nBlockLength - 32 : 0)};
+    // The lookahead's text is the token's own; the run reads on from the position after it. While
+    // reading ahead, the parser reads only a few steps itself before it looks for the rest there.
+    const CRunEnd end = ScanRun(m_eScanLevel, span, m_RunKeywords, static_cast<int>(nFirstId),
+                                pBlock + (nFirstStart - m_nBlockOffset), pBlock + m_nPosition,
+                                m_pRunSteps.get(), m_pReadAhead ? 16 : kRunSteps);
+    if (end.pLastStart == nullptr)
+        return false;
+    run = CGenericRun{m_pRunSteps.get(), end.nSteps, m_nBlockOffset + (end.pLastStart - pBlock)};
+    RememberRun();
+    return true;
+}
+
+void CGenericParser::RememberRun()
+{
+    m_nRunBlockOffset = m_nBlockOffset;
+    m_nRunSerial = m_nInputSerial;
+    m_nRunPosition = m_nPosition;
 }
 
 bool CGenericParser::TakeRunTo(long long nStart)
@@ -457,9 +587,39 @@ bool CGenericParser::TakeRunTo(long long nStart)
         Tokenize();
         return true;
     }
-    if (nStart < m_nBlockOffset + static_cast<long long>(m_nPosition) ||
-        nStart >= m_nBlockOffset + static_cast<long long>(m_nBlockLength))
+    if (nStart < m_nBlockOffset + static_cast<long long>(m_nPosition))
         return false;
+    if (nStart >= m_nBlockOffset + static_cast<long long>(m_nBlockLength))
+    {
+        // A run read ahead goes on past the block: the reader moves to the block that holds the token,
+        // where a reading from the start would have it (blocks lie at multiples of the block size), which
+        // the read-ahead lends without reading it again.
+        const long long nBlockSize = static_cast<long long>(m_FileInterface.GetBlockSize());
+        const long long nBlockStart = nStart - nStart % nBlockSize;
+        if (m_eInput != InputFile || !m_FileInterface.SeekToOffset(nBlockStart) ||
+            !m_FileInterface.ReadNextBlockFromFile() || m_FileInterface.GetBlockOffset() != nBlockStart ||
+            static_cast<long long>(m_FileInterface.GetBlockLength()) <= nStart - nBlockStart)
+        {
+            // Not where the run said: the input ends here.
+            m_pBlock = s_szEmptyBlock;
+            m_nBlockLength = 0;
+            m_nBlockOffset = nStart;
+            m_nPosition = 0;
+            m_bInputEnded = true;
+            m_bReadFailed = m_bReadFailed || m_FileInterface.GetSystemError() != 0;
+            m_nSpanNext = m_nSpanCount = 0;
+            Current().Clear();
+            ScanTokenSlowly(Current());
+            Next().Clear();
+            MakeEndToken(Next());
+            m_bLookaheadReady = true;
+            return false;
+        }
+        m_pBlock = m_FileInterface.GetBlockData();
+        m_nBlockLength = m_FileInterface.GetBlockLength();
+        m_nBlockOffset = nBlockStart;
+        m_bInputEnded = false;
+    }
     // The token becomes current, scanned again from where it starts, and the token after it the
     // lookahead. The block's list is dropped; the next one starts small, since runs may soon take over
     // again and leave the rest unused.

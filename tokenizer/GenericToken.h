@@ -46,14 +46,24 @@ struct CGenericRunKeywords
 };
 
 /// One step of a keyword run (CGenericParser::ScanKeywordRun): a keyword on its own, or a keyword with the
-/// three numbers that follow it, and where its tokens start in the input, so that a reader can move to
+/// three numbers that follow it, and where its tokens are in the input, so that a reader can move to
 /// any of them (CGenericParser::TakeRunTo).
 struct CGenericRunStep
 {
     int m_nId;                 ///< the keyword row's id
     long long m_nKeywordStart; ///< the input offset where the keyword starts
     long long m_nLastStart;    ///< where the step's last token starts: the third number, or the keyword
+    long long m_nLastEnd;      ///< where that token ends
     double m_dValues[3];       ///< the numbers of a keyword that takes three; not set for the others
+};
+
+/// A keyword run: its steps, in input order (none for the quiet keywords), and where its last token
+/// starts, to which CGenericParser::TakeRunTo takes the parser.
+struct CGenericRun
+{
+    const CGenericRunStep* m_pSteps;
+    size_t m_nSteps;
+    long long m_nLastStart;
 };
 
 /// A token: data type, keyword id, numeric and boolean value, and its text exactly as written in the

@@ -279,8 +279,28 @@ GenericLoadResultTypes OpenAt(bool bNamed, const SystemPath& path, int& nHandle,
 CKarnFileInterface::CKarnFileInterface()
     : m_nHandle(-1), m_pBlock(nullptr), m_nBlockCapacity(0), m_nBlockLength(0),
       m_nBlockSize(DefaultBlockSize), m_nBlockOffset(0), m_nNextOffset(0), m_nFileSize(0), m_nSystemError(0),
-      m_bStartsAsBinary(false), m_bStream(false), m_pWatcher(nullptr)
+      m_bStartsAsBinary(false), m_bStream(false), m_pWatcher(nullptr), m_pSource(nullptr), m_pLent(nullptr),
+      m_nHandleOffset(0), m_bFromStart(false)
 {
+}
+
+CKarnBlockSource::~CKarnBlockSource() = default;
+
+void CKarnFileInterface::NoteOpened()
+{
+    m_bStream = m_nFileSize < 0;
+    m_nHandleOffset = 0;
+    m_bFromStart = false;
+    if (m_nHandle < 0 || m_bStream)
+        return;
+        // A regular file is read from where its handle stands: the start, but for a standard input that a
+        // program left elsewhere. Offsets count from there; only a file read from its start is read at
+        // offsets of its own (ReadAt, and a reader's moves).
+#if defined(_WIN32)
+    m_bFromStart = ::_lseeki64(m_nHandle, 0, SEEK_CUR) == 0;
+#else
+    m_bFromStart = ::lseek(m_nHandle, 0, SEEK_CUR) == 0;
+#endif
 }
 
 CKarnReadWatcher::~CKarnReadWatcher() = default;
@@ -309,7 +329,7 @@ GenericLoadResultTypes CKarnFileInterface::OpenFile(const char* pszPath)
     const GenericLoadResultTypes eResult =
         OpenAt(pszPath != nullptr && *pszPath != '\0' && ToSystemPath(pszPath, path), path, m_nHandle,
                m_nFileSize, m_nSystemError);
-    m_bStream = m_nFileSize < 0;
+    NoteOpened();
     return eResult;
 }
 
@@ -321,7 +341,7 @@ GenericLoadResultTypes CKarnFileInterface::OpenFile(const WideChar* pszPath)
     const GenericLoadResultTypes eResult =
         OpenAt(pszPath != nullptr && *pszPath != 0 && ToSystemPath(pszPath, path), path, m_nHandle,
                m_nFileSize, m_nSystemError);
-    m_bStream = m_nFileSize < 0;
+    NoteOpened();
     return eResult;
 }
 
@@ -330,6 +350,9 @@ bool CKarnFileInterface::CloseFile()
     m_nBlockLength = 0;
     m_nBlockOffset = 0;
     m_nNextOffset = 0;
+    m_nHandleOffset = 0;
+    m_pLent = nullptr;
+    m_LentKeep.reset();
     if (m_nHandle < 0)
         return false;
     SystemClose(m_nHandle);
@@ -342,8 +365,37 @@ bool CKarnFileInterface::ReadNextBlockFromFile()
 {
     m_nBlockOffset = m_nNextOffset;
     m_nBlockLength = 0;
+    m_pLent = nullptr;
+    m_LentKeep.reset();
     if (m_nHandle < 0)
         return false;
+    if (m_pSource != nullptr && !m_bStream && m_nNextOffset > 0 && m_nNextOffset < m_nFileSize)
+    {
+        // Read already: the bytes a read would give, without reading them again.
+        const long long nLeft = m_nFileSize - m_nNextOffset;
+        const size_t nLength =
+            nLeft < static_cast<long long>(m_nBlockSize) ? static_cast<size_t>(nLeft) : m_nBlockSize;
+        const char* pData = nullptr;
+        if (m_pSource->LendBlock(m_nNextOffset, nLength, pData, m_LentKeep))
+        {
+            m_pLent = pData;
+            m_nBlockLength = nLength;
+            m_nNextOffset += static_cast<long long>(nLength);
+            m_nSystemError = 0;
+            return true;
+        }
+        m_LentKeep.reset();
+    }
+    // Lent blocks leave the handle's position where it was.
+    if (m_nHandleOffset != m_nNextOffset && !m_bStream && m_bFromStart)
+    {
+        if (!SystemSeek(m_nHandle, m_nNextOffset))
+        {
+            m_nSystemError = errno != 0 ? errno : EIO;
+            return false;
+        }
+        m_nHandleOffset = m_nNextOffset;
+    }
     if (m_nBlockCapacity != m_nBlockSize)
     {
         // Allocate before freeing, so a failed allocation leaves the reader as it was.
@@ -363,10 +415,12 @@ bool CKarnFileInterface::ReadNextBlockFromFile()
     if (nGot < 0 || nError != 0)
     {
         m_nSystemError = nError != 0 ? nError : EIO;
+        m_nHandleOffset = -1; // how far a failed read went is unknown
         return false;
     }
     m_nSystemError = 0;
     m_nBlockLength = static_cast<size_t>(nGot);
+    m_nHandleOffset += nGot;
     m_nNextOffset += nGot;
     // A stream's size is what it held, once its end is reached.
     if (nGot == 0 && m_nFileSize < 0)
@@ -391,11 +445,42 @@ long long CKarnFileInterface::ReadAt(long long nOffset, char* pBuffer, size_t nC
 bool CKarnFileInterface::SeekToOffset(long long nOffset)
 {
     m_nBlockLength = 0;
+    m_pLent = nullptr;
+    m_LentKeep.reset();
     if (m_nHandle < 0 || nOffset < 0 || !SystemSeek(m_nHandle, nOffset))
         return false;
     m_nBlockOffset = nOffset;
     m_nNextOffset = nOffset;
+    m_nHandleOffset = nOffset;
     return true;
+}
+
+unsigned long long CKarnFileInterface::GetChangeStamp() const
+{
+    if (m_nHandle < 0)
+        return 0;
+#if defined(_WIN32)
+    struct _stat64 info;
+    if (::_fstat64(m_nHandle, &info) != 0)
+        return 0;
+    const unsigned long long aParts[] = {static_cast<unsigned long long>(info.st_size),
+                                         static_cast<unsigned long long>(info.st_mtime),
+                                         static_cast<unsigned long long>(info.st_ctime)};
+#else
+    struct stat info;
+    if (::fstat(m_nHandle, &info) != 0)
+        return 0;
+    const unsigned long long aParts[] = {static_cast<unsigned long long>(info.st_size),
+                                         static_cast<unsigned long long>(info.st_mtim.tv_sec),
+                                         static_cast<unsigned long long>(info.st_mtim.tv_nsec),
+                                         static_cast<unsigned long long>(info.st_ctim.tv_sec),
+                                         static_cast<unsigned long long>(info.st_ctim.tv_nsec),
+                                         static_cast<unsigned long long>(info.st_ino)};
+#endif
+    unsigned long long nStamp = 1469598103934665603ULL;
+    for (const unsigned long long nPart : aParts)
+        nStamp = (nStamp ^ nPart) * 1099511628211ULL;
+    return nStamp | 1;
 }
 
 void CKarnFileInterface::SetBlockSize(size_t nBytes)

@@ -6,6 +6,7 @@
 #include "tokenizer/Export.h"
 
 #include <cstddef>
+#include <memory>
 
 /// The outcome of opening an input file.
 enum GenericLoadResultTypes
@@ -30,6 +31,18 @@ public:
     virtual int BeforeRead(long long nOffset);
     /// After nLength bytes (0 at the end of the input) were read from nOffset into pData.
     virtual int AfterRead(long long nOffset, const char* pData, size_t nLength);
+};
+
+/// Lends blocks of a file that were read already, on other threads (SetBlockSource): a file interface
+/// takes the bytes it would read from there, instead of reading them again.
+class GENERIC_API CKarnBlockSource
+{
+public:
+    virtual ~CKarnBlockSource();
+    /// The nLength bytes of the file at nOffset, when they are at hand: pData, and a holder that keeps
+    /// them valid while it lives. False when they are not (the file interface then reads them itself).
+    virtual bool LendBlock(long long nOffset, size_t nLength, const char*& pData,
+                           std::shared_ptr<const void>& keep) = 0;
 };
 
 /// Reads one file front to back in blocks of a set size (the last block may be shorter; a block of 0
@@ -81,8 +94,16 @@ public:
     /// or there is no open regular file, with the system's error code in nError. The watcher sees it as
     /// a block read.
     long long ReadAt(long long nOffset, char* pBuffer, size_t nCount, int& nError) const;
-    /// Whether the open file is a regular file (whose size is known and which ReadAt reads).
-    bool IsRegularFile() const { return m_nHandle >= 0 && m_nFileSize >= 0 && !m_bStream; }
+    /// Whether the open file is a regular file read from its start (whose size is known and which ReadAt
+    /// reads).
+    bool IsRegularFile() const { return m_nHandle >= 0 && m_nFileSize >= 0 && !m_bStream && m_bFromStart; }
+
+    /// The source of blocks read already, taken before a regular file is read (null for none); not
+    /// owned, it must outlive its use. A block lent is what a read would give; the watcher saw it read.
+    void SetBlockSource(CKarnBlockSource* pSource) { m_pSource = pSource; }
+    /// A number that changes when the open file is changed (its size, times or identity), so that a
+    /// reader can tell whether what was read ahead is still what the file holds; 0 when unknown.
+    unsigned long long GetChangeStamp() const;
 
     /// The watcher of every read from now on (null for none); not owned, it must outlive its use.
     void SetReadWatcher(CKarnReadWatcher* pWatcher) { m_pWatcher = pWatcher; }
@@ -93,7 +114,7 @@ public:
     /// stream).
     bool SeekToOffset(long long nOffset);
 
-    const char* GetBlockData() const { return m_pBlock; }
+    const char* GetBlockData() const { return m_pLent != nullptr ? m_pLent : m_pBlock; }
     /// The number of bytes in the current block.
     size_t GetBlockLength() const { return m_nBlockLength; }
     /// The offset in the file of the current block's first byte.
@@ -119,4 +140,11 @@ private:
     bool m_bStartsAsBinary;
     bool m_bStream; ///< not a regular file: its size is known only at its end
     CKarnReadWatcher* m_pWatcher;
+    CKarnBlockSource* m_pSource;
+    const char* m_pLent; ///< the current block when it was lent, else null
+    std::shared_ptr<const void> m_LentKeep;
+    long long m_nHandleOffset; ///< where the handle's own position stands (lent blocks do not move it)
+    bool m_bFromStart;         ///< a regular file whose handle stood at its start when opened
+
+    void NoteOpened();
 };

@@ -1,0 +1,253 @@
+#include "tokenizer/ReadAhead.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace generic_scan
+{
+
+namespace
+{
+// How far past a piece's nominal end its bytes are read: enough to find the line end where the next
+// piece's runs begin, and the margin a run's reading needs.
+constexpr size_t kTail = 64 * 1024;
+constexpr size_t kMargin = 80;
+
+// The first line feed in [p, pEnd), or null.
+const char* FirstLineEnd(const char* p, const char* pEnd)
+{
+    return p < pEnd ? static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(pEnd - p))) : nullptr;
+}
+} // namespace
+
+CReadAhead::CReadAhead(const CKarnFileInterface& file, long long nFileSize, size_t nBlockSize,
+                       size_t nPieceSize, int nThreads, ScanLevels eLevel, const CRunKeywords& keywords)
+    : m_File(file), m_nFileSize(nFileSize), m_nBlockSize(nBlockSize),
+      m_nPieceSize((std::max<size_t>(nPieceSize, 1) + nBlockSize - 1) / nBlockSize * nBlockSize),
+      m_nPieces(static_cast<size_t>((nFileSize + static_cast<long long>(m_nPieceSize) - 1) /
+                                    static_cast<long long>(m_nPieceSize))),
+      m_eLevel(eLevel), m_Keywords(keywords), m_nAhead(static_cast<size_t>(nThreads) + 1), m_Pieces(m_nPieces)
+{
+    try
+    {
+        for (int i = 1; i < nThreads; ++i)
+            m_Threads.emplace_back([this]() { Work(); });
+    }
+    catch (...)
+    {
+        // Fewer threads, or none: the reader's own thread reads what it waits for.
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        m_bStop = m_Threads.empty();
+    }
+}
+
+CReadAhead::~CReadAhead()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        m_bStop = true;
+    }
+    m_Changed.notify_all();
+    for (std::thread& thread : m_Threads)
+        thread.join();
+}
+
+void CReadAhead::Work()
+{
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    for (;;)
+    {
+        if (m_bStop)
+            return;
+        // The first piece waiting within reach of the reader.
+        const size_t nEnd = std::min(m_nPieces, m_nReaderAt + m_nAhead);
+        size_t k = m_nReaderAt;
+        while (k < nEnd && m_Pieces[k].eState != PieceWaiting)
+            ++k;
+        if (k == nEnd)
+        {
+            m_Changed.wait(lock);
+            continue;
+        }
+        m_Pieces[k].eState = PieceWorking;
+        lock.unlock();
+        Process(k);
+        lock.lock();
+        m_Pieces[k].eState = PieceDone;
+        if (k < m_nReaderAt)
+            m_Pieces[k] = Finished();
+        m_Changed.notify_all();
+    }
+}
+
+void CReadAhead::Process(size_t k)
+{
+    CPiece piece;
+    const long long nStart = static_cast<long long>(k) * static_cast<long long>(m_nPieceSize);
+    const long long nNominalEnd = std::min(m_nFileSize, nStart + static_cast<long long>(m_nPieceSize));
+    const long long nEnd = std::min(m_nFileSize, nNominalEnd + static_cast<long long>(kTail));
+    const size_t nBytes = static_cast<size_t>(nEnd - nStart);
+    try
+    {
+        piece.pBytes.reset(new char[nBytes + kMargin], std::default_delete<char[]>());
+        char* const pBytes = piece.pBytes.get();
+        std::memset(pBytes + nBytes, 0, kMargin);
+        int nError = 0;
+        const long long nGot = m_File.ReadAt(nStart, pBytes, nBytes, nError);
+        // A read that fails, or finds less than the file held when it was opened (it changed), leaves the
+        // piece to the reader, which reads for itself and meets what a reading from the start meets.
+        if (nGot == static_cast<long long>(nBytes))
+        {
+            piece.bRead = true;
+            piece.nBytesEnd = nEnd;
+            // The runs: from the first line end of the piece (the first piece's first line, which may
+            // start with a byte-order mark, is left to the reader) to the first line end of the next.
+            const bool bInputEnds = nEnd == m_nFileSize;
+            const char* const pBufferEnd = pBytes + nBytes;
+            const char* const pHeadEnd = pBytes + std::min(nBytes, kTail);
+            const char* const pFirst = FirstLineEnd(pBytes, pHeadEnd);
+            const size_t nNominal = static_cast<size_t>(nNominalEnd - nStart);
+            const char* pTo = pBytes + nNominal;
+            if (nNominalEnd < m_nFileSize)
+            {
+                const char* const pNext =
+                    FirstLineEnd(pBytes + nNominal, pBytes + std::min(nBytes, nNominal + kTail));
+                if (pNext != nullptr)
+                    pTo = pNext + 1;
+            }
+            else
+                pTo = pBufferEnd;
+            if (pFirst != nullptr && pFirst + 1 < pTo)
+            {
+                const CRunSpan span = {pBytes, nStart,
+                                       bInputEnds ? pBufferEnd
+                                                  : (nBytes > kMargin ? pBufferEnd - kMargin : pBytes),
+                                       bInputEnds ? pBufferEnd + 1 : pBufferEnd,
+                                       bInputEnds ? pBufferEnd : (nBytes > 32 ? pBufferEnd - 32 : pBytes)};
+                ScanPieceRuns(m_eLevel, span, m_Keywords, pFirst + 1, pTo, pBufferEnd, bInputEnds,
+                              piece.runs);
+            }
+        }
+    }
+    catch (const std::bad_alloc&)
+    {
+        // No memory for the piece: the reader reads it for itself.
+        piece = CPiece{};
+    }
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    piece.eState = PieceWorking;
+    m_Pieces[k] = std::move(piece);
+}
+
+bool CReadAhead::Claim(size_t k)
+{
+    if (m_Pieces[k].eState != PieceWaiting)
+        return false;
+    m_Pieces[k].eState = PieceWorking;
+    return true;
+}
+
+void CReadAhead::Await(std::unique_lock<std::mutex>& lock, size_t k)
+{
+    if (Claim(k))
+    {
+        lock.unlock();
+        Process(k);
+        lock.lock();
+        m_Pieces[k].eState = PieceDone;
+        m_Changed.notify_all();
+        return;
+    }
+    m_Changed.wait(lock, [this, k]() { return m_Pieces[k].eState == PieceDone; });
+}
+
+void CReadAhead::Release(size_t k)
+{
+    if (k <= m_nReaderAt)
+        return;
+    for (size_t i = m_nReaderAt; i < k; ++i)
+        if (m_Pieces[i].eState == PieceDone)
+            m_Pieces[i] = Finished();
+    m_nReaderAt = k;
+    m_Changed.notify_all();
+}
+
+bool CReadAhead::FindRun(long long nStart, long long nBefore, const CRunKeywords& keywords, CGenericRun& run)
+{
+    const CGenericRunKeywords& sets = keywords.Sets();
+    const CGenericRunKeywords& own = m_Keywords.Sets();
+    if (nStart < 0 || nStart >= m_nFileSize || sets.m_nAloneIds != own.m_nAloneIds ||
+        sets.m_nQuietIds != own.m_nQuietIds || sets.m_nTripleIds != own.m_nTripleIds)
+        return false;
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    // The token is found in the piece it lies in, or the one before when it comes before that piece's
+    // first line end; the pieces before those are done with.
+    size_t k = PieceOf(nStart);
+    Release(k > 0 ? k - 1 : 0);
+    for (size_t nTry = 0; nTry < 2 && k + 1 > m_nReaderAt; ++nTry, --k)
+    {
+        Await(lock, k);
+        const CPieceRuns& runs = m_Pieces[k].runs;
+        const CGenericRunStep* const pSteps = runs.m_pSteps.get();
+        const CGenericRunStep* const pStepsEnd = pSteps + runs.m_nSteps;
+        const CGenericRunStep* const pFound = std::lower_bound(
+            pSteps, pStepsEnd, nStart,
+            [](const CGenericRunStep& step, long long nOffset) { return step.m_nKeywordStart < nOffset; });
+        if (pFound == pStepsEnd || pFound->m_nKeywordStart != nStart)
+        {
+            if (k == 0)
+                return false;
+            continue;
+        }
+        const auto i = static_cast<std::uint32_t>(pFound - pSteps);
+        const auto inRun =
+            std::upper_bound(runs.m_Runs.begin(), runs.m_Runs.end(), i,
+                             [](std::uint32_t nStep, const CPieceRuns::Run& r) { return nStep < r.nFirst; });
+        if (inRun == runs.m_Runs.begin() || i >= (inRun - 1)->nEnd)
+            return false;
+        const CPieceRuns::Run& found = *(inRun - 1);
+        // Up to the first step with a token at or past nBefore, within the bytes at hand: the piece's own,
+        // and the next piece's when they were read.
+        long long nUntil = nBefore;
+        const long long nPieceEnd = static_cast<long long>(k + 1) * static_cast<long long>(m_nPieceSize);
+        if (found.nLastEnd > nPieceEnd && k + 1 < m_nPieces)
+        {
+            Await(lock, k + 1);
+            if (!m_Pieces[k + 1].bRead)
+                nUntil = std::min(nUntil, nPieceEnd + 1);
+        }
+        const CGenericRunStep* const pLast = std::lower_bound(
+            pFound, pSteps + found.nEnd, nUntil,
+            [](const CGenericRunStep& step, long long nOffset) { return step.m_nLastEnd < nOffset; });
+        const size_t nSteps = static_cast<size_t>(pLast - pFound);
+        if (nSteps == 0)
+            return false;
+        // The whole rest of the run, up to its last token (a keyword that takes no step, maybe), or up to
+        // the last step taken, after which the parser reads the rest.
+        const bool bWhole = pLast == pSteps + found.nEnd && found.nLastEnd < nUntil;
+        run = CGenericRun{pFound, nSteps, bWhole ? found.nLastStart : pLast[-1].m_nLastStart};
+        return true;
+    }
+    return false;
+}
+
+bool CReadAhead::LendBlock(long long nOffset, size_t nLength, const char*& pData,
+                           std::shared_ptr<const void>& keep)
+{
+    if (nOffset <= 0 || nOffset >= m_nFileSize)
+        return false;
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    const size_t k = PieceOf(nOffset);
+    if (k < m_nReaderAt)
+        return false;
+    Await(lock, k);
+    const CPiece& piece = m_Pieces[k];
+    if (!piece.bRead || nOffset + static_cast<long long>(nLength) > piece.nBytesEnd)
+        return false;
+    pData = piece.pBytes.get() + (nOffset - static_cast<long long>(k) * static_cast<long long>(m_nPieceSize));
+    keep = piece.pBytes;
+    return true;
+}
+
+} // namespace generic_scan

@@ -1,0 +1,112 @@
+/// \file
+/// CReadAhead: a regular file read and scanned ahead of its reader on other threads, internal to the
+/// tokenizer (CGenericParser::EnableReadAhead). The file is cut into pieces of whole blocks; each piece is
+/// read with a positional read and its keyword runs are read from it (RunScan.h), starting at its first
+/// line end, after which no token goes on (a quoted text ends at a line end too). The parser then takes
+/// the runs instead of reading them itself, and borrows the pieces' bytes as its blocks instead of
+/// reading them again. Nothing the reader shows differs: a run found ahead is the run the parser would
+/// read there, and a block lent is the bytes a read would give. Where a piece could not be read or
+/// scanned (a read error, no memory), nothing is lent or found there, and the parser reads for itself,
+/// as it would without the read-ahead.
+#pragma once
+
+#include "tokenizer/ByteScan.h"
+#include "tokenizer/KarnFileInterface.h"
+#include "tokenizer/KeywordIndex.h"
+#include "tokenizer/RunScan.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace generic_scan
+{
+
+class CReadAhead : public CKarnBlockSource
+{
+public:
+    /// Reads the file ahead on nThreads - 1 threads (the caller's thread helps where it waits) in pieces
+    /// of the first multiple of nBlockSize that is at least nPieceSize bytes. The file must be a regular
+    /// file of nFileSize bytes; the keywords and scan level are those of the runs.
+    CReadAhead(const CKarnFileInterface& file, long long nFileSize, size_t nBlockSize, size_t nPieceSize,
+               int nThreads, ScanLevels eLevel, const CRunKeywords& keywords);
+    /// Stops the threads (waiting for the pieces they are on) and frees the pieces; blocks lent stay
+    /// valid as long as their holders.
+    ~CReadAhead() override;
+    CReadAhead(const CReadAhead&) = delete;
+    CReadAhead& operator=(const CReadAhead&) = delete;
+
+    /// The run found ahead that starts with the token at input offset nStart, cut before its first
+    /// step with a token ending at or after nBefore, and before any step whose bytes are not at hand;
+    /// false when there is none (the parser then reads for itself). The steps stay valid until the next
+    /// call. Waits for the piece that holds nStart, or reads it on this thread.
+    bool FindRun(long long nStart, long long nBefore, const CRunKeywords& keywords, CGenericRun& run);
+
+    bool LendBlock(long long nOffset, size_t nLength, const char*& pData,
+                   std::shared_ptr<const void>& keep) override;
+
+    /// The size and block size it was made for.
+    long long FileSize() const { return m_nFileSize; }
+    size_t BlockSize() const { return m_nBlockSize; }
+
+private:
+    enum PieceStates
+    {
+        PieceWaiting,
+        PieceWorking,
+        PieceDone
+    };
+    struct CPiece
+    {
+        PieceStates eState = PieceWaiting;
+        bool bRead = false;           ///< the bytes were read whole
+        std::shared_ptr<char> pBytes; ///< from the piece's start, with a margin of NUL bytes after them
+        long long nBytesEnd = 0;      ///< the input offset where the bytes end
+        CPieceRuns runs;              ///< the runs found (none where the piece could not be scanned)
+    };
+
+    /// A piece done with and freed.
+    static CPiece Finished()
+    {
+        CPiece piece;
+        piece.eState = PieceDone;
+        return piece;
+    }
+    void Work();
+    /// Reads and scans piece k (claimed by this thread).
+    void Process(size_t k);
+    /// Claims piece k for this thread when it waits; false when another has it. Called with the lock.
+    bool Claim(size_t k);
+    /// Waits until piece k is done, reading it here when no thread has it. Called with the lock.
+    void Await(std::unique_lock<std::mutex>& lock, size_t k);
+    /// Frees the pieces before k, which the reader has passed. Called with the lock.
+    void Release(size_t k);
+    size_t PieceOf(long long nOffset) const
+    {
+        return static_cast<size_t>(nOffset / static_cast<long long>(m_nPieceSize));
+    }
+
+    const CKarnFileInterface& m_File;
+    const long long m_nFileSize;
+    const size_t m_nBlockSize;
+    const size_t m_nPieceSize;
+    const size_t m_nPieces;
+    const ScanLevels m_eLevel;
+    const CRunKeywords m_Keywords;
+    /// The most pieces read ahead of the one the parser is in: memory stays a few pieces per thread.
+    const size_t m_nAhead;
+
+    std::mutex m_Mutex;
+    std::condition_variable m_Changed;
+    std::vector<CPiece> m_Pieces;
+    size_t m_nNextClaim = 0; ///< the first piece no thread has claimed
+    size_t m_nReaderAt = 0;  ///< the piece the parser is in; those before it are freed
+    bool m_bStop = false;
+    std::vector<std::thread> m_Threads;
+};
+
+} // namespace generic_scan
