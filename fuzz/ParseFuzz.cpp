@@ -185,7 +185,7 @@ int FuzzParse(const uint8_t* pData, size_t nSize)
     static CFuzzTempFile file("parse");
     file.Write(pData, nSize);
     const std::string strFirstBlock(reinterpret_cast<const char*>(pData),
-                                    std::min<size_t>(nSize, CKarnFileInterface::DefaultBlockSize));
+                                    std::min(nSize, size_t{CKarnFileInterface::DefaultBlockSize}));
     const std::string strWhole = Load(file.GetPath(), 0, strFirstBlock);
     const std::string strReports = g_strReports;
     // Tiny blocks, and blocks of 64 bytes to 16 KiB that cut words and batches anywhere, each load with
