@@ -412,9 +412,9 @@ CRunEnd generic_scan::ScanRun(ScanLevels eLevel, const CRunSpan& span, const CRu
     return ScanRunPlain(span, keywords, nFirstId, pFirst, pAfterFirst, pOut, nMax);
 }
 
-void CPieceRuns::Grow()
+void CPieceRuns::Grow(size_t nHint)
 {
-    const size_t nCapacity = m_nCapacity < 1024 ? 1024 : m_nCapacity * 2;
+    const size_t nCapacity = m_nCapacity == 0 ? (nHint < 1024 ? 1024 : nHint) : m_nCapacity * 2;
     std::unique_ptr<CGenericRunStep[]> pSteps(new CGenericRunStep[nCapacity]);
     if (m_nSteps > 0)
         std::memcpy(static_cast<void*>(pSteps.get()), m_pSteps.get(), m_nSteps * sizeof(CGenericRunStep));
@@ -488,8 +488,9 @@ void generic_scan::ScanPieceRuns(ScanLevels eLevel, const CRunSpan& span, const 
         const char* pLastEnd = nullptr;
         for (;;)
         {
+            // Room for a step per 40 bytes of the piece at first: mesh files take about 50.
             if (runs.m_nSteps == runs.m_nCapacity)
-                runs.Grow();
+                runs.Grow(static_cast<size_t>(pTo - pFrom) / 40);
             const CRunEnd end =
                 ScanRun(eLevel, span, keywords, nId, pFirst, pAfterFirst, runs.m_pSteps.get() + runs.m_nSteps,
                         runs.m_nCapacity - runs.m_nSteps);

@@ -60,8 +60,8 @@ struct CPieceRuns
     size_t m_nCapacity = 0;
     std::vector<Run> m_Runs;
 
-    /// Makes room for more steps (std::bad_alloc).
-    void Grow();
+    /// Makes room for more steps, nHint of them at first (std::bad_alloc).
+    void Grow(size_t nHint);
 };
 
 /// Reads every run of the tokens that start in [pFrom, pTo) of the span (pFrom at a token's start or
