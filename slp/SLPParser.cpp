@@ -379,7 +379,10 @@ void CSLPParser::TakeStep(const CGenericRunStep& step, double* pNormal, double* 
         pNormal[1] = pValues[1];
         pNormal[2] = pValues[2];
         vemoVector normal(ToFloat(pValues[0]), ToFloat(pValues[1]), ToFloat(pValues[2]));
-        AddNormalToList(normal);
+        if (m_bNormalsListed)
+            AddNormalToList(normal);
+        else
+            m_CollectedNormals.Add(normal);
     }
     else if (step.m_nId == SLPTokenVertex)
     {
@@ -387,7 +390,10 @@ void CSLPParser::TakeStep(const CGenericRunStep& step, double* pNormal, double* 
         pVertex[1] = pValues[1];
         pVertex[2] = pValues[2];
         vemoFloatPoint point(ToFloat(pValues[0]), ToFloat(pValues[1]), ToFloat(pValues[2]));
-        AddPointToList(point);
+        if (m_bPointsListed)
+            AddPointToList(point);
+        else
+            m_CollectedPoints.Add(point);
     }
     else if (step.m_nId == SLPTokenColor)
     {

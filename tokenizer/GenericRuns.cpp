@@ -111,11 +111,28 @@ struct CRunBytesSse2
                static_cast<std::uint64_t>(Spaces16(p + 32)) << 32 |
                static_cast<std::uint64_t>(Spaces16(p + 48)) << 48;
     }
+    // Sixteen copies of a byte, kept in memory so that the compiler reads them as operands rather than
+    // building them anew at every use.
+    struct alignas(16) CBytes16
+    {
+        unsigned char m_aBytes[16];
+    };
+    static __m128i Copies(const CBytes16& bytes)
+    {
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(&bytes));
+    }
     static unsigned Digits(const char* p, unsigned& nPoints)
     {
+        static const CBytes16 s_Points = {
+            {'.', '.', '.', '.', '.', '.', '.', '.', '.', '.', '.', '.', '.', '.', '.', '.'}};
+        static const CBytes16 s_Zeros = {
+            {'0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0'}};
+        static const CBytes16 s_Nines = {{9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9}};
         const __m128i v = Load(p);
-        nPoints = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('.'))));
-        return static_cast<unsigned>(_mm_movemask_epi8(Within(v, '0', 9)));
+        nPoints = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, Copies(s_Points))));
+        const __m128i values = _mm_sub_epi8(v, Copies(s_Zeros));
+        return static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(values, Copies(s_Nines)), values)));
     }
     // Up to eight digits that end just before pEnd (the eight bytes before it readable): their values,
     // the bytes before them cleared, read as a number with leading zeros, combined in pairs, fours and
@@ -148,13 +165,28 @@ struct CRunBytesSse2
 // callers that run at this level are compiled for it.
 struct CRunBytesAvx2 : CRunBytesSse2
 {
+    // White space of 32 bytes: tab..CR (9..13), space and NUL; the constants are read from memory.
+    struct alignas(32) CBytes32
+    {
+        unsigned char m_aBytes[32];
+    };
     GENERIC_TARGET_AVX2 static inline unsigned Spaces32(const char* p)
     {
+        static const CBytes32 s_Tabs = {
+            {9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9}};
+        static const CBytes32 s_Fours = {
+            {4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4}};
+        static const CBytes32 s_Blanks = {{' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+                                           ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+                                           ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '}};
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        const __m256i shifted = _mm256_sub_epi8(v, _mm256_set1_epi8(9));
-        const __m256i controls = _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, _mm256_set1_epi8(4)), shifted);
-        const __m256i blanks = _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(' ')),
-                                               _mm256_cmpeq_epi8(v, _mm256_setzero_si256()));
+        const __m256i shifted =
+            _mm256_sub_epi8(v, _mm256_load_si256(reinterpret_cast<const __m256i*>(&s_Tabs)));
+        const __m256i controls = _mm256_cmpeq_epi8(
+            _mm256_min_epu8(shifted, _mm256_load_si256(reinterpret_cast<const __m256i*>(&s_Fours))), shifted);
+        const __m256i blanks = _mm256_or_si256(
+            _mm256_cmpeq_epi8(v, _mm256_load_si256(reinterpret_cast<const __m256i*>(&s_Blanks))),
+            _mm256_cmpeq_epi8(v, _mm256_setzero_si256()));
         return static_cast<unsigned>(_mm256_movemask_epi8(_mm256_or_si256(controls, blanks)));
     }
     GENERIC_TARGET_AVX2 static inline std::uint64_t Spaces(const char* p)
@@ -164,12 +196,15 @@ struct CRunBytesAvx2 : CRunBytesSse2
     GENERIC_TARGET_AVX2 static inline bool Mantissa(const char* q, unsigned nIntegers, unsigned nFraction,
                                                     std::uint64_t& nMantissa)
     {
-        const __m128i values = _mm_and_si128(Load(q), _mm_set1_epi8(0x0F));
+        static const CBytes16 s_Low = {{15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15}};
         // Byte j of the result takes digit t = j - 16 + D (D digits in all), which stands at t, or at t + 1
-        // past the point; a negative t gives 0.
-        const int nDigits = static_cast<int>(nIntegers + nFraction);
-        __m128i order = _mm_add_epi8(_mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
-                                     _mm_set1_epi8(static_cast<char>(nDigits - 16)));
+        // past the point; a negative t gives 0. The starting order, for each D, is that of 16 bytes from
+        // the table at 16 - D.
+        static const unsigned char s_aOrders[32] = {
+            0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+            0,    1,    2,    3,    4,    5,    6,    7,    8,    9,    10,   11,   12,   13,   14,   15};
+        const __m128i values = _mm_and_si128(Load(q), Copies(s_Low));
+        __m128i order = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s_aOrders + nIntegers + nFraction));
         order = _mm_sub_epi8(order, _mm_cmpgt_epi8(order, _mm_set1_epi8(static_cast<char>(nIntegers - 1))));
         const __m128i digits = _mm_shuffle_epi8(values, order);
         // Pairs, fours, eights: 10 and 1, 100 and 1, 10000 and 1.
@@ -214,29 +249,32 @@ public:
     GENERIC_RUN_INLINE bool Number(const char* pWord, size_t nLength, bool bGeneralReadable,
                                    double& dValue) const
     {
-        const char c = *pWord;
+        const unsigned char c = static_cast<unsigned char>(*pWord);
         const bool bNegative = c == '-';
-        const unsigned nSign = static_cast<unsigned>(bNegative) | static_cast<unsigned>(c == '+');
+        const unsigned nSign = ((c - '+') & 0xFD) == 0; // "+" or "-"
         const char* const pDigits = pWord + nSign;
-        const size_t n = nLength - nSign;
+        const unsigned n = static_cast<unsigned>(nLength) - nSign;
         unsigned nPoints = 0;
         const unsigned nDigits = Bytes::Digits(pDigits, nPoints);
         const unsigned nWhole = (1u << (n & 15)) - 1; // the word's bytes, when fewer than 16
         const unsigned nPoint = nPoints & nWhole;
-        const unsigned nIntegers = LowestBit(nPoint | (1u << (n & 15)));
-        const unsigned nFraction = (static_cast<unsigned>(n) - nIntegers - 1) & (0u - (nPoint != 0));
-        // 1 to 15 digits and points, at most one point, digits before it and, when there is one, after
-        // it: tested together, so that the common case takes one branch.
-        const bool bShort = (n - 1 < 15) & (((nDigits | nPoint) & nWhole) == nWhole) &
-                            ((nPoint & (nPoint - 1)) == 0) & (nIntegers != 0) &
-                            ((nPoint == 0) | (nFraction != 0));
-        std::uint64_t nMantissa = 0;
-        if (bShort && Bytes::Mantissa(pDigits, nIntegers, nFraction, nMantissa) && nMantissa <= (1ULL << 53))
+        // 1 to 15 digits and points, at most one point, and that neither first nor last: tested
+        // together, so that the common case takes one branch.
+        const bool bShort = (n - 1 < 15) & (((nDigits | nPoints) & nWhole) == nWhole) &
+                            ((nPoint & (nPoint - 1)) == 0) &
+                            ((nPoint & (1u | (nWhole ^ (nWhole >> 1)))) == 0);
+        if (bShort)
         {
-            // The integer of the digits and the power of ten are exact doubles, so the one division is
-            // correctly rounded: the value that std::from_chars gives.
-            dValue = WithSign(static_cast<double>(nMantissa) / g_dExactPowersOfTen[nFraction], bNegative);
-            return true;
+            const unsigned nIntegers = LowestBit(nPoint | (1u << n));
+            const unsigned nFraction = nPoint != 0 ? n - nIntegers - 1 : 0;
+            std::uint64_t nMantissa = 0;
+            if (Bytes::Mantissa(pDigits, nIntegers, nFraction, nMantissa) && nMantissa <= (1ULL << 53))
+            {
+                // The integer of the digits and the power of ten are exact doubles, so the one division
+                // is correctly rounded: the value that std::from_chars gives.
+                dValue = WithSign(static_cast<double>(nMantissa) / g_dExactPowersOfTen[nFraction], bNegative);
+                return true;
+            }
         }
         return bGeneralReadable && ParseNumber(pWord, nLength, dValue);
     }

@@ -103,7 +103,7 @@ private:
     std::mutex m_Mutex;
     std::condition_variable m_Changed;
     std::vector<CPiece> m_Pieces;
-    size_t m_nReaderAt = 0;  ///< the piece the parser is in; those before it are freed
+    size_t m_nReaderAt = 0; ///< the piece the parser is in; those before it are freed
     bool m_bStop = false;
     std::vector<std::thread> m_Threads;
 };
