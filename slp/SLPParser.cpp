@@ -133,7 +133,20 @@ SLPLoadResultTypes CSLPParser::Parse(CKarnWorld* pWorld)
     eResult = GetIOManager()->OpenInputFile();
     if (eResult != SLPLoadSuccess)
         return eResult;
+    return LoadInput();
+}
 
+SLPLoadResultTypes CSLPParser::ParseBuffer(CKarnWorld* pWorld, const char* pData, size_t nSize)
+{
+    SetWorld(pWorld);
+    if (GetWorld() == nullptr)
+        return SLPLoadFailure;
+    GetIOManager()->SetInputBuffer(pData, nSize);
+    return LoadInput();
+}
+
+SLPLoadResultTypes CSLPParser::LoadInput()
+{
     DropStaleGroups();
     m_nDiscardedPoints = 0;
     bool bReadFailed = false;
@@ -170,12 +183,14 @@ SLPLoadResultTypes CSLPParser::Parse(CKarnWorld* pWorld)
         throw;
     }
     RecordOpenGroups();
+    // The input is let go of, the file closed or the caller's bytes no longer read; the tokens stay.
     GetIOManager()->CloseFile();
+    GetIOManager()->SetInputStringValue(nullptr);
     // A file that could not be read to its end did not load, whatever was read of it.
     if (bReadFailed)
         return SLPLoadResult2;
 
-    eResult = SLPLoadFailure;
+    SLPLoadResultTypes eResult = SLPLoadFailure;
 
     CKarnWorld* pLoaded = GetWorld();
     if (pLoaded->GetNumObjects() > 0 || pLoaded->GetNumGroups() > 0)

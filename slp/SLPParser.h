@@ -63,6 +63,11 @@ public:
     /// colour, the estimated box, the last percentage and groups left open carry over into the next
     /// Parse (a stack whose groups are no longer in the world being loaded is dropped first).
     SLPLoadResultTypes Parse(CKarnWorld* pWorld);
+    /// Loads a file's content held in memory, nSize bytes at pData (read in place, not copied; it must
+    /// stay unchanged until this returns), into pWorld as Parse loads a file, with the same results and
+    /// progress reports (but SLPLoadResult2, which no read gives here), on the calling thread. The file
+    /// name is not used. A null pData is an empty input.
+    SLPLoadResultTypes ParseBuffer(CKarnWorld* pWorld, const char* pData, size_t nSize);
     /// Reads up to three consecutive number tokens starting at the current one into the arguments (an
     /// argument whose number is missing is not written); true when at least one was read. Ends on the
     /// third number, or on the first token after one or two numbers.
@@ -166,6 +171,8 @@ private:
     /// told by the token recorded when the parser kept it, without touching the group; groups that a
     /// host put on the stack list directly have none and are taken as live.
     void DropStaleGroups();
+    /// Parse and ParseBuffer from the open input on.
+    SLPLoadResultTypes LoadInput();
     /// The token walk of Parse, from the first token to the end of the input.
     void WalkTokens();
     /// What the walk does for one step of a keyword run; the arrays are the walk's last normal, vertex

@@ -27,7 +27,7 @@ CReadAhead::CReadAhead(const CKarnFileInterface& file, long long nFileSize, size
       m_nPieceSize((std::max<size_t>(nPieceSize, 1) + nBlockSize - 1) / nBlockSize * nBlockSize),
       m_nPieces(static_cast<size_t>((nFileSize + static_cast<long long>(m_nPieceSize) - 1) /
                                     static_cast<long long>(m_nPieceSize))),
-      m_eLevel(eLevel), m_Keywords(keywords), m_nAhead(static_cast<size_t>(nThreads) + 1), m_Pieces(m_nPieces)
+      m_eLevel(eLevel), m_Keywords(keywords), m_nAhead(static_cast<size_t>(nThreads) + 2), m_Pieces(m_nPieces)
 {
     try
     {
@@ -140,26 +140,28 @@ void CReadAhead::Process(size_t k)
     m_Pieces[k] = std::move(piece);
 }
 
-bool CReadAhead::Claim(size_t k)
-{
-    if (m_Pieces[k].eState != PieceWaiting)
-        return false;
-    m_Pieces[k].eState = PieceWorking;
-    return true;
-}
-
 void CReadAhead::Await(std::unique_lock<std::mutex>& lock, size_t k)
 {
-    if (Claim(k))
+    // While another thread reads piece k, this one reads a piece after it that nobody has taken yet,
+    // rather than wait: so the calling thread shares the reading with the others.
+    size_t nNext = k;
+    while (m_Pieces[k].eState != PieceDone)
     {
+        const size_t nEnd = std::min(m_nPieces, std::max(m_nReaderAt, k) + m_nAhead);
+        while (nNext < nEnd && m_Pieces[nNext].eState != PieceWaiting)
+            ++nNext;
+        if (nNext >= nEnd)
+        {
+            m_Changed.wait(lock, [this, k]() { return m_Pieces[k].eState == PieceDone; });
+            return;
+        }
+        m_Pieces[nNext].eState = PieceWorking;
         lock.unlock();
-        Process(k);
+        Process(nNext);
         lock.lock();
-        m_Pieces[k].eState = PieceDone;
+        m_Pieces[nNext].eState = PieceDone;
         m_Changed.notify_all();
-        return;
     }
-    m_Changed.wait(lock, [this, k]() { return m_Pieces[k].eState == PieceDone; });
 }
 
 void CReadAhead::Release(size_t k)

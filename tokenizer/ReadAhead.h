@@ -79,9 +79,8 @@ private:
     void Work();
     /// Reads and scans piece k (claimed by this thread).
     void Process(size_t k);
-    /// Claims piece k for this thread when it waits; false when another has it. Called with the lock.
-    bool Claim(size_t k);
-    /// Waits until piece k is done, reading it here when no thread has it. Called with the lock.
+    /// Waits until piece k is done, reading it, or pieces after it that no thread has taken, here
+    /// meanwhile. Called with the lock.
     void Await(std::unique_lock<std::mutex>& lock, size_t k);
     /// Frees the pieces before k, which the reader has passed. Called with the lock.
     void Release(size_t k);
