@@ -178,3 +178,74 @@ TEST(LoadMemoryTest, AHugeWordCostsMemoryInProportionToIt)
     }
     EXPECT_LT(aOverModel[1], 2 * aOverModel[0] + 64 * 1024) << aOverModel[0] << " beyond the model for 4 MiB";
 }
+
+TEST(AllocationFailureTest, ListsTakingOverPartWayLoseAndRepeatNothing)
+{
+    // A host asks for the lists of a run of 9,000 vertices (four chunks of the collection) while memory
+    // runs out at each allocation in turn (a list's storage grows after 16, 48, 112 ... 8,176 items):
+    // the items moved into a list before the failure stay there and the others wait in the collection,
+    // so the run goes on, and asking again gives every item once, in order, as does the mesh.
+    const int nVertices = 9000;
+    size_t nFailures = 0;
+    for (size_t n = 1;; ++n)
+    {
+        SCOPED_TRACE(n);
+        CKarnWorld world;
+        CSLPParser parser;
+        parser.SetWorld(&world);
+        parser.PushGroup(new CKarnGroup());
+        auto add = [&parser](int v)
+        {
+            vemoFloatPoint point(static_cast<float>(v), 2.0f, 3.0f);
+            vemoVector normal(0.0f, static_cast<float>(v), 1.0f);
+            parser.AddPointToList(point);
+            parser.AddNormalToList(normal);
+        };
+        for (int v = 0; v < nVertices; ++v)
+            add(v);
+        int nThrew = 0;
+        for (const bool bNormals : {false, true})
+        {
+            g_nFailCountdown = n;
+            try
+            {
+                if (bNormals)
+                    parser.GetNormalList();
+                else
+                    parser.GetPointList();
+            }
+            catch (const std::bad_alloc&)
+            {
+                ++nThrew;
+            }
+            g_nFailCountdown = 0;
+        }
+        for (int v = nVertices; v < nVertices + 4; ++v)
+            add(v);
+        // Every other time the flush comes without the host asking again.
+        for (int nList = 0; nList < 2 && n % 2 == 1; ++nList)
+        {
+            CKarnList* pList = nList == 0 ? parser.GetPointList() : parser.GetNormalList();
+            ASSERT_EQ(pList->GetCount(), nVertices + 4);
+            CBasicListIterator it(pList);
+            for (int v = 0; v < nVertices + 4; ++v, it++)
+            {
+                const auto* p = static_cast<const vemoFloatPoint*>(it.GetData());
+                ASSERT_EQ(nList == 0 ? p->x : p->y, static_cast<float>(v));
+            }
+        }
+        ASSERT_TRUE(parser.FlushGeometryToWorld());
+        const auto* pMesh = dynamic_cast<const vemoSTL*>(parser.GetCurrentGroup()->GetObject(0));
+        ASSERT_EQ(pMesh->m_nTriangleCount, (nVertices + 4) / 3);
+        for (int v = 0; v < nVertices + 3; ++v)
+        {
+            const vemoTRex& triangle = pMesh->m_pTriangles[v / 3];
+            ASSERT_TRUE(triangle.m_Vertex[v % 3].x == static_cast<float>(v) &&
+                        triangle.m_Normal[v % 3].y == static_cast<float>(v));
+        }
+        if (nThrew == 0)
+            break;
+        nFailures += static_cast<size_t>(nThrew);
+    }
+    EXPECT_GE(nFailures, 20u);
+}
