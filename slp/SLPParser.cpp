@@ -10,7 +10,8 @@
 CSLPParser::CSLPParser()
     : m_pWorld(nullptr), m_pCurrentGroup(nullptr), m_nLastPercentage(0), m_pLoader(nullptr),
       m_dDecimationMagnitude(0.0), m_nReportOffset(0), m_nReportTotal(-1), m_nReportLast(0),
-      m_bPointsListed(false), m_bNormalsListed(false), m_nDiscardedPoints(0), m_nThreadCount(0)
+      m_bPointsListed(false), m_bNormalsListed(false), m_nDiscardedPoints(0), m_nThreadCount(0),
+      m_bLoading(false)
 {
     InitializeVariables();
 }
@@ -25,8 +26,11 @@ CSLPParser::CSLPParser(const CSLPParser& other)
       m_nReportLast(other.m_nReportLast), m_CollectedPoints(other.m_CollectedPoints),
       m_CollectedNormals(other.m_CollectedNormals), m_bPointsListed(other.m_bPointsListed),
       m_bNormalsListed(other.m_bNormalsListed), m_GroupTokens(other.m_GroupTokens),
-      m_nDiscardedPoints(other.m_nDiscardedPoints), m_nThreadCount(other.m_nThreadCount)
+      m_nDiscardedPoints(other.m_nDiscardedPoints), m_nThreadCount(other.m_nThreadCount), m_bLoading(false)
 {
+    // Copied from a load under way (its callback): the groups it opened have no life tokens yet.
+    if (other.m_bLoading)
+        RecordOpenGroups();
 }
 
 CSLPParser& CSLPParser::operator=(CSLPParser& other)
@@ -53,6 +57,9 @@ CSLPParser& CSLPParser::operator=(CSLPParser& other)
     m_GroupTokens = other.m_GroupTokens;
     m_nDiscardedPoints = other.m_nDiscardedPoints;
     m_nThreadCount = other.m_nThreadCount;
+    // Copied from a load under way (its callback): the groups it opened have no life tokens yet.
+    if (other.m_bLoading && this != &other)
+        RecordOpenGroups();
     return *this;
 }
 
@@ -147,6 +154,13 @@ SLPLoadResultTypes CSLPParser::ParseBuffer(CKarnWorld* pWorld, const char* pData
 
 SLPLoadResultTypes CSLPParser::LoadInput()
 {
+    // While the walk lasts (a copy made from the callback records the groups it holds).
+    struct CLoading
+    {
+        bool& m_bFlag;
+        explicit CLoading(bool& bFlag) : m_bFlag(bFlag) { m_bFlag = true; }
+        ~CLoading() { m_bFlag = false; }
+    } loading(m_bLoading);
     DropStaleGroups();
     m_nDiscardedPoints = 0;
     bool bReadFailed = false;

@@ -40,7 +40,9 @@ public:
     /// A parser with the defaults of InitializeVariables, an empty file name and empty lists.
     CSLPParser();
     /// Member-wise copy: the copy shares the source's world and current group (the model is not
-    /// copied), copies its lists and settings, and has no file open.
+    /// copied), copies its lists and settings, and has no file open. A copy made during a load (from its
+    /// callback) keeps the groups the load opened as a load leaves them, so that its own next load drops
+    /// them once they are gone.
     CSLPParser(const CSLPParser& other);
     /// Member-wise assignment, in declaration order.
     CSLPParser& operator=(CSLPParser& other);
@@ -223,4 +225,5 @@ private:
     std::unordered_map<const CKarnGroup*, std::weak_ptr<const void>> m_GroupTokens;
     long long m_nDiscardedPoints;
     int m_nThreadCount;
+    bool m_bLoading; ///< a load is under way (the callback is running)
 };
