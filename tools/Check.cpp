@@ -61,6 +61,7 @@ bool CheckOne(CFileSink& out, const std::string& name, bool bJson, bool bQuiet, 
                 << CheckSeverityName(finding.m_eSeverity) << ": " << finding.m_strMessage << " ["
                 << finding.m_strCode << "]\n";
         };
+    bar.SetFile(name);
     options.onProgress = [&bar](int nPercentage) { bar.Set("checking", nPercentage); };
     options.m_nKeptFindings = 0; // everything goes out as it is found
     const CCheckReport report = CheckSLPFile(CBasicString::FromPath(InputPath(name).c_str()), options);
@@ -68,7 +69,7 @@ bool CheckOne(CFileSink& out, const std::string& name, bool bJson, bool bQuiet, 
 
     if (report.m_eOpen != SLPLoadSuccess)
     {
-        const std::string reason = DescribeLoadFailure(ExplainCheckFailure(report));
+        const std::string reason = DescribeCheckFailure(report);
         out.Flush();
         std::fprintf(stderr, "slp: %s: %s\n", shown.c_str(), reason.c_str());
         if (bJson)

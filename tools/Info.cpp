@@ -235,7 +235,7 @@ bool InfoOne(CFileSink& out, const std::string& name, bool bJson, bool bGeometry
     std::string strReason;
     if (eResult != SLPLoadSuccess)
     {
-        strReason = DescribeLoadFailure(parser, eResult);
+        strReason = DescribeReadFailure(parser, eResult);
         out.Flush();
         std::fprintf(stderr, "slp: %s: %s\n", shown.c_str(), strReason.c_str());
     }

@@ -115,7 +115,7 @@ int RunTokens(const std::vector<std::string>& arguments)
     if (eOpen != SLPLoadSuccess)
     {
         std::fprintf(stderr, "slp: %s: %s\n", DisplayName(name).c_str(),
-                     DescribeLoadFailure(parser, eOpen).c_str());
+                     DescribeReadFailure(parser, eOpen).c_str());
         return 1;
     }
 
@@ -142,7 +142,7 @@ int RunTokens(const std::vector<std::string>& arguments)
     {
         out.Flush();
         std::fprintf(stderr, "slp: %s: %s\n", DisplayName(name).c_str(),
-                     DescribeLoadFailure(parser, SLPLoadResult2).c_str());
+                     DescribeReadFailure(parser, SLPLoadResult2).c_str());
         return 1;
     }
     return 0;
