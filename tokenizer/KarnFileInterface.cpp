@@ -466,8 +466,8 @@ bool CKarnFileInterface::StartInflating(size_t nRawBytes)
         m_nSystemError = ENOTSUP;
         return false;
     }
-    const size_t nCapacity = m_nBlockSize > (size_t(64) << 10) ? m_nBlockSize : (size_t(64) << 10);
-    std::unique_ptr<CGzipInflate> pGzip = CGzipInflate::Create(nCapacity);
+    // Compressed reads of the block size, so the first block fits as it was read.
+    std::unique_ptr<CGzipInflate> pGzip = CGzipInflate::Create(m_nBlockSize);
     std::memcpy(pGzip->InputBuffer(), m_pBlock, nRawBytes);
     pGzip->Feed(nRawBytes);
     m_pGzip = pGzip.release();
@@ -486,8 +486,7 @@ bool CKarnFileInterface::ReadInflatedBlock()
             m_nSystemError = ENOTSUP;
             return false;
         }
-        m_pGzip = CGzipInflate::Create(m_nBlockSize > (size_t(64) << 10) ? m_nBlockSize : (size_t(64) << 10))
-                      .release();
+        m_pGzip = CGzipInflate::Create(m_nBlockSize).release();
     }
     AllocateBlock();
     size_t nFilled = 0;
