@@ -356,3 +356,48 @@ TEST(SlpToolTest, OutputThatCannotBeWrittenFailsEverySubcommand)
     std::remove(converted.substr(1, converted.size() - 2).c_str());
 }
 #endif
+
+TEST(SlpToolTest, StrictFailsALoadThatDroppedVertices)
+{
+    const struct
+    {
+        const char* pszArguments;
+        int nExit;
+    } cases[] = {{"info geometry_before_solid.slp", 0},
+                 {"info --strict geometry_before_solid.slp", 1},
+                 {"info --strict --json one_facet.slp", 0},
+                 {"convert -q geometry_before_solid.slp - -f stl", 0},
+                 {"convert -q --strict geometry_before_solid.slp - -f stl", 1}};
+    for (const auto& c : cases)
+    {
+        const ToolRun run = RunSlp(c.pszArguments);
+        EXPECT_EQ(run.nExit, c.nExit) << c.pszArguments << ": " << run.err;
+    }
+    EXPECT_EQ(RunSlp("info --strict geometry_before_solid.slp").err,
+              "slp: geometry_before_solid.slp: error: 3 vertices were dropped by the load (slp check "
+              "geometry_before_solid.slp shows where and why)\n");
+}
+
+#if !defined(_WIN32)
+TEST(SlpToolTest, GzippedInputIsReadAsTheTextItHolds)
+{
+    const std::string gz = TestTempPath("slp_gz_", ".slp.gz");
+    // A file and standard input, both found gzipped by their first bytes; the same model as the text.
+    const ToolRun run = RunSlpScript("gzip -c nested_solids.slp > " + gz + " && $SLP info -q --json " + gz +
+                                     " > " + gz + ".json && gzip -c one_facet.slp | $SLP info -q -");
+    EXPECT_EQ(run.nExit, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "<stdin>: loaded");
+    Json doc = Json::parse(ReadProgramText(gz + ".json"));
+    Json text = Json::parse(RunSlp("info -q --json nested_solids.slp").out);
+    doc.erase("file");
+    text.erase("file");
+    EXPECT_EQ(doc, text);
+    // Cut data is a read failure, said as such.
+    const ToolRun cut = RunSlpScript("head -c 100 " + gz + " | $SLP info -; head -c 100 " + gz + " > " + gz +
+                                     ".cut; $SLP check " + gz + ".cut");
+    EXPECT_EQ(cut.err, "slp: <stdin>: unreadable: corrupt gzip data\nslp: " + gz +
+                           ".cut: unreadable: corrupt gzip data\n");
+    for (const char* pszExtension : {"", ".json", ".cut"})
+        std::remove((gz + pszExtension).c_str());
+}
+#endif
