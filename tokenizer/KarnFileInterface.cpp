@@ -279,6 +279,9 @@ GenericLoadResultTypes OpenAt(bool bNamed, const SystemPath& path, int& nHandle,
 }
 } // namespace
 
+// The constant's one definition, for code that binds it to a reference (std::min, say).
+const size_t CKarnFileInterface::DefaultBlockSize;
+
 CKarnFileInterface::CKarnFileInterface()
     : m_nHandle(-1), m_pBlock(nullptr), m_nBlockCapacity(0), m_nBlockLength(0),
       m_nBlockSize(DefaultBlockSize), m_nBlockOffset(0), m_nNextOffset(0), m_nFileSize(0), m_nSystemError(0),
