@@ -450,8 +450,12 @@ void CKarnFileInterface::CheckGzipAtOpen()
     // The first two bytes, read in place: the read position stays at the start.
     char aMagic[2];
     int nError = 0;
-    if (SystemRead(m_nHandle, aMagic, sizeof(aMagic), 0, nullptr, 0, nError) != 2 ||
-        !CGzipInflate::StartsGzip(aMagic, 2))
+    const bool bGzip = SystemRead(m_nHandle, aMagic, sizeof(aMagic), 0, nullptr, 0, nError) == 2 &&
+                       CGzipInflate::StartsGzip(aMagic, 2);
+    // A positional read moves the position of a handle that Windows opened for plain reads: back to the
+    // start, where the first block is read.
+    SystemSeek(m_nHandle, 0);
+    if (!bGzip)
         return;
     m_bGzip = true;
     m_bStream = true;

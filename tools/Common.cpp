@@ -78,6 +78,8 @@ std::string DescribeReadFailure(CSLPParser& parser, int nResult)
     const CKarnFileInterface& file = *parser.GetIOManager()->GetFileInterface();
     if (nResult == SLPLoadResult2 && file.GetCorruptGzip())
         return CorruptGzip;
+    if (nResult == SLPLoadResult2 && file.GetIsGzip() && file.GetSystemError() == ENOTSUP)
+        return "unreadable: gzip data, which this build of slp does not read (it was built without zlib)";
     return DescribeLoadFailure(parser, nResult);
 }
 
