@@ -447,14 +447,21 @@ void CKarnFileInterface::CheckGzipAtOpen()
     m_nSourceSize = m_nFileSize;
     if (m_nHandle < 0 || m_bStream)
         return; // a stream shows what it is at its first block
-    // The first two bytes, read in place: the read position stays at the start.
+        // The first two bytes where the reading starts (a standard input may stand past its start), read in
+        // place; a positional read moves the position of a handle that Windows opened for plain reads, so it
+        // is put back where it stood.
+#if defined(_WIN32)
+    const long long nAt = ::_lseeki64(m_nHandle, 0, SEEK_CUR);
+#else
+    const long long nAt = static_cast<long long>(::lseek(m_nHandle, 0, SEEK_CUR));
+#endif
+    if (nAt < 0)
+        return;
     char aMagic[2];
     int nError = 0;
-    const bool bGzip = SystemRead(m_nHandle, aMagic, sizeof(aMagic), 0, nullptr, 0, nError) == 2 &&
+    const bool bGzip = SystemRead(m_nHandle, aMagic, sizeof(aMagic), nAt, nullptr, nAt, nError) == 2 &&
                        CGzipInflate::StartsGzip(aMagic, 2);
-    // A positional read moves the position of a handle that Windows opened for plain reads: back to the
-    // start, where the first block is read.
-    SystemSeek(m_nHandle, 0);
+    SystemSeek(m_nHandle, nAt);
     if (!bGzip)
         return;
     m_bGzip = true;
