@@ -4,13 +4,13 @@
 
 #include "checker/SLPChecker.h"
 
-/// Writes {"line", "column", "severity", "code", "message"} to out: anything with operator<< for text
-/// and numbers and a JsonString for UTF-8 text (the writers' CFileSink).
+/// Writes {"line", "column", "severity", "code", "message", "fixable"} to out: anything with operator<< for
+/// text and numbers and a JsonString for UTF-8 text (the writers' CFileSink).
 template <class Sink> void WriteFindingJson(Sink& out, const CCheckFinding& finding)
 {
     out << "{\"line\": " << finding.m_nLine << ", \"column\": " << finding.m_nColumn << ", \"severity\": \""
         << CheckSeverityName(finding.m_eSeverity) << "\", \"code\": \"" << finding.m_strCode
         << "\", \"message\": ";
     out.JsonString(finding.m_strMessage);
-    out << '}';
+    out << ", \"fixable\": " << (finding.m_bFixable ? "true" : "false") << '}';
 }

@@ -97,8 +97,8 @@ private:
         return Place{m_Tokens.GetCurrentToken().GetLine(), m_Tokens.GetCurrentToken().GetColumn()};
     }
     void Advance();
-    void Report(CheckSeverityTypes eSeverity, const char* pszCode, const Place& place,
-                std::string strMessage);
+    void Report(CheckSeverityTypes eSeverity, const char* pszCode, const Place& place, std::string strMessage,
+                bool bFixable = false);
     // The loader's flush: the collected run becomes a mesh, or is dropped (and reported) as the loader
     // drops it.
     void Flush();
@@ -203,9 +203,12 @@ void CCheckWalk::Advance()
 }
 
 void CCheckWalk::Report(CheckSeverityTypes eSeverity, const char* pszCode, const Place& place,
-                        std::string strMessage)
+                        std::string strMessage, bool bFixable)
 {
     CCheckFinding finding;
+    finding.m_bFixable = bFixable;
+    if (bFixable)
+        strMessage += " (slp fix repairs this)";
     finding.m_eSeverity = eSeverity;
     finding.m_strCode = pszCode;
     finding.m_nLine = place.nLine;
@@ -232,7 +235,8 @@ void CCheckWalk::Flush()
         lose(nPoints);
         Report(nPoints > 0 ? CheckError : CheckWarning, "outside-solid", m_RunStart,
                Count(nPoints, "vertex", "vertices") + " and " + Count(nNormals, "normal", "normals") +
-                   " outside any solid are dropped: facets belong between \"solid\" and \"endsolid\"");
+                   " outside any solid are dropped: facets belong between \"solid\" and \"endsolid\"",
+               nPoints > 0);
         return;
     }
     if (nPoints != nNormals || nPoints == 0)
@@ -243,7 +247,8 @@ void CCheckWalk::Flush()
             "a run of " + Count(nPoints, "vertex", "vertices") + " and " +
                 Count(nNormals, "normal", "normals") +
                 " is dropped whole: the loader needs exactly one normal per vertex between two of \"solid\", "
-                "\"endsolid\", \"color\" and the end of the file");
+                "\"endsolid\", \"color\" and the end of the file",
+            nPoints > 0);
         return;
     }
     m_Report.m_nTriangles += nPoints / 3;
@@ -407,7 +412,8 @@ void CCheckWalk::Run()
                (solid.strName.empty()
                     ? std::string("the solid without a name (the file ends after \"solid\")")
                     : "solid " + solid.strName) +
-                   " is never closed with \"endsolid\"");
+                   " is never closed with \"endsolid\"",
+               !solid.strName.empty());
     if (m_Report.m_nSolids == 0)
         ReportNoSolid();
 }
@@ -440,7 +446,10 @@ int CBinaryInputGuard::AfterRead(long long nOffset, const char* pData, size_t nL
     if (nOffset != 0 || nLength == 0)
         return m_pNext != nullptr ? m_pNext->AfterRead(nOffset, pData, nLength) : 0;
     const char* const pNul = static_cast<const char*>(std::memchr(pData, 0, nLength));
-    if (pNul == nullptr)
+    // Gzipped input is read as the text it holds (the file reader inflates it).
+    const bool bGzip = nLength >= 2 && static_cast<unsigned char>(pData[0]) == 0x1F &&
+                       static_cast<unsigned char>(pData[1]) == 0x8B;
+    if (pNul == nullptr || bGzip)
         return m_pNext != nullptr ? m_pNext->AfterRead(nOffset, pData, nLength) : 0;
     // Text that starts as SLP text keeps a NUL byte further on (white space to the tokenizer).
     for (const char* p = pData; p + 5 <= pNul; ++p)

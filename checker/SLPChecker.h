@@ -53,6 +53,9 @@ struct SLPCHECK_API CCheckFinding
     long long m_nColumn = 0;
     /// One sentence in plain words, UTF-8.
     std::string m_strMessage;
+    /// Whether `slp fix` repairs it (the message then ends with "(slp fix repairs this)"): a discarded
+    /// run or facets outside any solid, whose vertices a fixed file keeps, and a solid left open.
+    bool m_bFixable = false;
 };
 
 /// What a check found, and the loader's counts for the file.
@@ -100,7 +103,8 @@ SLPCHECK_API const char* DescribeNotSLP(long long nSize, bool bStartsAsBinary);
 /// Refuses binary input as soon as its first block shows it, rather than reading it all (an endless
 /// device such as /dev/zero would never end): a first block that holds a NUL byte before any "solid"
 /// fails to read with EILSEQ, which the explanations of LoadFailure.h tell as binary data. Text whose
-/// first block holds a NUL byte after its first "solid" (padding, say) reads as before. Stateless: one
+/// first block holds a NUL byte after its first "solid" (padding, say) reads as before, and so does
+/// gzipped input (first bytes 1f 8b), which the file reader inflates. Stateless: one
 /// guard may watch any number of readers and threads.
 class SLPCHECK_API CBinaryInputGuard : public CKarnReadWatcher
 {

@@ -5,10 +5,13 @@
 
 #include "tokenizer/KarnFileInterface.h"
 
+#include "tokenizer/GzipInflate.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -276,11 +279,15 @@ GenericLoadResultTypes OpenAt(bool bNamed, const SystemPath& path, int& nHandle,
 }
 } // namespace
 
+// The constant's one definition, for code that binds it to a reference (std::min, say).
+const size_t CKarnFileInterface::DefaultBlockSize;
+
 CKarnFileInterface::CKarnFileInterface()
     : m_nHandle(-1), m_pBlock(nullptr), m_nBlockCapacity(0), m_nBlockLength(0),
       m_nBlockSize(DefaultBlockSize), m_nBlockOffset(0), m_nNextOffset(0), m_nFileSize(0), m_nSystemError(0),
       m_bStartsAsBinary(false), m_bStream(false), m_pWatcher(nullptr), m_pSource(nullptr), m_pLent(nullptr),
-      m_nHandleOffset(0), m_bFromStart(false)
+      m_nHandleOffset(0), m_bFromStart(false), m_pGzip(nullptr), m_bGzip(false), m_bCorruptGzip(false),
+      m_bSourceEnded(false), m_nSourceOffset(0), m_nSourceSize(0)
 {
 }
 
@@ -325,11 +332,13 @@ GenericLoadResultTypes CKarnFileInterface::OpenFile(const char* pszPath)
 {
     CloseFile();
     m_bStartsAsBinary = false;
+    m_bGzip = m_bCorruptGzip = false;
     SystemPath path;
     const GenericLoadResultTypes eResult =
         OpenAt(pszPath != nullptr && *pszPath != '\0' && ToSystemPath(pszPath, path), path, m_nHandle,
                m_nFileSize, m_nSystemError);
     NoteOpened();
+    CheckGzipAtOpen();
     return eResult;
 }
 
@@ -337,11 +346,13 @@ GenericLoadResultTypes CKarnFileInterface::OpenFile(const WideChar* pszPath)
 {
     CloseFile();
     m_bStartsAsBinary = false;
+    m_bGzip = m_bCorruptGzip = false;
     SystemPath path;
     const GenericLoadResultTypes eResult =
         OpenAt(pszPath != nullptr && *pszPath != 0 && ToSystemPath(pszPath, path), path, m_nHandle,
                m_nFileSize, m_nSystemError);
     NoteOpened();
+    CheckGzipAtOpen();
     return eResult;
 }
 
@@ -353,6 +364,10 @@ bool CKarnFileInterface::CloseFile()
     m_nHandleOffset = 0;
     m_pLent = nullptr;
     m_LentKeep.reset();
+    delete m_pGzip;
+    m_pGzip = nullptr;
+    m_bSourceEnded = false;
+    m_nSourceOffset = m_nSourceSize = 0;
     if (m_nHandle < 0)
         return false;
     SystemClose(m_nHandle);
@@ -361,12 +376,37 @@ bool CKarnFileInterface::CloseFile()
     return true;
 }
 
+long long CKarnFileInterface::PositionalAt() const
+{
+#if defined(_WIN32)
+    // A positional read moves a Windows handle's position, and threads reading ahead (ReadAt) make such
+    // reads at any time: a regular file is read at its offsets, whatever the handle's position.
+    return !m_bStream && m_bFromStart ? m_nNextOffset : -1;
+#else
+    return -1;
+#endif
+}
+
+void CKarnFileInterface::AllocateBlock()
+{
+    if (m_nBlockCapacity != m_nBlockSize)
+    {
+        // Allocate before freeing, so a failed allocation leaves the reader as it was.
+        char* pNew = new char[m_nBlockSize];
+        delete[] m_pBlock;
+        m_pBlock = pNew;
+        m_nBlockCapacity = m_nBlockSize;
+    }
+}
+
 bool CKarnFileInterface::ReadNextBlockFromFile()
 {
-    m_nBlockOffset = m_nNextOffset;
-    m_nBlockLength = 0;
     m_pLent = nullptr;
     m_LentKeep.reset();
+    if (m_bGzip && m_nHandle >= 0)
+        return ReadInflatedBlock();
+    m_nBlockOffset = m_nNextOffset;
+    m_nBlockLength = 0;
     if (m_nHandle < 0)
         return false;
     if (m_pSource != nullptr && !m_bStream && m_nNextOffset > 0 && m_nNextOffset < m_nFileSize)
@@ -396,18 +436,11 @@ bool CKarnFileInterface::ReadNextBlockFromFile()
         }
         m_nHandleOffset = m_nNextOffset;
     }
-    if (m_nBlockCapacity != m_nBlockSize)
-    {
-        // Allocate before freeing, so a failed allocation leaves the reader as it was.
-        char* pNew = new char[m_nBlockSize];
-        delete[] m_pBlock;
-        m_pBlock = pNew;
-        m_nBlockCapacity = m_nBlockSize;
-    }
+    AllocateBlock();
     int nError = m_pWatcher != nullptr ? m_pWatcher->BeforeRead(m_nBlockOffset) : 0;
     const long long nGot =
         nError != 0 ? -1
-                    : SystemRead(m_nHandle, m_pBlock, m_nBlockSize, -1, m_pWatcher, m_nBlockOffset, nError);
+                    : SystemRead(m_nHandle, m_pBlock, m_nBlockSize, PositionalAt(), m_pWatcher, m_nBlockOffset, nError);
     if (nGot >= 0 && m_nBlockOffset == 0)
         m_bStartsAsBinary = std::memchr(m_pBlock, 0, static_cast<size_t>(nGot)) != nullptr;
     if (nGot >= 0 && m_pWatcher != nullptr)
@@ -418,6 +451,9 @@ bool CKarnFileInterface::ReadNextBlockFromFile()
         m_nHandleOffset = -1; // how far a failed read went is unknown
         return false;
     }
+    // A stream whose first block is gzip data becomes the text it holds.
+    if (m_nBlockOffset == 0 && m_bStream && CGzipInflate::StartsGzip(m_pBlock, static_cast<size_t>(nGot)))
+        return StartInflating(static_cast<size_t>(nGot));
     m_nSystemError = 0;
     m_nBlockLength = static_cast<size_t>(nGot);
     m_nHandleOffset += nGot;
@@ -447,7 +483,7 @@ bool CKarnFileInterface::SeekToOffset(long long nOffset)
     m_nBlockLength = 0;
     m_pLent = nullptr;
     m_LentKeep.reset();
-    if (m_nHandle < 0 || nOffset < 0 || !SystemSeek(m_nHandle, nOffset))
+    if (m_nHandle < 0 || nOffset < 0 || m_bGzip || !SystemSeek(m_nHandle, nOffset))
         return false;
     m_nBlockOffset = nOffset;
     m_nNextOffset = nOffset;
@@ -486,4 +522,128 @@ unsigned long long CKarnFileInterface::GetChangeStamp() const
 void CKarnFileInterface::SetBlockSize(size_t nBytes)
 {
     m_nBlockSize = nBytes == 0 ? DefaultBlockSize : nBytes;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Gzipped files
+
+long long CKarnFileInterface::GetSourceOffset() const
+{
+    return m_bGzip ? m_nSourceOffset : m_nNextOffset;
+}
+
+long long CKarnFileInterface::GetSourceSize() const
+{
+    return m_bGzip ? m_nSourceSize : m_nFileSize;
+}
+
+void CKarnFileInterface::CheckGzipAtOpen()
+{
+    m_nSourceOffset = 0;
+    m_nSourceSize = m_nFileSize;
+    if (m_nHandle < 0 || m_bStream)
+        return; // a stream shows what it is at its first block
+        // The first two bytes where the reading starts (a standard input may stand past its start), read in
+        // place; a positional read moves the position of a handle that Windows opened for plain reads, so it
+        // is put back where it stood.
+#if defined(_WIN32)
+    const long long nAt = ::_lseeki64(m_nHandle, 0, SEEK_CUR);
+#else
+    const long long nAt = static_cast<long long>(::lseek(m_nHandle, 0, SEEK_CUR));
+#endif
+    if (nAt < 0)
+        return;
+    char aMagic[2];
+    int nError = 0;
+    const bool bGzip = SystemRead(m_nHandle, aMagic, sizeof(aMagic), nAt, nullptr, nAt, nError) == 2 &&
+                       CGzipInflate::StartsGzip(aMagic, 2);
+    SystemSeek(m_nHandle, nAt);
+    if (!bGzip)
+        return;
+    m_bGzip = true;
+    m_bStream = true;
+    m_nFileSize = -1;
+}
+
+bool CKarnFileInterface::StartInflating(size_t nRawBytes)
+{
+    m_bGzip = true;
+    m_bStartsAsBinary = false; // told by the text, not by the compressed bytes
+    m_nSourceSize = -1;
+    m_nSourceOffset = static_cast<long long>(nRawBytes);
+    if (!CGzipInflate::IsAvailable())
+    {
+        m_nSystemError = ENOTSUP;
+        return false;
+    }
+    // Compressed reads of the block size, so the first block fits as it was read.
+    std::unique_ptr<CGzipInflate> pGzip = CGzipInflate::Create(m_nBlockSize);
+    std::memcpy(pGzip->InputBuffer(), m_pBlock, nRawBytes);
+    pGzip->Feed(nRawBytes);
+    m_pGzip = pGzip.release();
+    m_nNextOffset = 0;
+    return ReadInflatedBlock();
+}
+
+bool CKarnFileInterface::ReadInflatedBlock()
+{
+    m_nBlockOffset = m_nNextOffset;
+    m_nBlockLength = 0;
+    if (m_pGzip == nullptr)
+    {
+        if (!CGzipInflate::IsAvailable())
+        {
+            m_nSystemError = ENOTSUP;
+            return false;
+        }
+        m_pGzip = CGzipInflate::Create(m_nBlockSize).release();
+    }
+    AllocateBlock();
+    size_t nFilled = 0;
+    for (;;)
+    {
+        if (m_pGzip->NeedsInput() && !m_bSourceEnded)
+        {
+            // The watcher sees the compressed reads, at their offsets in the file.
+            char* const pInput = m_pGzip->InputBuffer();
+            int nError = m_pWatcher != nullptr ? m_pWatcher->BeforeRead(m_nSourceOffset) : 0;
+            const long long nGot = nError != 0 ? -1
+                                               : SystemRead(m_nHandle, pInput, m_pGzip->InputCapacity(), -1,
+                                                            m_pWatcher, m_nSourceOffset, nError);
+            if (nGot >= 0 && m_pWatcher != nullptr)
+                nError = m_pWatcher->AfterRead(m_nSourceOffset, pInput, static_cast<size_t>(nGot));
+            if (nGot < 0 || nError != 0)
+            {
+                m_nSystemError = nError != 0 ? nError : EIO;
+                return false;
+            }
+            m_pGzip->Feed(static_cast<size_t>(nGot));
+            m_nSourceOffset += nGot;
+            if (nGot == 0)
+            {
+                m_bSourceEnded = true;
+                m_nSourceSize = m_nSourceOffset;
+            }
+        }
+        size_t nProduced = 0;
+        const CGzipInflate::Status eStatus =
+            m_pGzip->Inflate(m_pBlock + nFilled, m_nBlockSize - nFilled, m_bSourceEnded, nProduced);
+        nFilled += nProduced;
+        if (eStatus == CGzipInflate::GzipCorrupt)
+        {
+            m_bCorruptGzip = true;
+            m_nSystemError = EILSEQ;
+            return false;
+        }
+        if (eStatus == CGzipInflate::GzipEnded || nFilled == m_nBlockSize)
+            break;
+    }
+    if (m_nBlockOffset == 0)
+        m_bStartsAsBinary = std::memchr(m_pBlock, 0, nFilled) != nullptr;
+    m_nSystemError = 0;
+    m_nBlockLength = nFilled;
+    m_nNextOffset += static_cast<long long>(nFilled);
+    if (nFilled == 0)
+        m_nFileSize = m_nNextOffset;
+    return true;
 }

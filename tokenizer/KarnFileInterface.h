@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <memory>
 
+class CGzipInflate;
+
 /// The outcome of opening an input file.
 enum GenericLoadResultTypes
 {
@@ -46,13 +48,17 @@ public:
 };
 
 /// Reads one file front to back in blocks of a set size (the last block may be shorter; a block of 0
-/// bytes means the end of the file). The file may be a regular file or a stream: a pipe (standard input
-/// from another program, a named pipe, a shell's <(...)), a terminal, a socket or a device. Offsets are
-/// exact for both; a stream's size is known only once its end is read, and it cannot seek. The current block
-/// is a buffer owned by this object, valid until the next read, seek, block-size change taking effect, or
-/// destruction. Sizes and offsets are 64-bit, so files over 4 GiB read completely. Not copyable; the
-/// destructor closes the file. Nothing throws except std::bad_alloc when the block buffer cannot be
-/// allocated.
+/// bytes means the end of the file). A gzipped file (one that starts with the bytes 1f 8b, whatever its
+/// name) is read as the text it holds: its blocks are inflated (members one after another, as gzip
+/// writes them), it reads as a stream (size unknown until its end, no seeks, no ReadAt), the read
+/// watcher watches the compressed reads, and corrupt or truncated data fails the read with EILSEQ
+/// (GetCorruptGzip). Builds without zlib refuse such a file at its first block with ENOTSUP. The file may be
+/// a regular file or a stream: a pipe (standard input from another program, a named pipe, a shell's <(...)),
+/// a terminal, a socket or a device. Offsets are exact for both; a stream's size is known only once its end
+/// is read, and it cannot seek. The current block is a buffer owned by this object, valid until the next
+/// read, seek, block-size change taking effect, or destruction. Sizes and offsets are 64-bit, so files over 4
+/// GiB read completely. Not copyable; the destructor closes the file. Nothing throws except std::bad_alloc
+/// when the block buffer cannot be allocated.
 class GENERIC_API CKarnFileInterface
 {
 public:
@@ -123,11 +129,31 @@ public:
     /// its end has been read, then the number of bytes it held.
     long long GetFileSize() const { return m_nFileSize; }
 
+    /// The file as stored: the bytes of it read so far and its size (-1 for a stream until its end has
+    /// been read; 0 without an open file). For a plain file the same as the offset after the current
+    /// block and GetFileSize; for a gzipped file they count the compressed bytes, so that a progress
+    /// computed from them follows the reading where GetFileSize is unknown.
+    long long GetSourceOffset() const;
+    long long GetSourceSize() const;
+    /// Whether the open file is gzipped: known at the open for a regular file, at the first block for a
+    /// stream. Kept after the close, until the next open.
+    bool GetIsGzip() const { return m_bGzip; }
+    /// Whether the last read failed because the gzip data is corrupt or ends inside a member (the system
+    /// error is then EILSEQ). Kept after the close, until the next open.
+    bool GetCorruptGzip() const { return m_bCorruptGzip; }
+
     /// The number of bytes each read asks for; 0 restores the default. Takes effect at the next read.
     void SetBlockSize(size_t nBytes);
     size_t GetBlockSize() const { return m_nBlockSize; }
 
 private:
+    /// Gzip: the open's check of a regular file's first bytes, the switch of a stream whose first block
+    /// is gzip data, and the read of an inflated block.
+    void CheckGzipAtOpen();
+    bool StartInflating(size_t nRawBytes);
+    bool ReadInflatedBlock();
+    void AllocateBlock();
+
     int m_nHandle;  ///< the system's file handle, -1 when none is open
     char* m_pBlock; ///< the block buffer, m_nBlockCapacity bytes
     size_t m_nBlockCapacity;
@@ -145,6 +171,14 @@ private:
     std::shared_ptr<const void> m_LentKeep;
     long long m_nHandleOffset; ///< where the handle's own position stands (lent blocks do not move it)
     bool m_bFromStart;         ///< a regular file whose handle stood at its start when opened
+    CGzipInflate* m_pGzip;     ///< the inflation of a gzipped file, else null
+    bool m_bGzip;              ///< the file is gzipped (inflated, or refused without zlib)
+    bool m_bCorruptGzip;       ///< the last read failed on corrupt gzip data
+    bool m_bSourceEnded;       ///< the compressed file's end has been read
+    long long m_nSourceOffset; ///< compressed bytes read (gzip only)
+    long long m_nSourceSize;   ///< the compressed size, -1 for a stream until its end (gzip only)
 
     void NoteOpened();
+    /// Where a block read reads: -1 from the handle's position, else at that offset.
+    long long PositionalAt() const;
 };

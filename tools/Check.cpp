@@ -12,6 +12,7 @@ const char* const CheckHelp =
     "Usage: slp check [options] FILE...\n"
     "Walk each file (- for standard input) as the loader does and list, with line and column, what a\n"
     "load loses (errors) or reads differently from how it looks (warnings), then a summary line.\n"
+    "Findings that slp fix repairs say so.\n"
     "\n"
     "Options:\n"
     "  --json        one JSON document per file (an array for several)\n"
@@ -25,7 +26,7 @@ std::string Summary(const CCheckReport& report)
                            ? std::string("no problems")
                            : Plural(report.m_nErrors, "error", "errors") + ", " +
                                  Plural(report.m_nWarnings, "warning", "warnings");
-    text += "; " + Plural(report.m_nSolids, "solid", "solids") + ", " +
+    text += "; " + Plural(report.m_nSolids, "group", "groups") + ", " +
             Plural(report.m_nMeshes, "mesh", "meshes") + ", " +
             Plural(report.m_nTriangles, "triangle", "triangles");
     if (report.m_nLostVertices > 0)
@@ -61,6 +62,7 @@ bool CheckOne(CFileSink& out, const std::string& name, bool bJson, bool bQuiet, 
                 << CheckSeverityName(finding.m_eSeverity) << ": " << finding.m_strMessage << " ["
                 << finding.m_strCode << "]\n";
         };
+    bar.SetFile(name);
     options.onProgress = [&bar](int nPercentage) { bar.Set("checking", nPercentage); };
     options.m_nKeptFindings = 0; // everything goes out as it is found
     const CCheckReport report = CheckSLPFile(CBasicString::FromPath(InputPath(name).c_str()), options);
@@ -68,7 +70,7 @@ bool CheckOne(CFileSink& out, const std::string& name, bool bJson, bool bQuiet, 
 
     if (report.m_eOpen != SLPLoadSuccess)
     {
-        const std::string reason = DescribeLoadFailure(ExplainCheckFailure(report));
+        const std::string reason = DescribeCheckFailure(report);
         out.Flush();
         std::fprintf(stderr, "slp: %s: %s\n", shown.c_str(), reason.c_str());
         if (bJson)
@@ -82,8 +84,8 @@ bool CheckOne(CFileSink& out, const std::string& name, bool bJson, bool bQuiet, 
     if (bJson)
         out << "], \"readable\": true, \"errors\": " << report.m_nErrors
             << ", \"warnings\": " << report.m_nWarnings << ", \"solids\": " << report.m_nSolids
-            << ", \"meshes\": " << report.m_nMeshes << ", \"triangles\": " << report.m_nTriangles
-            << ", \"lost_vertices\": " << report.m_nLostVertices
+            << ", \"groups\": " << report.m_nSolids << ", \"meshes\": " << report.m_nMeshes
+            << ", \"triangles\": " << report.m_nTriangles << ", \"lost_vertices\": " << report.m_nLostVertices
             << ", \"lost_triangles\": " << report.m_nLostTriangles << ", \"bytes\": " << report.m_nBytes
             << '}';
     else

@@ -8,10 +8,12 @@
 
 #include <cstdio>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 class CSLPParser;
+struct CCheckReport;
 
 // Each subcommand takes its arguments after the subcommand's name and returns the exit status: 0 when
 // everything worked, 1 when a file could not be loaded, checked or written (or a check found lost
@@ -20,11 +22,18 @@ int RunInfo(const std::vector<std::string>& arguments);
 int RunTokens(const std::vector<std::string>& arguments);
 int RunCheck(const std::vector<std::string>& arguments);
 int RunConvert(const std::vector<std::string>& arguments);
+int RunFix(const std::vector<std::string>& arguments);
 
 // Parses a subcommand's arguments; on a usage error writes it and returns false. "--help" prints the
 // help text and returns false too (the caller exits with *pnExit).
 bool ParseArguments(const char* pszCommand, const std::vector<std::string>& arguments,
                     std::vector<COptionSpec> specs, const char* pszHelp, CArguments& parsed, int& nExit);
+// Why a load (or another read of the parser's file) with the result failed, in the program's words
+// (LoadFailure.h), naming corrupt gzip data as such.
+std::string DescribeReadFailure(CSLPParser& parser, int nResult);
+// The same for a check that could not read its file.
+std::string DescribeCheckFailure(const CCheckReport& report);
+
 // Writes "slp COMMAND: MESSAGE" to standard error and returns 2, the exit status of a usage error.
 int UsageError(const char* pszCommand, const std::string& message);
 
@@ -48,16 +57,29 @@ public:
 std::string FinishStandardOutput();
 void StandardOutputFailureTold();
 
+// The warning of a load that dropped vertices (none when it dropped none): "slp: FILE: warning: ..." or,
+// with --strict, "slp: FILE: error: ...".
+void WarnDropped(const std::string& input, long long nDropped, bool bStrict);
+
+// Runs one(input, FOLDER/STEM.EXTENSION) for each input of a batch (standard input and two inputs with
+// one output name refused); the exit status: 1 when any failed.
+int RunBatch(const char* pszVerb, const std::vector<std::string>& inputs, const std::string& folder,
+             const char* pszExtension,
+             const std::function<bool(const std::string&, const std::string&)>& one);
+
 // "1 triangle", "2 triangles".
 std::string Plural(long long nCount, const char* pszOne, const char* pszMany);
 
 // A progress bar on standard error, drawn only when standard error is a terminal and the user did not
-// ask for quiet. Set shows a label and a percentage; Clear removes the bar before other output.
+// ask for quiet. Set shows a label, the file's name (SetFile) and a percentage; Clear removes the bar
+// before other output.
 class CProgressBar
 {
 public:
     explicit CProgressBar(bool bQuiet);
     ~CProgressBar() { Clear(); }
+    // The file the work is on, as it is shown ("-" as <stdin>); long names keep their end.
+    void SetFile(const std::string& name);
     void Set(const char* pszLabel, int nPercentage);
     void Clear();
     bool IsShown() const { return m_bEnabled; }
@@ -67,6 +89,8 @@ private:
     bool m_bDrawn = false;
     int m_nLast = -1;
     const char* m_pszLabel = nullptr;
+    std::string m_File;
+    size_t m_nDrawnWidth = 0;
 };
 
 // The parser's progress callback is a plain function: it draws on the bar named here.

@@ -211,13 +211,15 @@ const char* const InfoHelp =
     "  --geometry    with --json: every mesh's vertices and normals too\n"
     "  --depth N     text: print groups down to N levels (default 64)\n"
     "  -q, --quiet   no progress bar\n"
+    "  --strict      exit status 1 also when a load dropped vertices\n"
     "\n"
     "Exit status: 0 when every file loaded, 1 when any did not, 2 for a usage error.\n";
 
 // Loads one file and prints it; false when it did not load.
 bool InfoOne(CFileSink& out, const std::string& name, bool bJson, bool bGeometry, long long nMaxDepth,
-             CProgressBar& bar, bool bFirst)
+             bool bStrict, CProgressBar& bar, bool bFirst)
 {
+    bar.SetFile(name);
     auto pWorld = std::make_unique<CKarnWorld>();
     CSLPParser parser;
     parser.SetFileName(CBasicString::FromPath(InputPath(name).c_str()));
@@ -235,18 +237,20 @@ bool InfoOne(CFileSink& out, const std::string& name, bool bJson, bool bGeometry
     std::string strReason;
     if (eResult != SLPLoadSuccess)
     {
-        strReason = DescribeLoadFailure(parser, eResult);
+        strReason = DescribeReadFailure(parser, eResult);
         out.Flush();
         std::fprintf(stderr, "slp: %s: %s\n", shown.c_str(), strReason.c_str());
     }
     else if (parser.GetDiscardedPointCount() > 0)
     {
         out.Flush();
-        std::fprintf(stderr, "slp: %s: warning: %s dropped by the load (slp check %s shows where and why)\n",
-                     shown.c_str(),
-                     Plural(parser.GetDiscardedPointCount(), "vertex was", "vertices were").c_str(),
-                     name.c_str());
+        WarnDropped(name, parser.GetDiscardedPointCount(), bStrict);
     }
+    const bool bWhole = eResult == SLPLoadSuccess && (!bStrict || parser.GetDiscardedPointCount() == 0);
+    // What happened, in words.
+    std::string status = eResult == SLPLoadSuccess ? std::string("loaded") : strReason;
+    if (eResult == SLPLoadSuccess && parser.GetDiscardedPointCount() > 0)
+        status += ", " + Plural(parser.GetDiscardedPointCount(), "vertex", "vertices") + " dropped";
     const Totals totals = CountModel(*pWorld);
 
     if (bJson)
@@ -255,7 +259,8 @@ bool InfoOne(CFileSink& out, const std::string& name, bool bJson, bool bGeometry
         out.JsonString(name == "-" ? std::string("-")
                                    : BasicToUtf8(CBasicString::FromPath(name.c_str()).GetWideString()));
         out << ", \"result\": " << static_cast<int>(eResult) << ", \"result_name\": \"" << ResultName(eResult)
-            << '"';
+            << "\", \"status\": ";
+        out.JsonString(status);
         if (!strReason.empty())
         {
             out << ", \"reason\": ";
@@ -268,15 +273,16 @@ bool InfoOne(CFileSink& out, const std::string& name, bool bJson, bool bGeometry
         out << ", ";
         JsonContents(out, *pWorld, bGeometry);
         out << "}";
-        return eResult == SLPLoadSuccess;
+        return bWhole;
     }
     if (eResult != SLPLoadSuccess)
         return false;
-    out << (bFirst ? "" : "\n") << shown << ": " << ResultName(eResult) << '\n';
+    out << (bFirst ? "" : "\n") << shown << ": " << status << '\n';
     TextTree(out, *pWorld, nMaxDepth);
     out << "totals: " << Plural(totals.nGroups, "group", "groups") << ", "
-        << Plural(totals.nObjects, "object", "objects") << ", "
-        << Plural(totals.nTriangles, "triangle", "triangles") << "\nbox: ";
+        << Plural(totals.nObjects, "mesh", "meshes") << ", "
+        << Plural(totals.nTriangles, "triangle", "triangles") << ", "
+        << Plural(3 * totals.nTriangles, "vertex", "vertices") << "\nbox: ";
     TextBox(out, pWorld->GetBBox());
     const long long nBytes = parser.GetIOManager()->GetTotalFileSize64();
     out << "\ntime: ";
@@ -289,7 +295,7 @@ bool InfoOne(CFileSink& out, const std::string& name, bool bJson, bool bGeometry
             << " MB/s";
     }
     out << "\n";
-    return true;
+    return bWhole;
 }
 
 } // namespace
@@ -298,10 +304,13 @@ int RunInfo(const std::vector<std::string>& arguments)
 {
     CArguments parsed;
     int nExit = 0;
-    if (!ParseArguments(
-            "info", arguments,
-            {{"--json", 0, false}, {"--geometry", 0, false}, {"--depth", 0, true}, {"--quiet", 'q', false}},
-            InfoHelp, parsed, nExit))
+    if (!ParseArguments("info", arguments,
+                        {{"--json", 0, false},
+                         {"--geometry", 0, false},
+                         {"--depth", 0, true},
+                         {"--quiet", 'q', false},
+                         {"--strict", 0, false}},
+                        InfoHelp, parsed, nExit))
         return nExit;
     const bool bJson = parsed.Has("--json");
     if (parsed.Has("--geometry") && !bJson)
@@ -319,7 +328,8 @@ int RunInfo(const std::vector<std::string>& arguments)
     if (bJson && files.size() > 1)
         out << "[";
     for (size_t i = 0; i < files.size(); ++i)
-        if (!InfoOne(out, files[i], bJson, parsed.Has("--geometry"), nMaxDepth, bar, i == 0))
+        if (!InfoOne(out, files[i], bJson, parsed.Has("--geometry"), nMaxDepth, parsed.Has("--strict"), bar,
+                     i == 0))
             nExit = 1;
     if (bJson)
         out << (files.size() > 1 ? "]\n" : "\n");

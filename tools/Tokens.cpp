@@ -77,11 +77,22 @@ const char* TokenTypeName(SLPTokenTypes eType)
     return nType >= 0 && nType <= SLPTokenColor ? aNames[nType] : "SLPToken?";
 }
 
+// The tokenizer's data type in a word.
+const char* DataTypeName(GenericTokenTypes eType)
+{
+    static const char* const aNames[] = {"none",    "end",     "bracket", "bracket", "bracket",
+                                         "bracket", "bracket", "bracket", "quoted",  "boolean",
+                                         "number",  "keyword", "word"};
+    const int nType = static_cast<int>(eType);
+    return nType >= 0 && nType <= GenericTokenWord ? aNames[nType] : "?";
+}
+
 const char* const TokensHelp =
     "Usage: slp tokens [options] FILE\n"
     "Print the file's tokens (- for standard input) as the loader's token layer sees them, one a line:\n"
-    "LINE:COLUMN, the SLP token type, the tokenizer's data type, the text (bytes that are not UTF-8\n"
-    "shown as \\xNN) and, for numbers, the value.\n"
+    "LINE:COLUMN, the SLP token type (SLPTokenSolid, SLPTokenNumber, ...; SLPTokenNone for a word the\n"
+    "loader passes over), the tokenizer's kind of token (keyword, word, number, quoted, boolean, bracket,\n"
+    "end), the text (bytes that are not UTF-8 shown as \\xNN) and, for numbers, the value.\n"
     "\n"
     "Options:\n"
     "  --limit N     stop after N tokens (0: all)\n"
@@ -115,7 +126,7 @@ int RunTokens(const std::vector<std::string>& arguments)
     if (eOpen != SLPLoadSuccess)
     {
         std::fprintf(stderr, "slp: %s: %s\n", DisplayName(name).c_str(),
-                     DescribeLoadFailure(parser, eOpen).c_str());
+                     DescribeReadFailure(parser, eOpen).c_str());
         return 1;
     }
 
@@ -125,7 +136,7 @@ int RunTokens(const std::vector<std::string>& arguments)
         const CGenericToken& token = tokens.GetCurrentToken();
         const SLPTokenTypes eType = parser.GetCurrentTokenType();
         out << token.GetLine() << ':' << token.GetColumn() << '\t' << TokenTypeName(eType) << '\t'
-            << static_cast<int>(token.GetDataType()) << '\t';
+            << DataTypeName(token.GetDataType()) << '\t';
         out << QuotedBytes(token.GetString(), token.GetLength());
         if (eType == SLPTokenNumber)
         {
@@ -142,7 +153,7 @@ int RunTokens(const std::vector<std::string>& arguments)
     {
         out.Flush();
         std::fprintf(stderr, "slp: %s: %s\n", DisplayName(name).c_str(),
-                     DescribeLoadFailure(parser, SLPLoadResult2).c_str());
+                     DescribeReadFailure(parser, SLPLoadResult2).c_str());
         return 1;
     }
     return 0;

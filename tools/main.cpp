@@ -22,9 +22,11 @@ const char* const Help =
     "  info FILE...         load each file and print its model tree, totals, box and load time\n"
     "  check FILE...        list, with line and column, what a load of each file loses or misreads\n"
     "  tokens FILE          print the file's tokens as the loader sees them\n"
-    "  convert IN OUT       write the model as glTF, OBJ, PLY or STL (also: -o FOLDER IN...)\n"
+    "  convert IN OUT       write the model as glTF, OBJ, PLY, STL or SLP (also: -o FOLDER IN...)\n"
+    "  fix IN OUT           write an SLP file that loads with everything IN meant (also: -o FOLDER IN...)\n"
     "\n"
-    "A FILE or IN of - is the standard input. slp SUBCOMMAND --help lists a subcommand's options.\n"
+    "A FILE or IN of - is the standard input; gzipped files (.slp.gz) are read as they are.\n"
+    "slp SUBCOMMAND --help lists a subcommand's options.\n"
     "  --version            print the program's version\n";
 
 // An interrupted conversion leaves no temporary file behind; then the signal does what it would have.
@@ -79,6 +81,8 @@ int RunCommand(const std::string& command, const std::vector<std::string>& argum
         return RunTokens(arguments);
     if (command == "convert")
         return RunConvert(arguments);
+    if (command == "fix")
+        return RunFix(arguments);
     if (command == "--help" || command == "-h" || command == "help")
     {
         std::fputs(Help, stdout);
@@ -90,16 +94,18 @@ int RunCommand(const std::string& command, const std::vector<std::string>& argum
         return 0;
     }
     if (command.empty())
-        std::fputs("slp: name a subcommand: info, check, tokens or convert (slp --help tells more)\n",
+        std::fputs("slp: name a subcommand: info, check, tokens, convert or fix (slp --help tells more)\n",
                    stderr);
     else if (command[0] == '-')
-        std::fprintf(stderr,
-                     "slp: unknown option \"%s\"; name a subcommand first: info, check, tokens or convert\n",
-                     command.c_str());
+        std::fprintf(
+            stderr,
+            "slp: unknown option \"%s\"; name a subcommand first: info, check, tokens, convert or fix\n",
+            command.c_str());
     else
-        std::fprintf(stderr,
-                     "slp: unknown subcommand \"%s\"; the subcommands are info, check, tokens and convert\n",
-                     command.c_str());
+        std::fprintf(
+            stderr,
+            "slp: unknown subcommand \"%s\"; the subcommands are info, check, tokens, convert and fix\n",
+            command.c_str());
     return 2;
 }
 

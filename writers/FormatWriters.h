@@ -14,5 +14,7 @@ bool WriteObj(const vemoBaseGroup& root, const std::string& path, const CExportO
               CExportReport& report);
 bool WritePly(const vemoBaseGroup& root, const std::string& path, const CExportOptions& options,
               CExportReport& report);
+bool WriteSlp(const vemoBaseGroup& root, const std::string& path, const CExportOptions& options,
+              CExportReport& report);
 bool WriteStl(const vemoBaseGroup& root, const std::string& path, const CExportOptions& options,
               CExportReport& report);

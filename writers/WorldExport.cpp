@@ -38,6 +38,8 @@ ExportFormatTypes ExportFormatFromName(const std::string& name)
         return ExportFormatPly;
     if (lower == "stl")
         return ExportFormatStl;
+    if (lower == "slp")
+        return ExportFormatSlp;
     return ExportFormatUnknown;
 }
 
@@ -61,6 +63,8 @@ const char* ExportFormatName(ExportFormatTypes eFormat)
         return "ply";
     case ExportFormatStl:
         return "stl";
+    case ExportFormatSlp:
+        return "slp";
     default:
         return "unknown";
     }
@@ -104,10 +108,13 @@ CExportReport ExportWorld(const vemoBaseGroup& root, const std::string& path, Ex
     case ExportFormatStl:
         WriteStl(root, path, options, report);
         break;
+    case ExportFormatSlp:
+        WriteSlp(root, path, options, report);
+        break;
     default:
         report.m_eResult = ExportUnknownFormat;
         report.m_strMessage =
-            "cannot write " + path + ": unknown output format (use .glb, .gltf, .obj, .ply or .stl)";
+            "cannot write " + path + ": unknown output format (use .glb, .gltf, .obj, .ply, .slp or .stl)";
         break;
     }
     return report;

@@ -19,7 +19,8 @@ enum ExportFormatTypes
     ExportFormatGltf,        ///< glTF 2.0, JSON with the binary data in a .bin file beside it
     ExportFormatObj,         ///< Wavefront OBJ with its materials in an .mtl file beside it
     ExportFormatPly,         ///< PLY, binary little-endian, with per-vertex normals and colours
-    ExportFormatStl          ///< STL, binary, geometry only
+    ExportFormatStl,         ///< STL, binary, geometry only
+    ExportFormatSlp          ///< SLP text, which a load reads back as the same model
 };
 
 /// The outcome of ExportWorld.
@@ -59,10 +60,10 @@ struct SLPEXPORT_API CExportReport
 };
 
 /// The format named by a path's extension, matched without regard to ASCII case (".glb", ".gltf",
-/// ".obj", ".ply", ".stl"); ExportFormatUnknown for any other extension or none. Never throws.
+/// ".obj", ".ply", ".slp", ".stl"); ExportFormatUnknown for any other extension or none. Never throws.
 SLPEXPORT_API ExportFormatTypes ExportFormatFromPath(const std::string& path);
 
-/// The format named by a word ("glb", "gltf", "obj", "ply", "stl", ASCII case ignored);
+/// The format named by a word ("glb", "gltf", "obj", "ply", "slp", "stl", ASCII case ignored);
 /// ExportFormatUnknown otherwise. Never throws.
 SLPEXPORT_API ExportFormatTypes ExportFormatFromName(const std::string& name);
 
@@ -117,6 +118,11 @@ struct SLPEXPORT_API CExportOptions
 ///   index lists; no names.
 /// - STL: every triangle with the normalised mean of its three vertex normals as the facet normal
 ///   (zero where they cancel); no names, no colour.
+/// - SLP: the groups as nested solids with their names, each mesh object as a run of facets with its
+///   colour, three normals and three vertices per facet, every float in the shortest text that reads
+///   back to it (CSlpTextWriter), so that a load of the file gives the same model. Objects of the root
+///   itself (which no load makes) have no solid to stand in and are left out; a name that cannot be one
+///   token (white space in it; empty, but for the last group) has those bytes written as '_'.
 /// In glTF, OBJ and PLY, the vertices of one mesh object that share position and normal (bit for bit)
 /// are written once and indexed.
 ///

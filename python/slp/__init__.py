@@ -95,10 +95,10 @@ def _native_path(path) -> bytes:
     return native
 
 
-def _raise_os_error(error: int, path):
+def _raise_os_error(error: int, path, reason: str = ""):
     # OSError(errno, ...) is made as its subclass for that errno: FileNotFoundError, PermissionError,
-    # IsADirectoryError, ...
-    raise OSError(error, _os.strerror(error), path)
+    # IsADirectoryError, ...; its message is the system's, or the cause in plain words when there is one.
+    raise OSError(error, reason or _os.strerror(error), path)
 
 
 # The block a feeder thread writes into the pipe that a load from memory or from a Python stream reads.
@@ -161,7 +161,7 @@ def _model_or_raise(result, name) -> Model:
     if isinstance(result, tuple):
         error, reason = result
         if error:
-            _raise_os_error(error, name)
+            _raise_os_error(error, name, reason)
         raise FormatError(name, reason)
     return result
 
@@ -199,7 +199,8 @@ def _load_stream(stream, progress):
 def load(source, progress=None) -> Model:
     """Loads an SLP file and returns its Model.
 
-    source: the file's name, a str or os.PathLike (a pathlib.Path); or the content of a file, bytes,
+    source: the file's name, a str or os.PathLike (a pathlib.Path), of SLP text or of gzipped SLP text
+        (told by its first bytes, not its name); or the content of a file, bytes,
         a bytearray or a memoryview; or a binary file object (open(name, "rb"), io.BytesIO, a
         socket's makefile("rb"), a gzip.open: anything with a read(size) that returns bytes, b""
         at the end), read from its current position to its end. A file
@@ -223,7 +224,8 @@ def load(source, progress=None) -> Model:
 
     Raises FileNotFoundError when the file does not exist, PermissionError when it may not be read,
     another OSError when it cannot be opened or a read fails part way (the cause's errno and message:
-    EIO for a failing disk), FormatError (a ValueError) when it is empty, binary or has no solid,
+    EIO for a failing disk, EILSEQ with "corrupt gzip data" for gzipped data that is corrupt or cut),
+    FormatError (a ValueError) when it is empty, binary or has no solid,
     ValueError for a path with a NUL byte, TypeError for a progress that is not callable or a text
     file object, and what a file object's read raises.
     """
@@ -252,13 +254,15 @@ def _load_source(source, progress) -> Model:
 class Finding:
     """One problem slp.check found: where it is (line from 1, column in bytes from 1), its severity
     ("error": the load loses geometry; "warning": the load reads the text differently from how it
-    looks), its stable code (such as "run-discarded") and a sentence about it."""
+    looks), its stable code (such as "run-discarded"), a sentence about it, and whether `slp fix`
+    repairs it (a run the load drops, facets outside any solid, a solid left open)."""
 
     line: int
     column: int
     severity: str
     code: str
     message: str
+    fixable: bool = False
 
     def __str__(self):
         return f"{self.line}:{self.column}: {self.severity}: {self.message} [{self.code}]"
@@ -326,7 +330,8 @@ def export(model: Model, path, format: "str | None" = None) -> ExportReport:
     model: a Model that slp.load returned.
     path: the output file's name, a str, bytes or os.PathLike. It is replaced only once the whole
         output is written; a failure leaves what was there before.
-    format: "glb", "gltf", "obj", "ply" or "stl"; None takes it from path's extension.
+    format: "glb", "gltf", "obj", "ply", "slp" or "stl"; None takes it from path's extension. SLP
+        output loads back as the same model (names, groups, meshes, colours and every float).
 
     Raises ValueError for an unknown format or a model too large for the format, TypeError for a
     format that is not a str, and OSError, with the writer's message, when the output cannot be
@@ -338,7 +343,7 @@ def export(model: Model, path, format: "str | None" = None) -> ExportReport:
     result, message, counts = _slp.export(model, native, format)
     if result == "unknown-format":
         named = f"format {format!r}" if format is not None else f"the extension of {_os.fsdecode(path)!r}"
-        raise ValueError(f"{named} names no format this library writes (glb, gltf, obj, ply, stl)")
+        raise ValueError(f"{named} names no format this library writes (glb, gltf, obj, ply, slp, stl)")
     if result == "too-large":
         raise ValueError(_os.fsdecode(message))
     if result != "success":

@@ -231,10 +231,13 @@ void SLP_STDCALL ProgressToWatch(int nPercentage)
         t_pWatch->Progress(nPercentage);
 }
 
-// Why a load failed, as the slp program tells it: (errno, "") for a file that would not open or read,
-// else (0, what the file holds).
+// Why a load failed, as the slp program tells it: (errno, "") for a file that would not open or read
+// ((EILSEQ, "corrupt gzip data") for a gzipped file whose data is corrupt or cut), else (0, what the
+// file holds).
 py::tuple LoadFailure(CSLPParser& parser, SLPLoadResultTypes eResult)
 {
+    if (eResult == SLPLoadResult2 && parser.GetIOManager()->GetFileInterface()->GetCorruptGzip())
+        return py::make_tuple(EILSEQ, "corrupt gzip data");
     const CLoadFailure failure = ExplainLoadFailure(parser, eResult);
     return py::make_tuple(failure.m_nSystemError, failure.m_pszContent);
 }

@@ -36,7 +36,7 @@ py::tuple Check(const py::bytes& path, std::size_t nMaxFindings)
     for (const CCheckFinding& finding : report.m_Findings)
         findings.append(py::make_tuple(finding.m_nLine, finding.m_nColumn,
                                        CheckSeverityName(finding.m_eSeverity), finding.m_strCode,
-                                       finding.m_strMessage));
+                                       finding.m_strMessage, finding.m_bFixable));
     py::dict counts;
     counts["errors"] = report.m_nErrors;
     counts["warnings"] = report.m_nWarnings;

@@ -1,6 +1,9 @@
 """slp.check and slp.export against the native program: the same findings, the same bytes."""
 
 import dataclasses
+import errno
+import gzip
+import io
 import re
 import subprocess
 from pathlib import Path
@@ -56,6 +59,36 @@ def test_export_writes_and_counts_what_the_program_does(tmp_path, slp_program):
             for file in report.files:
                 assert Path(file).read_bytes() == (theirs.parent / Path(file).name).read_bytes()
     assert slp.export(model, tmp_path / "odd.bin", format="STL").triangles == 2
+
+
+def test_export_to_slp_loads_back_the_same_model_and_gzipped_files_load(tmp_path, slp_program):
+    for source in FILES:
+        try:
+            model = slp.load(source)
+        except slp.FormatError:
+            continue
+        report = slp.export(model, tmp_path / "again.slp")
+        assert report.format == "slp" and report.triangles == sum(mesh.triangle_count for _, mesh in model.meshes())
+        again = slp.load(tmp_path / "again.slp")
+        assert again.discarded_vertices == 0
+        assert [(path, mesh.color) for path, mesh in again.meshes()] == [(path, mesh.color) for path, mesh in model.meshes()]
+        for (_, ours), (_, theirs) in zip(again.meshes(), model.meshes()):
+            assert ours.positions.tobytes() == theirs.positions.tobytes() and ours.normals.tobytes() == theirs.normals.tobytes()
+        # As slp convert writes it.
+        subprocess.run([slp_program, "convert", "-q", source, tmp_path / "theirs.slp"], check=True)
+        assert (tmp_path / "theirs.slp").read_bytes() == (tmp_path / "again.slp").read_bytes()
+    # A gzipped file by its name or its content, whatever its name; cut data is an OSError.
+    packed = gzip.compress(SAMPLE.read_bytes())
+    (tmp_path / "lamp.slp.gz").write_bytes(packed)
+    (tmp_path / "lamp.slp").write_bytes(packed)
+    lamp = slp.load(SAMPLE)
+    for source in (tmp_path / "lamp.slp.gz", tmp_path / "lamp.slp", packed, io.BytesIO(packed)):
+        loaded = slp.load(source)
+        assert [mesh.positions.tobytes() for _, mesh in loaded.meshes()] == [mesh.positions.tobytes() for _, mesh in lamp.meshes()]
+    (tmp_path / "cut.slp.gz").write_bytes(packed[:200])
+    with pytest.raises(OSError, match="corrupt gzip data") as caught:
+        slp.load(tmp_path / "cut.slp.gz")
+    assert caught.value.errno == errno.EILSEQ
 
 
 def test_export_failures_raise(tmp_path):

@@ -78,7 +78,7 @@ TEST(ReadFailureToolTest, EndlessBinaryInputIsRefusedAtOnce)
     run = RunProgram(SLP_TOOL_FILE, "check /dev/zero", testing::TempDir(), std::string(), "timeout 60 \"");
     EXPECT_EQ(run.nExit, 1);
     EXPECT_EQ(run.out, "/dev/zero:1:1: error: binary data, not SLP text, so a load of it fails [no-solid]\n"
-                       "/dev/zero: 1 error, 0 warnings; 0 solids, 0 meshes, 0 triangles\n");
+                       "/dev/zero: 1 error, 0 warnings; 0 groups, 0 meshes, 0 triangles\n");
     run = RunProgram(SLP_TOOL_FILE, "convert -f stl - -", testing::TempDir(), "/dev/zero", "timeout 60 \"");
     EXPECT_EQ(run.nExit, 1);
     EXPECT_EQ(run.err, "slp: <stdin>: binary data, not SLP text\n");

@@ -80,11 +80,10 @@ TEST(SlpToolTest, InfoTellsEveryFailureOnStandardErrorWithItsCause)
     // Only the files that loaded are described, each with its load time, down to the depth asked for;
     // plural forms agree.
     EXPECT_EQ(run.out.find("missing"), std::string::npos);
-    EXPECT_NE(
-        run.out.find("one_facet.slp: SLPLoadSuccess\n  group \"cube\"\n    mesh: 1 triangle, colour 1 1 1 1"),
-        std::string::npos)
+    EXPECT_NE(run.out.find("one_facet.slp: loaded\n  group \"cube\"\n    mesh: 1 triangle, colour 1 1 1 1"),
+              std::string::npos)
         << run.out;
-    EXPECT_NE(run.out.find("totals: 1 group, 1 object, 1 triangle\n"), std::string::npos);
+    EXPECT_NE(run.out.find("totals: 1 group, 1 mesh, 1 triangle, 3 vertices\n"), std::string::npos);
     EXPECT_TRUE(run.out.find("\"lid\"") != std::string::npos && run.out.find("wheel") == std::string::npos);
     size_t nTimes = 0;
     for (size_t n = run.out.find("\ntime: "); n != std::string::npos; n = run.out.find("\ntime: ", n + 1))
@@ -98,13 +97,14 @@ TEST(SlpToolTest, JsonDocumentShapeAndEscapedNames)
     ToolRun run = RunSlp("info --json one_facet.slp missing.slp");
     EXPECT_EQ(run.nExit, 1);
     EXPECT_EQ(Json::parse(run.out), Json::parse(R"([
-        {"file": "one_facet.slp", "result": 0, "result_name": "SLPLoadSuccess",
+        {"file": "one_facet.slp", "result": 0, "result_name": "SLPLoadSuccess", "status": "loaded",
          "totals": {"groups": 1, "objects": 1, "triangles": 1}, "discarded_vertices": 0,
          "bbox": {"min": [0, 0, 0], "max": [1, 1, 0]},
          "groups": [{"name": "cube", "groups": [], "objects": [{"triangles": 1, "color": [1, 1, 1, 1],
              "shininess": 64, "bbox": {"min": [0, 0, 0], "max": [1, 1, 0]}, "decimation": 0}]}],
          "objects": []},
-        {"file": "missing.slp", "result": 1, "result_name": "SLPLoadFailure", "reason": "file missing",
+        {"file": "missing.slp", "result": 1, "result_name": "SLPLoadFailure", "status": "file missing",
+         "reason": "file missing",
          "totals": {"groups": 0, "objects": 0, "triangles": 0}, "discarded_vertices": 0, "bbox": null,
          "groups": [], "objects": []}])"));
 
@@ -153,11 +153,15 @@ TEST(SlpToolTest, JsonHoldsTheWholeModelOfAFixture)
                      {"objects", {mesh(1, "[0, 0, 0]", "[1, 1, 0]"), mesh(1, "[0, 4, 0]", "[1, 4, 1]")}}};
     Json lid = {
         {"name", "lid"}, {"groups", Json::array()}, {"objects", {mesh(1, "[-2, -2, 7]", "[-1, -1, 7]")}}};
-    Json expected = {
-        {"file", "nested_solids.slp"},     {"result", 0},
-        {"result_name", "SLPLoadSuccess"}, {"totals", {{"groups", 4}, {"objects", 5}, {"triangles", 6}}},
-        {"discarded_vertices", 0},         {"bbox", {{"min", {-2, -2, -2}}, {"max", {5, 4, 7}}}},
-        {"groups", {assembly, lid}},       {"objects", Json::array()}};
+    Json expected = {{"file", "nested_solids.slp"},
+                     {"result", 0},
+                     {"result_name", "SLPLoadSuccess"},
+                     {"status", "loaded"},
+                     {"totals", {{"groups", 4}, {"objects", 5}, {"triangles", 6}}},
+                     {"discarded_vertices", 0},
+                     {"bbox", {{"min", {-2, -2, -2}}, {"max", {5, 4, 7}}}},
+                     {"groups", {assembly, lid}},
+                     {"objects", Json::array()}};
     EXPECT_EQ(Json::parse(run.out), expected);
 
     // colour_runs.slp: a white mesh of two facets, then one in the colour 0.5 1 0.25, every corner with
@@ -186,6 +190,7 @@ TEST(SlpToolTest, JsonHoldsTheWholeModelOfAFixture)
             {"errors", nErrors},
             {"warnings", 0},
             {"solids", 1},
+            {"groups", 1},
             {"meshes", 1},
             {"triangles", nTriangles},
             {"lost_vertices", nLost},
@@ -237,15 +242,15 @@ TEST(SlpToolTest, TokensWithLineColumnAndEscapedBytes)
     const TempFile file("solid \"a\tb\"\r\n  caf\xC3\xA9 x\xFF\\ 1.5\n");
     const ToolRun run = RunSlp("tokens \"" + file.path + "\"");
     ASSERT_EQ(run.nExit, 0) << run.err;
-    EXPECT_EQ(run.out, "1:1\tSLPTokenSolid\t11\t\"solid\"\n"
-                       "1:7\tSLPTokenGenericType8\t8\t\"\\\"a\\tb\\\"\"\n"
-                       "2:3\tSLPTokenNone\t12\t\"caf\xC3\xA9\"\n"
-                       "2:9\tSLPTokenNone\t12\t\"x\\xFF\\\\\"\n"
-                       "2:13\tSLPTokenNumber\t10\t\"1.5\"\t1.5\n"
-                       "3:1\tSLPTokenEndOfFile\t1\t\"\"\n");
+    EXPECT_EQ(run.out, "1:1\tSLPTokenSolid\tkeyword\t\"solid\"\n"
+                       "1:7\tSLPTokenGenericType8\tquoted\t\"\\\"a\\tb\\\"\"\n"
+                       "2:3\tSLPTokenNone\tword\t\"caf\xC3\xA9\"\n"
+                       "2:9\tSLPTokenNone\tword\t\"x\\xFF\\\\\"\n"
+                       "2:13\tSLPTokenNumber\tnumber\t\"1.5\"\t1.5\n"
+                       "3:1\tSLPTokenEndOfFile\tend\t\"\"\n");
     EXPECT_EQ(RunSlp("tokens --limit 2 - ", file.path).out,
-              "1:1\tSLPTokenSolid\t11\t\"solid\"\n"
-              "1:7\tSLPTokenGenericType8\t8\t\"\\\"a\\tb\\\"\"\n");
+              "1:1\tSLPTokenSolid\tkeyword\t\"solid\"\n"
+              "1:7\tSLPTokenGenericType8\tquoted\t\"\\\"a\\tb\\\"\"\n");
     EXPECT_EQ(RunSlp("tokens missing.slp").err, "slp: missing.slp: file missing\n");
 }
 
@@ -275,7 +280,8 @@ TEST(SlpToolTest, CheckListsWhatALoadLosesWithLineAndColumn)
                         "5:1 warning number-expected: color takes three numbers but has 2\n"
                         "6:14 error run-discarded: a run of 1 vertex and 0 normals is dropped whole\n"
                         "8:1 warning endsolid-without-solid: \"endsolid\" without an open solid\n"
-                        "9:1 warning solid-left-open: solid \"open\" is never closed with \"endsolid\"\n");
+                        "9:1 warning solid-left-open: solid \"open\" is never closed with \"endsolid\" (slp "
+                        "fix repairs this)\n");
     EXPECT_EQ(doc.at("lost_vertices"), 5);
     EXPECT_EQ(doc.at("lost_triangles"), 1);
 
@@ -287,8 +293,8 @@ TEST(SlpToolTest, CheckListsWhatALoadLosesWithLineAndColumn)
               std::string::npos)
         << run.out;
     const std::string summaries =
-        "<stdin>: 2 errors, 5 warnings; 2 solids, 0 meshes, 0 triangles, 5 vertices "
-        "lost\none_facet.slp: no problems; 1 solid, 1 mesh, 1 triangle\n";
+        "<stdin>: 2 errors, 5 warnings; 2 groups, 0 meshes, 0 triangles, 5 vertices "
+        "lost\none_facet.slp: no problems; 1 group, 1 mesh, 1 triangle\n";
     EXPECT_EQ(run.out.substr(run.out.find("<stdin>: ")), summaries);
     EXPECT_EQ(RunSlp("check -q - one_facet.slp", file.path).out, summaries);
 
@@ -348,5 +354,50 @@ TEST(SlpToolTest, OutputThatCannotBeWrittenFailsEverySubcommand)
                 << arguments << pszRedirection << ": " << run.err;
         }
     std::remove(converted.substr(1, converted.size() - 2).c_str());
+}
+#endif
+
+TEST(SlpToolTest, StrictFailsALoadThatDroppedVertices)
+{
+    const struct
+    {
+        const char* pszArguments;
+        int nExit;
+    } cases[] = {{"info geometry_before_solid.slp", 0},
+                 {"info --strict geometry_before_solid.slp", 1},
+                 {"info --strict --json one_facet.slp", 0},
+                 {"convert -q geometry_before_solid.slp - -f stl", 0},
+                 {"convert -q --strict geometry_before_solid.slp - -f stl", 1}};
+    for (const auto& c : cases)
+    {
+        const ToolRun run = RunSlp(c.pszArguments);
+        EXPECT_EQ(run.nExit, c.nExit) << c.pszArguments << ": " << run.err;
+    }
+    EXPECT_EQ(RunSlp("info --strict geometry_before_solid.slp").err,
+              "slp: geometry_before_solid.slp: error: 3 vertices were dropped by the load (slp check "
+              "geometry_before_solid.slp shows where and why)\n");
+}
+
+#if !defined(_WIN32)
+TEST(SlpToolTest, GzippedInputIsReadAsTheTextItHolds)
+{
+    const std::string gz = TestTempPath("slp_gz_", ".slp.gz");
+    // A file and standard input, both found gzipped by their first bytes; the same model as the text.
+    const ToolRun run = RunSlpScript("gzip -c nested_solids.slp > " + gz + " && $SLP info -q --json " + gz +
+                                     " > " + gz + ".json && gzip -c one_facet.slp | $SLP info -q -");
+    EXPECT_EQ(run.nExit, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "<stdin>: loaded");
+    Json doc = Json::parse(ReadProgramText(gz + ".json"));
+    Json text = Json::parse(RunSlp("info -q --json nested_solids.slp").out);
+    doc.erase("file");
+    text.erase("file");
+    EXPECT_EQ(doc, text);
+    // Cut data is a read failure, said as such.
+    const ToolRun cut = RunSlpScript("head -c 100 " + gz + " | $SLP info -; head -c 100 " + gz + " > " + gz +
+                                     ".cut; $SLP check " + gz + ".cut");
+    EXPECT_EQ(cut.err, "slp: <stdin>: unreadable: corrupt gzip data\nslp: " + gz +
+                           ".cut: unreadable: corrupt gzip data\n");
+    for (const char* pszExtension : {"", ".json", ".cut"})
+        std::remove((gz + pszExtension).c_str());
 }
 #endif
