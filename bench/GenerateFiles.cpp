@@ -4,13 +4,16 @@
 //
 // For every case it writes CASE.slp, as exporters write SLP (lower-case keywords, indentation, six
 // decimals, one "normal" line before each of the three "vertex" lines of a facet, "color" lines), and
-// CASE.stl, the same triangles as an ASCII STL file (one "facet normal" per facet) for the peer loader.
+// for the peer loaders the same triangles with the same six-decimal numbers as CASE.stl, an ASCII STL
+// file (one "facet normal" per facet), and as CASE.obj, a triangle soup in OBJ: an "o" line per solid,
+// then per facet its three "v x y z" lines, one "vn" line (the facet normal) and "f a//n b//n c//n"
+// (1-based indices of those three vertices and that normal; no vertex is shared).
 // The cases:
 //   one_solid_30000, one_solid_300000   one solid with one colour (and one_solid_3000000, about
 //                                       0.9 GB, only with --large)
 //   assembly_300000                     20,000 solids of 15 facets, each with its own colour and a
 //                                       second colour after its eighth facet
-// A case whose two files already exist is left alone: they are written under temporary names and
+// A case whose three files already exist is left alone: they are written under temporary names and
 // renamed when complete, and their contents follow from the case's name alone.
 #include <array>
 #include <charconv>
@@ -104,6 +107,16 @@ public:
         }
         m_Buffer.push_back('\n');
     }
+    // An OBJ face of three vertices that share one normal: "f a//n b//n c//n".
+    void Face(long long nFirstVertex, long long nNormal)
+    {
+        char sz[128];
+        const int n = std::snprintf(sz, sizeof(sz), "f %lld//%lld %lld//%lld %lld//%lld\n", nFirstVertex,
+                                    nNormal, nFirstVertex + 1, nNormal, nFirstVertex + 2, nNormal);
+        m_Buffer.append(sz, static_cast<std::size_t>(n));
+        if (m_Buffer.size() >= kFlushSize)
+            Flush();
+    }
     void Flush()
     {
         if (!m_Buffer.empty() && std::fwrite(m_Buffer.data(), 1, m_Buffer.size(), m_pFile) != m_Buffer.size())
@@ -133,11 +146,13 @@ std::array<double, 3> ColourOf(int nSolid, int nRun)
     return {random.Next(), random.Next(), random.Next()};
 }
 
-// Writes both files of a case in one pass over the same triangles.
-bool WriteCase(const CCase& kase, std::FILE* pSlp, std::FILE* pStl)
+// Writes the three files of a case in one pass over the same triangles.
+bool WriteCase(const CCase& kase, std::FILE* pSlp, std::FILE* pStl, std::FILE* pObj)
 {
     CTextWriter slp(pSlp);
     CTextWriter stl(pStl);
+    CTextWriter obj(pObj);
+    long long nFacets = 0;
     CRandom random(12345);
     const int nColourChange = 8;
     for (int s = 0; s < kase.m_nSolids; ++s)
@@ -145,6 +160,7 @@ bool WriteCase(const CCase& kase, std::FILE* pSlp, std::FILE* pStl)
         const std::string name = "part_" + std::to_string(s);
         slp.Text(("solid " + name + "\n").c_str());
         stl.Text(("solid " + name + "\n").c_str());
+        obj.Text(("o " + name + "\n").c_str());
         if (kase.m_bAssembly || s == 0)
         {
             slp.Text("  color");
@@ -173,13 +189,23 @@ bool WriteCase(const CCase& kase, std::FILE* pSlp, std::FILE* pStl)
             }
             slp.Text("    endloop\n  endfacet\n");
             stl.Text("    endloop\n  endfacet\n");
+            for (const auto& vertex : triangle.m_Vertex)
+            {
+                obj.Text("v");
+                obj.Numbers(vertex);
+            }
+            obj.Text("vn");
+            obj.Numbers(triangle.m_Normal);
+            ++nFacets;
+            obj.Face(3 * nFacets - 2, nFacets);
         }
         slp.Text(("endsolid " + name + "\n").c_str());
         stl.Text(("endsolid " + name + "\n").c_str());
     }
     slp.Flush();
     stl.Flush();
-    return !slp.Failed() && !stl.Failed();
+    obj.Flush();
+    return !slp.Failed() && !stl.Failed() && !obj.Failed();
 }
 
 bool FileExistsWithContent(const std::string& path)
@@ -210,23 +236,32 @@ int main(int argc, char** argv)
     for (const CCase& kase : cases)
     {
         const std::string base = folder + "/" + kase.m_pszName;
-        if (FileExistsWithContent(base + ".slp") && FileExistsWithContent(base + ".stl"))
+        const char* const apszExtensions[3] = {".slp", ".stl", ".obj"};
+        bool bComplete = true;
+        for (const char* pszExtension : apszExtensions)
+            bComplete = bComplete && FileExistsWithContent(base + pszExtension);
+        if (bComplete)
             continue;
-        std::printf("writing %s.slp and .stl\n", base.c_str());
+        std::printf("writing %s.slp, .stl and .obj\n", base.c_str());
         std::fflush(stdout);
-        const std::string slpTemp = base + ".slp.part";
-        const std::string stlTemp = base + ".stl.part";
-        std::FILE* pSlp = std::fopen(slpTemp.c_str(), "wb");
-        std::FILE* pStl = std::fopen(stlTemp.c_str(), "wb");
-        bool bOk = pSlp != nullptr && pStl != nullptr && WriteCase(kase, pSlp, pStl);
-        if (pSlp != nullptr && std::fclose(pSlp) != 0)
-            bOk = false;
-        if (pStl != nullptr && std::fclose(pStl) != 0)
-            bOk = false;
+        std::FILE* apFiles[3] = {nullptr, nullptr, nullptr};
+        bool bOk = true;
+        for (int i = 0; i < 3; ++i)
+        {
+            apFiles[i] = std::fopen((base + apszExtensions[i] + ".part").c_str(), "wb");
+            bOk = bOk && apFiles[i] != nullptr;
+        }
+        bOk = bOk && WriteCase(kase, apFiles[0], apFiles[1], apFiles[2]);
+        for (std::FILE* pFile : apFiles)
+            if (pFile != nullptr && std::fclose(pFile) != 0)
+                bOk = false;
         // Written under a temporary name and renamed, so an interrupted run never leaves a short file
         // that a later run would take as complete.
-        if (!bOk || std::rename(slpTemp.c_str(), (base + ".slp").c_str()) != 0 ||
-            std::rename(stlTemp.c_str(), (base + ".stl").c_str()) != 0)
+        for (const char* pszExtension : apszExtensions)
+            if (bOk &&
+                std::rename((base + pszExtension + ".part").c_str(), (base + pszExtension).c_str()) != 0)
+                bOk = false;
+        if (!bOk)
         {
             std::fprintf(stderr, "cannot write %s\n", base.c_str());
             return 1;

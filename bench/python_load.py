@@ -113,8 +113,9 @@ def main():
     rows = {"C++ Parse": [], "Python slp.load": []}
     for _ in range(args.rounds):
         # slp_bench prints: seconds, facets, last percentage, resident KiB loaded, peak KiB before, CPU s
-        # (the peak before is the forking Python's, which the child inherits, so it is left out).
-        (seconds, _, _, loaded, _, cpu), peak = run([args.slp_bench, "--measure", "parse", args.file])
+        # of every thread and of the calling thread (the peak before is the forking Python's, which the
+        # child inherits, so it is left out).
+        (seconds, _, _, loaded, _, cpu, _), peak = run([args.slp_bench, "--measure", "parse", args.file])
         rows["C++ Parse"].append((seconds, cpu, peak, float("nan"), loaded))
         (seconds, cpu, before, loaded, triangles), peak = run([sys.executable, "-c", MEASURE, args.file])
         rows["Python slp.load"].append((seconds, cpu, peak, before, loaded))
