@@ -3,6 +3,7 @@
 #include "foundation/BasicList.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -234,12 +235,28 @@ void CSLPParser::WalkTokens()
     { return nAt < nBatch ? CSLPIOManager::GetSummaryType(aBatch[nAt]) : GetCurrentTokenType(); };
     const auto value = [&]() -> double
     { return nAt < nBatch ? aBatch[nAt].m_dNumericValue : GetCurrentTokenNumericValue(); };
-    // The offset before which no report can come, while the threshold holds (else 0: none).
+    // The input offset before which no report can come, while the threshold holds (else 0: none). A
+    // gzipped file's progress moves only where a block of it is read, which no batch or run does but
+    // at its end, where the walk looks (progressMoved).
     const auto reportLimit = [&]() -> long long
     {
-        const bool bThresholdHolds =
-            m_nReportLast == m_nLastPercentage && m_nReportTotal == m_IOManager.GetTotalFileSize64();
+        long long nOffset = 0;
+        long long nTotal = 0;
+        if (ProgressPosition(nOffset, nTotal))
+            return LLONG_MAX;
+        const bool bThresholdHolds = m_nReportLast == m_nLastPercentage && m_nReportTotal == nTotal;
         return bThresholdHolds ? m_nReportOffset : 0;
+    };
+    // Whether the progress's position or size moved since they were [nOffset, nTotal]: a stream's size
+    // becomes known where its end is read, and a gzipped file's position moves where a block is read,
+    // which for a batch or a run is while the lookahead of its last token is scanned. A token-by-token
+    // walk reports there, and so does this one.
+    const auto progressMoved = [&](long long nOffset, long long nTotal) -> bool
+    {
+        long long nNowOffset = 0;
+        long long nNowTotal = 0;
+        return ProgressPosition(nNowOffset, nNowTotal) ? nNowOffset != nOffset || nNowTotal != nTotal
+                                                      : nNowTotal != nTotal;
     };
     // The common lines of a file, a facet's keywords and its "normal x y z" and "vertex x y z", and the
     // "color r g b" and "endsolid" between facets, taken a run at a time (CGenericParser::ScanKeywordRun)
@@ -256,7 +273,9 @@ void CSLPParser::WalkTokens()
         CGenericRun run{nullptr, 0, -1};
         for (;;)
         {
-            const long long nTotal = m_IOManager.GetTotalFileSize64();
+            long long nOffset = 0;
+            long long nTotal = 0;
+            ProgressPosition(nOffset, nTotal);
             if (!m_IOManager.ScanKeywordRun(run, reportLimit(), runKeywords))
                 return;
             size_t i = 0;
@@ -277,8 +296,7 @@ void CSLPParser::WalkTokens()
                 throw;
             }
             m_IOManager.TakeRunTo(run.m_nLastStart);
-            // The token after the run may have read a stream's end: the report of the run's last token.
-            if (m_IOManager.GetTotalFileSize64() != nTotal)
+            if (progressMoved(nOffset, nTotal))
                 UpdateStatus();
         }
     };
@@ -294,13 +312,13 @@ void CSLPParser::WalkTokens()
         // A batch ends before the token at which the percentage would grow (the offset UpdateStatus
         // skips to, while it holds) and before "solid", whose name is read from the parser itself.
         // Where runs may follow, the batch is short, so that the walk is soon back where it takes them.
-        const long long nTotal = m_IOManager.GetTotalFileSize64();
+        long long nOffset = 0;
+        long long nTotal = 0;
+        ProgressPosition(nOffset, nTotal);
         nBatch = m_IOManager.ReadTokens(aBatch, bBetweenSteps ? 16 : 4, reportLimit(), 1ull << SLPTokenSolid);
         if (nBatch == 0)
             return Tokenize();
-        // A stream's size becomes known where its end is read, which is while the lookahead of the
-        // batch's last token is scanned: a token-by-token walk reports there, and so does this one.
-        if (m_IOManager.GetTotalFileSize64() != nTotal)
+        if (progressMoved(nOffset, nTotal))
             UpdateStatus();
         return true;
     };

@@ -92,7 +92,8 @@ public:
 
     /// Token layer: advances one token and reports progress; false when no token could be read.
     bool Tokenize();
-    /// Reports the load's percentage to the callback when it grew (at most 99).
+    /// Reports the load's percentage to the callback when it grew (at most 99): of the input read, or
+    /// for a gzipped file of the compressed bytes read.
     void UpdateStatus();
     bool SaveIOState(CGenericIOState& state);
     bool RestoreIOState(CGenericIOState& state);
@@ -194,6 +195,10 @@ private:
     void FillTriangles(vemoTRex* pTriangles, int nFacets);
     /// The smallest file offset at which the percentage would exceed nLast for a file of nTotal bytes.
     static long long ReportThreshold(int nLast, long long nTotal);
+    /// Where the load stands for its progress, and out of how much: the offset of the current token's
+    /// end in the input and the input's size, or for a gzipped file the compressed bytes read and the
+    /// compressed size (true then), so that the progress follows what is read of the file.
+    bool ProgressPosition(long long& nOffset, long long& nTotal);
     /// UpdateStatus past the threshold, or with a threshold computed for other values.
     void ReportProgressAt(long long nOffset, long long nTotal);
 

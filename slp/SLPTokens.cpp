@@ -55,11 +55,26 @@ long long CSLPParser::ReportThreshold(int nLast, long long nTotal)
     return nLow;
 }
 
+bool CSLPParser::ProgressPosition(long long& nOffset, long long& nTotal)
+{
+    const CKarnFileInterface& file = *m_IOManager.GetFileInterface();
+    if (file.GetIsGzip() && file.GetSourceSize() > 0)
+    {
+        nOffset = file.GetSourceOffset();
+        nTotal = file.GetSourceSize();
+        return true;
+    }
+    nOffset = m_IOManager.GetCurrentFileOffset64();
+    nTotal = m_IOManager.GetTotalFileSize64();
+    return false;
+}
+
 void CSLPParser::UpdateStatus()
 {
     // Sizes are 64-bit so that files over 2 GiB report their true progress.
-    const long long nOffset = m_IOManager.GetCurrentFileOffset64();
-    const long long nTotal = m_IOManager.GetTotalFileSize64();
+    long long nOffset = 0;
+    long long nTotal = 0;
+    ProgressPosition(nOffset, nTotal);
     // A division per token is a visible share of a load; instead the offset is compared with the one
     // at which the percentage next grows. The host may change the last percentage at any time, so the
     // threshold counts only for the values it was computed for.

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -385,6 +386,39 @@ TEST(HostileInputTest, ProgressFromAPipeIsThatOfATokenByTokenWalk)
                 << strContents.size() << " bytes in blocks of " << nBlockSize;
             EXPECT_FALSE(walked.empty());
         }
+}
+
+TEST(HostileInputTest, ProgressOfAGzippedFileFollowsItsCompressedBytes)
+{
+    std::string strSolids;
+    for (int i = 0; i < 20000; ++i)
+        strSolids += "solid s" + std::to_string(i) + "\n" + FacetWithX(std::to_string(i * 7919 % 100003)).substr(8);
+    const TempFile text(strSolids);
+    const std::string strGzip = text.path + ".gz";
+    if (std::system(("gzip -c \"" + text.path + "\" > \"" + strGzip + "\"").c_str()) != 0)
+        GTEST_SKIP() << "no gzip program here";
+    // Reports with the token at each, in batches and runs, and token by token.
+    std::vector<std::pair<int, long long>> reports[2];
+    for (const bool bTokenByToken : {false, true})
+    {
+        CKarnWorld world;
+        CSLPParser parser;
+        g_onProgress = [&](int nPercentage)
+        { reports[bTokenByToken].emplace_back(nPercentage, parser.GetIOManager()->GetCurrentFileOffset64()); };
+        parser.SetLoaderPtr(&ForwardProgress);
+        parser.GetIOManager()->SetBlockSize(4096);
+        parser.GetIOManager()->SetLineTracking(bTokenByToken);
+        const SLPLoadResultTypes eResult = LoadFile(parser, world, strGzip);
+        g_onProgress = nullptr;
+        if (eResult != SLPLoadSuccess && !parser.GetIOManager()->GetFileInterface()->GetIsGzip())
+            GTEST_SKIP() << "this build reads no gzip";
+        ASSERT_EQ(eResult, SLPLoadSuccess);
+        EXPECT_EQ(DescribeWorld(world), DescribeWorld(*LoadText(strSolids).pWorld));
+    }
+    std::remove(strGzip.c_str());
+    EXPECT_EQ(reports[0], reports[1]);
+    // The compressed file is read a block at a time, so reports come all along the load.
+    EXPECT_GT(reports[0].size(), 5u);
 }
 
 TEST(HostileInputTest, ReadErrorsPartWayAreLoadsOfAnUnreadableFile)
