@@ -21,14 +21,21 @@ vemoSTL::~vemoSTL()
 
 void vemoSTL::ComputeBBoxFromPoints()
 {
+    m_BBox = m_pTriangles != nullptr && m_nTriangleCount > 0
+                 ? BoxOfTriangles(m_pTriangles, static_cast<size_t>(m_nTriangleCount))
+                 : vemoBBox();
+}
+
+vemoBBox vemoSTL::BoxOfTriangles(const vemoTRex* pTriangles, size_t nCount)
+{
     // Grown in a local box, which stays in registers while the triangles' vertices are read.
     vemoBBox box;
-    for (int i = 0; m_pTriangles != nullptr && i < m_nTriangleCount; ++i)
+    for (size_t i = 0; i < nCount; ++i)
     {
-        const vemoTRex& triangle = m_pTriangles[i];
+        const vemoTRex& triangle = pTriangles[i];
         box.Update(triangle.m_Vertex[0]);
         box.Update(triangle.m_Vertex[1]);
         box.Update(triangle.m_Vertex[2]);
     }
-    m_BBox = box;
+    return box;
 }

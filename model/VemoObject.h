@@ -5,6 +5,8 @@
 #include "model/Export.h"
 #include "model/VemoTypes.h"
 
+#include <cstddef>
+
 class vemoBaseGroup;
 
 /// The base of every object a group holds. An object is held by at most one group at a time.
@@ -52,6 +54,12 @@ public:
     /// Recomputes the box from every vertex of the first m_nTriangleCount triangles; a null array or a
     /// count of 0 or less gives the empty box. Vertices with a NaN coordinate are left out. Never throws.
     void ComputeBBoxFromPoints();
+    /// The box of the vertices of nCount triangles from pTriangles, as ComputeBBoxFromPoints makes it:
+    /// the boxes of consecutive parts of an array, each Update-d into the one before in order, give the
+    /// box of the whole (for a box computed in parts on several threads). Never throws.
+    static vemoBBox BoxOfTriangles(const vemoTRex* pTriangles, size_t nCount);
+    /// Sets the box, for one computed in parts (BoxOfTriangles).
+    void SetBBox(const vemoBBox& box) { m_BBox = box; }
 
     int m_nTriangleCount;
     vemoTRex* m_pTriangles;

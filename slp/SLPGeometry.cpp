@@ -5,6 +5,7 @@
 #include <climits>
 #include <memory>
 #include <new>
+#include <vector>
 
 // ---------------------------------------------------------------------------------------------------
 // The geometry flush
@@ -31,7 +32,32 @@ bool CSLPParser::FlushGeometryToWorld()
             pMesh->m_nTriangleCount = nFacets;
             FillTriangles(pMesh->m_pTriangles, nFacets);
 
-            pMesh->ComputeBBoxFromPoints();
+            // The box of a long run in parts on the threads that read the file, when there are, merged
+            // in order (which gives the box of the whole).
+            const size_t nParts = nFacets >= 65536 ? 8 : 1;
+            std::vector<vemoBBox> boxes(nParts);
+            const size_t nPer = (static_cast<size_t>(nFacets) + nParts - 1) / nParts;
+            m_IOManager.ShareWork(
+                nParts,
+                [&](size_t k)
+                {
+                    const size_t nFirst =
+                        k * nPer < static_cast<size_t>(nFacets) ? k * nPer : static_cast<size_t>(nFacets);
+                    const size_t nEnd = nFirst + nPer < static_cast<size_t>(nFacets)
+                                            ? nFirst + nPer
+                                            : static_cast<size_t>(nFacets);
+                    boxes[k] = vemoSTL::BoxOfTriangles(pMesh->m_pTriangles + nFirst, nEnd - nFirst);
+                });
+            // Each part's least and greatest vertex are given to the box in order, as the vertices
+            // themselves would be: a value that only equals the box's (a zero of the other sign) leaves it.
+            vemoBBox box;
+            for (const vemoBBox& part : boxes)
+                if (!part.IsEmpty())
+                {
+                    box.Update(part.GetMin());
+                    box.Update(part.GetMax());
+                }
+            pMesh->SetBBox(box);
             GetEstimatedBoundingBox().Update(pMesh->GetBBox());
 
             props.m_nMode = 2;
@@ -57,17 +83,22 @@ void CSLPParser::FillTriangles(vemoTRex* pTriangles, int nFacets)
     if (!m_bPointsListed && !m_bNormalsListed && m_PointList.GetCount() == 0 && m_NormalList.GetCount() == 0)
     {
         // The common case: triangle i takes points and normals 3i to 3i+2 of the arrays, which hold as
-        // many of each and so have the same chunks, none of which splits a triangle.
-        vemoTRex* pTriangle = pTriangles;
-        vemoTRex* const pEnd = pTriangles + nFacets;
-        for (size_t k = 0; k < m_CollectedPoints.ChunkCount() && pTriangle < pEnd; ++k)
+        // many of each and so have the same chunks, none of which splits a triangle. A chunk at a time,
+        // on the threads that read the file when there are (a long run's copy, and the first touch of
+        // its memory, are a visible share of a load).
+        const size_t nChunks = m_CollectedPoints.ChunkCount();
+        std::vector<size_t> firstTriangles(nChunks + 1, 0);
+        for (size_t k = 0; k < nChunks; ++k)
+            firstTriangles[k + 1] = firstTriangles[k] + m_CollectedPoints.ChunkSize(k) / 3;
+        const size_t nTotal = static_cast<size_t>(nFacets);
+        const auto fillChunk = [&](size_t k)
         {
+            const size_t nFirst = firstTriangles[k] < nTotal ? firstTriangles[k] : nTotal;
+            const size_t nEnd = firstTriangles[k + 1] < nTotal ? firstTriangles[k + 1] : nTotal;
             const vemoFloatPoint* pPoint = m_CollectedPoints.ChunkData(k);
             const vemoVector* pNormal = m_CollectedNormals.ChunkData(k);
-            const size_t nInChunk = m_CollectedPoints.ChunkSize(k) / 3;
-            const size_t nLeft = static_cast<size_t>(pEnd - pTriangle);
-            vemoTRex* const pChunkEnd = pTriangle + (nInChunk < nLeft ? nInChunk : nLeft);
-            for (; pTriangle < pChunkEnd; ++pTriangle, pPoint += 3, pNormal += 3)
+            for (vemoTRex* pTriangle = pTriangles + nFirst; pTriangle < pTriangles + nEnd;
+                 ++pTriangle, pPoint += 3, pNormal += 3)
             {
                 pTriangle->m_Vertex[0] = pPoint[0];
                 pTriangle->m_Vertex[1] = pPoint[1];
@@ -76,7 +107,12 @@ void CSLPParser::FillTriangles(vemoTRex* pTriangles, int nFacets)
                 pTriangle->m_Normal[1] = pNormal[1];
                 pTriangle->m_Normal[2] = pNormal[2];
             }
-        }
+        };
+        if (nTotal >= 65536)
+            m_IOManager.ShareWork(nChunks, fillChunk);
+        else
+            for (size_t k = 0; k < nChunks; ++k)
+                fillChunk(k);
         return;
     }
     // A host has the lists: the same walk over them, each iterator stepping on only where it had an item.

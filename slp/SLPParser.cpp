@@ -256,7 +256,7 @@ void CSLPParser::WalkTokens()
         long long nNowOffset = 0;
         long long nNowTotal = 0;
         return ProgressPosition(nNowOffset, nNowTotal) ? nNowOffset != nOffset || nNowTotal != nTotal
-                                                      : nNowTotal != nTotal;
+                                                       : nNowTotal != nTotal;
     };
     // The common lines of a file, a facet's keywords and its "normal x y z" and "vertex x y z", and the
     // "color r g b" and "endsolid" between facets, taken a run at a time (CGenericParser::ScanKeywordRun)

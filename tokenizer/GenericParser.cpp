@@ -385,7 +385,7 @@ void CGenericParser::StartReadAhead()
     try
     {
         m_pReadAhead.reset(new generic_scan::CReadAhead(
-            m_FileInterface, nSize, m_FileInterface.GetBlockSize(), nForced != 0 ? nForced : size_t(1) << 20,
+            m_FileInterface, nSize, m_FileInterface.GetBlockSize(), nForced != 0 ? nForced : size_t(1) << 19,
             nThreads, m_eScanLevel, m_RunKeywords));
     }
     catch (const std::exception&)
@@ -396,6 +396,17 @@ void CGenericParser::StartReadAhead()
     }
     m_nReadAheadStamp = m_FileInterface.GetChangeStamp();
     m_FileInterface.SetBlockSource(m_pReadAhead.get());
+}
+
+void CGenericParser::ShareWork(size_t nParts, const std::function<void(size_t)>& work)
+{
+    if (m_pReadAhead && nParts > 1)
+    {
+        m_pReadAhead->RunParts(nParts, work);
+        return;
+    }
+    for (size_t i = 0; i < nParts; ++i)
+        work(i);
 }
 
 void CGenericParser::RecheckReadAhead()

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace generic_scan
@@ -131,6 +132,11 @@ public:
     /// finds itself, the blocks those it reads.
     void EnableReadAhead(int nThreads);
     int GetReadAheadThreads() const { return m_nReadAheadThreads; }
+    /// Runs work(0) to work(nParts - 1), on the threads that read ahead when there are (the calling
+    /// thread among them), else one after another here; returns when all are done. For work a reader
+    /// does in bulk where no host code runs (a large copy). The parts must not throw.
+    void ShareWork(size_t nParts, const std::function<void(size_t)>& work);
+
     /// Drops the reading ahead of this input when the file changed (as far as its size and times tell)
     /// or the block size did since it began, so that what the parser reads is what the file holds now.
     /// For a reader that let other code run (a progress callback).

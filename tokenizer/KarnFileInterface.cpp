@@ -438,9 +438,9 @@ bool CKarnFileInterface::ReadNextBlockFromFile()
     }
     AllocateBlock();
     int nError = m_pWatcher != nullptr ? m_pWatcher->BeforeRead(m_nBlockOffset) : 0;
-    const long long nGot =
-        nError != 0 ? -1
-                    : SystemRead(m_nHandle, m_pBlock, m_nBlockSize, PositionalAt(), m_pWatcher, m_nBlockOffset, nError);
+    const long long nGot = nError != 0 ? -1
+                                       : SystemRead(m_nHandle, m_pBlock, m_nBlockSize, PositionalAt(),
+                                                    m_pWatcher, m_nBlockOffset, nError);
     if (nGot >= 0 && m_nBlockOffset == 0)
         m_bStartsAsBinary = std::memchr(m_pBlock, 0, static_cast<size_t>(nGot)) != nullptr;
     if (nGot >= 0 && m_pWatcher != nullptr)

@@ -12,6 +12,7 @@ namespace
 // How far past a piece's nominal end its bytes are read: enough to find the line end where the next
 // piece's runs begin, and the margin a run's reading needs.
 constexpr size_t kTail = 64 * 1024;
+constexpr size_t kShortTail = 4096;
 constexpr size_t kMargin = 80;
 
 // The first line feed in [p, pEnd), or null.
@@ -27,7 +28,7 @@ CReadAhead::CReadAhead(const CKarnFileInterface& file, long long nFileSize, size
       m_nPieceSize((std::max<size_t>(nPieceSize, 1) + nBlockSize - 1) / nBlockSize * nBlockSize),
       m_nPieces(static_cast<size_t>((nFileSize + static_cast<long long>(m_nPieceSize) - 1) /
                                     static_cast<long long>(m_nPieceSize))),
-      m_eLevel(eLevel), m_Keywords(keywords), m_nAhead(static_cast<size_t>(nThreads) + 2), m_Pieces(m_nPieces)
+      m_eLevel(eLevel), m_Keywords(keywords), m_nAhead(static_cast<size_t>(nThreads) * 8), m_Pieces(m_nPieces)
 {
     try
     {
@@ -60,6 +61,18 @@ void CReadAhead::Work()
     {
         if (m_bStop)
             return;
+        // A part of a caller's work first: the caller waits for it.
+        if (m_pJob != nullptr && m_pJob->nNext < m_pJob->nParts)
+        {
+            CJob& job = *m_pJob;
+            const size_t nPart = job.nNext++;
+            lock.unlock();
+            (*job.pWork)(nPart);
+            lock.lock();
+            if (++job.nDone == job.nParts)
+                m_Changed.notify_all();
+            continue;
+        }
         // The first piece waiting within reach of the reader.
         const size_t nEnd = std::min(m_nPieces, m_nReaderAt + m_nAhead);
         size_t k = m_nReaderAt;
@@ -86,15 +99,28 @@ void CReadAhead::Process(size_t k)
     CPiece piece;
     const long long nStart = static_cast<long long>(k) * static_cast<long long>(m_nPieceSize);
     const long long nNominalEnd = std::min(m_nFileSize, nStart + static_cast<long long>(m_nPieceSize));
-    const long long nEnd = std::min(m_nFileSize, nNominalEnd + static_cast<long long>(kTail));
-    const size_t nBytes = static_cast<size_t>(nEnd - nStart);
+    const long long nMostEnd = std::min(m_nFileSize, nNominalEnd + static_cast<long long>(kTail));
+    const size_t nMost = static_cast<size_t>(nMostEnd - nStart);
+    const size_t nNominal = static_cast<size_t>(nNominalEnd - nStart);
     try
     {
-        piece.pBytes.reset(new char[nBytes + kMargin], std::default_delete<char[]>());
+        piece.pBytes.reset(new char[nMost + kMargin], std::default_delete<char[]>());
         char* const pBytes = piece.pBytes.get();
-        std::memset(pBytes + nBytes, 0, kMargin);
+        // The piece and a little after it, where the line end that ends its runs nearly always is; the
+        // rest of the tail only when it is not there.
+        size_t nBytes = std::min(nMost, nNominal + kShortTail);
         int nError = 0;
-        const long long nGot = m_File.ReadAt(nStart, pBytes, nBytes, nError);
+        long long nGot = m_File.ReadAt(nStart, pBytes, nBytes, nError);
+        if (nGot == static_cast<long long>(nBytes) && nBytes < nMost &&
+            FirstLineEnd(pBytes + nNominal, pBytes + nBytes) == nullptr)
+        {
+            const long long nMore = m_File.ReadAt(nStart + static_cast<long long>(nBytes), pBytes + nBytes,
+                                                  nMost - nBytes, nError);
+            nGot = nMore == static_cast<long long>(nMost - nBytes) ? static_cast<long long>(nMost) : -1;
+            nBytes = nMost;
+        }
+        std::memset(pBytes + nBytes, 0, kMargin);
+        const long long nEnd = nStart + static_cast<long long>(nBytes);
         // A read that fails, or finds less than the file held when it was opened (it changed), leaves the
         // piece to the reader, which reads for itself and meets what a reading from the start meets.
         if (nGot == static_cast<long long>(nBytes))
@@ -107,12 +133,10 @@ void CReadAhead::Process(size_t k)
             const char* const pBufferEnd = pBytes + nBytes;
             const char* const pHeadEnd = pBytes + std::min(nBytes, kTail);
             const char* const pFirst = FirstLineEnd(pBytes, pHeadEnd);
-            const size_t nNominal = static_cast<size_t>(nNominalEnd - nStart);
             const char* pTo = pBytes + nNominal;
             if (nNominalEnd < m_nFileSize)
             {
-                const char* const pNext =
-                    FirstLineEnd(pBytes + nNominal, pBytes + std::min(nBytes, nNominal + kTail));
+                const char* const pNext = FirstLineEnd(pBytes + nNominal, pBufferEnd);
                 if (pNext != nullptr)
                     pTo = pNext + 1;
             }
@@ -232,6 +256,24 @@ bool CReadAhead::FindRun(long long nStart, long long nBefore, const CRunKeywords
         return true;
     }
     return false;
+}
+
+void CReadAhead::RunParts(size_t nParts, const std::function<void(size_t)>& work)
+{
+    CJob job = {&work, nParts, 0, 0};
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    m_pJob = &job;
+    m_Changed.notify_all();
+    while (job.nNext < nParts)
+    {
+        const size_t nPart = job.nNext++;
+        lock.unlock();
+        work(nPart);
+        lock.lock();
+        ++job.nDone;
+    }
+    m_Changed.wait(lock, [&job]() { return job.nDone == job.nParts; });
+    m_pJob = nullptr;
 }
 
 bool CReadAhead::LendBlock(long long nOffset, size_t nLength, const char*& pData,

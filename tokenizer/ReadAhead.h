@@ -17,7 +17,7 @@
 
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -48,6 +48,10 @@ public:
 
     bool LendBlock(long long nOffset, size_t nLength, const char*& pData,
                    std::shared_ptr<const void>& keep) override;
+
+    /// Runs work(0) to work(nParts - 1) on the threads and the calling thread, and returns when all are
+    /// done. The parts must not throw.
+    void RunParts(size_t nParts, const std::function<void(size_t)>& work);
 
     /// The size and block size it was made for.
     long long FileSize() const { return m_nFileSize; }
@@ -99,7 +103,18 @@ private:
     /// The most pieces read ahead of the one the parser is in: memory stays a few pieces per thread.
     const size_t m_nAhead;
 
+    /// Parts of a caller's work for the threads (RunParts): how many, the next one to take, how many
+    /// are done.
+    struct CJob
+    {
+        const std::function<void(size_t)>* pWork;
+        size_t nParts;
+        size_t nNext;
+        size_t nDone;
+    };
+
     std::mutex m_Mutex;
+    CJob* m_pJob = nullptr;
     std::condition_variable m_Changed;
     std::vector<CPiece> m_Pieces;
     size_t m_nReaderAt = 0; ///< the piece the parser is in; those before it are freed

@@ -231,3 +231,42 @@ TEST(ThreadedLoadTest, FailuresChangesAndHostsAsOnOneThread)
         EXPECT_EQ(LoadSeen(file.path, 3, 1000, nullptr, host), strOne);
     }
 }
+
+TEST(ThreadedLoadTest, ALongRunsMeshAndBoxAreThoseOfOneThread)
+{
+    // One run long enough to be copied and measured in parts on the threads; the least and greatest
+    // coordinates are zeros of both signs, whose first one seen is the box's.
+    std::string strText = "solid long\n";
+    for (int i = 0; i < 70000; ++i)
+    {
+        const char* const pszZero = (i % 3 == 0) ? "-0.0" : "0.0";
+        strText += "normal 0 0 1 vertex " + std::to_string(i % 97) + " " + pszZero + " " +
+                   std::to_string(i % 89) + "\nnormal 0 1 0 vertex " + pszZero + " " +
+                   std::to_string(i % 83) + " 1.5\nnormal 1 0 0 vertex " + std::to_string(i % 7) + " 2.25 " +
+                   pszZero + "\n";
+    }
+    const TempFile file(strText + "endsolid\n");
+    std::string strBoxes[2];
+    for (const int nThreads : {1, 2})
+    {
+        CKarnWorld world;
+        CSLPParser parser;
+        parser.SetThreadCount(nThreads);
+        ASSERT_EQ(LoadFile(parser, world, file.path), SLPLoadSuccess);
+        auto* pMesh = dynamic_cast<vemoSTL*>(world.GetGroup(0)->GetObject(0));
+        ASSERT_NE(pMesh, nullptr);
+        // The box made in parts is the one made of the vertices in order.
+        const auto corners = [](const vemoBBox& box)
+        {
+            std::string text;
+            for (const vemoFloatPoint& corner : {box.GetMin(), box.GetMax()})
+                text += Bits(corner.x) + " " + Bits(corner.y) + " " + Bits(corner.z) + " ";
+            return text;
+        };
+        strBoxes[nThreads - 1] = corners(pMesh->GetBBox());
+        pMesh->ComputeBBoxFromPoints();
+        EXPECT_EQ(strBoxes[nThreads - 1], corners(pMesh->GetBBox()));
+        strBoxes[nThreads - 1] += LoadSeen(file.path, nThreads, 0).substr(0, 200);
+    }
+    EXPECT_EQ(strBoxes[1], strBoxes[0]);
+}
