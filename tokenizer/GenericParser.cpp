@@ -43,7 +43,7 @@ CGenericParser::CGenericParser()
       m_nPosition(0), m_nBlockOffset(0), m_nTotalSize(0), m_bSizeAtEnd(false), m_bInputEnded(false),
       m_bReadFailed(false), m_nInputSerial(NewInputSerial()), m_bTrackLines(false), m_nLine(1),
       m_nLineStart(0), m_eScanLevel(ScanPlain), m_pSpanEnds(nullptr), m_nSpanBase(0), m_nSpanNext(0),
-      m_nSpanCount(0), m_nSpanRoom(kSpanRoom), m_nReadAheadThreads(1), m_bReadAheadConsidered(false),
+      m_nSpanCount(0), m_nSlowTokens(0), m_nReadAheadThreads(1), m_bReadAheadConsidered(false),
       m_nReadAheadStamp(0), m_nRunBlockOffset(-1), m_nRunSerial(0), m_nRunPosition(0)
 {
 }
@@ -55,7 +55,7 @@ CGenericParser::CGenericParser(const CGenericParser& other)
       m_nPosition(0), m_nBlockOffset(0), m_nTotalSize(0), m_bSizeAtEnd(false), m_bInputEnded(false),
       m_bReadFailed(false), m_nInputSerial(NewInputSerial()), m_bTrackLines(other.m_bTrackLines), m_nLine(1),
       m_nLineStart(0), m_eScanLevel(ScanPlain), m_pSpanEnds(nullptr), m_nSpanBase(0), m_nSpanNext(0),
-      m_nSpanCount(0), m_nSpanRoom(kSpanRoom), m_nReadAheadThreads(other.m_nReadAheadThreads),
+      m_nSpanCount(0), m_nSlowTokens(0), m_nReadAheadThreads(other.m_nReadAheadThreads),
       m_bReadAheadConsidered(false), m_nReadAheadStamp(0), m_nRunBlockOffset(-1), m_nRunSerial(0),
       m_nRunPosition(0)
 {

@@ -321,9 +321,9 @@ private:
     size_t m_nSpanBase;
     size_t m_nSpanNext;
     size_t m_nSpanCount;
-    /// The most tokens the next listing takes: small after a keyword run, which reads without the lists
-    /// (what a long list holds past where runs take over again would be thrown away), then growing.
-    size_t m_nSpanRoom;
+    /// How many tokens ScanToken still scans one by one rather than listing the block's (after a
+    /// keyword run, which reads without the lists).
+    size_t m_nSlowTokens;
     /// The steps of runs read from the block.
     static constexpr size_t kRunSteps = 256;
     std::unique_ptr<CGenericRunStep[]> m_pRunSteps;

@@ -660,11 +660,11 @@ bool CGenericParser::TakeRunTo(long long nStart)
         m_bInputEnded = false;
     }
     // The token becomes current, scanned again from where it starts, and the token after it the
-    // lookahead. The block's list is dropped; the next one starts small, since runs may soon take over
-    // again and leave the rest unused.
+    // lookahead. The block's list is dropped, and the next tokens are scanned one by one (ScanToken),
+    // since runs may soon take over again.
     m_nPosition = static_cast<size_t>(nStart - m_nBlockOffset);
     m_nSpanNext = m_nSpanCount = 0;
-    m_nSpanRoom = 128;
+    m_nSlowTokens = 8;
     Current().Clear();
     ScanTokenSlowly(Current());
     Next().Clear();

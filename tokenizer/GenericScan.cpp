@@ -77,7 +77,9 @@ inline void CGenericParser::PlaceToken(CGenericToken& token, long long nStart) c
 void CGenericParser::ScanToken(CGenericToken& token)
 {
     token.Clear();
-    if (m_nSpanNext == m_nSpanCount && !ListSpans())
+    // Right after a keyword run, the few tokens before the next one are scanned one by one: a list
+    // of the block's tokens would be thrown away when the next run begins.
+    if (m_nSpanNext == m_nSpanCount && (m_nSlowTokens > 0 ? (--m_nSlowTokens, true) : !ListSpans()))
     {
         ScanTokenSlowly(token);
         return;
@@ -132,8 +134,7 @@ bool CGenericParser::ListSpans()
         // known to be the last once the next read finds nothing.
         const bool bFinal = m_eInput == InputMemory && m_nSpanBase + nWindow == m_nBlockLength;
         m_nSpanCount = ScanSpans(m_eScanLevel, m_pBlock + m_nSpanBase, m_nPosition - m_nSpanBase, nWindow,
-                                 bFinal, m_pSpanStarts.get(), m_pSpanEnds, m_nSpanRoom, nStop);
-        m_nSpanRoom = m_nSpanRoom * 2 < kSpanRoom ? m_nSpanRoom * 2 : kSpanRoom;
+                                 bFinal, m_pSpanStarts.get(), m_pSpanEnds, kSpanRoom, nStop);
         nStop += m_nSpanBase;
         m_nSpanNext = 0;
         if (m_nSpanCount > 0)

@@ -30,6 +30,8 @@ CReadAhead::CReadAhead(const CKarnFileInterface& file, long long nFileSize, size
                                     static_cast<long long>(m_nPieceSize))),
       m_eLevel(eLevel), m_Keywords(keywords), m_nAhead(static_cast<size_t>(nThreads) * 8), m_Pieces(m_nPieces)
 {
+    m_pBuffers = std::make_shared<CBufferPool>();
+    m_pBuffers->m_nSize = m_nPieceSize + kTail + kMargin;
     try
     {
         for (int i = 1; i < nThreads; ++i)
@@ -41,6 +43,69 @@ CReadAhead::CReadAhead(const CKarnFileInterface& file, long long nFileSize, size
         std::lock_guard<std::mutex> lock(m_Mutex);
         m_bStop = m_Threads.empty();
     }
+}
+
+CReadAhead::CBufferPool::~CBufferPool()
+{
+    for (char* pBuffer : m_Free)
+        delete[] pBuffer;
+}
+
+std::shared_ptr<char> CReadAhead::CBufferPool::Take(const std::shared_ptr<CBufferPool>& pPool)
+{
+    char* pBuffer = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(pPool->m_Mutex);
+        if (!pPool->m_Free.empty())
+        {
+            pBuffer = pPool->m_Free.back();
+            pPool->m_Free.pop_back();
+        }
+    }
+    if (pBuffer == nullptr)
+        pBuffer = new char[pPool->m_nSize];
+    try
+    {
+        return std::shared_ptr<char>(pBuffer,
+                                     [pPool](char* pReturned)
+                                     {
+                                         std::lock_guard<std::mutex> lock(pPool->m_Mutex);
+                                         try
+                                         {
+                                             pPool->m_Free.push_back(pReturned);
+                                         }
+                                         catch (const std::bad_alloc&)
+                                         {
+                                             delete[] pReturned;
+                                         }
+                                     });
+    }
+    catch (...)
+    {
+        delete[] pBuffer;
+        throw;
+    }
+}
+
+void CReadAhead::Finish(size_t k)
+{
+    CPiece& piece = m_Pieces[k];
+    piece.pBytes.reset();
+    piece.bRead = false;
+    piece.runs.m_nSteps = 0;
+    piece.runs.m_Runs.clear();
+    if (piece.runs.m_pSteps)
+    {
+        try
+        {
+            m_FreeRuns.push_back(std::move(piece.runs));
+        }
+        catch (const std::bad_alloc&)
+        {
+        }
+    }
+    piece.runs = CPieceRuns();
+    piece.eState = PieceDone;
 }
 
 CReadAhead::~CReadAhead()
@@ -89,7 +154,7 @@ void CReadAhead::Work()
         lock.lock();
         m_Pieces[k].eState = PieceDone;
         if (k < m_nReaderAt)
-            m_Pieces[k] = Finished();
+            Finish(k);
         m_Changed.notify_all();
     }
 }
@@ -104,7 +169,16 @@ void CReadAhead::Process(size_t k)
     const size_t nNominal = static_cast<size_t>(nNominalEnd - nStart);
     try
     {
-        piece.pBytes.reset(new char[nMost + kMargin], std::default_delete<char[]>());
+        piece.pBytes = CBufferPool::Take(m_pBuffers);
+        {
+            // The steps go into an array a piece left, when there is one.
+            std::lock_guard<std::mutex> lock(m_Mutex);
+            if (!m_FreeRuns.empty())
+            {
+                piece.runs = std::move(m_FreeRuns.back());
+                m_FreeRuns.pop_back();
+            }
+        }
         char* const pBytes = piece.pBytes.get();
         // The piece and a little after it, where the line end that ends its runs nearly always is; the
         // rest of the tail only when it is not there.
@@ -194,7 +268,7 @@ void CReadAhead::Release(size_t k)
         return;
     for (size_t i = m_nReaderAt; i < k; ++i)
         if (m_Pieces[i].eState == PieceDone)
-            m_Pieces[i] = Finished();
+            Finish(i);
     m_nReaderAt = k;
     m_Changed.notify_all();
 }

@@ -73,13 +73,21 @@ private:
         CPieceRuns runs;              ///< the runs found (none where the piece could not be scanned)
     };
 
-    /// A piece done with and freed.
-    static CPiece Finished()
+    /// Frees piece k, which is done with; its memory is kept for the pieces to come. Called with the
+    /// lock.
+    void Finish(size_t k);
+    /// The bytes of pieces, all of one size, kept when a piece no longer holds them (lent blocks may hold
+    /// them longer, and may outlive the read-ahead): fresh memory costs the system's work on first touch,
+    /// a visible share of a load.
+    struct CBufferPool
     {
-        CPiece piece;
-        piece.eState = PieceDone;
-        return piece;
-    }
+        std::mutex m_Mutex;
+        std::vector<char*> m_Free;
+        size_t m_nSize = 0;
+        ~CBufferPool();
+        /// A buffer of m_nSize bytes, kept or new (std::bad_alloc), that returns here when let go of.
+        static std::shared_ptr<char> Take(const std::shared_ptr<CBufferPool>& pPool);
+    };
     void Work();
     /// Reads and scans piece k (claimed by this thread).
     void Process(size_t k);
@@ -115,6 +123,9 @@ private:
 
     std::mutex m_Mutex;
     CJob* m_pJob = nullptr;
+    std::shared_ptr<CBufferPool> m_pBuffers;
+    /// The steps' arrays of pieces done with, for the pieces to come.
+    std::vector<CPieceRuns> m_FreeRuns;
     std::condition_variable m_Changed;
     std::vector<CPiece> m_Pieces;
     size_t m_nReaderAt = 0; ///< the piece the parser is in; those before it are freed
