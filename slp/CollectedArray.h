@@ -52,6 +52,7 @@ public:
             std::swap(m_nFilled, copy.m_nFilled);
             std::swap(m_nFirst, copy.m_nFirst);
             std::swap(m_nFull, copy.m_nFull);
+            std::swap(m_nRoom, copy.m_nRoom);
         }
         return *this;
     }
@@ -59,7 +60,7 @@ public:
 
     void Add(const T& item)
     {
-        if (m_Chunks.empty() || m_nFilled == ChunkCapacity(m_nFull))
+        if (m_nFilled == m_nRoom)
             NextChunk();
         std::memcpy(static_cast<void*>(m_Chunks[m_nFull] + m_nFilled), &item, sizeof(T));
         ++m_nFilled;
@@ -94,6 +95,7 @@ public:
             m_Chunks.pop_back();
         }
         m_nFull = m_nFilled = m_nFirst = 0;
+        m_nRoom = m_Chunks.empty() ? 0 : ChunkCapacity(0);
     }
 
 private:
@@ -125,6 +127,7 @@ private:
         }
         m_nFull = nNext;
         m_nFilled = 0;
+        m_nRoom = ChunkCapacity(nNext);
     }
     void Release()
     {
@@ -132,10 +135,12 @@ private:
             ::operator delete(static_cast<void*>(pChunk));
         m_Chunks.clear();
         m_nFull = m_nFilled = m_nFirst = 0;
+        m_nRoom = 0;
     }
 
     std::vector<T*> m_Chunks; // every chunk allocated; chunk m_nFull is being filled
     size_t m_nFull = 0;       // the chunk being filled (those before it are full)
     size_t m_nFilled = 0;     // items in chunk m_nFull
+    size_t m_nRoom = 0;       // the items chunk m_nFull holds (0 before the first chunk)
     size_t m_nFirst = 0;      // items dropped from the front
 };

@@ -216,6 +216,54 @@ SLPLoadResultTypes CSLPParser::LoadInput()
     return eResult;
 }
 
+// Inlined into the walk, which calls it for every step of a run.
+#if defined(__GNUC__)
+__attribute__((always_inline))
+#endif
+inline void
+CSLPParser::TakeStep(const CGenericRunStep& step, double* pNormal, double* pVertex, double* pColor)
+{
+    // What the walk does for these keywords and their numbers, taken token by token; normals and
+    // vertices first, which alternate.
+    const double* const pValues = step.m_dValues;
+    if (step.m_nId == SLPTokenNormal)
+    {
+        pNormal[0] = pValues[0];
+        pNormal[1] = pValues[1];
+        pNormal[2] = pValues[2];
+        vemoVector normal(ToFloat(pValues[0]), ToFloat(pValues[1]), ToFloat(pValues[2]));
+        if (m_bNormalsListed)
+            AddNormalToList(normal);
+        else
+            m_CollectedNormals.Add(normal);
+    }
+    else if (step.m_nId == SLPTokenVertex)
+    {
+        pVertex[0] = pValues[0];
+        pVertex[1] = pValues[1];
+        pVertex[2] = pValues[2];
+        vemoFloatPoint point(ToFloat(pValues[0]), ToFloat(pValues[1]), ToFloat(pValues[2]));
+        if (m_bPointsListed)
+            AddPointToList(point);
+        else
+            m_CollectedPoints.Add(point);
+    }
+    else if (step.m_nId == SLPTokenColor)
+    {
+        FlushGeometryToWorld();
+        pColor[0] = pValues[0];
+        pColor[1] = pValues[1];
+        pColor[2] = pValues[2];
+        vemoChroma color(ToFloat(pValues[0]), ToFloat(pValues[1]), ToFloat(pValues[2]), 1.0f);
+        SetCurrentColor(color);
+    }
+    else if (step.m_nId == SLPTokenEndSolid)
+    {
+        FlushGeometryToWorld();
+        PopGroup();
+    }
+}
+
 void CSLPParser::WalkTokens()
 {
     // Components that a cut-short triple does not read keep the same keyword's previous value in this
@@ -412,49 +460,6 @@ void CSLPParser::WalkTokens()
         }
         if (!advance(true))
             break;
-    }
-}
-
-void CSLPParser::TakeStep(const CGenericRunStep& step, double* pNormal, double* pVertex, double* pColor)
-{
-    // What the walk does for these keywords and their numbers, taken token by token; normals and
-    // vertices first, which alternate.
-    const double* const pValues = step.m_dValues;
-    if (step.m_nId == SLPTokenNormal)
-    {
-        pNormal[0] = pValues[0];
-        pNormal[1] = pValues[1];
-        pNormal[2] = pValues[2];
-        vemoVector normal(ToFloat(pValues[0]), ToFloat(pValues[1]), ToFloat(pValues[2]));
-        if (m_bNormalsListed)
-            AddNormalToList(normal);
-        else
-            m_CollectedNormals.Add(normal);
-    }
-    else if (step.m_nId == SLPTokenVertex)
-    {
-        pVertex[0] = pValues[0];
-        pVertex[1] = pValues[1];
-        pVertex[2] = pValues[2];
-        vemoFloatPoint point(ToFloat(pValues[0]), ToFloat(pValues[1]), ToFloat(pValues[2]));
-        if (m_bPointsListed)
-            AddPointToList(point);
-        else
-            m_CollectedPoints.Add(point);
-    }
-    else if (step.m_nId == SLPTokenColor)
-    {
-        FlushGeometryToWorld();
-        pColor[0] = pValues[0];
-        pColor[1] = pValues[1];
-        pColor[2] = pValues[2];
-        vemoChroma color(ToFloat(pValues[0]), ToFloat(pValues[1]), ToFloat(pValues[2]), 1.0f);
-        SetCurrentColor(color);
-    }
-    else if (step.m_nId == SLPTokenEndSolid)
-    {
-        FlushGeometryToWorld();
-        PopGroup();
     }
 }
 

@@ -293,53 +293,47 @@ namespace
 template <class Bytes> class CRunWordsAhead
 {
 public:
-    CRunWordsAhead(const char* p, const char* pSafe) : m_pWindow(p), m_pSafe(pSafe) {}
+    // From p on (the byte before it ends the token before, so a word byte at p starts a word).
+    CRunWordsAhead(const char* p, const char* pSafe) : m_pChunk(p - 64), m_pSafe(pSafe) {}
 
-    // The next word: where it starts and its length; false where none lies wholly in a window.
+    // The next word: where it starts and its length; false where one goes past pSafe's chunk.
     GENERIC_RUN_INLINE bool Next(const char*& pWord, size_t& nLength)
     {
-        if (m_nStarts == 0 && !Refill(m_pWindow + m_nConsumed))
-            return false;
-        unsigned nStart = static_cast<unsigned>(__builtin_ctzll(m_nStarts));
-        unsigned nLast = static_cast<unsigned>(__builtin_ctzll(m_nLasts));
-        if (nLast == 63)
-        {
-            // A word that reaches the window's end may go on: read it from a window that starts with it.
-            if (nStart == 0 || !Refill(m_pWindow + nStart))
+        while (m_nStarts == 0)
+            if (!Advance())
                 return false;
-            nStart = 0;
-            nLast = static_cast<unsigned>(__builtin_ctzll(m_nLasts));
-            if (nLast == 63)
-                return false;
-        }
+        pWord = m_pChunk + __builtin_ctzll(m_nStarts);
         m_nStarts &= m_nStarts - 1;
+        // A word's end is in its chunk, or in a chunk after it, where no word starts before it ends.
+        while (m_nLasts == 0)
+            if (!Advance())
+                return false;
+        nLength = static_cast<size_t>(m_pChunk + __builtin_ctzll(m_nLasts) + 1 - pWord);
         m_nLasts &= m_nLasts - 1;
-        m_nConsumed = nLast + 1;
-        pWord = m_pWindow + nStart;
-        nLength = nLast + 1 - nStart;
         return true;
     }
 
 private:
-    GENERIC_RUN_INLINE bool Refill(const char* p)
+    // The next 64 bytes: a word starts where a word byte follows white space, and ends where white space
+    // follows it (the byte after the chunk told too).
+    GENERIC_RUN_INLINE bool Advance()
     {
-        if (p >= m_pSafe)
+        m_pChunk += 64;
+        if (m_pChunk >= m_pSafe)
             return false;
-        const std::uint64_t nWords = ~Bytes::Spaces(p);
-        m_pWindow = p;
-        m_nConsumed = 0;
-        // A word starts where a word byte follows white space (or the window's start: the byte before
-        // it is white space or ends the token before), and ends where white space follows it.
-        m_nStarts = nWords & ~(nWords << 1);
-        m_nLasts = nWords & ~(nWords >> 1);
-        return m_nStarts != 0;
+        const std::uint64_t nWords = ~Bytes::Spaces(m_pChunk);
+        const std::uint64_t nWordAfter = KindOf(m_pChunk[64]) != KindSpace;
+        m_nStarts = nWords & ~((nWords << 1) | m_nCarry);
+        m_nLasts = nWords & ~((nWords >> 1) | (nWordAfter << 63));
+        m_nCarry = nWords >> 63;
+        return true;
     }
 
-    const char* m_pWindow;
+    const char* m_pChunk;
     const char* const m_pSafe;
     std::uint64_t m_nStarts = 0;
     std::uint64_t m_nLasts = 0;
-    unsigned m_nConsumed = 0;
+    std::uint64_t m_nCarry = 0;
 };
 
 template <class Bytes>

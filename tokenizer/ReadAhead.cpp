@@ -1,6 +1,7 @@
 #include "tokenizer/ReadAhead.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -268,9 +269,55 @@ void CReadAhead::Release(size_t k)
         return;
     for (size_t i = m_nReaderAt; i < k; ++i)
         if (m_Pieces[i].eState == PieceDone)
+        {
+            if (i == m_nCachedPiece)
+                m_nCachedPiece = SIZE_MAX;
             Finish(i);
+        }
     m_nReaderAt = k;
     m_Changed.notify_all();
+}
+
+int CReadAhead::LookUp(size_t k, long long nStart, long long nUntil, bool bAcrossEnd, CGenericRun& run)
+{
+    const CPieceRuns& runs = m_Pieces[k].runs;
+    const CGenericRunStep* const pSteps = runs.m_pSteps.get();
+    const CGenericRunStep* const pStepsEnd = pSteps + runs.m_nSteps;
+    // Where the last run found ended is where the next is looked for first.
+    const CGenericRunStep* pFound =
+        m_nCachedPiece == k && m_nCursor < runs.m_nSteps ? pSteps + m_nCursor : pStepsEnd;
+    if (pFound == pStepsEnd || pFound->m_nKeywordStart != nStart)
+        pFound = std::lower_bound(pSteps, pStepsEnd, nStart,
+                                  [](const CGenericRunStep& step, long long nOffset)
+                                  { return step.m_nKeywordStart < nOffset; });
+    if (pFound == pStepsEnd || pFound->m_nKeywordStart != nStart)
+        return 0;
+    const auto i = static_cast<std::uint32_t>(pFound - pSteps);
+    const auto inRun =
+        std::upper_bound(runs.m_Runs.begin(), runs.m_Runs.end(), i,
+                         [](std::uint32_t nStep, const CPieceRuns::Run& r) { return nStep < r.nFirst; });
+    if (inRun == runs.m_Runs.begin() || i >= (inRun - 1)->nEnd)
+        return 0;
+    const CPieceRuns::Run& found = *(inRun - 1);
+    // A run that goes on past the piece's end is taken only when the next piece's bytes are known to be
+    // at hand (bAcrossEnd); else up to the piece's end.
+    const long long nPieceEnd = static_cast<long long>(k + 1) * static_cast<long long>(m_nPieceSize);
+    if (found.nLastEnd > nPieceEnd && k + 1 < m_nPieces && !bAcrossEnd)
+        return -1;
+    // Up to the first step with a token at or past nUntil.
+    const CGenericRunStep* const pLast = std::lower_bound(pFound, pSteps + found.nEnd, nUntil,
+                                                          [](const CGenericRunStep& step, long long nOffset)
+                                                          { return step.m_nLastEnd < nOffset; });
+    const size_t nSteps = static_cast<size_t>(pLast - pFound);
+    if (nSteps == 0)
+        return 0;
+    // The whole rest of the run, up to its last token (a keyword that takes no step, maybe), or up to
+    // the last step taken, after which the parser reads the rest.
+    const bool bWhole = pLast == pSteps + found.nEnd && found.nLastEnd < nUntil;
+    run = CGenericRun{pFound, nSteps, bWhole ? found.nLastStart : pLast[-1].m_nLastStart};
+    m_nCachedPiece = k;
+    m_nCursor = static_cast<size_t>(pLast - pSteps);
+    return 1;
 }
 
 bool CReadAhead::FindRun(long long nStart, long long nBefore, const CRunKeywords& keywords, CGenericRun& run)
@@ -280,54 +327,40 @@ bool CReadAhead::FindRun(long long nStart, long long nBefore, const CRunKeywords
     if (nStart < 0 || nStart >= m_nFileSize || sets.m_nAloneIds != own.m_nAloneIds ||
         sets.m_nQuietIds != own.m_nQuietIds || sets.m_nTripleIds != own.m_nTripleIds)
         return false;
+    size_t k = PieceOf(nStart);
+    // The piece the last run came from is done and kept until the parser moves past it: looked at
+    // without the lock, which the threads reading ahead hold often.
+    if (m_nCachedPiece != SIZE_MAX && (k == m_nCachedPiece || k == m_nCachedPiece + 1))
+    {
+        const CPieceRuns& runs = m_Pieces[m_nCachedPiece].runs;
+        if (runs.m_nSteps > 0 && nStart >= runs.m_pSteps[0].m_nKeywordStart &&
+            nStart <= runs.m_pSteps[runs.m_nSteps - 1].m_nKeywordStart)
+        {
+            const int nFound = LookUp(m_nCachedPiece, nStart, nBefore, false, run);
+            if (nFound >= 0)
+                return nFound == 1;
+        }
+    }
     std::unique_lock<std::mutex> lock(m_Mutex);
     // The token is found in the piece it lies in, or the one before when it comes before that piece's
     // first line end; the pieces before those are done with.
-    size_t k = PieceOf(nStart);
     Release(k > 0 ? k - 1 : 0);
     for (size_t nTry = 0; nTry < 2 && k + 1 > m_nReaderAt; ++nTry, --k)
     {
         Await(lock, k);
-        const CPieceRuns& runs = m_Pieces[k].runs;
-        const CGenericRunStep* const pSteps = runs.m_pSteps.get();
-        const CGenericRunStep* const pStepsEnd = pSteps + runs.m_nSteps;
-        const CGenericRunStep* const pFound = std::lower_bound(
-            pSteps, pStepsEnd, nStart,
-            [](const CGenericRunStep& step, long long nOffset) { return step.m_nKeywordStart < nOffset; });
-        if (pFound == pStepsEnd || pFound->m_nKeywordStart != nStart)
+        int nFound = LookUp(k, nStart, nBefore, false, run);
+        if (nFound < 0)
         {
-            if (k == 0)
-                return false;
-            continue;
-        }
-        const auto i = static_cast<std::uint32_t>(pFound - pSteps);
-        const auto inRun =
-            std::upper_bound(runs.m_Runs.begin(), runs.m_Runs.end(), i,
-                             [](std::uint32_t nStep, const CPieceRuns::Run& r) { return nStep < r.nFirst; });
-        if (inRun == runs.m_Runs.begin() || i >= (inRun - 1)->nEnd)
-            return false;
-        const CPieceRuns::Run& found = *(inRun - 1);
-        // Up to the first step with a token at or past nBefore, within the bytes at hand: the piece's own,
-        // and the next piece's when they were read.
-        long long nUntil = nBefore;
-        const long long nPieceEnd = static_cast<long long>(k + 1) * static_cast<long long>(m_nPieceSize);
-        if (found.nLastEnd > nPieceEnd && k + 1 < m_nPieces)
-        {
+            // The run goes on into the next piece, whose bytes the parser then borrows.
             Await(lock, k + 1);
-            if (!m_Pieces[k + 1].bRead)
-                nUntil = std::min(nUntil, nPieceEnd + 1);
+            const long long nPieceEnd = static_cast<long long>(k + 1) * static_cast<long long>(m_nPieceSize);
+            nFound = LookUp(k, nStart, m_Pieces[k + 1].bRead ? nBefore : std::min(nBefore, nPieceEnd + 1),
+                            true, run);
         }
-        const CGenericRunStep* const pLast = std::lower_bound(
-            pFound, pSteps + found.nEnd, nUntil,
-            [](const CGenericRunStep& step, long long nOffset) { return step.m_nLastEnd < nOffset; });
-        const size_t nSteps = static_cast<size_t>(pLast - pFound);
-        if (nSteps == 0)
+        if (nFound == 1)
+            return true;
+        if (k == 0)
             return false;
-        // The whole rest of the run, up to its last token (a keyword that takes no step, maybe), or up to
-        // the last step taken, after which the parser reads the rest.
-        const bool bWhole = pLast == pSteps + found.nEnd && found.nLastEnd < nUntil;
-        run = CGenericRun{pFound, nSteps, bWhole ? found.nLastStart : pLast[-1].m_nLastStart};
-        return true;
     }
     return false;
 }

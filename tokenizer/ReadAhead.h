@@ -17,6 +17,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -89,6 +90,10 @@ private:
         static std::shared_ptr<char> Take(const std::shared_ptr<CBufferPool>& pPool);
     };
     void Work();
+    /// Looks the run that starts at nStart up in piece k (done): 1 when found (and up to nUntil), 0 when
+    /// there is none, -1 when it goes on into the next piece and bAcrossEnd does not say that piece's
+    /// state is known. Only on the parser's thread.
+    int LookUp(size_t k, long long nStart, long long nUntil, bool bAcrossEnd, CGenericRun& run);
     /// Reads and scans piece k (claimed by this thread).
     void Process(size_t k);
     /// Waits until piece k is done, reading it, or pieces after it that no thread has taken, here
@@ -123,6 +128,10 @@ private:
 
     std::mutex m_Mutex;
     CJob* m_pJob = nullptr;
+    /// The piece the parser found its last run in, done and kept until the parser moves past it (its
+    /// thread alone reads and writes these), and the step after that run.
+    size_t m_nCachedPiece = SIZE_MAX;
+    size_t m_nCursor = 0;
     std::shared_ptr<CBufferPool> m_pBuffers;
     /// The steps' arrays of pieces done with, for the pieces to come.
     std::vector<CPieceRuns> m_FreeRuns;
