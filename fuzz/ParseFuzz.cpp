@@ -132,10 +132,11 @@ void CheckAgreesWithLoad(const std::string& strPath, const CKarnWorld& world, lo
     FUZZ_CHECK((report.m_nErrors == 0) == (nDiscarded == 0 && nGroups > 0));
 }
 
-// Loads the file with the block size and threads given and returns the result and the model's
-// description; g_strReports then holds the reports with what the callback saw at each.
+// Loads the file with the block size and threads given (or its bytes held in memory, from pInMemory)
+// and returns the result and the model's description; g_strReports then holds the reports with what the
+// callback saw at each.
 std::string Load(const std::string& strPath, size_t nBlockSize, const std::string& strFirstBlock,
-                 int nThreads = 1)
+                 int nThreads = 1, const std::string* pInMemory = nullptr)
 {
     CKarnWorld world;
     CSLPParser parser;
@@ -146,7 +147,9 @@ std::string Load(const std::string& strPath, size_t nBlockSize, const std::strin
     g_nLastProgress = 0;
     g_pReporting = &parser;
     g_strReports.clear();
-    const SLPLoadResultTypes eResult = parser.Parse(&world);
+    const SLPLoadResultTypes eResult = pInMemory != nullptr
+                                           ? parser.ParseBuffer(&world, pInMemory->data(), pInMemory->size())
+                                           : parser.Parse(&world);
     const bool bFilled = world.GetNumGroups() > 0 || world.GetNumObjects() > 0;
     FUZZ_CHECK(eResult == (bFilled ? SLPLoadSuccess : SLPLoadFailure));
     // Whatever the file, the load ends with the lists emptied by the last flush.
@@ -204,6 +207,11 @@ int FuzzParse(const uint8_t* pData, size_t nSize)
     GenericForceReadAheadPieces(size_t(64) << (nSize % 6));
     const std::string strThreadedMedium = Load(file.GetPath(), size_t(16) << (nSize % 4), strFirstBlock, 3);
     FUZZ_CHECK(strWhole == strThreadedMedium && g_strReports == strReports);
+    // The same bytes held in memory, read ahead from there.
+    const std::string strBytes(reinterpret_cast<const char*>(pData), nSize);
+    GenericForceReadAheadPieces(1 + nSize % 89);
+    const std::string strInMemory = Load(file.GetPath(), 0, strFirstBlock, 2, &strBytes);
+    FUZZ_CHECK(strWhole == strInMemory && g_strReports == strReports);
     GenericForceReadAheadPieces(0);
     GenericLimitScan(GenericScanAvx2);
     CheckReuse(file.GetPath(), strWhole.substr(0, strWhole.rfind("dropped ")));

@@ -149,6 +149,7 @@ SLPLoadResultTypes CSLPParser::ParseBuffer(CKarnWorld* pWorld, const char* pData
     SetWorld(pWorld);
     if (GetWorld() == nullptr)
         return SLPLoadFailure;
+    GetIOManager()->EnableReadAhead(m_nThreadCount);
     GetIOManager()->SetInputBuffer(pData, nSize);
     return LoadInput();
 }

@@ -67,8 +67,9 @@ public:
     SLPLoadResultTypes Parse(CKarnWorld* pWorld);
     /// Loads a file's content held in memory, nSize bytes at pData (read in place, not copied; it must
     /// stay unchanged until this returns), into pWorld as Parse loads a file, with the same results and
-    /// progress reports (but SLPLoadResult2, which no read gives here), on the calling thread. The file
-    /// name is not used. A null pData is an empty input.
+    /// progress reports (but SLPLoadResult2, which no read gives here), the callback on the calling
+    /// thread, and on the threads SetThreadCount allows, as a regular file. The file name is not used. A
+    /// null pData is an empty input.
     SLPLoadResultTypes ParseBuffer(CKarnWorld* pWorld, const char* pData, size_t nSize);
     /// Reads up to three consecutive number tokens starting at the current one into the arguments (an
     /// argument whose number is missing is not written); true when at least one was read. Ends on the
@@ -158,7 +159,7 @@ public:
     void SetEstimatedBoundingBox(vemoBBox box) { m_EstimatedBBox = box; }
     double GetDecimationMagnitude() { return m_dDecimationMagnitude; }
     void SetDecimationMagnitude(double dMagnitude) { m_dDecimationMagnitude = dMagnitude; }
-    /// The threads a load of a regular file may use, the calling thread among them: 1 loads on the
+    /// The threads a load of a regular file or a buffer may use, the calling thread among them: 1 loads on the
     /// calling thread alone; 0, the default, lets the parser choose (as many as the processor has, for
     /// files of 4 MiB and more; one below, where threads cost more than they give). Other threads only
     /// read the file ahead and convert its common lines' numbers: the callback runs on the calling

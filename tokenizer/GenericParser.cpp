@@ -351,7 +351,9 @@ bool CGenericParser::RestoreIOState(CGenericIOState& state)
 namespace
 {
 std::atomic<size_t> g_nForcedPieces(0);
-}
+// The size from which a load uses the machine's cores unless told otherwise.
+constexpr long long kReadAheadFrom = 4LL << 20;
+} // namespace
 
 void GenericForceReadAheadPieces(size_t nBytes)
 {
@@ -367,26 +369,48 @@ void CGenericParser::StartReadAhead()
 {
     m_bReadAheadConsidered = true;
     const size_t nForced = g_nForcedPieces.load(std::memory_order_relaxed);
-    const long long nSize = m_FileInterface.GetFileSize();
+    const bool bMemory = m_eInput == InputMemory;
+    const long long nSize = bMemory ? m_nTotalSize : m_FileInterface.GetFileSize();
     int nThreads = m_nReadAheadThreads;
     if (nThreads == 0)
     {
         // Below a few pieces a thread costs more than it gives.
         const unsigned nCores = std::thread::hardware_concurrency();
-        nThreads = nSize >= (4LL << 20) || nForced != 0 ? static_cast<int>(nCores == 0 ? 1 : nCores) : 1;
+        nThreads = nSize >= kReadAheadFrom || nForced != 0 ? static_cast<int>(nCores == 0 ? 1 : nCores) : 1;
     }
 #if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
     nThreads = 1; // a build without threads
 #endif
-    if (nThreads < 2 || m_eInput != InputFile || !m_FileInterface.IsRegularFile() || nSize <= 0)
+    if (nThreads < 2 || nSize <= 0 ||
+        (!bMemory && (m_eInput != InputFile || !m_FileInterface.IsRegularFile())))
         return;
     if (nThreads > 64)
         nThreads = 64;
+    generic_scan::CReadAhead::ReadAtFunction readAt;
+    if (bMemory)
+    {
+        // The buffer's bytes are copied into the pieces: a copy costs a small part of their scan.
+        const char* const pData = m_pBlock;
+        readAt = [pData, nSize](long long nOffset, char* pBuffer, size_t nCount, int&) -> long long
+        {
+            const size_t nCopy = nOffset >= nSize ? 0
+                                                  : static_cast<size_t>(std::min<long long>(
+                                                        nSize - nOffset, static_cast<long long>(nCount)));
+            std::memcpy(pBuffer, pData + nOffset, nCopy);
+            return static_cast<long long>(nCopy);
+        };
+    }
+    else
+    {
+        const CKarnFileInterface* const pFile = &m_FileInterface;
+        readAt = [pFile](long long nOffset, char* pBuffer, size_t nCount, int& nError)
+        { return pFile->ReadAt(nOffset, pBuffer, nCount, nError); };
+    }
     try
     {
         m_pReadAhead.reset(new generic_scan::CReadAhead(
-            m_FileInterface, nSize, m_FileInterface.GetBlockSize(), nForced != 0 ? nForced : size_t(1) << 19,
-            nThreads, m_eScanLevel, m_RunKeywords));
+            std::move(readAt), nSize, m_FileInterface.GetBlockSize(),
+            nForced != 0 ? nForced : size_t(1) << 19, nThreads, m_eScanLevel, m_RunKeywords));
     }
     catch (const std::exception&)
     {
@@ -394,6 +418,8 @@ void CGenericParser::StartReadAhead()
         m_pReadAhead.reset();
         return;
     }
+    if (bMemory)
+        return;
     m_nReadAheadStamp = m_FileInterface.GetChangeStamp();
     m_FileInterface.SetBlockSource(m_pReadAhead.get());
 }
@@ -411,8 +437,9 @@ void CGenericParser::ShareWork(size_t nParts, const std::function<void(size_t)>&
 
 void CGenericParser::RecheckReadAhead()
 {
-    if (m_pReadAhead && (m_FileInterface.GetChangeStamp() != m_nReadAheadStamp ||
-                         m_FileInterface.GetBlockSize() != m_pReadAhead->BlockSize()))
+    if (m_pReadAhead && m_eInput == InputFile &&
+        (m_FileInterface.GetChangeStamp() != m_nReadAheadStamp ||
+         m_FileInterface.GetBlockSize() != m_pReadAhead->BlockSize()))
     {
         m_FileInterface.SetBlockSource(nullptr);
         m_pReadAhead.reset();

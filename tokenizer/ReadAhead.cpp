@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace generic_scan
 {
@@ -23,9 +24,9 @@ const char* FirstLineEnd(const char* p, const char* pEnd)
 }
 } // namespace
 
-CReadAhead::CReadAhead(const CKarnFileInterface& file, long long nFileSize, size_t nBlockSize,
-                       size_t nPieceSize, int nThreads, ScanLevels eLevel, const CRunKeywords& keywords)
-    : m_File(file), m_nFileSize(nFileSize), m_nBlockSize(nBlockSize),
+CReadAhead::CReadAhead(ReadAtFunction readAt, long long nFileSize, size_t nBlockSize, size_t nPieceSize,
+                       int nThreads, ScanLevels eLevel, const CRunKeywords& keywords)
+    : m_ReadAt(std::move(readAt)), m_nFileSize(nFileSize), m_nBlockSize(nBlockSize),
       m_nPieceSize((std::max<size_t>(nPieceSize, 1) + nBlockSize - 1) / nBlockSize * nBlockSize),
       m_nPieces(static_cast<size_t>((nFileSize + static_cast<long long>(m_nPieceSize) - 1) /
                                     static_cast<long long>(m_nPieceSize))),
@@ -185,12 +186,12 @@ void CReadAhead::Process(size_t k)
         // rest of the tail only when it is not there.
         size_t nBytes = std::min(nMost, nNominal + kShortTail);
         int nError = 0;
-        long long nGot = m_File.ReadAt(nStart, pBytes, nBytes, nError);
+        long long nGot = m_ReadAt(nStart, pBytes, nBytes, nError);
         if (nGot == static_cast<long long>(nBytes) && nBytes < nMost &&
             FirstLineEnd(pBytes + nNominal, pBytes + nBytes) == nullptr)
         {
-            const long long nMore = m_File.ReadAt(nStart + static_cast<long long>(nBytes), pBytes + nBytes,
-                                                  nMost - nBytes, nError);
+            const long long nMore =
+                m_ReadAt(nStart + static_cast<long long>(nBytes), pBytes + nBytes, nMost - nBytes, nError);
             nGot = nMore == static_cast<long long>(nMost - nBytes) ? static_cast<long long>(nMost) : -1;
             nBytes = nMost;
         }

@@ -1,11 +1,11 @@
 /// \file
-/// CReadAhead: a regular file read and scanned ahead of its reader on other threads, internal to the
-/// tokenizer (CGenericParser::EnableReadAhead). The file is cut into pieces of whole blocks; each piece is
-/// read with a positional read and its keyword runs are read from it (RunScan.h), starting at its first
-/// line end, after which no token goes on (a quoted text ends at a line end too). The parser then takes
-/// the runs instead of reading them itself, and borrows the pieces' bytes as its blocks instead of
-/// reading them again. Nothing the reader shows differs: a run found ahead is the run the parser would
-/// read there, and a block lent is the bytes a read would give. Where a piece could not be read or
+/// CReadAhead: a regular file or a buffer in memory read and scanned ahead of its reader on other
+/// threads, internal to the tokenizer (CGenericParser::EnableReadAhead). The input is cut into pieces of
+/// whole blocks; each piece is read with a positional read and its keyword runs are read from it (RunScan.h),
+/// starting at its first line end, after which no token goes on (a quoted text ends at a line end too). The
+/// parser then takes the runs instead of reading them itself, and borrows the pieces' bytes as its blocks
+/// instead of reading them again. Nothing the reader shows differs: a run found ahead is the run the parser
+/// would read there, and a block lent is the bytes a read would give. Where a piece could not be read or
 /// scanned (a read error, no memory), nothing is lent or found there, and the parser reads for itself,
 /// as it would without the read-ahead.
 #pragma once
@@ -30,11 +30,16 @@ namespace generic_scan
 class CReadAhead : public CKarnBlockSource
 {
 public:
-    /// Reads the file ahead on nThreads - 1 threads (the caller's thread helps where it waits) in pieces
-    /// of the first multiple of nBlockSize that is at least nPieceSize bytes. The file must be a regular
-    /// file of nFileSize bytes; the keywords and scan level are those of the runs.
-    CReadAhead(const CKarnFileInterface& file, long long nFileSize, size_t nBlockSize, size_t nPieceSize,
-               int nThreads, ScanLevels eLevel, const CRunKeywords& keywords);
+    /// Reads an input of nFileSize bytes at an offset, as CKarnFileInterface::ReadAt does: the bytes read,
+    /// or -1 with nError set. Called on several threads at once.
+    using ReadAtFunction =
+        std::function<long long(long long nOffset, char* pBuffer, size_t nCount, int& nError)>;
+
+    /// Reads the input ahead on nThreads - 1 threads (the caller's thread helps where it waits) in pieces
+    /// of the first multiple of nBlockSize that is at least nPieceSize bytes. The input must be a regular
+    /// file or a buffer of nFileSize bytes; the keywords and scan level are those of the runs.
+    CReadAhead(ReadAtFunction readAt, long long nFileSize, size_t nBlockSize, size_t nPieceSize, int nThreads,
+               ScanLevels eLevel, const CRunKeywords& keywords);
     /// Stops the threads (waiting for the pieces they are on) and frees the pieces; blocks lent stay
     /// valid as long as their holders.
     ~CReadAhead() override;
@@ -106,7 +111,7 @@ private:
         return static_cast<size_t>(nOffset / static_cast<long long>(m_nPieceSize));
     }
 
-    const CKarnFileInterface& m_File;
+    const ReadAtFunction m_ReadAt;
     const long long m_nFileSize;
     const size_t m_nBlockSize;
     const size_t m_nPieceSize;

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <random>
 #include <string>
 #include <utility>
@@ -113,7 +114,7 @@ std::string Bits(float f)
 
 std::string LoadSeen(const std::string& path, int nThreads, size_t nBlockSize,
                      CKarnReadWatcher* pWatcher = nullptr,
-                     std::function<void(CSLPParser&, int)> onReport = nullptr)
+                     std::function<void(CSLPParser&, int)> onReport = nullptr, bool bFromMemory = false)
 {
     CSeen seen;
     seen.onReport = std::move(onReport);
@@ -125,7 +126,12 @@ std::string LoadSeen(const std::string& path, int nThreads, size_t nBlockSize,
     parser.SetLoaderPtr(&Record);
     parser.GetIOManager()->SetBlockSize(nBlockSize);
     parser.GetIOManager()->GetFileInterface()->SetReadWatcher(pWatcher);
-    const SLPLoadResultTypes eResult = LoadFile(parser, world, path);
+    std::string strBytes;
+    if (bFromMemory)
+        strBytes.assign(std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {});
+    const SLPLoadResultTypes eResult = bFromMemory
+                                           ? parser.ParseBuffer(&world, strBytes.data(), strBytes.size())
+                                           : LoadFile(parser, world, path);
     g_pSeen = nullptr;
     std::string text = std::to_string(eResult) + " dropped " +
                        std::to_string(parser.GetDiscardedPointCount()) + "\n" + DescribeWorld(world);
@@ -178,6 +184,13 @@ TEST(ThreadedLoadTest, SameAsOneThreadWhateverThePiecesAndBlocks)
                         << "seed " << nSeed << ", pieces of " << nPiece << ", blocks of " << nBlock << ", "
                         << nThreads << " threads";
                 }
+        // Held in memory: read ahead from the buffer.
+        const std::string strInMemory = LoadSeen(file.path, 1, 0, nullptr, nullptr, true);
+        for (const size_t nPiece : {size_t(1), size_t(4096)})
+        {
+            const CForcedPieces pieces(nPiece);
+            EXPECT_EQ(LoadSeen(file.path, 2, 0, nullptr, nullptr, true), strInMemory) << nPiece;
+        }
     }
 }
 
