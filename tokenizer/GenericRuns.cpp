@@ -134,12 +134,16 @@ struct CRunBytesSse2
         return static_cast<unsigned>(
             _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(values, Copies(s_Nines)), values)));
     }
-    // Up to eight digits that end just before pEnd (the eight bytes before it readable): their values,
-    // the bytes before them cleared, read as a number with leading zeros, combined in pairs, fours and
-    // eights with three multiplications (fast_float's parse_eight_digits_unrolled).
-    static std::uint64_t EightDigits(const char* pEnd, unsigned nCount)
+    // One to eight digits that end nEnd bytes after q, in the 16 bytes from q: their values, read from
+    // the eight bytes that end with them or, near q, from q on (what lies before q may be outside the
+    // buffer), moved to the top, the bytes before them cleared, read as a number with leading zeros,
+    // combined in pairs, fours and eights with three multiplications (fast_float's
+    // parse_eight_digits_unrolled).
+    static std::uint64_t EightDigits(const char* q, unsigned nEnd, unsigned nCount)
     {
-        const std::uint64_t x = (Load8(pEnd - 8) & 0x0F0F0F0F0F0F0F0FULL) & (~0ULL << (8 * (8 - nCount)));
+        const unsigned nFrom = nEnd >= 8 ? nEnd - 8 : 0;
+        const std::uint64_t x = ((Load8(q + nFrom) << (8 * (8 - (nEnd - nFrom)))) & 0x0F0F0F0F0F0F0F0FULL) &
+                                (~0ULL << (8 * (8 - nCount)));
         std::uint64_t v = x * 10 + (x >> 8);
         v = (((v & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
              (((v >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
@@ -152,9 +156,9 @@ struct CRunBytesSse2
                                                        100000, 1000000, 10000000, 100000000};
         if (nIntegers > 8 || nFraction > 8)
             return false;
-        const std::uint64_t nInteger = EightDigits(q + nIntegers, nIntegers);
+        const std::uint64_t nInteger = EightDigits(q, nIntegers, nIntegers);
         nMantissa = nFraction != 0 ? nInteger * s_aPowers[nFraction] +
-                                         EightDigits(q + nIntegers + 1 + nFraction, nFraction)
+                                         EightDigits(q, nIntegers + 1 + nFraction, nFraction)
                                    : nInteger;
         return true;
     }
