@@ -9,7 +9,10 @@
 // midpoint between two adjacent doubles. It reads them with the tokenizer in batches, as a load does,
 // with the fastest scan the processor has, the SSE2 one and the plain one, and compares every value
 // bit for bit with std::from_chars (the locale-free strtod and strtof): the double, and the float a
-// load stores. It prints the counts and the first mismatches, and exits with 1 when there was any.
+// load stores. Then it loads them as the coordinates of facets' "normal" and "vertex" lines, the lines
+// a load converts in runs (on one thread and on two, read ahead in pieces), and compares every float of
+// the meshes. It prints the counts and the first mismatches, and exits with 1 when there was any.
+#include "slp/SLPParser.h"
 #include "tokenizer/ByteScan.h"
 #include "tokenizer/GenericParser.h"
 
@@ -132,6 +135,67 @@ void Check(const std::string& text, CResult& result)
     }
 }
 
+// The words of text (18 to a facet, the last ones left out) as facets, loaded from memory on nThreads
+// threads; each float of the mesh is compared with from_chars's float of its word.
+void CheckFacets(const std::string& text, int nThreads, CResult& result)
+{
+    std::vector<std::pair<const char*, const char*>> words;
+    for (const char* p = text.data(); *p != 0;)
+    {
+        const char* const pEnd = std::strchr(p, ' ');
+        words.emplace_back(p, pEnd);
+        p = pEnd + 1;
+    }
+    words.resize(words.size() / 18 * 18);
+    std::string file = "solid decimals\n";
+    for (size_t i = 0; i < words.size(); i += 6)
+    {
+        if (i % 18 == 0)
+            file += "facet\nouter loop\n";
+        for (int k = 0; k < 6; ++k)
+            file.append(k == 0   ? "normal "
+                        : k == 3 ? "\nvertex "
+                                 : " ")
+                .append(words[i + k].first, words[i + k].second);
+        file += "\n";
+        if (i % 18 == 12)
+            file += "endloop\nendfacet\n";
+    }
+    file += "endsolid\n";
+    CKarnWorld world;
+    CSLPParser parser;
+    parser.SetThreadCount(nThreads);
+    const auto start = std::chrono::steady_clock::now();
+    parser.ParseBuffer(&world, file.data(), file.size());
+    result.dSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const vemoSTL* const pMesh = world.GetNumGroups() == 1 && world.GetGroup(0)->GetNumObjects() == 1
+                                     ? dynamic_cast<const vemoSTL*>(world.GetGroup(0)->GetObject(0))
+                                     : nullptr;
+    if (pMesh == nullptr || static_cast<size_t>(pMesh->m_nTriangleCount) * 18 != words.size())
+    {
+        std::printf("facets on %d threads: the mesh is not the file's\n", nThreads);
+        ++result.nMismatches;
+        return;
+    }
+    for (size_t i = 0; i < words.size(); ++i)
+    {
+        const vemoTRex& triangle = pMesh->m_pTriangles[i / 18];
+        const size_t nCorner = i % 18 / 6;
+        const float aNormal[3] = {triangle.m_Normal[nCorner].x, triangle.m_Normal[nCorner].y,
+                                  triangle.m_Normal[nCorner].z};
+        const float aVertex[3] = {triangle.m_Vertex[nCorner].x, triangle.m_Vertex[nCorner].y,
+                                  triangle.m_Vertex[nCorner].z};
+        const float fValue = i % 6 < 3 ? aNormal[i % 3] : aVertex[i % 3];
+        float fExpected = 0;
+        std::from_chars(words[i].first, words[i].second, fExpected);
+        if (std::memcmp(&fValue, &fExpected, sizeof fValue) != 0 && ++result.nMismatches <= 10)
+            std::printf("mismatch in a facet on %d threads: %.*s gives %.9g, from_chars %.9g\n", nThreads,
+                        static_cast<int>(words[i].second - words[i].first), words[i].first,
+                        static_cast<double>(fValue), static_cast<double>(fExpected));
+        ++result.nNumbers;
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -152,8 +216,9 @@ int main(int argc, char** argv)
     }
     CRandom random(nSeed);
     const GenericScanLevels aWays[] = {GenericScanAvx2, GenericScanSse2, GenericScanPlain};
-    const char* const aNames[] = {"fastest scan", "SSE2 scan", "plain scan"};
-    CResult results[3];
+    const char* const aNames[] = {"fastest scan", "SSE2 scan", "plain scan", "facets, 1 thread",
+                                  "facets, 2 threads"};
+    CResult results[5];
     for (long long nChunk = 0; nChunk < nMillions; ++nChunk)
     {
         std::string text;
@@ -164,12 +229,14 @@ int main(int argc, char** argv)
             GenericLimitScan(aWays[k]);
             Check(text, results[k]);
         }
+        GenericLimitScan(GenericScanAvx2);
+        CheckFacets(text, 1, results[3]);
+        CheckFacets(text, 2, results[4]);
     }
-    GenericLimitScan(GenericScanAvx2);
     long long nMismatches = 0;
-    for (int k = 0; k < 3; ++k)
+    for (int k = 0; k < 5; ++k)
     {
-        std::printf("%-12s %lld decimals, %lld mismatches, %.1f M/s\n", aNames[k], results[k].nNumbers,
+        std::printf("%-17s %lld decimals, %lld mismatches, %.1f M/s\n", aNames[k], results[k].nNumbers,
                     results[k].nMismatches,
                     static_cast<double>(results[k].nNumbers) / results[k].dSeconds / 1e6);
         nMismatches += results[k].nMismatches;
