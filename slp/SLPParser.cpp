@@ -184,6 +184,9 @@ SLPLoadResultTypes CSLPParser::LoadInput()
     }
     catch (...)
     {
+        // The input stays where the load stopped, but no thread reads it any more: a caller's buffer
+        // may be freed once this returns.
+        GetIOManager()->StopReadAhead();
         // Groups left open stay usable by the next load only if their tokens can be kept; otherwise
         // the stack is dropped rather than trusted.
         try

@@ -435,6 +435,13 @@ void CGenericParser::ShareWork(size_t nParts, const std::function<void(size_t)>&
         work(i);
 }
 
+void CGenericParser::StopReadAhead()
+{
+    m_FileInterface.SetBlockSource(nullptr);
+    m_pReadAhead.reset();
+    m_bReadAheadConsidered = true;
+}
+
 void CGenericParser::RecheckReadAhead()
 {
     if (m_pReadAhead && m_eInput == InputFile &&

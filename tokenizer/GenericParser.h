@@ -141,6 +141,10 @@ public:
     /// or the block size did since it began, so that what the parser reads is what the file holds now.
     /// For a reader that let other code run (a progress callback).
     void RecheckReadAhead();
+    /// Stops the reading ahead of this input for good (its threads joined): the parser reads on by
+    /// itself. For a reader that leaves the input where it is (it failed with an exception) while its
+    /// caller may free a buffer the threads read.
+    void StopReadAhead();
 
     /// The current token and the lookahead (scanned on first request). References stay valid as long
     /// as the parser; their texts change with the next Tokenize, RestoreIOState or open.

@@ -15,7 +15,9 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -243,6 +245,27 @@ TEST(ThreadedLoadTest, FailuresChangesAndHostsAsOnOneThread)
         bChanged = false;
         EXPECT_EQ(LoadSeen(file.path, 3, 1000, nullptr, host), strOne);
     }
+}
+
+TEST(ThreadedLoadTest, AHostsExceptionStopsTheThreadsBeforeItReachesTheHost)
+{
+    // The host may free its buffer as soon as the exception reaches it: no thread reads it any more.
+    const auto threads = []()
+    {
+        const std::filesystem::directory_iterator tasks("/proc/self/task");
+        return std::distance(std::filesystem::begin(tasks), std::filesystem::end(tasks));
+    };
+    if (!std::filesystem::exists("/proc/self/task"))
+        GTEST_SKIP() << "no /proc to count the threads in";
+    const long nBefore = static_cast<long>(threads());
+    const CForcedPieces pieces(4096);
+    auto pBytes = std::make_unique<std::string>(MixedFile(4, 3000));
+    CKarnWorld world;
+    CSLPParser parser;
+    parser.SetThreadCount(3);
+    parser.SetLoaderPtr([](int) { throw std::runtime_error("stop"); });
+    EXPECT_THROW(parser.ParseBuffer(&world, pBytes->data(), pBytes->size()), std::runtime_error);
+    EXPECT_EQ(static_cast<long>(threads()), nBefore);
 }
 
 TEST(ThreadedLoadTest, ALongRunsMeshAndBoxAreThoseOfOneThread)
