@@ -95,6 +95,7 @@ bool ConvertOne(const std::string& input, const std::string& output, const Conve
     WarnDropped(input, parser.GetDiscardedPointCount(), settings.bStrict, lines);
 
     CExportOptions options;
+    options.m_nThreads = settings.nThreads;
     if (bToStream)
     {
 #if defined(_WIN32)

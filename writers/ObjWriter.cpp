@@ -1,5 +1,6 @@
 // Wavefront OBJ output with its materials in an .mtl file beside it, written in one pass, mesh by mesh.
 #include "model/GroupWalk.h"
+#include "writers/CornerNumbering.h"
 #include "writers/FileSink.h"
 #include "writers/FormatWriters.h"
 #include "writers/ModelWalk.h"
@@ -49,8 +50,9 @@ public:
     {
     }
 
-    // Writes the group's meshes under the given path of names; nothing for a group without meshes.
-    void WriteGroup(const vemoBaseGroup& group, const std::string& path);
+    // Writes a mesh, whose group's path of names is given: after "o" and "g" lines for the first mesh of
+    // the group, its material, vertices and faces.
+    void WriteMesh(const CNumberedMesh& mesh, const std::string& path, bool bFirstOfGroup);
 
 private:
     int MaterialNumber(const vemoChroma& diffuse);
@@ -59,8 +61,6 @@ private:
     CFileSink& m_Mtl;
     CExportReport& m_Report;
     CExportProgress& m_Progress;
-    CVertexIndex m_Index;
-    std::vector<std::uint32_t> m_Corners;
     std::map<std::array<std::uint32_t, 4>, int> m_Materials;
     unsigned long long m_nBase = 1; // OBJ numbers vertices from 1 across the whole file
 };
@@ -84,54 +84,43 @@ int CObjWriter::MaterialNumber(const vemoChroma& diffuse)
     return found.first->second;
 }
 
-void CObjWriter::WriteGroup(const vemoBaseGroup& group, const std::string& path)
+void CObjWriter::WriteMesh(const CNumberedMesh& mesh, const std::string& path, bool bFirstOfGroup)
 {
-    bool bNamed = false;
-    const auto writeMesh = [&](int nObject, const vemoSTL& mesh)
+    if (bFirstOfGroup)
     {
-        if (!bNamed)
-        {
-            const std::string shown = ShownPath(path);
-            m_Obj << "o " << shown << "\ng " << shown << '\n';
-            bNamed = true;
-        }
-        m_Obj << "usemtl colour_" << MaterialNumber(group.GetObjectMaterial(nObject)->m_Front.GetDiffuse())
-              << '\n';
+        const std::string shown = ShownPath(path);
+        m_Obj << "o " << shown << "\ng " << shown << '\n';
+    }
+    m_Obj << "usemtl colour_"
+          << MaterialNumber(mesh.m_pGroup->GetObjectMaterial(mesh.m_nObject)->m_Front.GetDiffuse()) << '\n';
 
-        m_Index.Clear();
-        m_Corners.clear();
-        for (int t = 0; t < mesh.m_nTriangleCount; ++t, m_Progress.Advance())
-            for (int k = 0; k < 3; ++k)
-                m_Corners.push_back(m_Index.Add(RawCorner(mesh.m_pTriangles[t], k)));
-        for (size_t v = 0; v < m_Index.GetCount(); ++v)
+    for (std::uint32_t v = 0; v < mesh.m_nVertices; ++v)
+    {
+        const float* p = mesh.m_pVertices[v].m_aValues;
+        m_Obj << "v ";
+        m_Obj.Float(p[0]) << ' ';
+        m_Obj.Float(p[1]) << ' ';
+        m_Obj.Float(p[2]) << "\nvn ";
+        m_Obj.Float(p[3]) << ' ';
+        m_Obj.Float(p[4]) << ' ';
+        m_Obj.Float(p[5]) << '\n';
+    }
+    const size_t nCorners = 3 * static_cast<size_t>(mesh.m_pMesh->m_nTriangleCount);
+    for (size_t c = 0; c < nCorners; c += 3)
+    {
+        m_Obj << 'f';
+        for (size_t k = 0; k < 3; ++k)
         {
-            const float* p = m_Index.GetRecord(v).m_aValues;
-            m_Obj << "v ";
-            m_Obj.Float(p[0]) << ' ';
-            m_Obj.Float(p[1]) << ' ';
-            m_Obj.Float(p[2]) << "\nvn ";
-            m_Obj.Float(p[3]) << ' ';
-            m_Obj.Float(p[4]) << ' ';
-            m_Obj.Float(p[5]) << '\n';
+            const unsigned long long n = m_nBase + mesh.m_pIds[c + k];
+            m_Obj << ' ' << n << "//" << n;
         }
-        for (size_t c = 0; c < m_Corners.size(); c += 3)
-        {
-            m_Obj << 'f';
-            for (size_t k = 0; k < 3; ++k)
-            {
-                const unsigned long long n = m_nBase + m_Corners[c + k];
-                m_Obj << ' ' << n << "//" << n;
-            }
-            m_Obj << '\n';
-            m_Progress.Advance();
-        }
-        m_nBase += m_Index.GetCount();
-        m_Report.m_nMeshes += 1;
-        m_Report.m_nTriangles += mesh.m_nTriangleCount;
-        m_Report.m_nVertices += static_cast<long long>(m_Index.GetCount());
-        return true;
-    };
-    ForEachExportedMesh(group, writeMesh);
+        m_Obj << '\n';
+        m_Progress.Advance();
+    }
+    m_nBase += mesh.m_nVertices;
+    m_Report.m_nMeshes += 1;
+    m_Report.m_nTriangles += mesh.m_pMesh->m_nTriangleCount;
+    m_Report.m_nVertices += static_cast<long long>(mesh.m_nVertices);
 }
 
 } // namespace
@@ -143,40 +132,70 @@ bool WriteObj(const vemoBaseGroup& root, const std::string& path, const CExportO
     CFileSink mtl;
     if (!OpenOutputs(options, report, obj, path, &mtl, ExportFormatObj))
         return false;
+    // The groups in the order of a walk down the tree, whose meshes are written in that order.
+    std::vector<const vemoBaseGroup*> groups;
+    for (CGroupWalk walk(root); walk.Next();)
+        groups.push_back(&walk.GetGroup());
     // Two passes over the triangles: merging, and the faces.
-    CExportProgress progress(options, 2 * CountExportedTriangles(ListGroupsBreadthFirst(root)));
+    const unsigned long long nTriangles = CountExportedTriangles(groups);
+    CExportProgress progress(options, 2 * nTriangles);
     obj << "# written by slp convert\nmtllib " << FileName(mtl.GetPath()) << '\n';
     mtl << "# written by slp convert\n";
 
     CObjWriter writer(obj, mtl, report, progress);
     // The root by its name (or "root"), every other group by the path of names below the root; the
-    // path grows as the walk enters a group and shrinks back as it leaves.
+    // path grows as a second walk, kept in step with the meshes written, enters a group and shrinks back
+    // as it leaves.
+    const std::string rootName = GroupNameUtf8(root).empty() ? std::string("root") : GroupNameUtf8(root);
     std::string groupPath;
     std::vector<size_t> pathLengths;
-    for (CGroupWalk walk(root, true); walk.Next();)
+    CGroupWalk pathWalk(root, true);
+    size_t nEntered = 0; // groups the second walk has entered
+    const auto reachGroup = [&](size_t nGroup)
     {
-        if (walk.GetDepth() == 0)
+        while (nEntered <= nGroup && pathWalk.Next())
         {
-            if (walk.IsEntering())
+            if (pathWalk.GetDepth() == 0)
             {
-                const std::string rootName = GroupNameUtf8(root);
-                writer.WriteGroup(root, rootName.empty() ? std::string("root") : rootName);
+                nEntered += pathWalk.IsEntering() ? 1 : 0;
+                continue;
             }
-            continue;
+            if (!pathWalk.IsEntering())
+            {
+                groupPath.resize(pathLengths.back());
+                pathLengths.pop_back();
+                continue;
+            }
+            ++report.m_nGroups;
+            ++nEntered;
+            pathLengths.push_back(groupPath.size());
+            if (!groupPath.empty())
+                groupPath += '/';
+            AppendObjName(groupPath, GroupNameUtf8(pathWalk.GetGroup()));
         }
-        if (!walk.IsEntering())
-        {
-            groupPath.resize(pathLengths.back());
-            pathLengths.pop_back();
-            continue;
-        }
-        ++report.m_nGroups;
-        pathLengths.push_back(groupPath.size());
-        if (!groupPath.empty())
-            groupPath += '/';
-        AppendObjName(groupPath, GroupNameUtf8(walk.GetGroup()));
-        writer.WriteGroup(walk.GetGroup(), groupPath);
+    };
+    size_t nLastGroup = ~size_t(0);
+    const auto writeMesh = [&](const CNumberedMesh& mesh)
+    {
+        reachGroup(mesh.m_nGroup);
+        writer.WriteMesh(mesh, mesh.m_nGroup > 0 ? groupPath : rootName, mesh.m_nGroup != nLastGroup);
+        nLastGroup = mesh.m_nGroup;
+        return true;
+    };
+    const auto fill = [](const vemoTRex& triangle, CVertexRecord* pCorners)
+    {
+        for (int k = 0; k < 3; ++k)
+            pCorners[k] = RawCorner(triangle, k);
+        return true;
+    };
+    if (!NumberMeshes(groups, ExportThreadCount(options, nTriangles), fill, writeMesh, progress))
+    {
+        obj.Discard();
+        mtl.Discard();
+        SetTooLarge(report, path, "a mesh with more than 4294967294 vertices");
+        return false;
     }
+    reachGroup(groups.size());
 
     if (!FinishOutputs(report, obj, &mtl))
         return false;

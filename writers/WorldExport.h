@@ -91,6 +91,12 @@ struct SLPEXPORT_API CExportOptions
     /// calling thread.
     void (*m_pfnProgress)(void* pContext, int nPercentage) = nullptr;
     void* m_pProgressContext = nullptr;
+    /// The threads the export may use, the calling thread among them: 1 writes on the calling thread
+    /// alone; 0, the default, lets the export choose (as many as the processor has, for models of 65,536
+    /// triangles and more); at most 64 are used. Other threads only merge the vertices of meshes (glTF,
+    /// OBJ, PLY: several meshes at once, and a large mesh in parts): the files, the report and every
+    /// failure are what one thread gives, and progress is reported from the calling thread.
+    int m_nThreads = 0;
 };
 
 /// Writes the model below (and including the objects of) the root group to the file at a path (UTF-8),
@@ -128,8 +134,9 @@ struct SLPEXPORT_API CExportOptions
 ///
 /// The model is walked without recursion at any depth; the files are written mesh by mesh through a
 /// buffer; extra memory is about the size of the largest mesh object plus 4 bytes per triangle corner
-/// (glTF and PLY keep the index of the whole output) and a few words per group; time is linear in the
-/// model's size. Objects that are not vemoSTL meshes, and meshes without triangles, are left out.
+/// (glTF and PLY keep the index of the whole output) and a few words per group, and on several threads
+/// about twice the size of the largest mesh object more; time is linear in the model's size. Objects that are
+/// not vemoSTL meshes, and meshes without triangles, are left out.
 ///
 /// Failures are reported in the result, never by exceptions, except std::bad_alloc when memory runs
 /// out (temporary files are then removed as well). On any failure no output file is left behind.
