@@ -9,15 +9,9 @@
 #include <functional>
 #include <vector>
 
-// Runs work(nPart) for each part in [0, nParts) on up to nThreads threads, the calling thread among them,
-// and returns when every part is done. Parts start in order. The first exception that work throws is
-// thrown here once the other threads have stopped (parts not started by then are left). Threads that
-// cannot be started leave their share to the others. Throws std::bad_alloc only, besides work's own.
-void RunParts(int nThreads, size_t nParts, const std::function<void(size_t)>& work);
-
-// The threads an export of nTriangles triangles uses: the options' count, or for 0 the processor's cores
-// when there are enough triangles to gain from them, else 1; at most 64 (1 in a build without threads).
-int ExportThreadCount(const CExportOptions& options, unsigned long long nTriangles);
+// The threads an export may use: the options' count, or for 0 the processor's cores; at most 64 (1 in a
+// build without threads).
+int ExportThreadCount(const CExportOptions& options);
 
 // The number of a corner that a writer leaves out.
 constexpr std::uint32_t NotNumbered = 0xFFFFFFFFu;
@@ -38,14 +32,13 @@ struct CNumberedMesh
 // threads, for any triangle, in any order.
 using CornerFill = std::function<bool(const vemoTRex& triangle, CVertexRecord* pCorners)>;
 
-// Walks the exported meshes of the groups in order: fills their corners' records and numbers them on up
-// to nThreads threads, a window of meshes at a time (several meshes at once, each on one thread, and a
-// large mesh on every thread), and calls visit with each mesh in order on the calling thread (the
-// progress advanced by its triangles before). False, at once, when visit returns false, or when a mesh
-// has more corners than MaxIndexedVertices (nothing of it is visited; *pTooLarge is set). Memory: 28
-// bytes per corner of a window, which holds the largest mesh or about 1 M corners, and 32 more per
-// corner of a large mesh on several threads. Throws std::bad_alloc only, besides what fill and visit
-// throw.
+// Walks the exported meshes of the groups in order: fills their corners' records and numbers them, and
+// calls visit with each mesh (the progress advanced by its triangles before). A mesh of 32,768
+// triangles and more is numbered on up to nThreads threads (started at the first such mesh), smaller
+// ones on the calling thread, where visit runs. False, at once, when visit returns false, or when a mesh
+// has more corners than MaxIndexedVertices (it is not visited; *pTooLarge is set). Memory: 28 bytes per
+// corner of the largest mesh, and 32 more per corner of a mesh numbered on several threads. Throws
+// std::bad_alloc only, besides what fill and visit throw.
 bool NumberMeshes(const std::vector<const vemoBaseGroup*>& groups, int nThreads, const CornerFill& fill,
                   const std::function<bool(const CNumberedMesh&)>& visit, CExportProgress& progress,
                   bool* pTooLarge = nullptr);

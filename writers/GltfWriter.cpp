@@ -330,7 +330,7 @@ bool WriteGltf(const vemoBaseGroup& root, const std::string& path, bool bBinary,
     // Two passes over the triangles: merging, and the vertices.
     const unsigned long long nTriangles = CountExportedTriangles(document.GetGroups());
     CExportProgress progress(options, 2 * nTriangles);
-    if (!document.Analyse(report, progress, ExportThreadCount(options, nTriangles)))
+    if (!document.Analyse(report, progress, ExportThreadCount(options)))
     {
         SetTooLarge(report, path, "a mesh with more than 4294967294 vertices");
         return false;

@@ -188,7 +188,7 @@ bool WriteObj(const vemoBaseGroup& root, const std::string& path, const CExportO
             pCorners[k] = RawCorner(triangle, k);
         return true;
     };
-    if (!NumberMeshes(groups, ExportThreadCount(options, nTriangles), fill, writeMesh, progress))
+    if (!NumberMeshes(groups, ExportThreadCount(options), fill, writeMesh, progress))
     {
         obj.Discard();
         mtl.Discard();

@@ -92,10 +92,10 @@ struct SLPEXPORT_API CExportOptions
     void (*m_pfnProgress)(void* pContext, int nPercentage) = nullptr;
     void* m_pProgressContext = nullptr;
     /// The threads the export may use, the calling thread among them: 1 writes on the calling thread
-    /// alone; 0, the default, lets the export choose (as many as the processor has, for models of 65,536
-    /// triangles and more); at most 64 are used. Other threads only merge the vertices of meshes (glTF,
-    /// OBJ, PLY: several meshes at once, and a large mesh in parts): the files, the report and every
-    /// failure are what one thread gives, and progress is reported from the calling thread.
+    /// alone; 0, the default, as many as the processor has (at most 64 are used). Other threads only
+    /// merge the vertices of glTF, OBJ and PLY meshes of 32,768 triangles and more, in parts, and start
+    /// at the first such mesh: the files, the report and every failure are what one thread gives, and
+    /// progress is reported from the calling thread.
     int m_nThreads = 0;
 };
 
@@ -135,7 +135,7 @@ struct SLPEXPORT_API CExportOptions
 /// The model is walked without recursion at any depth; the files are written mesh by mesh through a
 /// buffer; extra memory is about the size of the largest mesh object plus 4 bytes per triangle corner
 /// (glTF and PLY keep the index of the whole output) and a few words per group, and on several threads
-/// about twice the size of the largest mesh object more; time is linear in the model's size. Objects that are
+/// about as much again for a mesh merged in parts; time is linear in the model's size. Objects that are
 /// not vemoSTL meshes, and meshes without triangles, are left out.
 ///
 /// Failures are reported in the result, never by exceptions, except std::bad_alloc when memory runs
