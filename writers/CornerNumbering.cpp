@@ -308,28 +308,22 @@ int ExportThreadCount(const CExportOptions& options)
 }
 
 bool NumberMeshes(const std::vector<const vemoBaseGroup*>& groups, int nThreads, const CornerFill& fill,
-                  const std::function<bool(const CNumberedMesh&)>& visit, CExportProgress& progress,
-                  bool* pTooLarge)
+                  const std::function<bool(const CNumberedMesh&)>& visit, CExportProgress& progress)
 {
     CMeshNumbering numbering(nThreads, fill);
-    bool bTooLarge = false;
-    bool bWalked = true;
-    for (size_t nGroup = 0; nGroup < groups.size() && bWalked; ++nGroup)
-        bWalked = ForEachExportedMesh(
-            *groups[nGroup],
-            [&](int nObject, const vemoSTL& mesh)
-            {
-                if (3ull * static_cast<unsigned long long>(mesh.m_nTriangleCount) > MaxIndexedVertices)
-                {
-                    bTooLarge = true;
-                    return false;
-                }
-                const std::uint32_t nVertices = numbering.Number(mesh);
-                progress.Advance(static_cast<unsigned long long>(mesh.m_nTriangleCount));
-                return visit(CNumberedMesh{nGroup, groups[nGroup], nObject, &mesh, numbering.GetIds(),
-                                           numbering.GetVertices(), nVertices});
-            });
-    if (pTooLarge != nullptr)
-        *pTooLarge = bTooLarge;
-    return bWalked;
+    for (size_t nGroup = 0; nGroup < groups.size(); ++nGroup)
+    {
+        const auto numberMesh = [&](int nObject, const vemoSTL& mesh)
+        {
+            if (3ull * static_cast<unsigned long long>(mesh.m_nTriangleCount) > MaxIndexedVertices)
+                return false;
+            const std::uint32_t nVertices = numbering.Number(mesh);
+            progress.Advance(static_cast<unsigned long long>(mesh.m_nTriangleCount));
+            return visit(CNumberedMesh{nGroup, groups[nGroup], nObject, &mesh, numbering.GetIds(),
+                                       numbering.GetVertices(), nVertices});
+        };
+        if (!ForEachExportedMesh(*groups[nGroup], numberMesh))
+            return false;
+    }
+    return true;
 }

@@ -36,9 +36,8 @@ using CornerFill = std::function<bool(const vemoTRex& triangle, CVertexRecord* p
 // calls visit with each mesh (the progress advanced by its triangles before). A mesh of 32,768
 // triangles and more is numbered on up to nThreads threads (started at the first such mesh), smaller
 // ones on the calling thread, where visit runs. False, at once, when visit returns false, or when a mesh
-// has more corners than MaxIndexedVertices (it is not visited; *pTooLarge is set). Memory: 28 bytes per
+// has more corners than MaxIndexedVertices (it is not visited). Memory: 28 bytes per
 // corner of the largest mesh, and 32 more per corner of a mesh numbered on several threads. Throws
 // std::bad_alloc only, besides what fill and visit throw.
 bool NumberMeshes(const std::vector<const vemoBaseGroup*>& groups, int nThreads, const CornerFill& fill,
-                  const std::function<bool(const CNumberedMesh&)>& visit, CExportProgress& progress,
-                  bool* pTooLarge = nullptr);
+                  const std::function<bool(const CNumberedMesh&)>& visit, CExportProgress& progress);
