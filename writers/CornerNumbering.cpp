@@ -1,14 +1,9 @@
 #include "writers/CornerNumbering.h"
 
+#include "writers/PartRunner.h"
+
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstring>
-#include <exception>
-#include <memory>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 namespace
 {
@@ -18,140 +13,6 @@ constexpr size_t PartTriangles = 8192;
 // A mesh of this many triangles and more is numbered on every thread, by shards of its records' hashes;
 // a smaller one, whose index stays in the processor's caches, gains less than sharing it costs.
 constexpr int ShardedTriangles = 32768;
-
-// Threads kept for the parts of one export. The calling thread takes parts too, and waits only for the
-// parts that other threads took: a thread that wakes late finds the parts gone and sleeps again, so
-// the work never waits for a thread to be scheduled.
-class CPartRunner
-{
-public:
-    explicit CPartRunner(int nThreads) : m_nWanted(nThreads > 1 ? nThreads - 1 : 0) {}
-    ~CPartRunner()
-    {
-        {
-            const std::lock_guard<std::mutex> lock(m_Lock);
-            m_bStop = true;
-        }
-        m_Wake.notify_all();
-        for (std::thread& thread : m_Threads)
-            thread.join();
-    }
-    CPartRunner(const CPartRunner&) = delete;
-    CPartRunner& operator=(const CPartRunner&) = delete;
-
-    // Runs work(nPart) for each part in [0, nParts), parts started in order, and returns when every
-    // part is done. The first exception that work throws is thrown here once the parts taken are done
-    // (parts not taken by then are left).
-    void Run(size_t nParts, const std::function<void(size_t)>& work);
-
-private:
-    struct CJob
-    {
-        const std::function<void(size_t)>* pWork;
-        size_t nParts;
-        std::atomic<size_t> nNext{0};
-        std::atomic<size_t> nDone{0}; // parts done, or left after a failure
-        std::atomic<bool> bFailed{false};
-        std::exception_ptr error;
-        std::mutex errorLock;
-    };
-    // Takes and does parts of the job until none is left; true when it did the last one.
-    static bool Work(CJob& job);
-    void Serve();
-
-    const size_t m_nWanted;
-    std::vector<std::thread> m_Threads;
-    std::mutex m_Lock;
-    std::condition_variable m_Wake;     // a new job, or the end
-    std::condition_variable m_Finished; // the last part of the job is done
-    std::shared_ptr<CJob> m_pJob;
-    bool m_bStop = false;
-};
-
-bool CPartRunner::Work(CJob& job)
-{
-    bool bLast = false;
-    for (size_t i = 0; (i = job.nNext.fetch_add(1)) < job.nParts;)
-    {
-        if (!job.bFailed.load())
-        {
-            try
-            {
-                (*job.pWork)(i);
-            }
-            catch (...)
-            {
-                const std::lock_guard<std::mutex> lock(job.errorLock);
-                if (!job.error)
-                    job.error = std::current_exception();
-                job.bFailed.store(true);
-            }
-        }
-        bLast = job.nDone.fetch_add(1) + 1 == job.nParts;
-    }
-    return bLast;
-}
-
-void CPartRunner::Serve()
-{
-    std::shared_ptr<CJob> pLast;
-    for (;;)
-    {
-        std::shared_ptr<CJob> pJob;
-        {
-            std::unique_lock<std::mutex> lock(m_Lock);
-            m_Wake.wait(lock, [&]() { return m_bStop || (m_pJob && m_pJob != pLast); });
-            if (m_bStop)
-                return;
-            pJob = m_pJob;
-        }
-        pLast = pJob;
-        if (Work(*pJob))
-        {
-            const std::lock_guard<std::mutex> lock(m_Lock);
-            m_Finished.notify_all();
-        }
-    }
-}
-
-void CPartRunner::Run(size_t nParts, const std::function<void(size_t)>& work)
-{
-    if (m_nWanted == 0 || nParts <= 1)
-    {
-        for (size_t i = 0; i < nParts; ++i)
-            work(i);
-        return;
-    }
-    if (m_Threads.empty())
-    {
-        // Started at the first work to share; fewer when the system gives fewer.
-        m_Threads.reserve(m_nWanted);
-        try
-        {
-            for (size_t i = 0; i < m_nWanted; ++i)
-                m_Threads.emplace_back([this]() { Serve(); });
-        }
-        catch (const std::system_error&)
-        {
-        }
-    }
-    auto pJob = std::make_shared<CJob>();
-    pJob->pWork = &work;
-    pJob->nParts = nParts;
-    {
-        const std::lock_guard<std::mutex> lock(m_Lock);
-        m_pJob = pJob;
-    }
-    m_Wake.notify_all();
-    Work(*pJob);
-    {
-        std::unique_lock<std::mutex> lock(m_Lock);
-        m_Finished.wait(lock, [&]() { return pJob->nDone.load() == nParts; });
-        m_pJob.reset();
-    }
-    if (pJob->error)
-        std::rethrow_exception(pJob->error);
-}
 
 // Numbers the corners of one mesh after another, each into the same arrays.
 class CMeshNumbering
@@ -290,22 +151,6 @@ std::uint32_t CMeshNumbering::NumberInShards(const vemoSTL& mesh)
 }
 
 } // namespace
-
-int ExportThreadCount(const CExportOptions& options)
-{
-#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
-    (void)options;
-    return 1; // a build without threads
-#else
-    int nThreads = options.m_nThreads;
-    if (nThreads == 0)
-    {
-        const unsigned nCores = std::thread::hardware_concurrency();
-        nThreads = nCores > 1 ? static_cast<int>(std::min(nCores, 64u)) : 1;
-    }
-    return std::max(1, std::min(nThreads, 64));
-#endif
-}
 
 bool NumberMeshes(const std::vector<const vemoBaseGroup*>& groups, int nThreads, const CornerFill& fill,
                   const std::function<bool(const CNumberedMesh&)>& visit, CExportProgress& progress)

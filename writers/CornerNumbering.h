@@ -9,10 +9,6 @@
 #include <functional>
 #include <vector>
 
-// The threads an export may use: the options' count, or for 0 the processor's cores; at most 64 (1 in a
-// build without threads).
-int ExportThreadCount(const CExportOptions& options);
-
 // The number of a corner that a writer leaves out.
 constexpr std::uint32_t NotNumbered = 0xFFFFFFFFu;
 

@@ -8,6 +8,7 @@
 #include "writers/FileSink.h"
 #include "writers/FormatWriters.h"
 #include "writers/ModelWalk.h"
+#include "writers/PartRunner.h"
 
 #include <array>
 #include <atomic>

@@ -4,6 +4,7 @@
 #include "writers/FileSink.h"
 #include "writers/FormatWriters.h"
 #include "writers/ModelWalk.h"
+#include "writers/PartRunner.h"
 
 #include <array>
 #include <cstring>

@@ -3,6 +3,7 @@
 #include "writers/FileSink.h"
 #include "writers/FormatWriters.h"
 #include "writers/ModelWalk.h"
+#include "writers/PartRunner.h"
 
 namespace
 {
