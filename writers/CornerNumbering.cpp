@@ -18,10 +18,7 @@ constexpr int ShardedTriangles = 32768;
 class CMeshNumbering
 {
 public:
-    CMeshNumbering(int nThreads, const CornerFill& fill)
-        : m_nThreads(nThreads), m_Fill(fill), m_Runner(nThreads)
-    {
-    }
+    CMeshNumbering(CPartRunner& runner, const CornerFill& fill) : m_Runner(runner), m_Fill(fill) {}
 
     // Numbers the mesh's corners into GetIds and its vertices into GetVertices; the number of vertices.
     std::uint32_t Number(const vemoSTL& mesh);
@@ -32,9 +29,8 @@ private:
     std::uint32_t NumberOnThisThread(const vemoSTL& mesh);
     std::uint32_t NumberInShards(const vemoSTL& mesh);
 
-    const int m_nThreads;
+    CPartRunner& m_Runner;
     const CornerFill& m_Fill;
-    CPartRunner m_Runner;
     CVertexIndex m_Index;
     std::vector<std::uint32_t> m_Ids;
     std::vector<CVertexRecord> m_Vertices;
@@ -46,8 +42,8 @@ private:
 std::uint32_t CMeshNumbering::Number(const vemoSTL& mesh)
 {
     m_Ids.resize(3 * static_cast<size_t>(mesh.m_nTriangleCount));
-    return m_nThreads > 1 && mesh.m_nTriangleCount >= ShardedTriangles ? NumberInShards(mesh)
-                                                                       : NumberOnThisThread(mesh);
+    return m_Runner.GetThreads() > 1 && mesh.m_nTriangleCount >= ShardedTriangles ? NumberInShards(mesh)
+                                                                                  : NumberOnThisThread(mesh);
 }
 
 std::uint32_t CMeshNumbering::NumberOnThisThread(const vemoSTL& mesh)
@@ -93,7 +89,7 @@ std::uint32_t CMeshNumbering::NumberInShards(const vemoSTL& mesh)
                      }
                  });
     const CVertexRecord* const pRecords = m_Records.data();
-    const size_t nShards = static_cast<size_t>(m_nThreads);
+    const size_t nShards = m_Runner.GetThreads();
     // The shard from the hash's high half, the slot from its low bits.
     const auto shardOf = [nShards](std::uint64_t nHash)
     { return static_cast<size_t>(nHash >> 32) % nShards; };
@@ -152,10 +148,11 @@ std::uint32_t CMeshNumbering::NumberInShards(const vemoSTL& mesh)
 
 } // namespace
 
-bool NumberMeshes(const std::vector<const vemoBaseGroup*>& groups, int nThreads, const CornerFill& fill,
-                  const std::function<bool(const CNumberedMesh&)>& visit, CExportProgress& progress)
+bool NumberMeshes(const std::vector<const vemoBaseGroup*>& groups, CPartRunner& runner,
+                  const CornerFill& fill, const std::function<bool(const CNumberedMesh&)>& visit,
+                  CExportProgress& progress)
 {
-    CMeshNumbering numbering(nThreads, fill);
+    CMeshNumbering numbering(runner, fill);
     for (size_t nGroup = 0; nGroup < groups.size(); ++nGroup)
     {
         const auto numberMesh = [&](int nObject, const vemoSTL& mesh)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "writers/ModelWalk.h"
+#include "writers/PartRunner.h"
 
 #include <cstdint>
 #include <functional>
@@ -30,10 +31,11 @@ using CornerFill = std::function<bool(const vemoTRex& triangle, CVertexRecord* p
 
 // Walks the exported meshes of the groups in order: fills their corners' records and numbers them, and
 // calls visit with each mesh (the progress advanced by its triangles before). A mesh of 32,768
-// triangles and more is numbered on up to nThreads threads (started at the first such mesh), smaller
-// ones on the calling thread, where visit runs. False, at once, when visit returns false, or when a mesh
+// triangles and more is numbered on the runner's threads, smaller ones on the calling thread, where
+// visit runs. False, at once, when visit returns false, or when a mesh
 // has more corners than MaxIndexedVertices (it is not visited). Memory: 28 bytes per
 // corner of the largest mesh, and 32 more per corner of a mesh numbered on several threads. Throws
 // std::bad_alloc only, besides what fill and visit throw.
-bool NumberMeshes(const std::vector<const vemoBaseGroup*>& groups, int nThreads, const CornerFill& fill,
-                  const std::function<bool(const CNumberedMesh&)>& visit, CExportProgress& progress);
+bool NumberMeshes(const std::vector<const vemoBaseGroup*>& groups, CPartRunner& runner,
+                  const CornerFill& fill, const std::function<bool(const CNumberedMesh&)>& visit,
+                  CExportProgress& progress);

@@ -162,7 +162,8 @@ bool CGltfDocument::Analyse(CExportReport& report, CExportProgress& progress, in
         return true;
     };
     m_MeshStart.reserve(m_Groups.size() + 1);
-    const bool bNumbered = NumberMeshes(m_Groups, nThreads, fill, addMesh, progress);
+    CPartRunner runner(nThreads);
+    const bool bNumbered = NumberMeshes(m_Groups, runner, fill, addMesh, progress);
     report.m_nReplacedNormals += nReplacedNormals.load();
     if (!bNumbered)
         return false;

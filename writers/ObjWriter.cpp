@@ -7,6 +7,7 @@
 #include "writers/PartRunner.h"
 
 #include <array>
+#include <charconv>
 #include <cstring>
 #include <map>
 
@@ -43,11 +44,55 @@ std::string FileName(const std::string& path)
     return path.substr(FileNameStart(path));
 }
 
+// A mesh of this many vertices or faces and more has their lines formatted on the export's threads.
+constexpr size_t ThreadedTextLines = 8192;
+
+// The "v" and "vn" lines of a vertex, put at pOut (room for VertexTextBytes); their length.
+constexpr size_t VertexTextBytes = 256;
+size_t VertexText(const CVertexRecord& vertex, char* pOut)
+{
+    char* p = pOut;
+    for (int i = 0; i < 6; ++i)
+    {
+        if (i % 3 == 0)
+        {
+            std::memcpy(p, i == 0 ? "v " : "vn ", i == 0 ? 2 : 3);
+            p += i == 0 ? 2 : 3;
+        }
+        p += CFileSink::FloatText(vertex.m_aValues[i], p);
+        *p++ = i % 3 == 2 ? '\n' : ' ';
+    }
+    return static_cast<size_t>(p - pOut);
+}
+
+// The "f" line of a triangle whose corners have the numbers pIds (from nBase on in the file), put at
+// pOut (room for FaceTextBytes); its length.
+constexpr size_t FaceTextBytes = 160;
+size_t FaceText(unsigned long long nBase, const std::uint32_t* pIds, char* pOut)
+{
+    char* p = pOut;
+    *p++ = 'f';
+    for (int k = 0; k < 3; ++k)
+    {
+        *p++ = ' ';
+        char* const pNumber = p;
+        p = std::to_chars(p, pOut + FaceTextBytes, nBase + pIds[k]).ptr;
+        const size_t nLength = static_cast<size_t>(p - pNumber);
+        *p++ = '/';
+        *p++ = '/';
+        std::memcpy(p, pNumber, nLength);
+        p += nLength;
+    }
+    *p++ = '\n';
+    return static_cast<size_t>(p - pOut);
+}
+
 class CObjWriter
 {
 public:
-    CObjWriter(CFileSink& obj, CFileSink& mtl, CExportReport& report, CExportProgress& progress)
-        : m_Obj(obj), m_Mtl(mtl), m_Report(report), m_Progress(progress)
+    CObjWriter(CFileSink& obj, CFileSink& mtl, CExportReport& report, CExportProgress& progress,
+               CPartRunner& runner)
+        : m_Obj(obj), m_Mtl(mtl), m_Report(report), m_Progress(progress), m_Runner(runner)
     {
     }
 
@@ -62,6 +107,7 @@ private:
     CFileSink& m_Mtl;
     CExportReport& m_Report;
     CExportProgress& m_Progress;
+    CPartRunner& m_Runner;
     std::map<std::array<std::uint32_t, 4>, int> m_Materials;
     unsigned long long m_nBase = 1; // OBJ numbers vertices from 1 across the whole file
 };
@@ -95,29 +141,26 @@ void CObjWriter::WriteMesh(const CNumberedMesh& mesh, const std::string& path, b
     m_Obj << "usemtl colour_"
           << MaterialNumber(mesh.m_pGroup->GetObjectMaterial(mesh.m_nObject)->m_Front.GetDiffuse()) << '\n';
 
-    for (std::uint32_t v = 0; v < mesh.m_nVertices; ++v)
-    {
-        const float* p = mesh.m_pVertices[v].m_aValues;
-        m_Obj << "v ";
-        m_Obj.Float(p[0]) << ' ';
-        m_Obj.Float(p[1]) << ' ';
-        m_Obj.Float(p[2]) << "\nvn ";
-        m_Obj.Float(p[3]) << ' ';
-        m_Obj.Float(p[4]) << ' ';
-        m_Obj.Float(p[5]) << '\n';
-    }
-    const size_t nCorners = 3 * static_cast<size_t>(mesh.m_pMesh->m_nTriangleCount);
-    for (size_t c = 0; c < nCorners; c += 3)
-    {
-        m_Obj << 'f';
-        for (size_t k = 0; k < 3; ++k)
-        {
-            const unsigned long long n = m_nBase + mesh.m_pIds[c + k];
-            m_Obj << ' ' << n << "//" << n;
-        }
-        m_Obj << '\n';
-        m_Progress.Advance();
-    }
+    // The lines of a large mesh are formatted on the threads.
+    const bool bThreads = m_Runner.GetThreads() > 1;
+    char szText[VertexTextBytes];
+    if (bThreads && mesh.m_nVertices >= ThreadedTextLines)
+        WriteInParts(
+            m_Runner, m_Obj, mesh.m_nVertices, VertexTextBytes,
+            [&](size_t v, char* pOut) { return VertexText(mesh.m_pVertices[v], pOut); }, [](size_t) {});
+    else
+        for (std::uint32_t v = 0; v < mesh.m_nVertices; ++v)
+            m_Obj.Write(szText, VertexText(mesh.m_pVertices[v], szText));
+    const size_t nTriangles = static_cast<size_t>(mesh.m_pMesh->m_nTriangleCount);
+    const unsigned long long nBase = m_nBase;
+    if (bThreads && nTriangles >= ThreadedTextLines)
+        WriteInParts(
+            m_Runner, m_Obj, nTriangles, FaceTextBytes,
+            [&](size_t t, char* pOut) { return FaceText(nBase, mesh.m_pIds + 3 * t, pOut); },
+            [&](size_t nCount) { m_Progress.Advance(nCount); });
+    else
+        for (size_t t = 0; t < nTriangles; ++t, m_Progress.Advance())
+            m_Obj.Write(szText, FaceText(nBase, mesh.m_pIds + 3 * t, szText));
     m_nBase += mesh.m_nVertices;
     m_Report.m_nMeshes += 1;
     m_Report.m_nTriangles += mesh.m_pMesh->m_nTriangleCount;
@@ -143,7 +186,8 @@ bool WriteObj(const vemoBaseGroup& root, const std::string& path, const CExportO
     obj << "# written by slp convert\nmtllib " << FileName(mtl.GetPath()) << '\n';
     mtl << "# written by slp convert\n";
 
-    CObjWriter writer(obj, mtl, report, progress);
+    CPartRunner runner(ExportThreadCount(options));
+    CObjWriter writer(obj, mtl, report, progress, runner);
     // The root by its name (or "root"), every other group by the path of names below the root; the
     // path grows as a second walk, kept in step with the meshes written, enters a group and shrinks back
     // as it leaves.
@@ -189,7 +233,7 @@ bool WriteObj(const vemoBaseGroup& root, const std::string& path, const CExportO
             pCorners[k] = RawCorner(triangle, k);
         return true;
     };
-    if (!NumberMeshes(groups, ExportThreadCount(options), fill, writeMesh, progress))
+    if (!NumberMeshes(groups, runner, fill, writeMesh, progress))
     {
         obj.Discard();
         mtl.Discard();

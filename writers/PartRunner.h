@@ -3,6 +3,8 @@
 
 #include "writers/WorldExport.h"
 
+class CFileSink;
+
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -33,6 +35,13 @@ public:
     // part is done. The first exception that work throws is thrown here once the parts taken are done
     // (parts not taken by then are left).
     void Run(size_t nParts, const std::function<void(size_t)>& work);
+    // Runs own() on the calling thread while the other threads run help() beside it, each once it
+    // wakes (none, when none wakes before own returns); returns when own and every help begun have
+    // returned. help must return once own has nothing more for it. An exception that own throws is
+    // thrown here (after the help begun has returned), else the first that a help throws.
+    void RunBeside(const std::function<void()>& own, const std::function<void()>& help);
+    // The threads the runner may use, the calling thread among them.
+    size_t GetThreads() const { return m_nWanted + 1; }
 
 private:
     struct CJob
@@ -47,6 +56,9 @@ private:
     };
     // Takes and does parts of the job until none is left; true when it did the last one.
     static bool Work(CJob& job);
+    // Posts nParts parts of work to the threads; the calling thread takes parts too, or runs *pOwn and
+    // leaves the parts not taken by then.
+    void Share(size_t nParts, const std::function<void(size_t)>& work, const std::function<void()>* pOwn);
     void Serve();
 
     const size_t m_nWanted;
@@ -57,3 +69,12 @@ private:
     std::shared_ptr<CJob> m_pJob;
     bool m_bStop = false;
 };
+
+// Writes the text of nItems items to the sink in order, formatted in parts on the runner's threads while
+// the calling thread writes the parts before. format(nItem, pOut) puts an item's text at pOut, which has
+// room for nMostBytes, and returns its length; it must not throw. written(nCount) is called on the
+// calling thread after each part is written, with its count of items. The bytes are those of the items
+// formatted one after the other. Throws std::bad_alloc only (before anything is written).
+void WriteInParts(CPartRunner& runner, CFileSink& out, size_t nItems, size_t nMostBytes,
+                  const std::function<size_t(size_t, char*)>& format,
+                  const std::function<void(size_t)>& written);

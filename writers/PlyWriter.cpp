@@ -58,7 +58,8 @@ bool WritePly(const vemoBaseGroup& root, const std::string& path, const CExportO
         report.m_nTriangles += mesh.m_pMesh->m_nTriangleCount;
         return nVertices <= MaxIndexedVertices;
     };
-    if (!NumberMeshes(groups, ExportThreadCount(options), fill, mergeMesh, progress))
+    CPartRunner runner(ExportThreadCount(options));
+    if (!NumberMeshes(groups, runner, fill, mergeMesh, progress))
     {
         SetTooLarge(report, path, "more than 4294967294 vertices");
         return false;

@@ -93,9 +93,10 @@ struct SLPEXPORT_API CExportOptions
     void* m_pProgressContext = nullptr;
     /// The threads the export may use, the calling thread among them: 1 writes on the calling thread
     /// alone; 0, the default, as many as the processor has (at most 64 are used). Other threads only
-    /// merge the vertices of glTF, OBJ and PLY meshes of 32,768 triangles and more, in parts, and start
-    /// at the first such mesh: the files, the report and every failure are what one thread gives, and
-    /// progress is reported from the calling thread.
+    /// merge the vertices of glTF, OBJ and PLY meshes of 32,768 triangles and more, in parts, and format
+    /// the text of OBJ and SLP meshes of 8,192 vertices or triangles and more, in parts that the calling
+    /// thread writes in order; they start at the first such mesh. The files, the report and every
+    /// failure are what one thread gives, and progress is reported from the calling thread.
     int m_nThreads = 0;
 };
 

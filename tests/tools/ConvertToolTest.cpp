@@ -201,8 +201,8 @@ TEST(ConvertToolTest, BatchesExitWith1WhenAnyFileFailsAndDoTheRest)
 
 TEST(ConvertToolTest, ThreadsAndJobsChangeNoByteOfWhatIsWrittenOrPrinted)
 {
-    // A group with a grid large enough for several threads to merge its shared vertices in shards (with a
-    // triangle that glTF leaves out), and groups of small ones, written as SLP.
+    // A group with a grid large enough for several threads to merge its shared vertices in shards and
+    // format its text in parts (with a triangle that glTF leaves out), and groups of small ones.
     TempFolder folder;
     CKarnWorld world;
     for (int i = 0; i < 5; ++i)
@@ -214,7 +214,7 @@ TEST(ConvertToolTest, ThreadsAndJobsChangeNoByteOfWhatIsWrittenOrPrinted)
     }
     const std::string model = folder / "grids.slp";
     ASSERT_EQ(ExportWorld(world, model, ExportFormatSlp).m_eResult, ExportSuccess);
-    for (const char* pszFormat : {"glb", "obj", "ply"})
+    for (const char* pszFormat : {"glb", "obj", "ply", "slp"})
     {
         std::string first;
         for (const char* pszThreads : {"1", "2", "3"})
