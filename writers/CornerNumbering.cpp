@@ -34,9 +34,10 @@ private:
     CVertexIndex m_Index;
     std::vector<std::uint32_t> m_Ids;
     std::vector<CVertexRecord> m_Vertices;
-    // Per corner of a mesh numbered in shards: its record and the hash of it.
+    // Per corner of a mesh numbered in shards: its record, the hash of it and its shard.
     std::vector<CVertexRecord> m_Records;
     std::vector<std::uint64_t> m_Hashes;
+    std::vector<unsigned char> m_Shards;
 };
 
 std::uint32_t CMeshNumbering::Number(const vemoSTL& mesh)
@@ -74,6 +75,11 @@ std::uint32_t CMeshNumbering::NumberInShards(const vemoSTL& mesh)
     const size_t nCorners = 3 * nTriangles;
     m_Records.resize(nCorners);
     m_Hashes.resize(nCorners);
+    m_Shards.resize(nCorners);
+    const size_t nShards = m_Runner.GetThreads();
+    // Each corner's shard (from its hash's high half; its slot comes from the low bits), or LeftOut. The
+    // threads read the shards of every corner and write the numbers of their own corners only.
+    constexpr unsigned char LeftOut = 0xFF;
     m_Runner.Run((nTriangles + PartTriangles - 1) / PartTriangles,
                  [&](size_t nPart)
                  {
@@ -85,49 +91,45 @@ std::uint32_t CMeshNumbering::NumberInShards(const vemoSTL& mesh)
                          {
                              pIds[c] = bKept ? 0 : NotNumbered;
                              m_Hashes[c] = bKept ? CVertexIndex::Hash(m_Records[c]) : 0;
+                             m_Shards[c] =
+                                 bKept ? static_cast<unsigned char>((m_Hashes[c] >> 32) % nShards) : LeftOut;
                          }
                      }
                  });
     const CVertexRecord* const pRecords = m_Records.data();
-    const size_t nShards = m_Runner.GetThreads();
-    // The shard from the hash's high half, the slot from its low bits.
-    const auto shardOf = [nShards](std::uint64_t nHash)
-    { return static_cast<size_t>(nHash >> 32) % nShards; };
-    m_Runner.Run(nShards,
-                 [&](size_t nShard)
-                 {
-                     size_t nCount = 0;
-                     for (size_t c = 0; c < nCorners; ++c)
-                         if (pIds[c] != NotNumbered && shardOf(m_Hashes[c]) == nShard)
-                             ++nCount;
-                     size_t nSlots = 64;
-                     while (nSlots < 2 * nCount)
-                         nSlots *= 2;
-                     std::vector<std::uint32_t> slots(nSlots, 0u); // first corner + 1; 0 marks a free slot
-                     const size_t nMask = nSlots - 1;
-                     for (size_t c = 0; c < nCorners; ++c)
-                     {
-                         if (pIds[c] == NotNumbered || shardOf(m_Hashes[c]) != nShard)
-                             continue;
-                         for (size_t nSlot = static_cast<size_t>(m_Hashes[c]) & nMask;;
-                              nSlot = (nSlot + 1) & nMask)
-                         {
-                             const std::uint32_t nEntry = slots[nSlot];
-                             if (nEntry == 0)
-                             {
-                                 slots[nSlot] = static_cast<std::uint32_t>(c + 1);
-                                 pIds[c] = static_cast<std::uint32_t>(c);
-                                 break;
-                             }
-                             if (std::memcmp(pRecords[nEntry - 1].m_aValues, pRecords[c].m_aValues,
-                                             sizeof(CVertexRecord::m_aValues)) == 0)
-                             {
-                                 pIds[c] = nEntry - 1;
-                                 break;
-                             }
-                         }
-                     }
-                 });
+    m_Runner.Run(
+        nShards,
+        [&](size_t nShard)
+        {
+            const auto nOwn = static_cast<unsigned char>(nShard);
+            const size_t nCount = static_cast<size_t>(std::count(m_Shards.begin(), m_Shards.end(), nOwn));
+            size_t nSlots = 64;
+            while (nSlots < 2 * nCount)
+                nSlots *= 2;
+            std::vector<std::uint32_t> slots(nSlots, 0u); // first corner + 1; 0 marks a free slot
+            const size_t nMask = nSlots - 1;
+            for (size_t c = 0; c < nCorners; ++c)
+            {
+                if (m_Shards[c] != nOwn)
+                    continue;
+                for (size_t nSlot = static_cast<size_t>(m_Hashes[c]) & nMask;; nSlot = (nSlot + 1) & nMask)
+                {
+                    const std::uint32_t nEntry = slots[nSlot];
+                    if (nEntry == 0)
+                    {
+                        slots[nSlot] = static_cast<std::uint32_t>(c + 1);
+                        pIds[c] = static_cast<std::uint32_t>(c);
+                        break;
+                    }
+                    if (std::memcmp(pRecords[nEntry - 1].m_aValues, pRecords[c].m_aValues,
+                                    sizeof(CVertexRecord::m_aValues)) == 0)
+                    {
+                        pIds[c] = nEntry - 1;
+                        break;
+                    }
+                }
+            }
+        });
     std::uint32_t nNext = 0;
     m_Vertices.resize(nCorners);
     for (size_t c = 0; c < nCorners; ++c)
