@@ -37,26 +37,25 @@ TEST(SlpToolTest, UsageErrorsNameTheSubcommandAndExitWith2)
         const char* pszArguments;
         int nExit;
         const char* pszError; // the start of standard error
-    } cases[] = {
-        {"", 2, "slp: "},
-        {"frobnicate", 2, "slp: unknown subcommand \"frobnicate\""},
-        {"--bogus", 2, "slp: unknown option \"--bogus\""},
-        {"info --bogus one_facet.slp", 2, "slp info: unknown option \"--bogus\""},
-        {"info --depth -1 one_facet.slp", 2, "slp info: --depth "},
-        {"info --depth", 2, "slp info: --depth "},
-        {"info --geometry one_facet.slp", 2, "slp info: --geometry "},
-        {"info", 2, "slp info: "},
-        {"info -- --bogus", 1, "slp: --bogus: file missing"}, // "--" ends the options
-        {"tokens a b", 2, "slp tokens: "},
-        {"tokens --limit x one_facet.slp", 2, "slp tokens: --limit "},
-        {"check -q=1 one_facet.slp", 2, "slp check: unknown option \"-q=1\""},
-        {"info --threads -1 one_facet.slp", 2, "slp info: --threads takes a whole number from 0"},
-        {"convert --threads 1025 one_facet.slp no_such_dir/x.stl", 2, "slp convert: --threads takes"},
-        {"convert -j x one_facet.slp no_such_dir/x.stl", 2, "slp convert: --jobs takes"},
-        {"convert --jobs=-2 one_facet.slp no_such_dir/x.stl", 2, "slp convert: --jobs takes"},
-        {"info --threads 1024 one_facet.slp", 0, ""},
-        {"--version", 0, ""},
-        {"info --help", 0, ""}};
+    } cases[] = {{"", 2, "slp: "},
+                 {"frobnicate", 2, "slp: unknown subcommand \"frobnicate\""},
+                 {"--bogus", 2, "slp: unknown option \"--bogus\""},
+                 {"info --bogus one_facet.slp", 2, "slp info: unknown option \"--bogus\""},
+                 {"info --depth -1 one_facet.slp", 2, "slp info: --depth "},
+                 {"info --depth", 2, "slp info: --depth "},
+                 {"info --geometry one_facet.slp", 2, "slp info: --geometry "},
+                 {"info", 2, "slp info: "},
+                 {"info -- --bogus", 1, "slp: --bogus: file missing"}, // "--" ends the options
+                 {"tokens a b", 2, "slp tokens: "},
+                 {"tokens --limit x one_facet.slp", 2, "slp tokens: --limit "},
+                 {"check -q=1 one_facet.slp", 2, "slp check: unknown option \"-q=1\""},
+                 {"info --threads -1 one_facet.slp", 2, "slp info: --threads takes a whole number"},
+                 {"convert --threads 1025 one_facet.slp x/x.stl", 2, "slp convert: --threads "},
+                 {"convert -j x one_facet.slp x/x.stl", 2, "slp convert: --jobs "},
+                 {"convert --jobs=-2 one_facet.slp x/x.stl", 2, "slp convert: --jobs "},
+                 {"info --threads 1024 one_facet.slp", 0, ""},
+                 {"--version", 0, ""},
+                 {"info --help", 0, ""}};
     for (const auto& c : cases)
     {
         const ToolRun run = RunSlp(c.pszArguments);
