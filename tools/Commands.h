@@ -5,14 +5,17 @@
 #include "slp/Export.h"
 #include "tools/Arguments.h"
 #include "writers/FileSink.h"
+#include "writers/WorldExport.h"
 
 #include <cstdio>
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CSLPParser;
+class CProgressBar;
 struct CCheckReport;
 
 // Each subcommand takes its arguments after the subcommand's name and returns the exit status: 0 when
@@ -57,15 +60,71 @@ public:
 std::string FinishStandardOutput();
 void StandardOutputFailureTold();
 
+// The lines that the work on one file prints on standard output or standard error, in order: printed at
+// once, or kept and printed by Print (so that files done at the same time on several threads print
+// their lines whole, in the order of the inputs).
+class CFileLines
+{
+public:
+    explicit CFileLines(bool bKeep) : m_bKeep(bKeep) {}
+    // Text for the stream (stdout or stderr), whole lines.
+    void Add(std::FILE* pStream, const std::string& text);
+    void Error(const std::string& text) { Add(stderr, text); }
+    // Prints the lines kept so far and forgets them.
+    void Print();
+
+private:
+    bool m_bKeep;
+    std::vector<std::pair<std::FILE*, std::string>> m_Lines;
+};
+
+// Lines printed as they come.
+CFileLines& DirectLines();
+
 // The warning of a load that dropped vertices (none when it dropped none): "slp: FILE: warning: ..." or,
 // with --strict, "slp: FILE: error: ...".
-void WarnDropped(const std::string& input, long long nDropped, bool bStrict);
+void WarnDropped(const std::string& input, long long nDropped, bool bStrict,
+                 CFileLines& lines = DirectLines());
+
+// Reads a count of threads or of jobs (--threads, -j): a whole number from 0 (as many as the machine
+// has cores) to MaxThreadCount, 0 when not given; false, with the usage error written and nExit 2, for
+// anything else.
+constexpr long long MaxThreadCount = 1024;
+bool ParseThreadCount(const char* pszCommand, const CArguments& parsed, const char* pszOption, int& nCount,
+                      int& nExit);
+// The processor's cores (at least 1).
+int CoreCount();
+
+// One input of a batch, its output FOLDER/STEM.EXTENSION, and why it is refused, if it is (standard
+// input, an output that an earlier input of the batch writes).
+struct CBatchItem
+{
+    std::string input;
+    std::string target;
+    std::string refusal; // the line on standard error, or empty
+};
+std::vector<CBatchItem> PlanBatch(const char* pszVerb, const std::vector<std::string>& inputs,
+                                  const std::string& folder, const char* pszExtension);
 
 // Runs one(input, FOLDER/STEM.EXTENSION) for each input of a batch (standard input and two inputs with
 // one output name refused); the exit status: 1 when any failed.
 int RunBatch(const char* pszVerb, const std::vector<std::string>& inputs, const std::string& folder,
              const char* pszExtension,
              const std::function<bool(const std::string&, const std::string&)>& one);
+
+// How many files of a batch to do at once: nJobs (0: one per core), but no more than the files to do,
+// nor 32, and 1 where the files meet: where an input or an output of one is an output of another
+// (through any name or link), or an output is the standard output, so that one at a time each file finds
+// what the files before it left.
+int BatchJobCount(const std::vector<CBatchItem>& items, int nJobs, ExportFormatTypes eFormat);
+
+// Runs one(input, target, lines) for each item of a batch that is not refused, on nJobs threads; the exit
+// status: 1 when any was refused or failed. Each item's lines (one prints only through them) are printed
+// whole in the order of the items, as one job prints them, and between them the bar (pszLabel) counts the
+// files done. An exception that one throws is thrown here once the files under way are done, after the
+// lines of the items before it.
+int RunBatchJobs(const std::vector<CBatchItem>& items, int nJobs, CProgressBar& bar, const char* pszLabel,
+                 const std::function<bool(const std::string&, const std::string&, CFileLines&)>& one);
 
 // "1 triangle", "2 triangles".
 std::string Plural(long long nCount, const char* pszOne, const char* pszMany);

@@ -3,11 +3,18 @@
 #include "tools/Commands.h"
 #include "tools/Output.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <map>
+#include <mutex>
 #include <set>
 #include <system_error>
+#include <thread>
 
 #if defined(_WIN32)
 #include <io.h>
@@ -161,13 +168,76 @@ void CProgressBar::Clear()
     m_nDrawnWidth = 0;
 }
 
-void WarnDropped(const std::string& input, long long nDropped, bool bStrict)
+void CFileLines::Add(std::FILE* pStream, const std::string& text)
+{
+    if (m_bKeep)
+        m_Lines.emplace_back(pStream, text);
+    else
+        std::fputs(text.c_str(), pStream);
+}
+
+void CFileLines::Print()
+{
+    for (const auto& line : m_Lines)
+        std::fputs(line.second.c_str(), line.first);
+    m_Lines.clear();
+}
+
+CFileLines& DirectLines()
+{
+    static CFileLines direct(false);
+    return direct;
+}
+
+void WarnDropped(const std::string& input, long long nDropped, bool bStrict, CFileLines& lines)
 {
     if (nDropped <= 0)
         return;
-    std::fprintf(stderr, "slp: %s: %s: %s dropped by the load (slp check %s shows where and why)\n",
-                 DisplayName(input).c_str(), bStrict ? "error" : "warning",
-                 Plural(nDropped, "vertex was", "vertices were").c_str(), input.c_str());
+    lines.Error("slp: " + DisplayName(input) + ": " + (bStrict ? "error" : "warning") + ": " +
+                Plural(nDropped, "vertex was", "vertices were") + " dropped by the load (slp check " + input +
+                " shows where and why)\n");
+}
+
+bool ParseThreadCount(const char* pszCommand, const CArguments& parsed, const char* pszOption, int& nCount,
+                      int& nExit)
+{
+    nCount = 0;
+    if (!parsed.Has(pszOption))
+        return true;
+    long long nValue = 0;
+    if (!ParseCount(parsed.Value(pszOption), nValue) || nValue > MaxThreadCount)
+    {
+        nExit = UsageError(pszCommand,
+                           std::string(pszOption) + " takes a whole number from 0 (one per core) to " +
+                               std::to_string(MaxThreadCount) + ", not \"" + parsed.Value(pszOption) + "\"");
+        return false;
+    }
+    nCount = static_cast<int>(nValue);
+    return true;
+}
+
+int CoreCount()
+{
+    const unsigned nCores = std::thread::hardware_concurrency();
+    return nCores == 0 ? 1 : static_cast<int>(std::min(nCores, 4096u));
+}
+
+std::vector<CBatchItem> PlanBatch(const char* pszVerb, const std::vector<std::string>& inputs,
+                                  const std::string& folder, const char* pszExtension)
+{
+    std::vector<CBatchItem> items;
+    std::set<std::string> written;
+    for (const std::string& input : inputs)
+    {
+        CBatchItem item{input, FolderTarget(folder, input, pszExtension), std::string()};
+        if (input == "-")
+            item.refusal = "slp: standard input needs an output file name (-o FILE), not a folder\n";
+        else if (!written.insert(item.target).second)
+            item.refusal = "slp: " + input + ": " + item.target + " would be written twice; " + pszVerb +
+                           " it on its own\n";
+        items.push_back(item);
+    }
+    return items;
 }
 
 int RunBatch(const char* pszVerb, const std::vector<std::string>& inputs, const std::string& folder,
@@ -176,22 +246,187 @@ int RunBatch(const char* pszVerb, const std::vector<std::string>& inputs, const 
     if (!MakeOutputFolder(folder))
         return 1;
     int nExit = 0;
-    std::set<std::string> written;
-    for (const std::string& input : inputs)
+    for (const CBatchItem& item : PlanBatch(pszVerb, inputs, folder, pszExtension))
     {
-        const std::string target = FolderTarget(folder, input, pszExtension);
-        if (input == "-")
+        if (!item.refusal.empty())
         {
-            std::fprintf(stderr, "slp: standard input needs an output file name (-o FILE), not a folder\n");
+            std::fputs(item.refusal.c_str(), stderr);
             nExit = 1;
         }
-        else if (!written.insert(target).second)
-        {
-            std::fprintf(stderr, "slp: %s: %s would be written twice; %s it on its own\n", input.c_str(),
-                         target.c_str(), pszVerb);
+        else if (!one(item.input, item.target))
             nExit = 1;
+    }
+    return nExit;
+}
+
+namespace
+{
+
+// The files that a name leads to, by identity where it exists and by its path with links followed.
+struct CFileKeys
+{
+    std::map<std::pair<unsigned long long, unsigned long long>, size_t> identities;
+    std::map<std::filesystem::path, size_t> paths;
+
+    // Adds the name's keys for the item; false when one is another item's already.
+    bool Add(const std::string& name, size_t nItem) { return Visit(name, nItem, true); }
+    // Whether the name leads to another item's file.
+    bool IsOthers(const std::string& name, size_t nItem) { return !Visit(name, nItem, false); }
+
+private:
+    template <class Map, class Key> bool Meet(Map& map, const Key& key, size_t nItem, bool bAdd)
+    {
+        const auto found = map.find(key);
+        if (found != map.end())
+            return found->second == nItem;
+        if (bAdd)
+            map.emplace(key, nItem);
+        return true;
+    }
+    bool Visit(const std::string& name, size_t nItem, bool bAdd)
+    {
+        const CFileIdentity identity = Identify(name, bAdd);
+        if (identity.bKnown &&
+            !Meet(identities, std::make_pair(identity.nVolume, identity.nFile), nItem, bAdd))
+            return false;
+        std::error_code error;
+        const std::filesystem::path path = std::filesystem::weakly_canonical(SystemPath(name), error);
+        return error || Meet(paths, path, nItem, bAdd);
+    }
+};
+
+} // namespace
+
+int BatchJobCount(const std::vector<CBatchItem>& items, int nJobs, ExportFormatTypes eFormat)
+{
+    const size_t nToDo = static_cast<size_t>(std::count_if(
+        items.begin(), items.end(), [](const CBatchItem& item) { return item.refusal.empty(); }));
+    size_t nCount = nJobs > 0 ? static_cast<size_t>(nJobs) : static_cast<size_t>(CoreCount());
+    nCount = std::min({nCount, nToDo, size_t(32)});
+    if (nCount <= 1)
+        return 1;
+    CFileKeys outputs;
+    for (size_t i = 0; i < items.size(); ++i)
+        if (items[i].refusal.empty())
+            for (const std::string& name : {items[i].target, CompanionName(items[i].target, eFormat)})
+                if (!name.empty() && (OutputIsStandardOutput(name) || !outputs.Add(name, i)))
+                    return 1;
+    for (size_t i = 0; i < items.size(); ++i)
+        if (items[i].refusal.empty() && outputs.IsOthers(items[i].input, i))
+            return 1;
+    return static_cast<int>(nCount);
+}
+
+int RunBatchJobs(const std::vector<CBatchItem>& items, int nJobs, CProgressBar& bar, const char* pszLabel,
+                 const std::function<bool(const std::string&, const std::string&, CFileLines&)>& one)
+{
+    int nExit = 0;
+    if (nJobs <= 1)
+    {
+        for (const CBatchItem& item : items)
+        {
+            if (!item.refusal.empty())
+            {
+                std::fputs(item.refusal.c_str(), stderr);
+                nExit = 1;
+            }
+            else if (!one(item.input, item.target, DirectLines()))
+                nExit = 1;
         }
-        else if (!one(input, target))
+        return nExit;
+    }
+
+    struct CJob
+    {
+        CFileLines lines{true};
+        bool bDone = false;
+        bool bKept = false;
+        std::exception_ptr error;
+    };
+    std::vector<CJob> jobs(items.size());
+    std::mutex mutex;
+    std::condition_variable doneOne;
+    std::atomic<size_t> nNext(0);
+    std::atomic<size_t> nDone(0);
+    std::atomic<bool> bStop(false);
+    // Items are taken in order; after a failure no new one is started, and every item before it was
+    // started before it, so each one the printing below waits for is done.
+    const auto work = [&]()
+    {
+        for (size_t i = 0; !bStop.load() && (i = nNext.fetch_add(1)) < items.size();)
+        {
+            CJob& job = jobs[i];
+            if (items[i].refusal.empty())
+            {
+                try
+                {
+                    job.bKept = one(items[i].input, items[i].target, job.lines);
+                }
+                catch (...)
+                {
+                    job.error = std::current_exception();
+                    bStop.store(true);
+                }
+            }
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                job.bDone = true;
+            }
+            ++nDone;
+            doneOne.notify_all();
+        }
+    };
+    struct CThreads
+    {
+        std::vector<std::thread> threads;
+        std::atomic<bool>& bStop;
+        ~CThreads()
+        {
+            bStop.store(true);
+            for (std::thread& thread : threads)
+                thread.join();
+        }
+    } threads{{}, bStop};
+    try
+    {
+        for (int i = 0; i < nJobs; ++i)
+            threads.threads.emplace_back(work);
+    }
+    catch (const std::system_error&)
+    {
+        // No thread for it: what was started does the rest.
+        if (threads.threads.empty())
+            work();
+    }
+
+    bar.SetFile(Plural(static_cast<long long>(items.size()), "file", "files"));
+    for (size_t i = 0; i < items.size(); ++i)
+    {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            while (!jobs[i].bDone)
+            {
+                bar.Set(pszLabel, static_cast<int>(nDone.load() * 100 / items.size()));
+                doneOne.wait(lock);
+            }
+        }
+        bar.Clear();
+        if (!items[i].refusal.empty())
+        {
+            std::fputs(items[i].refusal.c_str(), stderr);
+            nExit = 1;
+            continue;
+        }
+        jobs[i].lines.Print();
+        if (jobs[i].error)
+        {
+            bStop.store(true);
+            for (std::thread& thread : threads.threads)
+                thread.join();
+            threads.threads.clear();
+            std::rethrow_exception(jobs[i].error);
+        }
+        if (!jobs[i].bKept)
             nExit = 1;
     }
     return nExit;

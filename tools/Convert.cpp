@@ -4,6 +4,7 @@
 #include "tools/Output.h"
 #include "writers/WorldExport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -28,6 +29,10 @@ const char* const ConvertHelp =
     "Options:\n"
     "  -f, --format FORMAT   glb, gltf, obj, ply, slp or stl (default: OUT's extension)\n"
     "  -o, --output OUT      the output file, or a folder for several inputs\n"
+    "  -j, --jobs N          convert N files of a batch at once (default 0: one per core, at most 32);\n"
+    "                        the lines of each come whole and in the order of the inputs\n"
+    "  --threads N           threads to load and write each file on (default 0: one per core for large\n"
+    "                        files, divided among the jobs of a batch; 1: the calling thread alone)\n"
     "  -q, --quiet           no progress bar and no summary lines\n"
     "  --strict              exit status 1 when a load dropped vertices (the output is written all the "
     "same)\n"
@@ -41,19 +46,28 @@ void ExportProgressToBar(void* pContext, int nPercentage)
     static_cast<CProgressBar*>(pContext)->Set("writing", nPercentage);
 }
 
-void Warn(const std::string& output, long long nCount, const char* pszOne, const char* pszMany)
+void Warn(CFileLines& lines, const std::string& output, long long nCount, const char* pszOne,
+          const char* pszMany)
 {
     if (nCount > 0)
-        std::fprintf(stderr, "slp: %s: %s\n", output.c_str(), Plural(nCount, pszOne, pszMany).c_str());
+        lines.Error("slp: " + output + ": " + Plural(nCount, pszOne, pszMany) + "\n");
 }
 
+struct ConvertSettings
+{
+    ExportFormatTypes eFormat = ExportFormatUnknown;
+    bool bQuiet = false;
+    bool bStrict = false;
+    int nThreads = 0; // for the load and the export; 0: their own choice
+};
+
 // Converts one input into one output; false (with the cause on standard error) when it did not.
-bool ConvertOne(const std::string& input, const std::string& output, ExportFormatTypes eFormat, bool bQuiet,
-                bool bStrict, CProgressBar& bar)
+bool ConvertOne(const std::string& input, const std::string& output, const ConvertSettings& settings,
+                CProgressBar& bar, CFileLines& lines)
 {
     const bool bToStream = output == "-";
     const std::string shownInput = DisplayName(input);
-    if (!OutputSparesInput(input, output, eFormat))
+    if (!OutputSparesInput(input, output, settings.eFormat, lines))
         return false;
     // The summary goes where it does not mix with the output itself.
     const bool bSummaryToStderr = OutputIsStandardOutput(output);
@@ -62,22 +76,26 @@ bool ConvertOne(const std::string& input, const std::string& output, ExportForma
     auto pWorld = std::make_unique<CKarnWorld>();
     CSLPParser parser;
     parser.SetFileName(CBasicString::FromPath(InputPath(input).c_str()));
-    parser.SetLoaderPtr(bar.IsShown() ? &SLPProgressToBar : &NoProgress);
+    parser.SetThreadCount(settings.nThreads);
     CBinaryInputGuard guard; // binary input is refused at its first block, not read to its end
     parser.GetIOManager()->GetFileInterface()->SetReadWatcher(&guard);
-    g_pLoadProgress = &bar;
+    // The callback draws on the one bar there is, on the thread that draws it.
+    parser.SetLoaderPtr(bar.IsShown() ? &SLPProgressToBar : &NoProgress);
+    if (bar.IsShown())
+        g_pLoadProgress = &bar;
     const SLPLoadResultTypes eResult = parser.Parse(pWorld.get());
-    g_pLoadProgress = nullptr;
+    if (bar.IsShown())
+        g_pLoadProgress = nullptr;
     bar.Clear();
     if (eResult != SLPLoadSuccess)
     {
-        std::fprintf(stderr, "slp: %s: %s\n", shownInput.c_str(),
-                     DescribeReadFailure(parser, eResult).c_str());
+        lines.Error("slp: " + shownInput + ": " + DescribeReadFailure(parser, eResult) + "\n");
         return false;
     }
-    WarnDropped(input, parser.GetDiscardedPointCount(), bStrict);
+    WarnDropped(input, parser.GetDiscardedPointCount(), settings.bStrict, lines);
 
     CExportOptions options;
+    options.m_nThreads = settings.nThreads;
     if (bToStream)
     {
 #if defined(_WIN32)
@@ -92,35 +110,36 @@ bool ConvertOne(const std::string& input, const std::string& output, ExportForma
     }
     const std::string shownOutput = bToStream ? std::string("<stdout>") : output;
     // What went to the standard output before goes first, should the output be written there too.
-    std::fflush(stdout);
+    if (bSummaryToStderr)
+        std::fflush(stdout);
     const CExportReport report =
-        ExportWorld(*pWorld, bToStream ? "standard output" : WriterPath(output), eFormat, options);
+        ExportWorld(*pWorld, bToStream ? "standard output" : WriterPath(output), settings.eFormat, options);
     bar.Clear();
     if (report.m_eResult != ExportSuccess)
     {
-        std::fprintf(stderr, "slp: %s\n", report.m_strMessage.c_str());
+        lines.Error("slp: " + report.m_strMessage + "\n");
         if (bToStream)
             StandardOutputFailureTold();
         return false;
     }
-    Warn(shownOutput, report.m_nClampedColours, "mesh colour outside 0..1 clamped into 0..1",
+    Warn(lines, shownOutput, report.m_nClampedColours, "mesh colour outside 0..1 clamped into 0..1",
          "mesh colours outside 0..1 clamped into 0..1");
-    Warn(shownOutput, report.m_nSkippedTriangles, "triangle with infinite or NaN coordinates left out",
+    Warn(lines, shownOutput, report.m_nSkippedTriangles, "triangle with infinite or NaN coordinates left out",
          "triangles with infinite or NaN coordinates left out");
-    Warn(shownOutput, report.m_nReplacedNormals, "normal without a direction replaced by the face normal",
+    Warn(lines, shownOutput, report.m_nReplacedNormals,
+         "normal without a direction replaced by the face normal",
          "normals without a direction replaced by the face normal");
-    const bool bKept = !bStrict || parser.GetDiscardedPointCount() == 0;
-    if (bQuiet)
+    const bool bKept = !settings.bStrict || parser.GetDiscardedPointCount() == 0;
+    if (settings.bQuiet)
         return bKept;
-    std::FILE* pSummary = bSummaryToStderr ? stderr : stdout;
-    std::fprintf(pSummary, "%s: %s, %s, %s, %s, %s", shownOutput.c_str(), ExportFormatName(eFormat),
-                 Plural(report.m_nGroups, "group", "groups").c_str(),
-                 Plural(report.m_nMeshes, "mesh", "meshes").c_str(),
-                 Plural(report.m_nTriangles, "triangle", "triangles").c_str(),
-                 Plural(report.m_nVertices, "vertex", "vertices").c_str());
+    std::string summary = shownOutput + ": " + ExportFormatName(settings.eFormat) + ", " +
+                          Plural(report.m_nGroups, "group", "groups") + ", " +
+                          Plural(report.m_nMeshes, "mesh", "meshes") + ", " +
+                          Plural(report.m_nTriangles, "triangle", "triangles") + ", " +
+                          Plural(report.m_nVertices, "vertex", "vertices");
     if (report.m_Files.size() > 1)
-        std::fprintf(pSummary, " (with %s)", report.m_Files[1].c_str());
-    std::fprintf(pSummary, "\n");
+        summary += " (with " + report.m_Files[1] + ")";
+    lines.Add(bSummaryToStderr ? stderr : stdout, summary + "\n");
     return bKept;
 }
 
@@ -133,18 +152,26 @@ int RunConvert(const std::vector<std::string>& arguments)
     if (!ParseArguments("convert", arguments,
                         {{"--format", 'f', true},
                          {"--output", 'o', true},
+                         {"--jobs", 'j', true},
+                         {"--threads", 0, true},
                          {"--quiet", 'q', false},
                          {"--strict", 0, false}},
                         ConvertHelp, parsed, nExit))
         return nExit;
-    const bool bQuiet = parsed.Has("--quiet");
+    ConvertSettings settings;
+    settings.bQuiet = parsed.Has("--quiet");
+    settings.bStrict = parsed.Has("--strict");
+    int nJobs = 0;
+    if (!ParseThreadCount("convert", parsed, "--threads", settings.nThreads, nExit) ||
+        !ParseThreadCount("convert", parsed, "--jobs", nJobs, nExit))
+        return nExit;
     std::vector<std::string> inputs = parsed.Positionals();
     std::string output = parsed.Value("--output");
     bool bToFolder = false;
     if (!ResolveOutputs("convert", true, inputs, output, parsed.Has("--output"), bToFolder, nExit))
         return nExit;
 
-    ExportFormatTypes eFormat = ExportFormatUnknown;
+    ExportFormatTypes& eFormat = settings.eFormat;
     if (parsed.Has("--format"))
     {
         eFormat = ExportFormatFromName(parsed.Value("--format"));
@@ -165,11 +192,20 @@ int RunConvert(const std::vector<std::string>& arguments)
                                          " writes a second file and cannot go to standard output; use glb, "
                                          "ply, slp or stl");
 
-    CProgressBar bar(bQuiet);
-    const bool bStrict = parsed.Has("--strict");
-    const auto convertOne = [&](const std::string& input, const std::string& target)
-    { return ConvertOne(input, target, eFormat, bQuiet, bStrict, bar); };
+    CProgressBar bar(settings.bQuiet);
     if (!bToFolder)
-        return convertOne(inputs[0], output) ? 0 : 1;
-    return RunBatch("convert", inputs, output, ExportFormatName(eFormat), convertOne);
+        return ConvertOne(inputs[0], output, settings, bar, DirectLines()) ? 0 : 1;
+    if (!MakeOutputFolder(output))
+        return 1;
+    const std::vector<CBatchItem> items = PlanBatch("convert", inputs, output, ExportFormatName(eFormat));
+    nJobs = BatchJobCount(items, nJobs, eFormat);
+    // The cores are shared among the files done at once; each file's bar would mix with the others'.
+    if (nJobs > 1 && !parsed.Has("--threads"))
+        settings.nThreads = std::max(1, CoreCount() / nJobs);
+    return RunBatchJobs(items, nJobs, bar, "converting",
+                        [&](const std::string& input, const std::string& target, CFileLines& lines)
+                        {
+                            CProgressBar quiet(true);
+                            return ConvertOne(input, target, settings, nJobs > 1 ? quiet : bar, lines);
+                        });
 }

@@ -210,6 +210,8 @@ const char* const InfoHelp =
     "  --json        one JSON document per file (an array for several)\n"
     "  --geometry    with --json: every mesh's vertices and normals too\n"
     "  --depth N     text: print groups down to N levels (default 64)\n"
+    "  --threads N   threads to load each file on (default 0: one per core for large files; 1: the\n"
+    "                calling thread alone)\n"
     "  -q, --quiet   no progress bar\n"
     "  --strict      exit status 1 also when a load dropped vertices\n"
     "\n"
@@ -217,12 +219,13 @@ const char* const InfoHelp =
 
 // Loads one file and prints it; false when it did not load.
 bool InfoOne(CFileSink& out, const std::string& name, bool bJson, bool bGeometry, long long nMaxDepth,
-             bool bStrict, CProgressBar& bar, bool bFirst)
+             bool bStrict, int nThreads, CProgressBar& bar, bool bFirst)
 {
     bar.SetFile(name);
     auto pWorld = std::make_unique<CKarnWorld>();
     CSLPParser parser;
     parser.SetFileName(CBasicString::FromPath(InputPath(name).c_str()));
+    parser.SetThreadCount(nThreads);
     parser.SetLoaderPtr(&SLPProgressToBar);
     CBinaryInputGuard guard; // binary input is refused at its first block, not read to its end
     parser.GetIOManager()->GetFileInterface()->SetReadWatcher(&guard);
@@ -308,6 +311,7 @@ int RunInfo(const std::vector<std::string>& arguments)
                         {{"--json", 0, false},
                          {"--geometry", 0, false},
                          {"--depth", 0, true},
+                         {"--threads", 0, true},
                          {"--quiet", 'q', false},
                          {"--strict", 0, false}},
                         InfoHelp, parsed, nExit))
@@ -319,6 +323,9 @@ int RunInfo(const std::vector<std::string>& arguments)
     if (parsed.Has("--depth") && !ParseCount(parsed.Value("--depth"), nMaxDepth))
         return UsageError("info",
                           "--depth takes a whole number from 0 up, not \"" + parsed.Value("--depth") + "\"");
+    int nThreads = 0;
+    if (!ParseThreadCount("info", parsed, "--threads", nThreads, nExit))
+        return nExit;
     const std::vector<std::string>& files = parsed.Positionals();
     if (files.empty())
         return UsageError("info", "name at least one file (- for standard input)");
@@ -328,8 +335,8 @@ int RunInfo(const std::vector<std::string>& arguments)
     if (bJson && files.size() > 1)
         out << "[";
     for (size_t i = 0; i < files.size(); ++i)
-        if (!InfoOne(out, files[i], bJson, parsed.Has("--geometry"), nMaxDepth, parsed.Has("--strict"), bar,
-                     i == 0))
+        if (!InfoOne(out, files[i], bJson, parsed.Has("--geometry"), nMaxDepth, parsed.Has("--strict"),
+                     nThreads, bar, i == 0))
             nExit = 1;
     if (bJson)
         out << (files.size() > 1 ? "]\n" : "\n");

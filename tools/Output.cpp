@@ -79,14 +79,20 @@ std::string CompanionName(const std::string& output, ExportFormatTypes eFormat)
 
 bool OutputSparesInput(const std::string& input, const std::string& output, ExportFormatTypes eFormat)
 {
+    return OutputSparesInput(input, output, eFormat, DirectLines());
+}
+
+bool OutputSparesInput(const std::string& input, const std::string& output, ExportFormatTypes eFormat,
+                       CFileLines& lines)
+{
     // Never write over the input, whatever the names: the output and its companion, where they are,
     // are compared with the input first ("-" on either side as the file the shell opened).
     const CFileIdentity in = Identify(input, false);
     for (const std::string& target : {output, output == "-" ? std::string() : CompanionName(output, eFormat)})
         if (!target.empty() && in.IsSameContents(Identify(target, true)))
         {
-            std::fprintf(stderr, "slp: %s: is the input file %s; it is left as it is\n",
-                         target == "-" ? "<stdout>" : target.c_str(), DisplayName(input).c_str());
+            lines.Error("slp: " + (target == "-" ? std::string("<stdout>") : target) +
+                        ": is the input file " + DisplayName(input) + "; it is left as it is\n");
             return false;
         }
     return true;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+class CFileLines;
+
 // A path for the writers, which take UTF-8: the bytes as given off Windows, the ANSI code page's text
 // turned into UTF-8 on Windows.
 std::string WriterPath(const std::string& argument);
@@ -40,6 +42,8 @@ std::string CompanionName(const std::string& output, ExportFormatTypes eFormat);
 // False, with the cause on standard error, when the output (or its companion, when the format has one)
 // is the input file under any name: the input is then left as it is.
 bool OutputSparesInput(const std::string& input, const std::string& output, ExportFormatTypes eFormat);
+bool OutputSparesInput(const std::string& input, const std::string& output, ExportFormatTypes eFormat,
+                       CFileLines& lines);
 
 // Whether a summary about this output goes to standard error: when the output is the standard output.
 bool OutputIsStandardOutput(const std::string& output);

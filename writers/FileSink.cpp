@@ -666,18 +666,22 @@ CFileSink& CFileSink::operator<<(long long n)
     return Text(szBuffer, static_cast<size_t>(result.ptr - szBuffer));
 }
 
-CFileSink& CFileSink::Float(float f)
+size_t CFileSink::FloatText(float f, char* pOut)
 {
     if (std::isnan(f))
-        return *this << "nan";
+    {
+        std::memcpy(pOut, "nan", 3);
+        return 3;
+    }
     if (std::isinf(f))
-        return *this << (f < 0 ? "-inf" : "inf");
-    char szBuffer[32];
+    {
+        std::memcpy(pOut, f < 0 ? "-inf" : "inf", f < 0 ? 4 : 3);
+        return f < 0 ? 4 : 3;
+    }
 #if defined(SLP_SHORTEST_NUMBER_TEXT)
-    return Text(szBuffer, ShortestFloatText(f, szBuffer));
+    return ShortestFloatText(f, pOut);
 #else
-    const std::to_chars_result result = std::to_chars(szBuffer, szBuffer + sizeof(szBuffer), f);
-    return Text(szBuffer, static_cast<size_t>(result.ptr - szBuffer));
+    return static_cast<size_t>(std::to_chars(pOut, pOut + FloatTextBytes, f).ptr - pOut);
 #endif
 }
 

@@ -88,7 +88,14 @@ public:
     CFileSink& operator<<(int n) { return *this << static_cast<long long>(n); }
     CFileSink& operator<<(unsigned n) { return *this << static_cast<unsigned long long>(n); }
     // The shortest text that reads back to the same float ("nan", "inf", "-inf" where not finite).
-    CFileSink& Float(float f);
+    CFileSink& Float(float f)
+    {
+        char szText[FloatTextBytes];
+        return Text(szText, FloatText(f, szText));
+    }
+    // The text Float writes, put at pOut, which has room for FloatTextBytes; its length.
+    static constexpr size_t FloatTextBytes = 32;
+    static size_t FloatText(float f, char* pOut);
     // As Float, for doubles.
     CFileSink& Double(double d);
     // A float for JSON: as Float, with null where the value is not finite.

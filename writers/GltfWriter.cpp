@@ -4,11 +4,14 @@
 // numbers), then one node per exported mesh in the same group order (so a group's mesh nodes are
 // consecutive too). Every "children" array is therefore a range known while walking the group list,
 // and the whole document is written in one loop without recursion.
+#include "writers/CornerNumbering.h"
 #include "writers/FileSink.h"
 #include "writers/FormatWriters.h"
 #include "writers/ModelWalk.h"
+#include "writers/PartRunner.h"
 
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <map>
 
@@ -82,9 +85,9 @@ class CGltfDocument
 public:
     explicit CGltfDocument(const vemoBaseGroup& root) : m_Groups(ListGroupsBreadthFirst(root)) {}
 
-    // Indexes every mesh: distinct vertices, the output's index, boxes, materials. False when a mesh
-    // exceeds 32-bit indexing.
-    bool Analyse(CExportReport& report, CExportProgress& progress);
+    // Indexes every mesh, merging vertices on up to nThreads threads: distinct vertices, the output's
+    // index, boxes, materials. False when a mesh exceeds 32-bit indexing.
+    bool Analyse(CExportReport& report, CExportProgress& progress, int nThreads);
     // The number of the material of a mesh: a new one for a colour and roughness not seen before.
     int MaterialNumber(const vemoMaterial& material, std::map<std::array<std::uint32_t, 5>, int>& numbers,
                        CExportReport& report);
@@ -102,59 +105,69 @@ private:
     unsigned long long m_nBinaryLength = 0;
 };
 
-bool CGltfDocument::Analyse(CExportReport& report, CExportProgress& progress)
+bool CGltfDocument::Analyse(CExportReport& report, CExportProgress& progress, int nThreads)
 {
     std::map<std::array<std::uint32_t, 5>, int> materialNumbers;
-    CVertexIndex index;
-    m_MeshStart.reserve(m_Groups.size() + 1);
-    for (size_t nGroup = 0; nGroup < m_Groups.size(); ++nGroup)
+    std::atomic<long long> nReplacedNormals(0);
+    const auto fill = [&](const vemoTRex& triangle, CVertexRecord* pCorners)
     {
-        const vemoBaseGroup& group = *m_Groups[nGroup];
-        m_MeshStart.push_back(m_Meshes.size());
-        if (nGroup > 0)
-            ++report.m_nGroups;
-        const auto addMesh = [&](int nObject, const vemoSTL& mesh)
-        {
-            if (3ull * static_cast<unsigned long long>(mesh.m_nTriangleCount) > MaxIndexedVertices)
-                return false;
-            CMeshSummary summary{nGroup, nObject, 0, m_Indices.size(), 0, {}, {}, 0};
-            index.Clear();
-            for (int t = 0; t < mesh.m_nTriangleCount; ++t, progress.Advance())
-            {
-                const vemoTRex& triangle = mesh.m_pTriangles[t];
-                if (!IsFiniteTriangle(triangle))
-                {
-                    ++report.m_nSkippedTriangles;
-                    continue;
-                }
-                for (int k = 0; k < 3; ++k)
-                    m_Indices.push_back(index.Add(UnitCorner(triangle, k, report.m_nReplacedNormals)));
-            }
-            summary.m_nIndices = m_Indices.size() - summary.m_nFirst;
-            if (summary.m_nIndices == 0)
-                return true;
-            summary.m_nVertices = static_cast<std::uint32_t>(index.GetCount());
-            for (size_t v = 0; v < index.GetCount(); ++v)
-                for (int c = 0; c < 3; ++c)
-                {
-                    const float f = index.GetRecord(v).m_aValues[c];
-                    if (v == 0 || f < summary.m_aMin[c])
-                        summary.m_aMin[c] = f;
-                    if (v == 0 || f > summary.m_aMax[c])
-                        summary.m_aMax[c] = f;
-                }
-            summary.m_nMaterial =
-                MaterialNumber(group.GetObjectMaterial(nObject)->m_Front, materialNumbers, report);
-            m_nBinaryLength += 24ull * summary.m_nVertices + 4ull * summary.m_nIndices;
-            report.m_nMeshes += 1;
-            report.m_nVertices += summary.m_nVertices;
-            report.m_nTriangles += static_cast<long long>(summary.m_nIndices / 3);
-            m_Meshes.push_back(summary);
-            return true;
-        };
-        if (!ForEachExportedMesh(group, addMesh))
+        if (!IsFiniteTriangle(triangle))
             return false;
-    }
+        long long nReplaced = 0;
+        for (int k = 0; k < 3; ++k)
+            pCorners[k] = UnitCorner(triangle, k, nReplaced);
+        if (nReplaced > 0)
+            nReplacedNormals += nReplaced;
+        return true;
+    };
+    // Groups before the first with meshes, and between two with meshes, are counted as the walk passes.
+    size_t nGroup = 0;
+    const auto reachGroup = [&](size_t nEnd)
+    {
+        for (; nGroup < nEnd; ++nGroup)
+        {
+            m_MeshStart.push_back(m_Meshes.size());
+            if (nGroup > 0)
+                ++report.m_nGroups;
+        }
+    };
+    const auto addMesh = [&](const CNumberedMesh& mesh)
+    {
+        reachGroup(mesh.m_nGroup + 1);
+        CMeshSummary summary{mesh.m_nGroup, mesh.m_nObject, mesh.m_nVertices, m_Indices.size(), 0, {}, {}, 0};
+        const size_t nCorners = 3 * static_cast<size_t>(mesh.m_pMesh->m_nTriangleCount);
+        for (size_t c = 0; c < nCorners; ++c)
+            if (mesh.m_pIds[c] != NotNumbered)
+                m_Indices.push_back(mesh.m_pIds[c]);
+        for (std::uint32_t v = 0; v < mesh.m_nVertices; ++v)
+            for (int k = 0; k < 3; ++k)
+            {
+                const float f = mesh.m_pVertices[v].m_aValues[k];
+                if (v == 0 || f < summary.m_aMin[k])
+                    summary.m_aMin[k] = f;
+                if (v == 0 || f > summary.m_aMax[k])
+                    summary.m_aMax[k] = f;
+            }
+        summary.m_nIndices = m_Indices.size() - summary.m_nFirst;
+        report.m_nSkippedTriangles += static_cast<long long>((nCorners - summary.m_nIndices) / 3);
+        if (summary.m_nIndices == 0)
+            return true;
+        summary.m_nMaterial = MaterialNumber(mesh.m_pGroup->GetObjectMaterial(mesh.m_nObject)->m_Front,
+                                             materialNumbers, report);
+        m_nBinaryLength += 24ull * summary.m_nVertices + 4ull * summary.m_nIndices;
+        report.m_nMeshes += 1;
+        report.m_nVertices += summary.m_nVertices;
+        report.m_nTriangles += static_cast<long long>(summary.m_nIndices / 3);
+        m_Meshes.push_back(summary);
+        return true;
+    };
+    m_MeshStart.reserve(m_Groups.size() + 1);
+    CPartRunner runner(nThreads);
+    const bool bNumbered = NumberMeshes(m_Groups, runner, fill, addMesh, progress);
+    report.m_nReplacedNormals += nReplacedNormals.load();
+    if (!bNumbered)
+        return false;
+    reachGroup(m_Groups.size());
     m_MeshStart.push_back(m_Meshes.size());
     return true;
 }
@@ -317,8 +330,9 @@ bool WriteGltf(const vemoBaseGroup& root, const std::string& path, bool bBinary,
 {
     CGltfDocument document(root);
     // Two passes over the triangles: merging, and the vertices.
-    CExportProgress progress(options, 2 * CountExportedTriangles(document.GetGroups()));
-    if (!document.Analyse(report, progress))
+    const unsigned long long nTriangles = CountExportedTriangles(document.GetGroups());
+    CExportProgress progress(options, 2 * nTriangles);
+    if (!document.Analyse(report, progress, ExportThreadCount(options)))
     {
         SetTooLarge(report, path, "a mesh with more than 4294967294 vertices");
         return false;

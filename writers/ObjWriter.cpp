@@ -1,10 +1,13 @@
 // Wavefront OBJ output with its materials in an .mtl file beside it, written in one pass, mesh by mesh.
 #include "model/GroupWalk.h"
+#include "writers/CornerNumbering.h"
 #include "writers/FileSink.h"
 #include "writers/FormatWriters.h"
 #include "writers/ModelWalk.h"
+#include "writers/PartRunner.h"
 
 #include <array>
+#include <charconv>
 #include <cstring>
 #include <map>
 
@@ -41,16 +44,61 @@ std::string FileName(const std::string& path)
     return path.substr(FileNameStart(path));
 }
 
+// A mesh of this many vertices or faces and more has their lines formatted on the export's threads.
+constexpr size_t ThreadedTextLines = 8192;
+
+// The "v" and "vn" lines of a vertex, put at pOut (room for VertexTextBytes); their length.
+constexpr size_t VertexTextBytes = 256;
+size_t VertexText(const CVertexRecord& vertex, char* pOut)
+{
+    char* p = pOut;
+    for (int i = 0; i < 6; ++i)
+    {
+        if (i % 3 == 0)
+        {
+            std::memcpy(p, i == 0 ? "v " : "vn ", i == 0 ? 2 : 3);
+            p += i == 0 ? 2 : 3;
+        }
+        p += CFileSink::FloatText(vertex.m_aValues[i], p);
+        *p++ = i % 3 == 2 ? '\n' : ' ';
+    }
+    return static_cast<size_t>(p - pOut);
+}
+
+// The "f" line of a triangle whose corners have the numbers pIds (from nBase on in the file), put at
+// pOut (room for FaceTextBytes); its length.
+constexpr size_t FaceTextBytes = 160;
+size_t FaceText(unsigned long long nBase, const std::uint32_t* pIds, char* pOut)
+{
+    char* p = pOut;
+    *p++ = 'f';
+    for (int k = 0; k < 3; ++k)
+    {
+        *p++ = ' ';
+        char* const pNumber = p;
+        p = std::to_chars(p, pOut + FaceTextBytes, nBase + pIds[k]).ptr;
+        const size_t nLength = static_cast<size_t>(p - pNumber);
+        *p++ = '/';
+        *p++ = '/';
+        std::memcpy(p, pNumber, nLength);
+        p += nLength;
+    }
+    *p++ = '\n';
+    return static_cast<size_t>(p - pOut);
+}
+
 class CObjWriter
 {
 public:
-    CObjWriter(CFileSink& obj, CFileSink& mtl, CExportReport& report, CExportProgress& progress)
-        : m_Obj(obj), m_Mtl(mtl), m_Report(report), m_Progress(progress)
+    CObjWriter(CFileSink& obj, CFileSink& mtl, CExportReport& report, CExportProgress& progress,
+               CPartRunner& runner)
+        : m_Obj(obj), m_Mtl(mtl), m_Report(report), m_Progress(progress), m_Runner(runner)
     {
     }
 
-    // Writes the group's meshes under the given path of names; nothing for a group without meshes.
-    void WriteGroup(const vemoBaseGroup& group, const std::string& path);
+    // Writes a mesh, whose group's path of names is given: after "o" and "g" lines for the first mesh of
+    // the group, its material, vertices and faces.
+    void WriteMesh(const CNumberedMesh& mesh, const std::string& path, bool bFirstOfGroup);
 
 private:
     int MaterialNumber(const vemoChroma& diffuse);
@@ -59,8 +107,7 @@ private:
     CFileSink& m_Mtl;
     CExportReport& m_Report;
     CExportProgress& m_Progress;
-    CVertexIndex m_Index;
-    std::vector<std::uint32_t> m_Corners;
+    CPartRunner& m_Runner;
     std::map<std::array<std::uint32_t, 4>, int> m_Materials;
     unsigned long long m_nBase = 1; // OBJ numbers vertices from 1 across the whole file
 };
@@ -84,54 +131,40 @@ int CObjWriter::MaterialNumber(const vemoChroma& diffuse)
     return found.first->second;
 }
 
-void CObjWriter::WriteGroup(const vemoBaseGroup& group, const std::string& path)
+void CObjWriter::WriteMesh(const CNumberedMesh& mesh, const std::string& path, bool bFirstOfGroup)
 {
-    bool bNamed = false;
-    const auto writeMesh = [&](int nObject, const vemoSTL& mesh)
+    if (bFirstOfGroup)
     {
-        if (!bNamed)
-        {
-            const std::string shown = ShownPath(path);
-            m_Obj << "o " << shown << "\ng " << shown << '\n';
-            bNamed = true;
-        }
-        m_Obj << "usemtl colour_" << MaterialNumber(group.GetObjectMaterial(nObject)->m_Front.GetDiffuse())
-              << '\n';
+        const std::string shown = ShownPath(path);
+        m_Obj << "o " << shown << "\ng " << shown << '\n';
+    }
+    m_Obj << "usemtl colour_"
+          << MaterialNumber(mesh.m_pGroup->GetObjectMaterial(mesh.m_nObject)->m_Front.GetDiffuse()) << '\n';
 
-        m_Index.Clear();
-        m_Corners.clear();
-        for (int t = 0; t < mesh.m_nTriangleCount; ++t, m_Progress.Advance())
-            for (int k = 0; k < 3; ++k)
-                m_Corners.push_back(m_Index.Add(RawCorner(mesh.m_pTriangles[t], k)));
-        for (size_t v = 0; v < m_Index.GetCount(); ++v)
-        {
-            const float* p = m_Index.GetRecord(v).m_aValues;
-            m_Obj << "v ";
-            m_Obj.Float(p[0]) << ' ';
-            m_Obj.Float(p[1]) << ' ';
-            m_Obj.Float(p[2]) << "\nvn ";
-            m_Obj.Float(p[3]) << ' ';
-            m_Obj.Float(p[4]) << ' ';
-            m_Obj.Float(p[5]) << '\n';
-        }
-        for (size_t c = 0; c < m_Corners.size(); c += 3)
-        {
-            m_Obj << 'f';
-            for (size_t k = 0; k < 3; ++k)
-            {
-                const unsigned long long n = m_nBase + m_Corners[c + k];
-                m_Obj << ' ' << n << "//" << n;
-            }
-            m_Obj << '\n';
-            m_Progress.Advance();
-        }
-        m_nBase += m_Index.GetCount();
-        m_Report.m_nMeshes += 1;
-        m_Report.m_nTriangles += mesh.m_nTriangleCount;
-        m_Report.m_nVertices += static_cast<long long>(m_Index.GetCount());
-        return true;
-    };
-    ForEachExportedMesh(group, writeMesh);
+    // The lines of a large mesh are formatted on the threads.
+    const bool bThreads = m_Runner.GetThreads() > 1;
+    char szText[VertexTextBytes];
+    if (bThreads && mesh.m_nVertices >= ThreadedTextLines)
+        WriteInParts(
+            m_Runner, m_Obj, mesh.m_nVertices, VertexTextBytes,
+            [&](size_t v, char* pOut) { return VertexText(mesh.m_pVertices[v], pOut); }, [](size_t) {});
+    else
+        for (std::uint32_t v = 0; v < mesh.m_nVertices; ++v)
+            m_Obj.Write(szText, VertexText(mesh.m_pVertices[v], szText));
+    const size_t nTriangles = static_cast<size_t>(mesh.m_pMesh->m_nTriangleCount);
+    const unsigned long long nBase = m_nBase;
+    if (bThreads && nTriangles >= ThreadedTextLines)
+        WriteInParts(
+            m_Runner, m_Obj, nTriangles, FaceTextBytes,
+            [&](size_t t, char* pOut) { return FaceText(nBase, mesh.m_pIds + 3 * t, pOut); },
+            [&](size_t nCount) { m_Progress.Advance(nCount); });
+    else
+        for (size_t t = 0; t < nTriangles; ++t, m_Progress.Advance())
+            m_Obj.Write(szText, FaceText(nBase, mesh.m_pIds + 3 * t, szText));
+    m_nBase += mesh.m_nVertices;
+    m_Report.m_nMeshes += 1;
+    m_Report.m_nTriangles += mesh.m_pMesh->m_nTriangleCount;
+    m_Report.m_nVertices += static_cast<long long>(mesh.m_nVertices);
 }
 
 } // namespace
@@ -143,40 +176,71 @@ bool WriteObj(const vemoBaseGroup& root, const std::string& path, const CExportO
     CFileSink mtl;
     if (!OpenOutputs(options, report, obj, path, &mtl, ExportFormatObj))
         return false;
+    // The groups in the order of a walk down the tree, whose meshes are written in that order.
+    std::vector<const vemoBaseGroup*> groups;
+    for (CGroupWalk walk(root); walk.Next();)
+        groups.push_back(&walk.GetGroup());
     // Two passes over the triangles: merging, and the faces.
-    CExportProgress progress(options, 2 * CountExportedTriangles(ListGroupsBreadthFirst(root)));
+    const unsigned long long nTriangles = CountExportedTriangles(groups);
+    CExportProgress progress(options, 2 * nTriangles);
     obj << "# written by slp convert\nmtllib " << FileName(mtl.GetPath()) << '\n';
     mtl << "# written by slp convert\n";
 
-    CObjWriter writer(obj, mtl, report, progress);
+    CPartRunner runner(ExportThreadCount(options));
+    CObjWriter writer(obj, mtl, report, progress, runner);
     // The root by its name (or "root"), every other group by the path of names below the root; the
-    // path grows as the walk enters a group and shrinks back as it leaves.
+    // path grows as a second walk, kept in step with the meshes written, enters a group and shrinks back
+    // as it leaves.
+    const std::string rootName = GroupNameUtf8(root).empty() ? std::string("root") : GroupNameUtf8(root);
     std::string groupPath;
     std::vector<size_t> pathLengths;
-    for (CGroupWalk walk(root, true); walk.Next();)
+    CGroupWalk pathWalk(root, true);
+    size_t nEntered = 0; // groups the second walk has entered
+    const auto reachGroup = [&](size_t nGroup)
     {
-        if (walk.GetDepth() == 0)
+        while (nEntered <= nGroup && pathWalk.Next())
         {
-            if (walk.IsEntering())
+            if (pathWalk.GetDepth() == 0)
             {
-                const std::string rootName = GroupNameUtf8(root);
-                writer.WriteGroup(root, rootName.empty() ? std::string("root") : rootName);
+                nEntered += pathWalk.IsEntering() ? 1 : 0;
+                continue;
             }
-            continue;
+            if (!pathWalk.IsEntering())
+            {
+                groupPath.resize(pathLengths.back());
+                pathLengths.pop_back();
+                continue;
+            }
+            ++report.m_nGroups;
+            ++nEntered;
+            pathLengths.push_back(groupPath.size());
+            if (!groupPath.empty())
+                groupPath += '/';
+            AppendObjName(groupPath, GroupNameUtf8(pathWalk.GetGroup()));
         }
-        if (!walk.IsEntering())
-        {
-            groupPath.resize(pathLengths.back());
-            pathLengths.pop_back();
-            continue;
-        }
-        ++report.m_nGroups;
-        pathLengths.push_back(groupPath.size());
-        if (!groupPath.empty())
-            groupPath += '/';
-        AppendObjName(groupPath, GroupNameUtf8(walk.GetGroup()));
-        writer.WriteGroup(walk.GetGroup(), groupPath);
+    };
+    size_t nLastGroup = ~size_t(0);
+    const auto writeMesh = [&](const CNumberedMesh& mesh)
+    {
+        reachGroup(mesh.m_nGroup);
+        writer.WriteMesh(mesh, mesh.m_nGroup > 0 ? groupPath : rootName, mesh.m_nGroup != nLastGroup);
+        nLastGroup = mesh.m_nGroup;
+        return true;
+    };
+    const auto fill = [](const vemoTRex& triangle, CVertexRecord* pCorners)
+    {
+        for (int k = 0; k < 3; ++k)
+            pCorners[k] = RawCorner(triangle, k);
+        return true;
+    };
+    if (!NumberMeshes(groups, runner, fill, writeMesh, progress))
+    {
+        obj.Discard();
+        mtl.Discard();
+        SetTooLarge(report, path, "a mesh with more than 4294967294 vertices");
+        return false;
     }
+    reachGroup(groups.size());
 
     if (!FinishOutputs(report, obj, &mtl))
         return false;

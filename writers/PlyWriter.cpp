@@ -1,7 +1,9 @@
 // Binary little-endian PLY output: merged vertices with normals and the mesh colour, then the faces.
+#include "writers/CornerNumbering.h"
 #include "writers/FileSink.h"
 #include "writers/FormatWriters.h"
 #include "writers/ModelWalk.h"
+#include "writers/PartRunner.h"
 
 namespace
 {
@@ -29,31 +31,35 @@ bool WritePly(const vemoBaseGroup& root, const std::string& path, const CExportO
     report.m_nGroups = static_cast<long long>(groups.size()) - 1;
     std::vector<CPlyMesh> meshes;
     std::vector<std::uint32_t> corners;
-    CVertexIndex index;
     unsigned long long nVertices = 0;
     // Three passes over the triangles: merging, the vertices, the faces.
-    CExportProgress progress(options, 3 * CountExportedTriangles(groups));
-    const auto mergeMesh = [&](const vemoBaseGroup& group, int nObject, const vemoSTL& mesh)
+    const unsigned long long nTriangles = CountExportedTriangles(groups);
+    CExportProgress progress(options, 3 * nTriangles);
+    const auto fill = [](const vemoTRex& triangle, CVertexRecord* pCorners)
     {
-        if (3ull * static_cast<unsigned long long>(mesh.m_nTriangleCount) > MaxIndexedVertices)
-            return false;
-        index.Clear();
-        for (int t = 0; t < mesh.m_nTriangleCount; ++t, progress.Advance())
-            for (int k = 0; k < 3; ++k)
-                corners.push_back(index.Add(RawCorner(mesh.m_pTriangles[t], k)));
-        const CClampedColour colour = ClampColour(group.GetObjectMaterial(nObject)->m_Front.GetDiffuse());
+        for (int k = 0; k < 3; ++k)
+            pCorners[k] = RawCorner(triangle, k);
+        return true;
+    };
+    const auto mergeMesh = [&](const CNumberedMesh& mesh)
+    {
+        corners.insert(corners.end(), mesh.m_pIds,
+                       mesh.m_pIds + 3 * static_cast<size_t>(mesh.m_pMesh->m_nTriangleCount));
+        const CClampedColour colour =
+            ClampColour(mesh.m_pGroup->GetObjectMaterial(mesh.m_nObject)->m_Front.GetDiffuse());
         if (colour.m_bChanged)
             ++report.m_nClampedColours;
-        meshes.push_back(CPlyMesh{&mesh,
-                                  static_cast<std::uint32_t>(index.GetCount()),
+        meshes.push_back(CPlyMesh{mesh.m_pMesh,
+                                  mesh.m_nVertices,
                                   {ColourByte(colour.m_aValues[0]), ColourByte(colour.m_aValues[1]),
                                    ColourByte(colour.m_aValues[2])}});
-        nVertices += index.GetCount();
+        nVertices += mesh.m_nVertices;
         report.m_nMeshes += 1;
-        report.m_nTriangles += mesh.m_nTriangleCount;
+        report.m_nTriangles += mesh.m_pMesh->m_nTriangleCount;
         return nVertices <= MaxIndexedVertices;
     };
-    if (!ForEachExportedMesh(groups, mergeMesh))
+    CPartRunner runner(ExportThreadCount(options));
+    if (!NumberMeshes(groups, runner, fill, mergeMesh, progress))
     {
         SetTooLarge(report, path, "more than 4294967294 vertices");
         return false;

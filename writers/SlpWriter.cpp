@@ -6,6 +6,7 @@
 #include "writers/FileSink.h"
 #include "writers/FormatWriters.h"
 #include "writers/ModelWalk.h"
+#include "writers/PartRunner.h"
 
 #include <cmath>
 #include <cstdint>
@@ -27,6 +28,9 @@ bool IsBracket(char c)
 
 // Solids deeper than this are written at this indentation.
 constexpr long long MaxIndent = 12;
+
+// A run of this many triangles and more is formatted on the export's threads.
+constexpr size_t ThreadedTextTriangles = 8192;
 
 bool SameBits(float a, float b)
 {
@@ -79,21 +83,37 @@ void CSlpTextWriter::Indent(long long nExtra)
     m_Out.Write(szSpaces, static_cast<size_t>(2 * nLevel));
 }
 
-void CSlpTextWriter::Number(float f)
+namespace
+{
+
+// The shortest text of a float that a load reads back to it, at pOut (32 bytes); its length.
+size_t NumberText(float f, char* pOut)
 {
     std::uint32_t nBits = 0;
     std::memcpy(&nBits, &f, sizeof(nBits));
+    const char* pszText = nullptr;
     if (std::isnan(f))
-        m_Out << (std::signbit(f) ? "-nan" : "nan");
+        pszText = std::signbit(f) ? "-nan" : "nan";
     else if ((nBits & 0x7FFFFFFFu) == 0x15AE43FDu)
     {
         // A load reads a number as a double and rounds that to a float. Of all floats, only this one's
         // shortest text (7.038531e-26) lies so near the midpoint to its neighbour that the double lands
         // on the midpoint and rounds away (every positive float was tried): one digit more reads back.
-        m_Out << (nBits >> 31 ? "-7.0385307e-26" : "7.0385307e-26");
+        pszText = nBits >> 31 ? "-7.0385307e-26" : "7.0385307e-26";
     }
     else
-        m_Out.Float(f);
+        return CFileSink::FloatText(f, pOut);
+    const size_t nLength = std::strlen(pszText);
+    std::memcpy(pOut, pszText, nLength);
+    return nLength;
+}
+
+} // namespace
+
+void CSlpTextWriter::Number(float f)
+{
+    char szText[CFileSink::FloatTextBytes];
+    m_Out.Write(szText, NumberText(f, szText));
 }
 
 void CSlpTextWriter::OpenSolid(const std::string& nameToken)
@@ -157,33 +177,45 @@ void CSlpTextWriter::Triangle(const vemoFloatPoint* pVertices, const vemoVector*
         m_bInRun = true;
         m_bRunEnded = false;
     }
-    Indent(0);
-    m_Out << "facet\n";
-    Indent(1);
-    m_Out << "outer loop\n";
+    char szText[FacetTextBytes];
+    m_Out.Write(szText, FacetText(pVertices, pNormals, szText));
+}
+
+size_t CSlpTextWriter::FacetText(const vemoFloatPoint* pVertices, const vemoVector* pNormals,
+                                 char* pOut) const
+{
+    if (m_bEnded)
+        return 0;
+    const size_t nIndent = 2 * static_cast<size_t>(m_nDepth < MaxIndent ? m_nDepth : MaxIndent);
+    char* p = pOut;
+    const auto line = [&](size_t nExtra, const char* pszWord, size_t nLength)
+    {
+        std::memset(p, ' ', nIndent + 2 * nExtra);
+        p += nIndent + 2 * nExtra;
+        std::memcpy(p, pszWord, nLength);
+        p += nLength;
+    };
+    const auto numbers = [&](float x, float y, float z)
+    {
+        p += NumberText(x, p);
+        *p++ = ' ';
+        p += NumberText(y, p);
+        *p++ = ' ';
+        p += NumberText(z, p);
+        *p++ = '\n';
+    };
+    line(0, "facet\n", 6);
+    line(1, "outer loop\n", 11);
     for (int k = 0; k < 3; ++k)
     {
-        Indent(2);
-        m_Out << "normal ";
-        Number(pNormals[k].x);
-        m_Out << ' ';
-        Number(pNormals[k].y);
-        m_Out << ' ';
-        Number(pNormals[k].z);
-        m_Out << '\n';
-        Indent(2);
-        m_Out << "vertex ";
-        Number(pVertices[k].x);
-        m_Out << ' ';
-        Number(pVertices[k].y);
-        m_Out << ' ';
-        Number(pVertices[k].z);
-        m_Out << '\n';
+        line(2, "normal ", 7);
+        numbers(pNormals[k].x, pNormals[k].y, pNormals[k].z);
+        line(2, "vertex ", 7);
+        numbers(pVertices[k].x, pVertices[k].y, pVertices[k].z);
     }
-    Indent(1);
-    m_Out << "endloop\n";
-    Indent(0);
-    m_Out << "endfacet\n";
+    line(1, "endloop\n", 8);
+    line(0, "endfacet\n", 9);
+    return static_cast<size_t>(p - pOut);
 }
 
 void CSlpTextWriter::EndRun()
@@ -211,6 +243,7 @@ bool WriteSlp(const vemoBaseGroup& root, const std::string& path, const CExportO
         return false;
     CExportProgress progress(options, CountExportedTriangles(groups));
     CSlpTextWriter slp(out);
+    CPartRunner runner(ExportThreadCount(options));
     // The unnamed solid can stand only at the very end: the last group of the walk, empty.
     const vemoBaseGroup* pLast = nullptr;
     for (CGroupWalk walk(root); walk.Next();)
@@ -252,9 +285,22 @@ bool WriteSlp(const vemoBaseGroup& root, const std::string& path, const CExportO
                                 }
                                 else
                                     slp.SetColour(1.0f, 1.0f, 1.0f);
-                                for (int t = 0; t < mesh.m_nTriangleCount; ++t, progress.Advance())
-                                    slp.Triangle(mesh.m_pTriangles[t].m_Vertex,
-                                                 mesh.m_pTriangles[t].m_Normal);
+                                const vemoTRex* const pTriangles = mesh.m_pTriangles;
+                                slp.Triangle(pTriangles[0].m_Vertex, pTriangles[0].m_Normal);
+                                progress.Advance();
+                                // The rest of the run: on the threads for a large mesh.
+                                const size_t nRest = static_cast<size_t>(mesh.m_nTriangleCount) - 1;
+                                if (runner.GetThreads() > 1 && nRest >= ThreadedTextTriangles)
+                                    WriteInParts(
+                                        runner, out, nRest, CSlpTextWriter::FacetTextBytes,
+                                        [&](size_t t, char* pOut) {
+                                            return slp.FacetText(pTriangles[t + 1].m_Vertex,
+                                                                 pTriangles[t + 1].m_Normal, pOut);
+                                        },
+                                        [&](size_t nCount) { progress.Advance(nCount); });
+                                else
+                                    for (size_t t = 1; t <= nRest; ++t, progress.Advance())
+                                        slp.Triangle(pTriangles[t].m_Vertex, pTriangles[t].m_Normal);
                                 slp.EndRun();
                                 report.m_nMeshes += 1;
                                 report.m_nTriangles += mesh.m_nTriangleCount;

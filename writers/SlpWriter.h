@@ -41,6 +41,13 @@ public:
     void SetColour(float fRed, float fGreen, float fBlue);
     /// Adds a triangle to the current run (starting one when none is under way).
     void Triangle(const vemoFloatPoint* pVertices, const vemoVector* pNormals);
+    /// The most bytes of FacetText.
+    static constexpr size_t FacetTextBytes = 1024;
+    /// The text that Triangle writes for a triangle after the first of a run, put at pOut, which has
+    /// room for FacetTextBytes; its length (0 once the unnamed solid ended the text). It depends only on
+    /// the solids open, so several threads may format the triangles of a run at once, to be written in
+    /// order after its first.
+    size_t FacetText(const vemoFloatPoint* pVertices, const vemoVector* pNormals, char* pOut) const;
     /// Ends the current run: the next triangle starts another mesh.
     void EndRun();
     /// Closes every open solid (unless the unnamed solid was written last).

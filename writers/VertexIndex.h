@@ -28,9 +28,10 @@ public:
     // The number of distinct records.
     size_t GetCount() const { return m_Records.size(); }
     const CVertexRecord& GetRecord(size_t nIndex) const { return m_Records[nIndex]; }
+    // The hash of a record's 24 bytes, whose low bits pick its slot.
+    static std::uint64_t Hash(const CVertexRecord& record);
 
 private:
-    static std::uint64_t Hash(const CVertexRecord& record);
     void Grow();
 
     std::vector<CVertexRecord> m_Records;

@@ -91,6 +91,13 @@ struct SLPEXPORT_API CExportOptions
     /// calling thread.
     void (*m_pfnProgress)(void* pContext, int nPercentage) = nullptr;
     void* m_pProgressContext = nullptr;
+    /// The threads the export may use, the calling thread among them: 1 writes on the calling thread
+    /// alone; 0, the default, as many as the processor has (at most 64 are used). Other threads only
+    /// merge the vertices of glTF, OBJ and PLY meshes of 32,768 triangles and more, in parts, and format
+    /// the text of OBJ and SLP meshes of 8,192 vertices or triangles and more, in parts that the calling
+    /// thread writes in order; they start at the first such mesh. The files, the report and every
+    /// failure are what one thread gives, and progress is reported from the calling thread.
+    int m_nThreads = 0;
 };
 
 /// Writes the model below (and including the objects of) the root group to the file at a path (UTF-8),
@@ -128,8 +135,9 @@ struct SLPEXPORT_API CExportOptions
 ///
 /// The model is walked without recursion at any depth; the files are written mesh by mesh through a
 /// buffer; extra memory is about the size of the largest mesh object plus 4 bytes per triangle corner
-/// (glTF and PLY keep the index of the whole output) and a few words per group; time is linear in the
-/// model's size. Objects that are not vemoSTL meshes, and meshes without triangles, are left out.
+/// (glTF and PLY keep the index of the whole output) and a few words per group, and on several threads
+/// about as much again for a mesh merged in parts; time is linear in the model's size. Objects that are
+/// not vemoSTL meshes, and meshes without triangles, are left out.
 ///
 /// Failures are reported in the result, never by exceptions, except std::bad_alloc when memory runs
 /// out (temporary files are then removed as well). On any failure no output file is left behind.

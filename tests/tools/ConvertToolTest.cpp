@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <limits>
 #include <thread>
 
 #if !defined(_WIN32)
@@ -196,6 +197,60 @@ TEST(ConvertToolTest, BatchesExitWith1WhenAnyFileFailsAndDoTheRest)
             EXPECT_NE(run.out.find("one_facet.slp"), std::string::npos) << pszCommand << " " << pszFiles;
         }
     }
+}
+
+TEST(ConvertToolTest, ThreadsAndJobsChangeNoByteOfWhatIsWrittenOrPrinted)
+{
+    // A group with a grid large enough for several threads to merge its shared vertices in shards and
+    // format its text in parts (with a triangle that glTF leaves out), and groups of small ones.
+    TempFolder folder;
+    CKarnWorld world;
+    for (int i = 0; i < 5; ++i)
+    {
+        std::vector<vemoTRex> grid = Grid(i == 1 ? 129 : 3);
+        if (i == 1)
+            grid[4000].m_Vertex[1].z = std::numeric_limits<float>::infinity();
+        AddMesh(*AddGroup(world, u"part"), grid, vemoChroma(0.1f * static_cast<float>(i), 0.5f, 1.0f, 1.0f));
+    }
+    const std::string model = folder / "grids.slp";
+    ASSERT_EQ(ExportWorld(world, model, ExportFormatSlp).m_eResult, ExportSuccess);
+    for (const char* pszFormat : {"glb", "obj", "ply", "slp"})
+    {
+        std::string first;
+        for (const char* pszThreads : {"1", "2", "3"})
+        {
+            const std::string out = folder / (std::string("threads.") + pszFormat);
+            const ToolRun run =
+                RunConvert("--threads " + std::string(pszThreads) + " " + Quote(model) + " " + Quote(out));
+            ASSERT_EQ(run.nExit, 0) << run.err;
+            if (first.empty())
+                first = ReadBytes(out);
+            else
+                EXPECT_TRUE(ReadBytes(out) == first) << pszFormat << " on " << pszThreads << " threads";
+        }
+    }
+
+    // A batch on two jobs prints, writes and exits as on one: the large model first finishes last, and a
+    // missing file, a second input for one output and a load that drops vertices stand between.
+    const std::string inputs =
+        Quote(model) + " one_facet.slp missing.slp colour_runs.slp ./one_facet.slp geometry_before_solid.slp "
+                       "colour_across_solids.slp nested_solids.slp";
+    std::string printed[2], written[2];
+    for (int nJobs = 1; nJobs <= 2; ++nJobs)
+    {
+        const std::string out = folder / "batch";
+        fs::remove_all(out);
+        const ToolRun run =
+            RunConvert("-f obj -j " + std::to_string(nJobs) + " -o " + Quote(out) + " " + inputs);
+        printed[nJobs - 1] = std::to_string(run.nExit) + "\n" + run.out + run.err;
+        written[nJobs - 1] = TempFolder::ListingOf(out);
+        for (const std::string name : {"grids.obj", "nested_solids.obj", "nested_solids.mtl"})
+            written[nJobs - 1] += ReadBytes(out + "/" + name);
+    }
+    EXPECT_EQ(printed[0], printed[1]);
+    EXPECT_EQ(printed[0].substr(0, 2), "1\n");
+    EXPECT_TRUE(written[0] == written[1]);
+    EXPECT_EQ(RunConvert("-f stl -j 2 -o " + Quote(folder / "two") + " one_facet.slp missing.slp").nExit, 1);
 }
 
 #if !defined(_WIN32)

@@ -49,6 +49,11 @@ TEST(SlpToolTest, UsageErrorsNameTheSubcommandAndExitWith2)
                  {"tokens a b", 2, "slp tokens: "},
                  {"tokens --limit x one_facet.slp", 2, "slp tokens: --limit "},
                  {"check -q=1 one_facet.slp", 2, "slp check: unknown option \"-q=1\""},
+                 {"info --threads -1 one_facet.slp", 2, "slp info: --threads takes a whole number"},
+                 {"convert --threads 1025 one_facet.slp x/x.stl", 2, "slp convert: --threads "},
+                 {"convert -j x one_facet.slp x/x.stl", 2, "slp convert: --jobs "},
+                 {"convert --jobs=-2 one_facet.slp x/x.stl", 2, "slp convert: --jobs "},
+                 {"info --threads 1024 one_facet.slp", 0, ""},
                  {"--version", 0, ""},
                  {"info --help", 0, ""}};
     for (const auto& c : cases)
