@@ -200,18 +200,20 @@ def load(source, progress=None) -> Model:
     """Loads an SLP file and returns its Model.
 
     source: the file's name, a str or os.PathLike (a pathlib.Path), of SLP text or of gzipped SLP text
-        (told by its first bytes, not its name); or the content of a file, bytes,
-        a bytearray or a memoryview; or a binary file object (open(name, "rb"), io.BytesIO, a
-        socket's makefile("rb"), a gzip.open: anything with a read(size) that returns bytes, b""
-        at the end), read from its current position to its end. A file
-        object over a real file at its start is read by the system as the file itself; any other is
-        read a block at a time by a thread that feeds a pipe, as is content in memory, so nothing is
-        copied whole and nothing is written to disk.
+        (told by its first bytes, not its name); or the content of a file, bytes, a bytearray or a
+        memoryview, loaded as the file would be (bytes in place; other buffers, which could change
+        during the load, from a copy; gzipped content streamed as below); or a binary file object
+        (open(name, "rb"), io.BytesIO, a socket's makefile("rb"), a gzip.open: anything with a
+        read(size) that returns bytes, b"" at the end), read from its current position to its end. A
+        file object over a real file at its start is read by the system as the file itself; any other
+        is read a block at a time by a thread that feeds a pipe, so nothing is copied whole and nothing
+        is written to disk.
     progress: None, or a callable taking one int: the percentage points the load gained since the
         previous call, so that the calls add up to 100 when the load succeeds (a tqdm bar's update
         fits: slp.load(path, progress=bar.update) with tqdm(total=100)). It is called from the loading
-        thread with the GIL held. When it raises, the load stops at its next block read and load raises
-        that exception. A stream of unknown size reports only its end.
+        thread with the GIL held. When it raises, the load stops at its next block read (content in
+        memory: its next progress step) and load raises that exception. A stream of unknown size
+        reports only its end.
 
     The file is read with the GIL released, so other threads run meanwhile. Signal handlers run at
     every block read and progress step, and also while a read waits for data (a pipe, a slow network
@@ -239,12 +241,18 @@ def load(source, progress=None) -> Model:
 
 def _load_source(source, progress) -> Model:
     if isinstance(source, (bytes, bytearray, memoryview)):
-        content = memoryview(source).cast("B") if memoryview(source).c_contiguous else memoryview(bytes(source))
+        content = memoryview(source)
+        # In place only bytes, which nothing changes while the load runs without the GIL.
+        if not (content.c_contiguous and isinstance(content.obj, bytes)):
+            content = memoryview(content.tobytes())
+        content = content.cast("B")
         if len(content) < 4096 and b"\n" not in content and b"\0" not in content and _os.path.exists(bytes(content)):
             raise TypeError(f"slp.load takes bytes as a file's content; give the path {bytes(content)!r} as a "
                             "str or a pathlib.Path (os.fsdecode)")
-        blocks = (content[at:at + _FEED_BLOCK] for at in range(0, len(content), _FEED_BLOCK))
-        return _load_fed(blocks, len(content), progress, "<bytes>")
+        if content[:2] == b"\x1f\x8b":  # gzipped: the file reader inflates it as it reads
+            blocks = (content[at:at + _FEED_BLOCK] for at in range(0, len(content), _FEED_BLOCK))
+            return _load_fed(blocks, len(content), progress, "<bytes>")
+        return _model_or_raise(_slp.load_buffer(content, progress), "<bytes>")
     if hasattr(source, "read"):
         return _load_stream(source, progress)
     return _model_or_raise(_slp.load(_native_path(source), progress), source)

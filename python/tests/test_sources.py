@@ -5,10 +5,11 @@ import gzip
 import io
 import os
 import threading
+import warnings
 
 import numpy as np
 import pytest
-from conftest import SAMPLE
+from conftest import FILES, SAMPLE
 
 import slp
 
@@ -61,10 +62,28 @@ def test_every_source_loads_the_same_model(tmp_path):
         slp.load(str(SAMPLE).encode())
 
 
-def test_progress_of_content_in_memory(large_file):
-    steps = []
-    model = slp.load(large_file.read_bytes(), progress=steps.append)
-    assert sum(steps) == 100 and len(steps) > 10 and model.meshes().__next__()[1].triangle_count == 150_000
+def test_content_in_memory_loads_as_its_file(tmp_path, large_file):
+    facet = b"facet outer loop" + b" normal 0 0 1 vertex 0 0 0" * 3 + b" endloop endfacet\n"
+    cases = {"empty": b"", "no_solid": b"hello\n", "nul_before_solid": b"junk\0 solid c\n" + facet,
+             "dropped": b"solid s\n" + facet + b"vertex 1 1 1\n"}
+    for name, data in cases.items():
+        (tmp_path / f"{name}.slp").write_bytes(data)
+
+    def outcome(source):
+        steps = []
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            try:
+                model = slp.load(source, progress=steps.append)
+            except slp.FormatError as error:
+                return error.reason, steps
+        return summary(model), [warning.message.vertices for warning in caught], steps
+
+    for path in [*FILES, large_file, *sorted(tmp_path.glob("*.slp"))]:
+        data = path.read_bytes()
+        expected = outcome(path)
+        for content in (data, bytearray(data), memoryview(data)[:]):
+            assert outcome(content) == expected, path.name
 
 
 def test_reprs_and_numbers_read_as_the_file_writes_them(tmp_path):
