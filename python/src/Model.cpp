@@ -281,12 +281,13 @@ py::object ModelOf(const CSLPParser& parser, std::shared_ptr<CLoadedWorld> pWorl
 }
 
 // The model, or the failure's (errno, reason). Binary input is refused at its first block, as the
-// program refuses it, so an endless device is not read forever.
-py::object Load(const py::bytes& path, const py::object& progress, long long nSize)
+// program refuses it, so an endless device is not read forever. nThreads: CSLPParser::SetThreadCount's.
+py::object Load(const py::bytes& path, const py::object& progress, long long nSize, int nThreads)
 {
     auto pWorld = std::make_shared<CLoadedWorld>();
     CSLPParser parser;
     parser.SetFileName(CBasicString::FromPath(std::string(path).c_str()));
+    parser.SetThreadCount(nThreads);
     CPythonWatch watch(progress, nSize);
     CBinaryInputGuard guard(&watch);
     parser.GetIOManager()->GetFileInterface()->SetReadWatcher(&guard);
@@ -320,11 +321,12 @@ private:
 // failures), with the GIL released: content's bytes must not change meanwhile (bytes, or a view of
 // them). Content whose first block is binary is refused as that file's first block would be; gzipped
 // content is not inflated (slp.load streams it to Load).
-py::object LoadBuffer(const py::object& content, const py::object& progress)
+py::object LoadBuffer(const py::object& content, const py::object& progress, int nThreads)
 {
     const CHeldBuffer buffer(content);
     auto pWorld = std::make_shared<CLoadedWorld>();
     CSLPParser parser;
+    parser.SetThreadCount(nThreads);
     const std::size_t nFirst =
         std::min(buffer.Size(), parser.GetIOManager()->GetFileInterface()->GetBlockSize());
     const bool bStartsAsBinary = nFirst > 0 && std::memchr(buffer.Data(), 0, nFirst) != nullptr;
@@ -533,10 +535,11 @@ group. The walk uses no recursion, whatever the depth.)")
              });
 
     module.def("load", &Load, py::arg("path"), py::arg("progress"), py::arg("size") = -1,
+               py::arg("threads") = 0,
                "Loads the file (path as bytes) with the GIL released: the Model, or (errno, reason) when the "
-               "load failed. size: the input's size when it is a pipe the caller feeds, else -1. slp.load "
-               "is the documented entry.");
-    module.def("load_buffer", &LoadBuffer, py::arg("content"), py::arg("progress"),
+               "load failed. size: the input's size when it is a pipe the caller feeds, else -1. threads: "
+               "0 or more (0 lets the loader choose). slp.load is the documented entry.");
+    module.def("load_buffer", &LoadBuffer, py::arg("content"), py::arg("progress"), py::arg("threads") = 0,
                "Loads a file's content in place from a buffer object whose bytes do not change (bytes), "
                "with the GIL released, as load loads the file; not gzipped content.");
 }

@@ -1,11 +1,13 @@
 """The progress callable and the GIL: a load reports to Python from its own thread and lets others run."""
 
+import os
 import threading
 import time
 
 import pytest
 
 import slp
+from test_sources import summary
 
 
 def test_progress_adds_up_to_100(large_file):
@@ -53,3 +55,27 @@ def test_other_threads_run_during_a_load(large_file):
     during = [tick for tick in ticks if window["start"] < tick < window["end"]]
     assert window["end"] - window["start"] > 0.03
     assert len(during) >= 10, f"{len(during)} ticks in {window['end'] - window['start']:.3f} s of loading"
+
+
+def test_threads_load_what_one_thread_loads(tmp_path):
+    facet = "facet outer loop" + " normal 0 0 1 vertex {0} {1} 0.5" * 3 + " endloop endfacet\n"
+    path = tmp_path / "solids.slp"
+    path.write_text("".join(f"solid s{k}\ncolor 0.{k} 0.5 1\n" + "".join(facet.format(k, i) for i in range(4000))
+                            + ("solid inner\n" + facet.format(-k, 1) * 9 + "endsolid\n") * (k % 2) + "endsolid\n"
+                            for k in range(8)))  # 4.7 MB
+
+    def outcome(threads):
+        steps, tasks = [], []
+
+        def progress(step):
+            steps.append(step)
+            tasks.append(len(os.listdir("/proc/self/task")))
+
+        model = slp.load(path, progress=progress, threads=threads)
+        return summary(model), steps, max(tasks)
+
+    one, two = outcome(1), outcome(2)
+    assert two[:2] == one[:2]
+    assert two[2] > one[2]  # the second thread reads ahead
+    with pytest.raises(ValueError):
+        slp.load(path, threads=-1)
