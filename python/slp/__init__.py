@@ -256,17 +256,18 @@ _MAX_THREADS = 1024
 def _load_source(source, progress, threads) -> Model:
     if isinstance(source, (bytes, bytearray, memoryview)):
         content = memoryview(source)
-        # In place only bytes, which nothing changes while the load runs without the GIL.
-        if not (content.c_contiguous and isinstance(content.obj, bytes)):
+        if not content.c_contiguous:
             content = memoryview(content.tobytes())
         content = content.cast("B")
+        # In place only bytes, which nothing changes while the load runs without the GIL.
+        copy = not isinstance(content.obj, bytes)
         if len(content) < 4096 and b"\n" not in content and b"\0" not in content and _os.path.exists(bytes(content)):
             raise TypeError(f"slp.load takes bytes as a file's content; give the path {bytes(content)!r} as a "
                             "str or a pathlib.Path (os.fsdecode)")
         if content[:2] == b"\x1f\x8b":  # gzipped: the file reader inflates it as it reads
             blocks = (content[at:at + _FEED_BLOCK] for at in range(0, len(content), _FEED_BLOCK))
             return _load_fed(blocks, len(content), progress, "<bytes>")
-        return _model_or_raise(_slp.load_buffer(content, progress, threads), "<bytes>")
+        return _model_or_raise(_slp.load_buffer(content, progress, copy, threads), "<bytes>")
     if hasattr(source, "read"):
         return _load_stream(source, progress, threads)
     return _model_or_raise(_slp.load(_native_path(source), progress, threads=threads), source)

@@ -317,11 +317,13 @@ private:
     Py_buffer m_View{};
 };
 
-// A file's content in memory, loaded in place as the file would load (the same model, progress and
-// failures), with the GIL released: content's bytes must not change meanwhile (bytes, or a view of
-// them). Content whose first block is binary is refused as that file's first block would be; gzipped
-// content is not inflated (slp.load streams it to Load).
-py::object LoadBuffer(const py::object& content, const py::object& progress, int nThreads)
+// A file's content in memory, loaded as the file would load (the same model, progress and failures),
+// with the GIL released: in place when nothing can change the content meanwhile (bCopy false: bytes, or
+// a view of them), else from a copy made with the GIL released (another thread may write into a
+// bytearray while the load reads it; the loader's scans are written for bytes that stay as they are).
+// Content whose first block is binary is refused as that file's first block would be; gzipped content
+// is not inflated (slp.load streams it to Load).
+py::object LoadBuffer(const py::object& content, const py::object& progress, bool bCopy, int nThreads)
 {
     const CHeldBuffer buffer(content);
     auto pWorld = std::make_shared<CLoadedWorld>();
@@ -334,8 +336,19 @@ py::object LoadBuffer(const py::object& content, const py::object& progress, int
         return py::make_tuple(0, DescribeNotSLP(1, true));
     CPythonWatch watch(progress);
     watch.SetStopsByThrowing();
-    const SLPLoadResultTypes eResult = RunLoad(
-        parser, watch, [&] { return parser.ParseBuffer(&pWorld->m_World, buffer.Data(), buffer.Size()); });
+    std::unique_ptr<char[]> pCopy;
+    const auto parse = [&]
+    {
+        const char* pData = buffer.Data();
+        if (bCopy && buffer.Size() > 0)
+        {
+            pCopy.reset(new char[buffer.Size()]);
+            std::memcpy(pCopy.get(), pData, buffer.Size());
+            pData = pCopy.get();
+        }
+        return parser.ParseBuffer(&pWorld->m_World, pData, buffer.Size());
+    };
+    const SLPLoadResultTypes eResult = RunLoad(parser, watch, parse);
     if (eResult != SLPLoadSuccess)
         return py::make_tuple(0, DescribeNotSLP(static_cast<long long>(buffer.Size()), bStartsAsBinary));
     return ModelOf(parser, std::move(pWorld));
@@ -539,9 +552,11 @@ group. The walk uses no recursion, whatever the depth.)")
                "Loads the file (path as bytes) with the GIL released: the Model, or (errno, reason) when the "
                "load failed. size: the input's size when it is a pipe the caller feeds, else -1. threads: "
                "0 or more (0 lets the loader choose). slp.load is the documented entry.");
-    module.def("load_buffer", &LoadBuffer, py::arg("content"), py::arg("progress"), py::arg("threads") = 0,
-               "Loads a file's content in place from a buffer object whose bytes do not change (bytes), "
-               "with the GIL released, as load loads the file; not gzipped content.");
+    module.def("load_buffer", &LoadBuffer, py::arg("content"), py::arg("progress"), py::arg("copy"),
+               py::arg("threads") = 0,
+               "Loads a file's content from a contiguous buffer object as load loads the file, with the GIL "
+               "released: in place, or from a copy when copy is true (content that may change meanwhile); "
+               "not gzipped content.");
 }
 
 } // namespace slppy
