@@ -14,12 +14,14 @@ the colour in force. A mesh's positions and normals are numpy float32 arrays of 
 (triangle_count, 3, 3) that view the loaded model's memory without a copy.
 
 slp.load also takes a pathlib.Path, a file's content (bytes, bytearray, memoryview) or a binary file
-object. slp.check(path) lists what a load loses or reads differently from how the file looks, and
+object, and the threads a load of a file may use (threads=0, the default, lets the loader choose).
+slp.check(path) lists what a load loses or reads differently from how the file looks, and
 slp.export(model, path) writes glTF, OBJ, PLY or STL. import slp.meshio teaches meshio the .slp
 extension.
 """
 
 import io as _io
+import operator as _operator
 import os as _os
 import signal as _signal
 import stat as _stat
@@ -178,13 +180,13 @@ def _file_descriptor(stream):
     return descriptor if raw is stream else None  # a buffered stream may hold what it read ahead
 
 
-def _load_stream(stream, progress):
+def _load_stream(stream, progress, threads):
     if isinstance(stream, _io.TextIOBase):
         raise TypeError("slp.load needs a binary file object (open the file with 'rb')")
     name = _source_name(stream)
     descriptor = _file_descriptor(stream)
     if descriptor is not None:
-        model = _model_or_raise(_slp.load(_os.fsencode(f"/dev/fd/{descriptor}"), progress), name)
+        model = _model_or_raise(_slp.load(_os.fsencode(f"/dev/fd/{descriptor}"), progress, threads=threads), name)
         if stream.seekable():
             stream.seek(0, _os.SEEK_END)  # read to its end, as by the pipe
         return model
@@ -196,22 +198,29 @@ def _load_stream(stream, progress):
     return _load_fed(iter(lambda: stream.read(_FEED_BLOCK), b""), size, progress, name)
 
 
-def load(source, progress=None) -> Model:
+def load(source, progress=None, *, threads: int = 0) -> Model:
     """Loads an SLP file and returns its Model.
 
     source: the file's name, a str or os.PathLike (a pathlib.Path), of SLP text or of gzipped SLP text
-        (told by its first bytes, not its name); or the content of a file, bytes,
-        a bytearray or a memoryview; or a binary file object (open(name, "rb"), io.BytesIO, a
-        socket's makefile("rb"), a gzip.open: anything with a read(size) that returns bytes, b""
-        at the end), read from its current position to its end. A file
-        object over a real file at its start is read by the system as the file itself; any other is
-        read a block at a time by a thread that feeds a pipe, as is content in memory, so nothing is
-        copied whole and nothing is written to disk.
+        (told by its first bytes, not its name); or the content of a file, bytes, a bytearray or a
+        memoryview, loaded as the file would be (bytes in place; other buffers, which could change
+        during the load, from a copy; gzipped content streamed as below); or a binary file object
+        (open(name, "rb"), io.BytesIO, a socket's makefile("rb"), a gzip.open: anything with a
+        read(size) that returns bytes, b"" at the end), read from its current position to its end. A
+        file object over a real file at its start is read by the system as the file itself; any other
+        is read a block at a time by a thread that feeds a pipe, so nothing is copied whole and nothing
+        is written to disk.
     progress: None, or a callable taking one int: the percentage points the load gained since the
         previous call, so that the calls add up to 100 when the load succeeds (a tqdm bar's update
         fits: slp.load(path, progress=bar.update) with tqdm(total=100)). It is called from the loading
-        thread with the GIL held. When it raises, the load stops at its next block read and load raises
-        that exception. A stream of unknown size reports only its end.
+        thread with the GIL held. When it raises, the load stops at its next block read (content in
+        memory: its next progress step) and load raises that exception. A stream of unknown size
+        reports only its end.
+    threads: the threads a load of a file may use, the loading thread among them: 0 (the default)
+        lets the loader choose (as many as the processor has, for files of 4 MiB and more), 1 loads
+        on the loading thread alone. The model, the progress and every failure are the same whatever
+        the count. Content in memory and streams (pipes, gzipped data, file objects that are not
+        a real file at its start) are read on the loading thread.
 
     The file is read with the GIL released, so other threads run meanwhile. Signal handlers run at
     every block read and progress step, and also while a read waits for data (a pipe, a slow network
@@ -226,28 +235,42 @@ def load(source, progress=None) -> Model:
     another OSError when it cannot be opened or a read fails part way (the cause's errno and message:
     EIO for a failing disk, EILSEQ with "corrupt gzip data" for gzipped data that is corrupt or cut),
     FormatError (a ValueError) when it is empty, binary or has no solid,
-    ValueError for a path with a NUL byte, TypeError for a progress that is not callable or a text
-    file object, and what a file object's read raises.
+    ValueError for a path with a NUL byte or a negative threads, TypeError for a progress that is not
+    callable, a threads that is not an int or a text file object, and what a file object's read raises.
     """
     if progress is not None and not callable(progress):
         raise TypeError(f"progress must be callable or None, not {type(progress).__name__}")
-    model = _load_source(source, progress)
+    threads = _operator.index(threads)
+    if threads < 0:
+        raise ValueError(f"threads must be 0 (the loader chooses) or more, not {threads}")
+    model = _load_source(source, progress, min(threads, _MAX_THREADS))
     if model.discarded_vertices:
         _warnings.warn(DroppedGeometryWarning(_source_name(source), model.discarded_vertices), stacklevel=2)
     return model
 
 
-def _load_source(source, progress) -> Model:
+# The loader uses at most 64 threads: a larger count, which a C int may not hold, means as many as it uses.
+_MAX_THREADS = 1024
+
+
+def _load_source(source, progress, threads) -> Model:
     if isinstance(source, (bytes, bytearray, memoryview)):
-        content = memoryview(source).cast("B") if memoryview(source).c_contiguous else memoryview(bytes(source))
+        content = memoryview(source)
+        if not content.c_contiguous:
+            content = memoryview(content.tobytes())
+        content = content.cast("B")
+        # In place only bytes, which nothing changes while the load runs without the GIL.
+        copy = not isinstance(content.obj, bytes)
         if len(content) < 4096 and b"\n" not in content and b"\0" not in content and _os.path.exists(bytes(content)):
             raise TypeError(f"slp.load takes bytes as a file's content; give the path {bytes(content)!r} as a "
                             "str or a pathlib.Path (os.fsdecode)")
-        blocks = (content[at:at + _FEED_BLOCK] for at in range(0, len(content), _FEED_BLOCK))
-        return _load_fed(blocks, len(content), progress, "<bytes>")
+        if content[:2] == b"\x1f\x8b":  # gzipped: the file reader inflates it as it reads
+            blocks = (content[at:at + _FEED_BLOCK] for at in range(0, len(content), _FEED_BLOCK))
+            return _load_fed(blocks, len(content), progress, "<bytes>")
+        return _model_or_raise(_slp.load_buffer(content, progress, copy, threads), "<bytes>")
     if hasattr(source, "read"):
-        return _load_stream(source, progress)
-    return _model_or_raise(_slp.load(_native_path(source), progress), source)
+        return _load_stream(source, progress, threads)
+    return _model_or_raise(_slp.load(_native_path(source), progress, threads=threads), source)
 
 
 @_dataclass(frozen=True)

@@ -56,8 +56,13 @@ public:
 
     int BeforeRead(long long nOffset) override;
     int AfterRead(long long nOffset, const char* pData, size_t nLength) override;
-    // The work's percentage read, on the thread that started it, with the GIL released.
-    void Progress(int nPercentage);
+    // The work's percentage read, on the thread that started it, with the GIL released: 0, or EINTR
+    // once the work is to stop.
+    int Progress(int nPercentage);
+    // For work that reads no blocks (a load from memory), which the progress callback then stops by
+    // throwing once Progress asks it to.
+    void SetStopsByThrowing() { m_bStopsByThrowing = true; }
+    bool StopsByThrowing() const { return m_bStopsByThrowing; }
     // With the GIL held, after the work returned: raises the kept exception, if any; else, when
     // bComplete, gives the progress callable what it lacks of 100.
     void Finish(bool bComplete);
@@ -72,6 +77,7 @@ private:
     int m_nReported = 0;
     std::thread::id m_Starter;
     bool m_bRunsHandlers; // the starting thread is Python's main thread
+    bool m_bStopsByThrowing = false;
     std::exception_ptr m_pPending;
     std::atomic<bool> m_bStop{false};
 };

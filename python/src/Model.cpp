@@ -8,11 +8,14 @@
 
 #include <pybind11/numpy.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -225,10 +228,16 @@ private:
     CPythonWatch* m_pOuter;
 };
 
+// Thrown by the progress callback through a load from memory once the watch has stopped (Ctrl-C, or an
+// exception of the progress callable): such a load reads no block at which to fail, so it ends here.
+struct CLoadStopped
+{
+};
+
 void SLP_STDCALL ProgressToWatch(int nPercentage)
 {
-    if (t_pWatch != nullptr)
-        t_pWatch->Progress(nPercentage);
+    if (t_pWatch != nullptr && t_pWatch->Progress(nPercentage) != 0 && t_pWatch->StopsByThrowing())
+        throw CLoadStopped();
 }
 
 // Why a load failed, as the slp program tells it: (errno, "") for a file that would not open or read
@@ -242,28 +251,107 @@ py::tuple LoadFailure(CSLPParser& parser, SLPLoadResultTypes eResult)
     return py::make_tuple(failure.m_nSystemError, failure.m_pszContent);
 }
 
+// Runs parse (the parser's Parse or ParseBuffer) with the GIL released, its progress reported to the
+// watch, then finishes the watch, which raises what the progress callable or a signal handler raised.
+template <typename ParseFunction>
+SLPLoadResultTypes RunLoad(CSLPParser& parser, CPythonWatch& watch, ParseFunction parse)
+{
+    parser.SetLoaderPtr(&ProgressToWatch);
+    SLPLoadResultTypes eResult = SLPLoadFailure;
+    {
+        CWatchScope scope(watch);
+        py::gil_scoped_release release;
+        try
+        {
+            eResult = parse();
+        }
+        catch (const CLoadStopped&)
+        {
+            // Finish raises why.
+        }
+    }
+    watch.Finish(eResult == SLPLoadSuccess);
+    return eResult;
+}
+
+py::object ModelOf(const CSLPParser& parser, std::shared_ptr<CLoadedWorld> pWorld)
+{
+    pWorld->m_nDiscardedVertices = parser.GetDiscardedPointCount();
+    return py::cast(CModel{std::move(pWorld)});
+}
+
 // The model, or the failure's (errno, reason). Binary input is refused at its first block, as the
-// program refuses it, so an endless device is not read forever.
-py::object Load(const py::bytes& path, const py::object& progress, long long nSize)
+// program refuses it, so an endless device is not read forever. nThreads: CSLPParser::SetThreadCount's.
+py::object Load(const py::bytes& path, const py::object& progress, long long nSize, int nThreads)
 {
     auto pWorld = std::make_shared<CLoadedWorld>();
     CSLPParser parser;
     parser.SetFileName(CBasicString::FromPath(std::string(path).c_str()));
+    parser.SetThreadCount(nThreads);
     CPythonWatch watch(progress, nSize);
     CBinaryInputGuard guard(&watch);
     parser.GetIOManager()->GetFileInterface()->SetReadWatcher(&guard);
-    parser.SetLoaderPtr(&ProgressToWatch);
-    SLPLoadResultTypes eResult;
-    {
-        CWatchScope scope(watch);
-        py::gil_scoped_release release;
-        eResult = parser.Parse(&pWorld->m_World);
-    }
-    watch.Finish(eResult == SLPLoadSuccess);
+    const SLPLoadResultTypes eResult = RunLoad(parser, watch, [&] { return parser.Parse(&pWorld->m_World); });
     if (eResult != SLPLoadSuccess)
         return LoadFailure(parser, eResult);
-    pWorld->m_nDiscardedVertices = parser.GetDiscardedPointCount();
-    return py::cast(CModel{std::move(pWorld)});
+    return ModelOf(parser, std::move(pWorld));
+}
+
+// The bytes of a buffer object, held (and its object kept) while this lives.
+class CHeldBuffer
+{
+public:
+    explicit CHeldBuffer(const py::object& object)
+    {
+        if (PyObject_GetBuffer(object.ptr(), &m_View, PyBUF_SIMPLE) != 0)
+            throw py::error_already_set();
+    }
+    ~CHeldBuffer() { PyBuffer_Release(&m_View); }
+    CHeldBuffer(const CHeldBuffer&) = delete;
+    CHeldBuffer& operator=(const CHeldBuffer&) = delete;
+
+    const char* Data() const { return static_cast<const char*>(m_View.buf); }
+    std::size_t Size() const { return static_cast<std::size_t>(m_View.len); }
+
+private:
+    Py_buffer m_View{};
+};
+
+// A file's content in memory, loaded as the file would load (the same model, progress and failures),
+// with the GIL released: in place when nothing can change the content meanwhile (bCopy false: bytes, or
+// a view of them), else from a copy made with the GIL released (another thread may write into a
+// bytearray while the load reads it; the loader's scans are written for bytes that stay as they are).
+// Content whose first block is binary is refused as that file's first block would be; gzipped content
+// is not inflated (slp.load streams it to Load).
+py::object LoadBuffer(const py::object& content, const py::object& progress, bool bCopy, int nThreads)
+{
+    const CHeldBuffer buffer(content);
+    auto pWorld = std::make_shared<CLoadedWorld>();
+    CSLPParser parser;
+    parser.SetThreadCount(nThreads);
+    const std::size_t nFirst =
+        std::min(buffer.Size(), parser.GetIOManager()->GetFileInterface()->GetBlockSize());
+    const bool bStartsAsBinary = nFirst > 0 && std::memchr(buffer.Data(), 0, nFirst) != nullptr;
+    if (bStartsAsBinary && CBinaryInputGuard().AfterRead(0, buffer.Data(), nFirst) != 0)
+        return py::make_tuple(0, DescribeNotSLP(1, true));
+    CPythonWatch watch(progress);
+    watch.SetStopsByThrowing();
+    std::unique_ptr<char[]> pCopy;
+    const auto parse = [&]
+    {
+        const char* pData = buffer.Data();
+        if (bCopy && buffer.Size() > 0)
+        {
+            pCopy.reset(new char[buffer.Size()]);
+            std::memcpy(pCopy.get(), pData, buffer.Size());
+            pData = pCopy.get();
+        }
+        return parser.ParseBuffer(&pWorld->m_World, pData, buffer.Size());
+    };
+    const SLPLoadResultTypes eResult = RunLoad(parser, watch, parse);
+    if (eResult != SLPLoadSuccess)
+        return py::make_tuple(0, DescribeNotSLP(static_cast<long long>(buffer.Size()), bStartsAsBinary));
+    return ModelOf(parser, std::move(pWorld));
 }
 
 std::string BoxText(const vemoBBox& box)
@@ -338,9 +426,9 @@ int CPythonWatch::AfterRead(long long nOffset, const char*, size_t nLength)
     return Poll(PercentageBefore(nOffset + static_cast<long long>(nLength), m_nSize));
 }
 
-void CPythonWatch::Progress(int nPercentage)
+int CPythonWatch::Progress(int nPercentage)
 {
-    Poll(nPercentage);
+    return Poll(nPercentage);
 }
 
 void CPythonWatch::Finish(bool bComplete)
@@ -460,9 +548,15 @@ group. The walk uses no recursion, whatever the depth.)")
              });
 
     module.def("load", &Load, py::arg("path"), py::arg("progress"), py::arg("size") = -1,
+               py::arg("threads") = 0,
                "Loads the file (path as bytes) with the GIL released: the Model, or (errno, reason) when the "
-               "load failed. size: the input's size when it is a pipe the caller feeds, else -1. slp.load "
-               "is the documented entry.");
+               "load failed. size: the input's size when it is a pipe the caller feeds, else -1. threads: "
+               "0 or more (0 lets the loader choose). slp.load is the documented entry.");
+    module.def("load_buffer", &LoadBuffer, py::arg("content"), py::arg("progress"), py::arg("copy"),
+               py::arg("threads") = 0,
+               "Loads a file's content from a contiguous buffer object as load loads the file, with the GIL "
+               "released: in place, or from a copy when copy is true (content that may change meanwhile); "
+               "not gzipped content.");
 }
 
 } // namespace slppy

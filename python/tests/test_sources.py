@@ -1,21 +1,16 @@
-"""What slp.load reads besides a path: a pathlib.Path, a file's content in memory, and file objects of
-every kind; and how the model shows itself (reprs, numbers, boxes of groups)."""
+"""What slp.load reads besides a path: file objects of every kind, gzipped data, and a file's content in
+memory, which loads as the file does."""
 
+import errno
 import gzip
 import io
-import os
-import threading
+import subprocess
+import warnings
 
-import numpy as np
 import pytest
-from conftest import SAMPLE
+from conftest import FACET, FILES, SAMPLE, summary
 
 import slp
-
-
-def summary(model):
-    meshes = [(path, mesh.color, mesh.positions.tobytes(), mesh.normals.tobytes()) for path, mesh in model.meshes()]
-    return [group.name for group in model.groups], meshes
 
 
 class Trickle:
@@ -32,65 +27,49 @@ class Trickle:
 
 
 def test_every_source_loads_the_same_model(tmp_path):
-    data = SAMPLE.read_bytes()
+    data, skipped = SAMPLE.read_bytes(), b"solid skipped endsolid\n"  # a line read before the load
     expected = summary(slp.load(str(SAMPLE)))
-    (tmp_path / "lamp.slp.gz").write_bytes(gzip.compress(data))
-    skipped = b"solid skipped endsolid\n"  # a line read before the load
+    packed = gzip.compress(data)
+    (tmp_path / "packed.slp").write_bytes(packed)  # gzipped whatever its name
     (tmp_path / "after.slp").write_bytes(skipped + data)
-    reader, writer = os.pipe()
-    feeder = threading.Thread(target=lambda: (os.write(writer, skipped + data), os.close(writer)))
-    feeder.start()
-    with open(SAMPLE, "rb") as buffered, open(SAMPLE, "rb", buffering=0) as raw, \
-            gzip.open(tmp_path / "lamp.slp.gz") as unzipped, open(tmp_path / "after.slp", "rb") as after, \
-            open(reader, "rb") as piped:
+    cat = subprocess.Popen(["cat", tmp_path / "after.slp"], stdout=subprocess.PIPE)
+    with open(SAMPLE, "rb") as buffered, open(SAMPLE, "rb", buffering=0) as raw, cat.stdout as piped, \
+            gzip.open(tmp_path / "packed.slp") as unzipped, open(tmp_path / "after.slp", "rb") as after:
         after.readline()
-        piped.readline()  # and the rest is in the buffer: read it from there
-        sources = [SAMPLE, data, bytearray(data), memoryview(data), buffered, raw, unzipped, after, piped,
-                   io.BytesIO(data), Trickle(data)]
-        for source in sources:
+        piped.readline()  # and the rest is in the buffer: read from there
+        for source in (SAMPLE, buffered, raw, piped, unzipped, after, io.BytesIO(data), Trickle(data),
+                       tmp_path / "packed.slp", packed):
             assert summary(slp.load(source)) == expected, source
         assert buffered.tell() == len(data)  # read to its end, as any stream
-    feeder.join()
+    cat.wait()
     with pytest.raises(ConnectionResetError):  # not a model cut short
         slp.load(Trickle(data, fail_at=50_000))
+    with pytest.raises(OSError, match="corrupt gzip data") as caught:
+        slp.load(packed[:200])
+    assert caught.value.errno == errno.EILSEQ
     with pytest.raises(slp.FormatError, match="<bytes>: binary data"):
         slp.load(bytes(range(256)) * 10_000)
     with pytest.raises(TypeError, match="binary file object"):
-        slp.load(open(SAMPLE))
+        slp.load(io.StringIO(data.decode()))
     with pytest.raises(TypeError, match="as a str or a pathlib.Path"):
         slp.load(str(SAMPLE).encode())
 
 
-def test_progress_of_content_in_memory(large_file):
-    steps = []
-    model = slp.load(large_file.read_bytes(), progress=steps.append)
-    assert sum(steps) == 100 and len(steps) > 10 and model.meshes().__next__()[1].triangle_count == 150_000
+def test_content_in_memory_loads_as_its_file(tmp_path, large_file):
+    (tmp_path / "nul.slp").write_text("junk\0 solid c\n" + FACET)  # binary, as its first block shows
 
+    def outcome(source):
+        steps = []
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            try:
+                model = slp.load(source, progress=steps.append)
+            except slp.FormatError as error:
+                return error.reason, steps
+        return summary(model), [warning.message.vertices for warning in caught], steps
 
-def test_reprs_and_numbers_read_as_the_file_writes_them(tmp_path):
-    path = tmp_path / "one.slp"
-    facet = "normal 0 0 1 vertex 0 0 0 normal 0 0 1 vertex 0.1 0 0 normal 0 0 1 vertex 0 0.7 0\n"
-    path.write_text(f"solid one\ncolor 0.28 0.1 1e-3\n{facet}endsolid\nsolid two\nsolid a\n{facet * 2}endsolid\n"
-                    "color 1 1 1\nsolid b\nendsolid\nendsolid\n")
-    model = slp.load(path)
-    one, two = model.groups
-    mesh = one.meshes[0]
-    assert repr(mesh) == "<slp.Mesh 1 triangle, color (0.28, 0.1, 0.001, 1.0)>"
-    assert repr(two.groups[0].meshes[0]).startswith("<slp.Mesh 2 triangles,")
-    assert repr(one) == "<slp.Group 'one', 0 groups, 1 mesh>" and repr(two) == "<slp.Group 'two', 2 groups, 0 meshes>"
-    assert repr(model) == "<slp.Model 2 groups, box Box(min=(0.0, 0.0, 0.0), max=(0.1, 0.7, 0.0))>"
-    assert np.float32(mesh.color).tolist() == np.float32([0.28, 0.1, 0.001, 1]).tolist()
-    assert [name for name in dir(slp) if not name.startswith("_") and name not in slp.__all__] in ([], ["meshio"])
-
-
-def test_a_group_box_covers_the_groups_below(tmp_path):
-    facet = "normal 0 0 1 vertex {0} 0 0 normal 0 0 1 vertex 0 {0} 0 normal 0 0 1 vertex 0 0 {0}\n"
-    path = tmp_path / "nested.slp"
-    path.write_text(f"solid outer\n{facet.format(1)}solid inner\n{facet.format(-2)}solid deepest\n"
-                    f"{facet.format(5)}endsolid\nendsolid\nsolid bare\nendsolid\nendsolid\n")
-    model = slp.load(path)
-    [outer] = model.groups
-    inner, bare = outer.groups
-    assert outer.box == model.box == model.root.box == ((-2, -2, -2), (5, 5, 5))
-    assert inner.box == ((-2, -2, -2), (5, 5, 5)) and inner.groups[0].box == ((0, 0, 0), (5, 5, 5))
-    assert bare.box is None
+    for path in [*FILES, large_file, tmp_path / "nul.slp"]:  # empty, no solid, dropped vertices among them
+        data = path.read_bytes()
+        expected = outcome(path)
+        for content in (data, bytearray(data), memoryview(data)[:]):
+            assert outcome(content) == expected, path.name
