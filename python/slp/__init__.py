@@ -14,7 +14,7 @@ the colour in force. A mesh's positions and normals are numpy float32 arrays of 
 (triangle_count, 3, 3) that view the loaded model's memory without a copy.
 
 slp.load also takes a pathlib.Path, a file's content (bytes, bytearray, memoryview) or a binary file
-object, and the threads a load of a file may use (threads=0, the default, lets the loader choose).
+object, and the threads a load may use (threads=0, the default, lets the loader choose).
 slp.check(path) lists what a load loses or reads differently from how the file looks, and
 slp.export(model, path) writes glTF, OBJ, PLY or STL. import slp.meshio teaches meshio the .slp
 extension.
@@ -216,11 +216,11 @@ def load(source, progress=None, *, threads: int = 0) -> Model:
         thread with the GIL held. When it raises, the load stops at its next block read (content in
         memory: its next progress step) and load raises that exception. A stream of unknown size
         reports only its end.
-    threads: the threads a load of a file may use, the loading thread among them: 0 (the default)
-        lets the loader choose (as many as the processor has, for files of 4 MiB and more), 1 loads
-        on the loading thread alone. The model, the progress and every failure are the same whatever
-        the count. Content in memory and streams (pipes, gzipped data, file objects that are not
-        a real file at its start) are read on the loading thread.
+    threads: the threads a load of a file or of content in memory may use, the loading thread among
+        them: 0 (the default) lets the loader choose (as many as the processor has, for inputs of
+        4 MiB and more), 1 loads on the loading thread alone. The model, the progress and every
+        failure are the same whatever the count. Streams (pipes, gzipped data, file objects that are
+        not a real file at its start) are read on the loading thread.
 
     The file is read with the GIL released, so other threads run meanwhile. Signal handlers run at
     every block read and progress step, and also while a read waits for data (a pipe, a slow network
