@@ -23,7 +23,7 @@ after(() => temp?.remove());
 // for them.
 const SPACES = [' ', '\t', '\n', '\r\n', '\v', '\f', '\0', '   ', ' '.repeat(37)];
 const ODD_WORDS = ['1/5', '1:5', '1.5\x89', '\xb0.5', '2\xae5', '(1)', '[2]', '{3}', '"4"', '1e', '--1', '1.2.3', '\xa0', '\x8b', '\x08', '\x0e', '+-1', '.', '5.'];
-const NAMES = ['part', 'ro\xc3\xa9', 'a(b)', '[x]y', 'z{w}', '"quoted name"', 'w\x89z', 'tab\x8bname', 'q\xa2q', 'x\xa8y\xdbz\xfb'];
+const NAMES = ['part', 'ro\xc3\xa9', 'a(b', 'c)d', 'e[f', 'g]h', 'i{j', 'k}l', '"quoted name"', 'w\x89z', 'tab\x8bname', 'q\xa2q', 'x\xa8y\xa9\xdbz\xdd\xfb\xfd'];
 
 function writeScanFile(path, facets) {
   let state = 7n;
@@ -32,7 +32,8 @@ function writeScanFile(path, facets) {
     return Number(state >> 33n) % n;
   };
   const pick = (list) => list[random(list.length)];
-  const keyword = (word) => [...word].map((c) => (random(4) === 0 ? c.toUpperCase() : c)).join('');
+  // A bracket before a keyword ends a keyword run, and is a token of its own in front of the keyword.
+  const keyword = (word) => (random(25) === 0 ? pick([...'()[]{}']) : '') + [...word].map((c) => (random(4) === 0 ? c.toUpperCase() : c)).join('');
   const number = () => {
     if (random(1500) === 0) return pick(ODD_WORDS);
     let digits = '';
@@ -46,6 +47,9 @@ function writeScanFile(path, facets) {
   for (let f = 0; f < facets; ++f) {
     if (f % 40 === 0) words.push(keyword('solid'), pick(NAMES));
     if (f % 13 === 0) words.push(keyword('color'), number(), number(), number());
+    // Words that the load passes over, long enough for the tokenizer to list them with its block scan
+    // rather than take them one by one after a run, then a colour whose bracket that scan must split off.
+    if (f % 25 === 12) words.push(...NAMES, ...ODD_WORDS, pick([...'()[]{}']) + 'color', number(), number(), number());
     words.push(keyword('facet'), keyword('outer'), keyword('loop'));
     for (let k = 0; k < 3; ++k) words.push(keyword('normal'), number(), number(), number(), keyword('vertex'), number(), number(), number());
     words.push(keyword('endloop'), keyword('endfacet'));
