@@ -7,7 +7,8 @@
 /// the power of ten are both exact doubles, so one division gives the correctly rounded value (Clinger's
 /// fast path, as fast_float takes it). Eight digits are turned into their value at once with three
 /// multiplications (the SWAR technique of fast_float's parse_eight_digits_unrolled). Everything else
-/// goes to std::from_chars.
+/// goes to fast_float, which gives the same correctly rounded values on every platform and in
+/// WebAssembly.
 #pragma once
 
 #include "tokenizer/ByteScan.h"
