@@ -2,9 +2,10 @@
 // each round loads each file once natively (`slp_bench --measure parse FILE 1`, CSLPParser::Parse with
 // one thread) and once in the module (slpweb_load, which times the same Parse), one after the other, and
 // the best round of each is kept, since other work on the machine only ever adds time. The module is
-// the one `npm run build` makes for Node (build/wasm), the native program the release build's.
+// the one `npm run build` makes for Node (build/wasm) unless --module names another build of it (one
+// configured with -DSLP_WASM_SIMD=OFF, say), the native program the release build's.
 //
-//   node scripts/bench-node.mjs [--rounds N] [--native PATH_TO_slp_bench] FILE...
+//   node scripts/bench-node.mjs [--rounds N] [--native PATH_TO_slp_bench] [--module PATH_TO_slpwebnode.js] FILE...
 import { spawnSync } from 'node:child_process';
 import { readFileSync, rmSync, statSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -15,11 +16,12 @@ const args = process.argv.slice(2);
 const option = (name, fallback) => (args.includes(name) ? args.splice(args.indexOf(name), 2)[1] : fallback);
 const rounds = Number(option('--rounds', 5));
 const nativeBench = option('--native', join(repoDir, 'build', 'release', 'bench', 'slp_bench'));
+const modulePath = option('--module', undefined);
 if (args.length === 0) {
-  console.error('usage: node scripts/bench-node.mjs [--rounds N] [--native PATH_TO_slp_bench] FILE...');
+  console.error('usage: node scripts/bench-node.mjs [--rounds N] [--native PATH_TO_slp_bench] [--module PATH_TO_slpwebnode.js] FILE...');
   process.exit(2);
 }
-const M = await loadNodeModule();
+const M = await loadNodeModule(modulePath);
 const jsonPath = join(tmpdir(), `slp-bench-node-${process.pid}.json`);
 
 function nativeSeconds(file) {

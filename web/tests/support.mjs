@@ -84,11 +84,10 @@ export function writeGeneratedFile(path, targetBytes) {
   return written;
 }
 
-// The page's module built for Node (build/wasm, target slp_web_node), which reads files by their paths
-// on this machine.
-export async function loadNodeModule() {
-  const path = join(repoDir, 'build', 'wasm', 'web', 'wasm', 'slpwebnode.js');
-  if (!existsSync(path)) throw new Error('no Node module: run npm run build first');
+// The page's module built for Node (build/wasm, target slp_web_node, or the one at the path given), which
+// reads files by their paths on this machine.
+export async function loadNodeModule(path = join(repoDir, 'build', 'wasm', 'web', 'wasm', 'slpwebnode.js')) {
+  if (!existsSync(path)) throw new Error(`no Node module ${path}: run npm run build first`);
   return createRequire(import.meta.url)(path)({ print: () => {}, printErr: () => {} });
 }
 
