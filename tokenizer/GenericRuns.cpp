@@ -90,15 +90,16 @@ struct CRunBytesPlain
 };
 
 // The digits' integer without vector instructions but eight digits at a time, for the ways whose vectors
-// have no multiplication of bytes that adds neighbours (SSE2, WebAssembly's SIMD128).
+// have no multiplication of bytes that adds neighbours (SSE2, WebAssembly's SIMD128). It reads the 16
+// bytes from the first digit on, as Digits does, and nothing before them: a number may start the block.
 struct CRunMantissaSwar
 {
-    // Up to eight digits that end just before pEnd (the eight bytes before it readable): their values,
-    // the bytes before them cleared, read as a number with leading zeros, combined in pairs, fours and
-    // eights with three multiplications (fast_float's parse_eight_digits_unrolled).
-    static std::uint64_t EightDigits(const char* pEnd, unsigned nCount)
+    // The value of up to eight digits in the low nCount bytes of x (the first digit lowest): moved up so
+    // that zeros stand before them, combined in pairs, fours and eights with three multiplications
+    // (fast_float's parse_eight_digits_unrolled).
+    static std::uint64_t EightDigits(std::uint64_t x, unsigned nCount)
     {
-        const std::uint64_t x = (Load8(pEnd - 8) & 0x0F0F0F0F0F0F0F0FULL) & (~0ULL << (8 * (8 - nCount)));
+        x = (x & 0x0F0F0F0F0F0F0F0FULL) << (8 * (8 - nCount));
         std::uint64_t v = x * 10 + (x >> 8);
         v = (((v & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
              (((v >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
@@ -111,10 +112,20 @@ struct CRunMantissaSwar
                                                        100000, 1000000, 10000000, 100000000};
         if (nIntegers > 8 || nFraction > 8)
             return false;
-        const std::uint64_t nInteger = EightDigits(q + nIntegers, nIntegers);
-        nMantissa = nFraction != 0 ? nInteger * s_aPowers[nFraction] +
-                                         EightDigits(q + nIntegers + 1 + nFraction, nFraction)
-                                   : nInteger;
+        const std::uint64_t nLow = Load8(q);
+        const std::uint64_t nInteger = EightDigits(nLow, nIntegers);
+        if (nFraction == 0)
+        {
+            nMantissa = nInteger;
+            return true;
+        }
+        // The fraction's bytes from the 16, starting after the point (at most 15 bytes in all, so a
+        // fraction after eight integer digits ends within them).
+        const std::uint64_t nHigh = Load8(q + 8);
+        const unsigned nAt = nIntegers + 1;
+        const std::uint64_t nFractionBytes =
+            nAt < 8 ? (nLow >> (8 * nAt)) | (nHigh << (64 - 8 * nAt)) : nHigh >> (8 * (nAt - 8));
+        nMantissa = nInteger * s_aPowers[nFraction] + EightDigits(nFractionBytes, nFraction);
         return true;
     }
 };
