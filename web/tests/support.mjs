@@ -88,7 +88,7 @@ export function writeGeneratedFile(path, targetBytes) {
 // reads files by their paths on this machine.
 export async function loadNodeModule(path = join(repoDir, 'build', 'wasm', 'web', 'wasm', 'slpwebnode.js')) {
   if (!existsSync(path)) throw new Error(`no Node module ${path}: run npm run build first`);
-  return createRequire(import.meta.url)(path)({ print: () => {}, printErr: () => {} });
+  return createRequire(import.meta.url)(resolve(path))({ print: () => {}, printErr: () => {} });
 }
 
 export function makeTempDir() {
