@@ -6,6 +6,9 @@
 #if defined(__x86_64__) || defined(_M_X64) || (defined(__i386__) && defined(__SSE2__))
 #include <immintrin.h>
 #define GENERIC_X86 1
+#elif defined(__wasm_simd128__)
+#include <wasm_simd128.h>
+#define GENERIC_WASM_SIMD 1
 #endif
 
 namespace generic_scan
@@ -121,6 +124,32 @@ GENERIC_TARGET_AVX2 inline CMasks MasksAvx2(const char* p)
     }
     return masks;
 }
+#elif defined(GENERIC_WASM_SIMD)
+// The SSE2 tests on WebAssembly's 128-bit vectors, which compare bytes as unsigned numbers themselves.
+inline CMasks MasksSimd128(const char* p)
+{
+    CMasks masks{0, 0, 0};
+    for (unsigned i = 0; i < 4; ++i)
+    {
+        const v128_t v = wasm_v128_load(p + 16 * i);
+        const v128_t controls = wasm_u8x16_le(wasm_i8x16_sub(v, wasm_i8x16_splat(9)), wasm_i8x16_splat(4));
+        const v128_t blanks =
+            wasm_v128_or(wasm_i8x16_eq(v, wasm_i8x16_splat(' ')), wasm_i8x16_eq(v, wasm_i8x16_splat(0)));
+        const v128_t parens = wasm_i8x16_eq(wasm_v128_or(v, wasm_i8x16_splat(1)), wasm_i8x16_splat(')'));
+        const v128_t folded = wasm_v128_and(v, wasm_i8x16_splat(static_cast<char>(0xDF)));
+        const v128_t squares = wasm_v128_or(wasm_i8x16_eq(folded, wasm_i8x16_splat('[')),
+                                            wasm_i8x16_eq(folded, wasm_i8x16_splat(']')));
+        const unsigned nShift = 16 * i;
+        masks.nSpace |= static_cast<unsigned long long>(wasm_i8x16_bitmask(wasm_v128_or(controls, blanks)))
+                        << nShift;
+        masks.nBracket |= static_cast<unsigned long long>(wasm_i8x16_bitmask(wasm_v128_or(parens, squares)))
+                          << nShift;
+        masks.nQuote |=
+            static_cast<unsigned long long>(wasm_i8x16_bitmask(wasm_i8x16_eq(v, wasm_i8x16_splat('"'))))
+            << nShift;
+    }
+    return masks;
+}
 #endif
 
 } // namespace
@@ -137,6 +166,8 @@ ScanLevels CurrentScanLevel()
                                           ? ScanAvx2
                                           : ScanSse2;
     eBest = s_eBest;
+#elif defined(GENERIC_WASM_SIMD)
+    eBest = ScanSse2; // the 128-bit vectors, present wherever the module runs
 #endif
     const int nFastest = g_nFastest.load(std::memory_order_relaxed);
     return nFastest < static_cast<int>(eBest) ? static_cast<ScanLevels>(nFastest) : eBest;
@@ -316,6 +347,13 @@ GENERIC_TARGET_AVX2 size_t ScanSpansAvx2(const char* pBlock, size_t nFrom, size_
 {
     return ScanSpansWith<MasksAvx2, true>(pBlock, nFrom, nLength, bFinal, pStarts, pEnds, nRoom, nStop);
 }
+#elif defined(GENERIC_WASM_SIMD)
+// WebAssembly has the population count among its own instructions.
+size_t ScanSpansSimd128(const char* pBlock, size_t nFrom, size_t nLength, bool bFinal, std::uint32_t* pStarts,
+                        std::uint32_t* pEnds, size_t nRoom, size_t& nStop)
+{
+    return ScanSpansWith<MasksSimd128, true>(pBlock, nFrom, nLength, bFinal, pStarts, pEnds, nRoom, nStop);
+}
 #endif
 
 } // namespace
@@ -328,6 +366,9 @@ size_t ScanSpans(ScanLevels eLevel, const char* pBlock, size_t nFrom, size_t nLe
         return ScanSpansAvx2(pBlock, nFrom, nLength, bFinal, pStarts, pEnds, nRoom, nStop);
     if (eLevel == ScanSse2)
         return ScanSpansSse2(pBlock, nFrom, nLength, bFinal, pStarts, pEnds, nRoom, nStop);
+#elif defined(GENERIC_WASM_SIMD)
+    if (eLevel != ScanPlain)
+        return ScanSpansSimd128(pBlock, nFrom, nLength, bFinal, pStarts, pEnds, nRoom, nStop);
 #endif
     (void)eLevel;
     return ScanSpansPlain(pBlock, nFrom, nLength, bFinal, pStarts, pEnds, nRoom, nStop);

@@ -9,8 +9,9 @@
 /// The stage works a block at a time: ScanSpans classifies the block's bytes 16, 32 or 64 at a time
 /// into bit masks (as simdjson finds its structural characters) and lists each token's start and end,
 /// so the parser takes the next token from a list instead of searching for it. Three ways do the same
-/// work: AVX2 (chosen at run time where the processor has it), SSE2 (every x86-64), and a plain one with
-/// no vector instruction, which other processors use; GenericLimitScan selects a slower way for tests.
+/// work: AVX2 (chosen at run time where the processor has it), SSE2 (every x86-64; in WebAssembly built
+/// with SIMD128, -msimd128, the same tests on its 128-bit vectors), and a plain one with no vector
+/// instruction, which other processors use; GenericLimitScan selects a slower way for tests.
 #pragma once
 
 #include "tokenizer/Export.h"
@@ -20,7 +21,8 @@
 #include <cstdint>
 
 /// The ways a block is scanned and its numbers converted, slowest first: with no vector instruction,
-/// with SSE2 (every x86-64), with AVX2 and what comes with it.
+/// with SSE2 (every x86-64) or WebAssembly's SIMD128 (a module built with it), with AVX2 and what comes
+/// with it.
 enum GenericScanLevels
 {
     GenericScanPlain,

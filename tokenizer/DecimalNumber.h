@@ -7,7 +7,8 @@
 /// the power of ten are both exact doubles, so one division gives the correctly rounded value (Clinger's
 /// fast path, as fast_float takes it). Eight digits are turned into their value at once with three
 /// multiplications (the SWAR technique of fast_float's parse_eight_digits_unrolled). Everything else
-/// goes to std::from_chars.
+/// goes to fast_float, which gives the same correctly rounded values on every platform and in
+/// WebAssembly.
 #pragma once
 
 #include "tokenizer/ByteScan.h"
@@ -18,6 +19,9 @@
 #if defined(__x86_64__) || defined(_M_X64) || (defined(__i386__) && defined(__SSE2__))
 #include <emmintrin.h>
 #define GENERIC_X86_NUMBERS 1
+#elif defined(__wasm_simd128__)
+#include <wasm_simd128.h>
+#define GENERIC_WASM_NUMBERS 1
 #endif
 
 namespace generic_scan
@@ -48,7 +52,7 @@ inline double WithSign(double dMagnitude, bool bNegative)
 // integer of at most 2^53, both it and the power of ten are exact doubles, so the one division is
 // correctly rounded, the same value that from_chars gives. Anything else (an exponent, more digits,
 // "1.", ".5", a stray character) returns false and goes the general way.
-#if defined(GENERIC_X86_NUMBERS)
+#if defined(GENERIC_X86_NUMBERS) || defined(GENERIC_WASM_NUMBERS)
 // The value of the eight digits in x (their values 0 to 9, the first in the lowest byte), combined in
 // pairs, fours and eights with three multiplications: the SWAR technique of fast_float's
 // parse_eight_digits_unrolled.
@@ -60,7 +64,9 @@ inline unsigned long long EightDigitValues(unsigned long long x)
         32;
     return x & 0xFFFFFFFFULL;
 }
+#endif
 
+#if defined(GENERIC_X86_NUMBERS)
 // ParseShortDecimal for a text with at least 32 readable bytes: an optional sign, then at most 15
 // digits with at most one point among them and digits on both sides of it. The sixteen bytes after
 // the sign are checked at once; the digits before the point move one byte up onto it, so that all
@@ -108,6 +114,42 @@ inline int ParseShortDecimalWide(const char* pText, size_t nLength, double& dVal
     dValue = WithSign(static_cast<double>(nValue) / g_dExactPowersOfTen[15 - nPoint], bNegative);
     return 1;
 }
+#elif defined(GENERIC_WASM_NUMBERS)
+// The same on WebAssembly's 128-bit vectors.
+inline int ParseShortDecimalWide(const char* pText, size_t nLength, double& dValue)
+{
+    const bool bNegative = pText[0] == '-';
+    const size_t nSign = static_cast<size_t>(bNegative) | static_cast<size_t>(pText[0] == '+');
+    const char* const p = pText + nSign;
+    const size_t n = nLength - nSign;
+    if (n - 1 >= 16) // also n == 0
+        return n == 0 ? 0 : -1;
+    const v128_t values = wasm_i8x16_sub(wasm_v128_load(p), wasm_i8x16_splat('0'));
+    const unsigned nValid = (1u << n) - 1;
+    const unsigned nDigits =
+        static_cast<unsigned>(wasm_i8x16_bitmask(wasm_u8x16_le(values, wasm_i8x16_splat(9)))) & nValid;
+    const unsigned nDots = nValid & ~nDigits;
+    const unsigned nPoint = static_cast<unsigned>(__builtin_ctz(nDots | (1u << n)));
+    if ((nDots & (nDots - 1)) != 0 || nPoint == 0 || nPoint == n - 1 ||
+        (nDots != 0 && static_cast<unsigned char>(p[nPoint]) != '.'))
+        return 0;
+    if (n - (nDots != 0) > 15)
+        return -1;
+    const v128_t positions = wasm_i8x16_make(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const v128_t before = wasm_i8x16_gt(wasm_i8x16_splat(static_cast<char>(nPoint)), positions);
+    const v128_t inText = wasm_i8x16_gt(wasm_i8x16_splat(static_cast<char>(n)), positions);
+    const v128_t after = wasm_v128_andnot(
+        inText, wasm_v128_or(before, wasm_i8x16_eq(wasm_i8x16_splat(static_cast<char>(nPoint)), positions)));
+    // The digits before the point one byte up: byte 0 from a zero vector, byte i from byte i - 1.
+    const v128_t raised = wasm_i8x16_shuffle(wasm_i8x16_splat(0), wasm_v128_and(values, before), 0, 16, 17,
+                                             18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30);
+    const v128_t digits = wasm_v128_or(raised, wasm_v128_and(values, after));
+    const unsigned long long nValue =
+        EightDigitValues(static_cast<unsigned long long>(wasm_i64x2_extract_lane(digits, 0))) * 100000000ULL +
+        EightDigitValues(static_cast<unsigned long long>(wasm_i64x2_extract_lane(digits, 1)));
+    dValue = WithSign(static_cast<double>(nValue) / g_dExactPowersOfTen[15 - nPoint], bNegative);
+    return 1;
+}
 #endif
 
 inline bool ParseShortDecimalPlain(const char* pText, size_t nLength, double& dValue)
@@ -146,10 +188,10 @@ inline bool ParseShortDecimalPlain(const char* pText, size_t nLength, double& dV
 
 /// The fast path alone, for the common short decimal: 1 for a number it converted, 0 for a word that is
 /// no short decimal (not even a number of this form), -1 when it cannot tell (ParseNumber can). pText
-/// must have 32 readable bytes; bVector selects the SSE2 form.
+/// must have 32 readable bytes; bVector selects the vector form (SSE2, or WebAssembly's SIMD128).
 inline int ParseShortDecimal(const char* pText, size_t nLength, bool bVector, double& dValue)
 {
-#if defined(GENERIC_X86_NUMBERS)
+#if defined(GENERIC_X86_NUMBERS) || defined(GENERIC_WASM_NUMBERS)
     if (bVector)
         return ParseShortDecimalWide(pText, nLength, dValue);
 #endif

@@ -17,6 +17,9 @@
 #if defined(__x86_64__) || defined(_M_X64) || (defined(__i386__) && defined(__SSE2__))
 #include <immintrin.h>
 #define GENERIC_RUNS_X86 1
+#elif defined(__wasm_simd128__)
+#include <wasm_simd128.h>
+#define GENERIC_RUNS_WASM_SIMD 1
 #endif
 
 #if defined(__GNUC__)
@@ -86,9 +89,50 @@ struct CRunBytesPlain
     }
 };
 
+// The digits' integer without vector instructions but eight digits at a time, for the ways whose vectors
+// have no multiplication of bytes that adds neighbours (SSE2, WebAssembly's SIMD128). It reads the 16
+// bytes from the first digit on, as Digits does, and nothing before them: a number may start the block.
+struct CRunMantissaSwar
+{
+    // The value of up to eight digits in the low nCount bytes of x (the first digit lowest): moved up so
+    // that zeros stand before them, combined in pairs, fours and eights with three multiplications
+    // (fast_float's parse_eight_digits_unrolled).
+    static std::uint64_t EightDigits(std::uint64_t x, unsigned nCount)
+    {
+        x = (x & 0x0F0F0F0F0F0F0F0FULL) << (8 * (8 - nCount));
+        std::uint64_t v = x * 10 + (x >> 8);
+        v = (((v & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
+             (((v >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
+            32;
+        return v & 0xFFFFFFFFULL;
+    }
+    static bool Mantissa(const char* q, unsigned nIntegers, unsigned nFraction, std::uint64_t& nMantissa)
+    {
+        static constexpr std::uint64_t s_aPowers[9] = {1,      10,      100,      1000,     10000,
+                                                       100000, 1000000, 10000000, 100000000};
+        if (nIntegers > 8 || nFraction > 8)
+            return false;
+        const std::uint64_t nLow = Load8(q);
+        const std::uint64_t nInteger = EightDigits(nLow, nIntegers);
+        if (nFraction == 0)
+        {
+            nMantissa = nInteger;
+            return true;
+        }
+        // The fraction's bytes from the 16, starting after the point (at most 15 bytes in all, so a
+        // fraction after eight integer digits ends within them).
+        const std::uint64_t nHigh = Load8(q + 8);
+        const unsigned nAt = nIntegers + 1;
+        const std::uint64_t nFractionBytes =
+            nAt < 8 ? (nLow >> (8 * nAt)) | (nHigh << (64 - 8 * nAt)) : nHigh >> (8 * (nAt - 8));
+        nMantissa = nInteger * s_aPowers[nFraction] + EightDigits(nFractionBytes, nFraction);
+        return true;
+    }
+};
+
 #if defined(GENERIC_RUNS_X86)
 // With SSE2, which every x86-64 has.
-struct CRunBytesSse2
+struct CRunBytesSse2 : CRunMantissaSwar
 {
     static __m128i Load(const char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
     // Bytes from cBase to cBase + nSpan, unsigned.
@@ -133,34 +177,6 @@ struct CRunBytesSse2
         const __m128i values = _mm_sub_epi8(v, Copies(s_Zeros));
         return static_cast<unsigned>(
             _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(values, Copies(s_Nines)), values)));
-    }
-    // One to eight digits that end nEnd bytes after q, in the 16 bytes from q: their values, read from
-    // the eight bytes that end with them or, near q, from q on (what lies before q may be outside the
-    // buffer), moved to the top, the bytes before them cleared, read as a number with leading zeros,
-    // combined in pairs, fours and eights with three multiplications (fast_float's
-    // parse_eight_digits_unrolled).
-    static std::uint64_t EightDigits(const char* q, unsigned nEnd, unsigned nCount)
-    {
-        const unsigned nFrom = nEnd >= 8 ? nEnd - 8 : 0;
-        const std::uint64_t x = ((Load8(q + nFrom) << (8 * (8 - (nEnd - nFrom)))) & 0x0F0F0F0F0F0F0F0FULL) &
-                                (~0ULL << (8 * (8 - nCount)));
-        std::uint64_t v = x * 10 + (x >> 8);
-        v = (((v & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
-             (((v >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
-            32;
-        return v & 0xFFFFFFFFULL;
-    }
-    static bool Mantissa(const char* q, unsigned nIntegers, unsigned nFraction, std::uint64_t& nMantissa)
-    {
-        static constexpr std::uint64_t s_aPowers[9] = {1,      10,      100,      1000,     10000,
-                                                       100000, 1000000, 10000000, 100000000};
-        if (nIntegers > 8 || nFraction > 8)
-            return false;
-        const std::uint64_t nInteger = EightDigits(q, nIntegers, nIntegers);
-        nMantissa = nFraction != 0 ? nInteger * s_aPowers[nFraction] +
-                                         EightDigits(q, nIntegers + 1 + nFraction, nFraction)
-                                   : nInteger;
-        return true;
     }
 };
 
@@ -219,6 +235,33 @@ struct CRunBytesAvx2 : CRunBytesSse2
             static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_cvtsi128_si32(eights))) * 100000000ULL +
             static_cast<std::uint32_t>(_mm_extract_epi32(eights, 1));
         return true;
+    }
+};
+#elif defined(GENERIC_RUNS_WASM_SIMD)
+// With WebAssembly's 128-bit vectors: the SSE2 way's tests, the bytes compared as unsigned numbers.
+struct CRunBytesSimd128 : CRunMantissaSwar
+{
+    // White space of 16 bytes: tab..CR (9..13), space and NUL.
+    static unsigned Spaces16(const char* p)
+    {
+        const v128_t v = wasm_v128_load(p);
+        const v128_t controls = wasm_u8x16_le(wasm_i8x16_sub(v, wasm_i8x16_splat(9)), wasm_i8x16_splat(4));
+        const v128_t blanks =
+            wasm_v128_or(wasm_i8x16_eq(v, wasm_i8x16_splat(' ')), wasm_i8x16_eq(v, wasm_i8x16_splat(0)));
+        return static_cast<unsigned>(wasm_i8x16_bitmask(wasm_v128_or(controls, blanks)));
+    }
+    static std::uint64_t Spaces(const char* p)
+    {
+        return Spaces16(p) | static_cast<std::uint64_t>(Spaces16(p + 16)) << 16 |
+               static_cast<std::uint64_t>(Spaces16(p + 32)) << 32 |
+               static_cast<std::uint64_t>(Spaces16(p + 48)) << 48;
+    }
+    static unsigned Digits(const char* p, unsigned& nPoints)
+    {
+        const v128_t v = wasm_v128_load(p);
+        nPoints = static_cast<unsigned>(wasm_i8x16_bitmask(wasm_i8x16_eq(v, wasm_i8x16_splat('.'))));
+        return static_cast<unsigned>(
+            wasm_i8x16_bitmask(wasm_u8x16_le(wasm_i8x16_sub(v, wasm_i8x16_splat('0')), wasm_i8x16_splat(9))));
     }
 };
 #endif
@@ -430,6 +473,12 @@ GENERIC_TARGET_AVX2 CRunEnd ScanRunAvx2(const CRunSpan& span, const CRunKeywords
 {
     return ScanRunWith<CRunBytesAvx2>(span, keywords, nFirstId, pFirst, pAfterFirst, pOut, nMax);
 }
+#elif defined(GENERIC_RUNS_WASM_SIMD)
+CRunEnd ScanRunSimd128(const CRunSpan& span, const CRunKeywords& keywords, int nFirstId, const char* pFirst,
+                       const char* pAfterFirst, CGenericRunStep* pOut, size_t nMax)
+{
+    return ScanRunWith<CRunBytesSimd128>(span, keywords, nFirstId, pFirst, pAfterFirst, pOut, nMax);
+}
 #endif
 
 } // namespace
@@ -443,6 +492,9 @@ CRunEnd generic_scan::ScanRun(ScanLevels eLevel, const CRunSpan& span, const CRu
         return ScanRunAvx2(span, keywords, nFirstId, pFirst, pAfterFirst, pOut, nMax);
     if (eLevel == ScanSse2)
         return ScanRunSse2(span, keywords, nFirstId, pFirst, pAfterFirst, pOut, nMax);
+#elif defined(GENERIC_RUNS_WASM_SIMD)
+    if (eLevel != ScanPlain)
+        return ScanRunSimd128(span, keywords, nFirstId, pFirst, pAfterFirst, pOut, nMax);
 #endif
     (void)eLevel;
     return ScanRunPlain(span, keywords, nFirstId, pFirst, pAfterFirst, pOut, nMax);

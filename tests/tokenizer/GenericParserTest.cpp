@@ -209,6 +209,20 @@ TEST(GenericParserTest, DecimalsConvertExactlyAsFromCharsAcrossBlocks)
                                 digits.substr(nPoint, n - nPoint));
                 text += words.back() + (n % 5 ? " " : "\n");
             }
+    // Past the short path: halfway between two doubles and just above it (only the last of 55 digits
+    // tells them apart), hundreds of digits, the largest subnormal and smallest normal doubles, the
+    // smallest subnormal and just above half of it (which rounds up to it).
+    for (const std::string& word : std::vector<std::string>{
+             "1.00000000000000011102230246251565404236316680908203125",
+             "1.00000000000000011102230246251565404236316680908203126",
+             "0.1000000000000000055511151231257827021181583404541015625", "1." + std::string(700, '0') + "1",
+             std::string(300, '7') + "e-300", "2.2250738585072011e-308", "2.2250738585072014E-308",
+             "4.9406564584124654e-324", "-2.4703282292062328e-324", "123456789012345678901234567890",
+             "1.7976931348623157e308"})
+    {
+        words.push_back(word);
+        text += word + ' ';
+    }
     TempDir dir;
     CGenericParser parser;
     parser.SetBlockSize(13);

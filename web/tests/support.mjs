@@ -1,6 +1,7 @@
 // What the browser tests share: where things are, the native program to compare with, a generated
 // file, the server and the browser.
 import { spawnSync } from 'node:child_process';
+import { createRequire } from 'node:module';
 import { closeSync, existsSync, mkdtempSync, openSync, rmSync, writeFileSync, writeSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { crc32, inflateRawSync } from 'node:zlib';
@@ -81,6 +82,13 @@ export function writeGeneratedFile(path, targetBytes) {
   flush();
   closeSync(file);
   return written;
+}
+
+// The page's module built for Node (build/wasm, target slp_web_node, or the one at the path given), which
+// reads files by their paths on this machine.
+export async function loadNodeModule(path = join(repoDir, 'build', 'wasm', 'web', 'wasm', 'slpwebnode.js')) {
+  if (!existsSync(path)) throw new Error(`no Node module ${path}: run npm run build first`);
+  return createRequire(import.meta.url)(resolve(path))({ print: () => {}, printErr: () => {} });
 }
 
 export function makeTempDir() {
