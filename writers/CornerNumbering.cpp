@@ -1,5 +1,6 @@
 #include "writers/CornerNumbering.h"
 
+#include "writers/NoInitAllocator.h"
 #include "writers/PartRunner.h"
 
 #include <algorithm>
@@ -23,7 +24,7 @@ public:
     // Numbers the mesh's corners into GetIds and its vertices into GetVertices; the number of vertices.
     std::uint32_t Number(const vemoSTL& mesh);
     const std::uint32_t* GetIds() const { return m_Ids.data(); }
-    const CVertexRecord* GetVertices() const { return m_Vertices.data(); }
+    const CVertexRecord* GetVertices() const { return m_pVertices; }
 
 private:
     std::uint32_t NumberOnThisThread(const vemoSTL& mesh);
@@ -32,12 +33,14 @@ private:
     CPartRunner& m_Runner;
     const CornerFill& m_Fill;
     CVertexIndex m_Index;
-    std::vector<std::uint32_t> m_Ids;
-    std::vector<CVertexRecord> m_Vertices;
-    // Per corner of a mesh numbered in shards: its record, the hash of it and its shard.
-    std::vector<CVertexRecord> m_Records;
-    std::vector<std::uint64_t> m_Hashes;
-    std::vector<unsigned char> m_Shards;
+    CBufferVector<std::uint32_t> m_Ids;
+    CBufferVector<CVertexRecord> m_Vertices;
+    // Per corner of a mesh numbered in shards: its record, the hash of it and its shard. The records of
+    // the first corners end up at the front, in the order of their numbers: the mesh's vertices.
+    CBufferVector<CVertexRecord> m_Records;
+    CBufferVector<std::uint64_t> m_Hashes;
+    CBufferVector<unsigned char> m_Shards;
+    const CVertexRecord* m_pVertices = nullptr;
 };
 
 std::uint32_t CMeshNumbering::Number(const vemoSTL& mesh)
@@ -61,6 +64,7 @@ std::uint32_t CMeshNumbering::NumberOnThisThread(const vemoSTL& mesh)
     m_Vertices.resize(m_Index.GetCount());
     for (size_t v = 0; v < m_Index.GetCount(); ++v)
         m_Vertices[v] = m_Index.GetRecord(v);
+    m_pVertices = m_Vertices.data();
     return static_cast<std::uint32_t>(m_Index.GetCount());
 }
 
@@ -130,8 +134,10 @@ std::uint32_t CMeshNumbering::NumberInShards(const vemoSTL& mesh)
                 }
             }
         });
+    // The first corners' records move to the front in corner order: each lands at or before its own
+    // place, on a record no longer needed.
+    CVertexRecord* const pVertices = m_Records.data();
     std::uint32_t nNext = 0;
-    m_Vertices.resize(nCorners);
     for (size_t c = 0; c < nCorners; ++c)
     {
         const std::uint32_t nFirst = pIds[c];
@@ -139,12 +145,14 @@ std::uint32_t CMeshNumbering::NumberInShards(const vemoSTL& mesh)
             continue;
         if (nFirst == c)
         {
-            m_Vertices[nNext] = pRecords[c];
+            if (nNext != c)
+                pVertices[nNext] = pVertices[c];
             pIds[c] = nNext++;
         }
         else
             pIds[c] = pIds[nFirst];
     }
+    m_pVertices = pVertices;
     return nNext;
 }
 

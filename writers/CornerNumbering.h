@@ -33,9 +33,10 @@ using CornerFill = std::function<bool(const vemoTRex& triangle, CVertexRecord* p
 // calls visit with each mesh (the progress advanced by its triangles before). A mesh of 32,768
 // triangles and more is numbered on the runner's threads, smaller ones on the calling thread, where
 // visit runs. False, at once, when visit returns false, or when a mesh
-// has more corners than MaxIndexedVertices (it is not visited). Memory: 28 bytes per
-// corner of the largest mesh, and 32 more per corner of a mesh numbered on several threads. Throws
-// std::bad_alloc only, besides what fill and visit throw.
+// has more corners than MaxIndexedVertices (it is not visited). Memory: 28 bytes per corner of the
+// largest mesh numbered on the calling thread, and 37 per corner of the largest numbered on several
+// threads (with up to 16 more while its shards are indexed). Throws std::bad_alloc only, besides what
+// fill and visit throw.
 bool NumberMeshes(const std::vector<const vemoBaseGroup*>& groups, CPartRunner& runner,
                   const CornerFill& fill, const std::function<bool(const CNumberedMesh&)>& visit,
                   CExportProgress& progress);
