@@ -232,9 +232,9 @@ TEST(WorldExportTest, GltfTreeNamesMaterialsAndUnitNormals)
 
 TEST(WorldExportTest, GltfBufferHoldsEveryKeptCornerOfLargeAndSmallMeshes)
 {
-    // A mesh whose vertices and indices fill several parts of the buffer (with a triangle left out),
-    // then small meshes that share parts; on one thread and on several.
-    std::vector<std::vector<vemoTRex>> meshes{Grid(129), Grid(1), Grid(3), Grid(2)};
+    // A mesh whose vertices and indices fill several parts of the buffer (with a triangle left out) and
+    // whose box is found in parts, then small meshes that share parts; on one thread and on several.
+    std::vector<std::vector<vemoTRex>> meshes{Grid(256), Grid(1), Grid(3), Grid(2)};
     meshes[0][7000].m_Vertex[2].x = std::numeric_limits<float>::quiet_NaN();
     CKarnWorld world;
     for (const std::vector<vemoTRex>& mesh : meshes)
@@ -247,6 +247,7 @@ TEST(WorldExportTest, GltfBufferHoldsEveryKeptCornerOfLargeAndSmallMeshes)
         const std::string bytes = ReadBytes(OutputPath("buffer.glb"));
         const Json doc = GlbJson(bytes);
         const size_t nBin = 28 + U32At(bytes, 12);
+        EXPECT_EQ(doc["accessors"][0]["max"], Json::parse("[256, 256, 0]"));
         for (size_t m = 0; m < meshes.size(); ++m)
         {
             const size_t nVertices = doc["accessors"][3 * m]["count"];
