@@ -615,7 +615,7 @@ void CFileSink::Spill(const void* pData, size_t nBytes)
 {
     if (!FlushBuffer())
         return;
-    if (nBytes >= BlockSize)
+    if (nBytes >= DirectBytes)
     {
         errno = 0;
         if (std::fwrite(pData, 1, nBytes, m_pFile) != nBytes)

@@ -72,7 +72,7 @@ public:
         m_nCount += nBytes;
         if (m_pFile == nullptr)
             return;
-        if (m_nUsed + nBytes > BlockSize)
+        if (m_nUsed + nBytes > BlockSize || nBytes >= DirectBytes)
             Spill(pData, nBytes);
         else
         {
@@ -114,6 +114,8 @@ public:
 
 private:
     static constexpr size_t BlockSize = 1 << 20;
+    // Blocks this large go to the file as they are, after what is buffered, rather than copied.
+    static constexpr size_t DirectBytes = 1 << 16;
 
     CFileSink& Text(const char* p, size_t n)
     {
