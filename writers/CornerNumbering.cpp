@@ -10,10 +10,14 @@ namespace
 {
 
 // Triangles whose records are filled per part of the work.
-constexpr size_t PartTriangles = 8192;
-// A mesh of this many triangles and more is numbered on every thread, by shards of its records' hashes;
-// a smaller one, whose index stays in the processor's caches, gains less than sharing it costs.
+constexpr size_t PartTriangles = 1024;
+// A mesh of this many triangles and more is numbered on every thread, by buckets of its records'
+// hashes; a smaller one, whose index stays in the processor's caches, gains less than sharing it costs.
 constexpr int ShardedTriangles = 32768;
+// The buckets, by the top bits of the hashes: many, so that each bucket's table stays in a processor's
+// cache and the threads share them out evenly.
+constexpr int BucketBits = 8;
+constexpr size_t Buckets = size_t(1) << BucketBits;
 
 // Numbers the corners of one mesh after another, each into the same arrays.
 class CMeshNumbering
@@ -35,11 +39,13 @@ private:
     CVertexIndex m_Index;
     CBufferVector<std::uint32_t> m_Ids;
     CBufferVector<CVertexRecord> m_Vertices;
-    // Per corner of a mesh numbered in shards: its record, the hash of it and its shard. The records of
-    // the first corners end up at the front, in the order of their numbers: the mesh's vertices.
+    // Per corner of a mesh numbered in buckets: its record (the records of the first corners end up at
+    // the front, in the order of their numbers: the mesh's vertices); per part, its kept corners in the
+    // order of their buckets, each as the low half of its hash above the corner; per part, where each
+    // bucket starts among them, and their end.
     CBufferVector<CVertexRecord> m_Records;
-    CBufferVector<std::uint64_t> m_Hashes;
-    CBufferVector<unsigned char> m_Shards;
+    CBufferVector<std::uint64_t> m_Entries;
+    CBufferVector<std::uint32_t> m_BucketStarts;
     const CVertexRecord* m_pVertices = nullptr;
 };
 
@@ -70,70 +76,98 @@ std::uint32_t CMeshNumbering::NumberOnThisThread(const vemoSTL& mesh)
 
 std::uint32_t CMeshNumbering::NumberInShards(const vemoSTL& mesh)
 {
-    // Each thread owns the records whose hash falls in its shard and finds, for each of its corners in
-    // order, the first corner with the same record. Numbering the corners in order then gives each first
-    // corner the next number and every other corner its first corner's: the numbers of one index given
-    // the corners one by one.
+    // The records fall into buckets by their hashes, and equal records into the same one. The threads
+    // take the buckets in turn and find, for each corner of a bucket in order, the first corner with the
+    // same record. Numbering the corners in order then gives each first corner the next number and every
+    // other corner its first corner's: the numbers of one index given the corners one by one.
     std::uint32_t* const pIds = m_Ids.data();
     const size_t nTriangles = static_cast<size_t>(mesh.m_nTriangleCount);
     const size_t nCorners = 3 * nTriangles;
+    const size_t nParts = (nTriangles + PartTriangles - 1) / PartTriangles;
     m_Records.resize(nCorners);
-    m_Hashes.resize(nCorners);
-    m_Shards.resize(nCorners);
-    const size_t nShards = m_Runner.GetThreads();
-    // Each corner's shard (from its hash's high half; its slot comes from the low bits), or LeftOut. The
-    // threads read the shards of every corner and write the numbers of their own corners only.
-    constexpr unsigned char LeftOut = 0xFF;
-    m_Runner.Run((nTriangles + PartTriangles - 1) / PartTriangles,
+    m_Entries.resize(nCorners);
+    m_BucketStarts.resize(nParts * (Buckets + 1));
+    constexpr std::uint64_t HighHalf = 0xFFFFFFFF00000000ull;
+    m_Runner.Run(nParts,
                  [&](size_t nPart)
                  {
-                     const size_t nEnd = std::min(nTriangles, (nPart + 1) * PartTriangles);
-                     for (size_t t = nPart * PartTriangles; t < nEnd; ++t)
+                     const size_t nFirst = 3 * nPart * PartTriangles;
+                     const size_t nEnd = 3 * std::min(nTriangles, (nPart + 1) * PartTriangles);
+                     std::uint64_t aHashes[3 * PartTriangles];
+                     std::uint32_t aNext[Buckets] = {};
+                     for (size_t c = nFirst; c < nEnd; c += 3)
                      {
-                         const bool bKept = m_Fill(mesh.m_pTriangles[t], &m_Records[3 * t]);
-                         for (size_t c = 3 * t; c < 3 * t + 3; ++c)
+                         const bool bKept = m_Fill(mesh.m_pTriangles[c / 3], &m_Records[c]);
+                         for (size_t k = c; k < c + 3; ++k)
                          {
-                             pIds[c] = bKept ? 0 : NotNumbered;
-                             m_Hashes[c] = bKept ? CVertexIndex::Hash(m_Records[c]) : 0;
-                             m_Shards[c] =
-                                 bKept ? static_cast<unsigned char>((m_Hashes[c] >> 32) % nShards) : LeftOut;
+                             pIds[k] = bKept ? 0 : NotNumbered;
+                             if (!bKept)
+                                 continue;
+                             aHashes[k - nFirst] = CVertexIndex::Hash(m_Records[k]);
+                             ++aNext[aHashes[k - nFirst] >> (64 - BucketBits)];
+                         }
+                     }
+                     std::uint32_t* const pStarts = &m_BucketStarts[nPart * (Buckets + 1)];
+                     size_t nAt = nFirst;
+                     for (size_t b = 0; b < Buckets; ++b)
+                     {
+                         pStarts[b] = static_cast<std::uint32_t>(nAt);
+                         nAt += aNext[b];
+                         aNext[b] = pStarts[b];
+                     }
+                     pStarts[Buckets] = static_cast<std::uint32_t>(nAt);
+                     for (size_t c = nFirst; c < nEnd; ++c)
+                         if (pIds[c] != NotNumbered)
+                         {
+                             const std::uint64_t nHash = aHashes[c - nFirst];
+                             m_Entries[aNext[nHash >> (64 - BucketBits)]++] = (nHash << 32) | c;
+                         }
+                 });
+    const CVertexRecord* const pRecords = m_Records.data();
+    m_Runner.Run(Buckets,
+                 [&](size_t nBucket)
+                 {
+                     size_t nCount = 0;
+                     for (size_t nPart = 0; nPart < nParts; ++nPart)
+                         nCount += m_BucketStarts[nPart * (Buckets + 1) + nBucket + 1] -
+                                   m_BucketStarts[nPart * (Buckets + 1) + nBucket];
+                     size_t nSlots = 16;
+                     while (nSlots < 2 * nCount)
+                         nSlots *= 2;
+                     // A slot holds the low half of a first corner's hash above the corner + 1, which tells
+                     // most other records apart without reading them; 0 marks a free slot.
+                     std::vector<std::uint64_t> slots(nSlots, 0u);
+                     const size_t nMask = nSlots - 1;
+                     for (size_t nPart = 0; nPart < nParts; ++nPart)
+                     {
+                         const std::uint32_t* const pStarts =
+                             &m_BucketStarts[nPart * (Buckets + 1) + nBucket];
+                         for (size_t i = pStarts[0]; i < pStarts[1]; ++i)
+                         {
+                             const std::uint64_t nEntry = m_Entries[i];
+                             const auto c = static_cast<std::uint32_t>(nEntry);
+                             for (size_t nSlot = static_cast<size_t>(nEntry >> 32) & nMask;;
+                                  nSlot = (nSlot + 1) & nMask)
+                             {
+                                 const std::uint64_t nTaken = slots[nSlot];
+                                 if (nTaken == 0)
+                                 {
+                                     slots[nSlot] = (nEntry & HighHalf) | (std::uint64_t(c) + 1);
+                                     pIds[c] = c;
+                                     break;
+                                 }
+                                 const auto nFirst = static_cast<std::uint32_t>(nTaken - 1);
+                                 if ((nTaken & HighHalf) == (nEntry & HighHalf) &&
+                                     std::memcmp(pRecords[nFirst].m_aValues, pRecords[c].m_aValues,
+                                                 sizeof(CVertexRecord::m_aValues)) == 0)
+                                 {
+                                     pIds[c] = nFirst;
+                                     break;
+                                 }
+                             }
                          }
                      }
                  });
-    const CVertexRecord* const pRecords = m_Records.data();
-    m_Runner.Run(
-        nShards,
-        [&](size_t nShard)
-        {
-            const auto nOwn = static_cast<unsigned char>(nShard);
-            const size_t nCount = static_cast<size_t>(std::count(m_Shards.begin(), m_Shards.end(), nOwn));
-            size_t nSlots = 64;
-            while (nSlots < 2 * nCount)
-                nSlots *= 2;
-            std::vector<std::uint32_t> slots(nSlots, 0u); // first corner + 1; 0 marks a free slot
-            const size_t nMask = nSlots - 1;
-            for (size_t c = 0; c < nCorners; ++c)
-            {
-                if (m_Shards[c] != nOwn)
-                    continue;
-                for (size_t nSlot = static_cast<size_t>(m_Hashes[c]) & nMask;; nSlot = (nSlot + 1) & nMask)
-                {
-                    const std::uint32_t nEntry = slots[nSlot];
-                    if (nEntry == 0)
-                    {
-                        slots[nSlot] = static_cast<std::uint32_t>(c + 1);
-                        pIds[c] = static_cast<std::uint32_t>(c);
-                        break;
-                    }
-                    if (std::memcmp(pRecords[nEntry - 1].m_aValues, pRecords[c].m_aValues,
-                                    sizeof(CVertexRecord::m_aValues)) == 0)
-                    {
-                        pIds[c] = nEntry - 1;
-                        break;
-                    }
-                }
-            }
-        });
     // The first corners' records move to the front in corner order: each lands at or before its own
     // place, on a record no longer needed.
     CVertexRecord* const pVertices = m_Records.data();

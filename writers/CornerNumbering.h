@@ -34,9 +34,9 @@ using CornerFill = std::function<bool(const vemoTRex& triangle, CVertexRecord* p
 // triangles and more is numbered on the runner's threads, smaller ones on the calling thread, where
 // visit runs. False, at once, when visit returns false, or when a mesh
 // has more corners than MaxIndexedVertices (it is not visited). Memory: 28 bytes per corner of the
-// largest mesh numbered on the calling thread, and 37 per corner of the largest numbered on several
-// threads (with up to 16 more while its shards are indexed). Throws std::bad_alloc only, besides what
-// fill and visit throw.
+// largest mesh numbered on the calling thread, and 36 per corner of the largest numbered on several
+// threads (with a table of up to 32 per corner of the bucket that each thread indexes). Throws
+// std::bad_alloc only, besides what fill and visit throw.
 bool NumberMeshes(const std::vector<const vemoBaseGroup*>& groups, CPartRunner& runner,
                   const CornerFill& fill, const std::function<bool(const CNumberedMesh&)>& visit,
                   CExportProgress& progress);
