@@ -13,7 +13,7 @@ namespace
 constexpr size_t PartTriangles = 1024;
 // A mesh of this many triangles and more is numbered on every thread, by buckets of its records'
 // hashes; a smaller one, whose index stays in the processor's caches, gains less than sharing it costs.
-constexpr int ShardedTriangles = 32768;
+constexpr int SharedTriangles = 32768;
 // The buckets, by the top bits of the hashes: many, so that each bucket's table stays in a processor's
 // cache and the threads share them out evenly.
 constexpr int BucketBits = 8;
@@ -32,7 +32,7 @@ public:
 
 private:
     std::uint32_t NumberOnThisThread(const vemoSTL& mesh);
-    std::uint32_t NumberInShards(const vemoSTL& mesh);
+    std::uint32_t NumberInBuckets(const vemoSTL& mesh);
 
     CPartRunner& m_Runner;
     const CornerFill& m_Fill;
@@ -52,8 +52,8 @@ private:
 std::uint32_t CMeshNumbering::Number(const vemoSTL& mesh)
 {
     m_Ids.resize(3 * static_cast<size_t>(mesh.m_nTriangleCount));
-    return m_Runner.GetThreads() > 1 && mesh.m_nTriangleCount >= ShardedTriangles ? NumberInShards(mesh)
-                                                                                  : NumberOnThisThread(mesh);
+    return m_Runner.GetThreads() > 1 && mesh.m_nTriangleCount >= SharedTriangles ? NumberInBuckets(mesh)
+                                                                                 : NumberOnThisThread(mesh);
 }
 
 std::uint32_t CMeshNumbering::NumberOnThisThread(const vemoSTL& mesh)
@@ -74,7 +74,7 @@ std::uint32_t CMeshNumbering::NumberOnThisThread(const vemoSTL& mesh)
     return static_cast<std::uint32_t>(m_Index.GetCount());
 }
 
-std::uint32_t CMeshNumbering::NumberInShards(const vemoSTL& mesh)
+std::uint32_t CMeshNumbering::NumberInBuckets(const vemoSTL& mesh)
 {
     // The records fall into buckets by their hashes, and equal records into the same one. The threads
     // take the buckets in turn and find, for each corner of a bucket in order, the first corner with the
