@@ -4,6 +4,8 @@
 #include "writers/PartRunner.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstring>
 
 namespace
@@ -19,6 +21,21 @@ constexpr int SharedTriangles = 32768;
 constexpr int BucketBits = 8;
 constexpr size_t Buckets = size_t(1) << BucketBits;
 
+// A box (min x y z, max x y z) that takes in any finite position.
+constexpr float EmptyBox[6] = {HUGE_VALF, HUGE_VALF, HUGE_VALF, -HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
+
+// Widens the box to take in another box, given by its low and its high corner: of equal values (-0
+// and 0) the box keeps the one it has, so positions, and boxes of runs of them, taken in order give
+// the box of one pass over the positions.
+void TakeIn(float* pBox, const float* pLow, const float* pHigh)
+{
+    for (int k = 0; k < 3; ++k)
+    {
+        pBox[k] = pLow[k] < pBox[k] ? pLow[k] : pBox[k];
+        pBox[k + 3] = pHigh[k] > pBox[k + 3] ? pHigh[k] : pBox[k + 3];
+    }
+}
+
 // Numbers the corners of one mesh after another, each into the same arrays.
 class CMeshNumbering
 {
@@ -29,6 +46,8 @@ public:
     std::uint32_t Number(const vemoSTL& mesh);
     const std::uint32_t* GetIds() const { return m_Ids.data(); }
     const CVertexRecord* GetVertices() const { return m_pVertices; }
+    // The box of the vertices' finite positions, min x y z then max x y z.
+    const float* GetBox() const { return m_aBox; }
 
 private:
     std::uint32_t NumberOnThisThread(const vemoSTL& mesh);
@@ -46,7 +65,9 @@ private:
     CBufferVector<CVertexRecord> m_Records;
     CBufferVector<std::uint64_t> m_Entries;
     CBufferVector<std::uint32_t> m_BucketStarts;
+    std::vector<std::array<float, 6>> m_PartBoxes; // per part, the box of its kept corners' positions
     const CVertexRecord* m_pVertices = nullptr;
+    float m_aBox[6] = {};
 };
 
 std::uint32_t CMeshNumbering::Number(const vemoSTL& mesh)
@@ -68,8 +89,14 @@ std::uint32_t CMeshNumbering::NumberOnThisThread(const vemoSTL& mesh)
             pIds[k] = bKept ? m_Index.Add(aCorners[k]) : NotNumbered;
     }
     m_Vertices.resize(m_Index.GetCount());
+    // The box grows in a local, which stays in registers.
+    float aBox[6] = {EmptyBox[0], EmptyBox[1], EmptyBox[2], EmptyBox[3], EmptyBox[4], EmptyBox[5]};
     for (size_t v = 0; v < m_Index.GetCount(); ++v)
+    {
         m_Vertices[v] = m_Index.GetRecord(v);
+        TakeIn(aBox, m_Index.GetRecord(v).m_aValues, m_Index.GetRecord(v).m_aValues);
+    }
+    std::copy(aBox, aBox + 6, m_aBox);
     m_pVertices = m_Vertices.data();
     return static_cast<std::uint32_t>(m_Index.GetCount());
 }
@@ -87,6 +114,7 @@ std::uint32_t CMeshNumbering::NumberInBuckets(const vemoSTL& mesh)
     m_Records.resize(nCorners);
     m_Entries.resize(nCorners);
     m_BucketStarts.resize(nParts * (Buckets + 1));
+    m_PartBoxes.resize(nParts);
     constexpr std::uint64_t HighHalf = 0xFFFFFFFF00000000ull;
     m_Runner.Run(nParts,
                  [&](size_t nPart)
@@ -95,6 +123,8 @@ std::uint32_t CMeshNumbering::NumberInBuckets(const vemoSTL& mesh)
                      const size_t nEnd = 3 * std::min(nTriangles, (nPart + 1) * PartTriangles);
                      std::uint64_t aHashes[3 * PartTriangles];
                      std::uint32_t aNext[Buckets] = {};
+                     float aBox[6] = {EmptyBox[0], EmptyBox[1], EmptyBox[2],
+                                      EmptyBox[3], EmptyBox[4], EmptyBox[5]};
                      for (size_t c = nFirst; c < nEnd; c += 3)
                      {
                          const bool bKept = m_Fill(mesh.m_pTriangles[c / 3], &m_Records[c]);
@@ -103,10 +133,12 @@ std::uint32_t CMeshNumbering::NumberInBuckets(const vemoSTL& mesh)
                              pIds[k] = bKept ? 0 : NotNumbered;
                              if (!bKept)
                                  continue;
+                             TakeIn(aBox, m_Records[k].m_aValues, m_Records[k].m_aValues);
                              aHashes[k - nFirst] = CVertexIndex::Hash(m_Records[k]);
                              ++aNext[aHashes[k - nFirst] >> (64 - BucketBits)];
                          }
                      }
+                     std::copy(aBox, aBox + 6, m_PartBoxes[nPart].begin());
                      std::uint32_t* const pStarts = &m_BucketStarts[nPart * (Buckets + 1)];
                      size_t nAt = nFirst;
                      for (size_t b = 0; b < Buckets; ++b)
@@ -186,6 +218,11 @@ std::uint32_t CMeshNumbering::NumberInBuckets(const vemoSTL& mesh)
         else
             pIds[c] = pIds[nFirst];
     }
+    // The box of the kept corners' positions, taken in corner order, is the vertices' (each vertex's
+    // position stands first at its first corner, and the first corners are in vertex order).
+    std::copy(EmptyBox, EmptyBox + 6, m_aBox);
+    for (const std::array<float, 6>& box : m_PartBoxes)
+        TakeIn(m_aBox, box.data(), box.data() + 3);
     m_pVertices = pVertices;
     return nNext;
 }
@@ -205,8 +242,16 @@ bool NumberMeshes(const std::vector<const vemoBaseGroup*>& groups, CPartRunner& 
                 return false;
             const std::uint32_t nVertices = numbering.Number(mesh);
             progress.Advance(static_cast<unsigned long long>(mesh.m_nTriangleCount));
-            return visit(CNumberedMesh{nGroup, groups[nGroup], nObject, &mesh, numbering.GetIds(),
-                                       numbering.GetVertices(), nVertices});
+            const float* const pBox = numbering.GetBox();
+            return visit(CNumberedMesh{nGroup,
+                                       groups[nGroup],
+                                       nObject,
+                                       &mesh,
+                                       numbering.GetIds(),
+                                       numbering.GetVertices(),
+                                       nVertices,
+                                       {pBox[0], pBox[1], pBox[2]},
+                                       {pBox[3], pBox[4], pBox[5]}});
         };
         if (!ForEachExportedMesh(*groups[nGroup], numberMesh))
             return false;

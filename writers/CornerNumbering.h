@@ -23,6 +23,10 @@ struct CNumberedMesh
     const std::uint32_t* m_pIds;      // each corner's vertex number, or NotNumbered for a corner left out
     const CVertexRecord* m_pVertices; // the distinct records in the order of their numbers
     std::uint32_t m_nVertices;
+    // The box of the vertices' positions where they are finite (of equal values, -0 and 0, the first
+    // in vertex order; min +inf and max -inf for a mesh without vertices).
+    float m_aMin[3];
+    float m_aMax[3];
 };
 
 // Fills the records of a triangle's three corners; false leaves the triangle out. Called on any of the

@@ -101,45 +101,6 @@ std::string RelativeUri(const std::string& path)
     return uri;
 }
 
-// The smallest and largest of each position coordinate of the vertices, at least one: of equal values
-// (-0 and 0) the first, as one pass in order finds them. Many vertices are shared among the runner's
-// threads in parts, whose boxes join in order.
-void PositionBox(const CVertexRecord* pVertices, size_t nVertices, CPartRunner& runner, float* pMin,
-                 float* pMax)
-{
-    // A box as min x y z, max x y z.
-    using CBox = std::array<float, 6>;
-    const auto join = [](CBox& box, const float* pLow, const float* pHigh)
-    {
-        for (int k = 0; k < 3; ++k)
-        {
-            if (pLow[k] < box[k])
-                box[k] = pLow[k];
-            if (pHigh[k] > box[k + 3])
-                box[k + 3] = pHigh[k];
-        }
-    };
-    constexpr size_t PartVertices = 65536;
-    const size_t nParts = (nVertices + PartVertices - 1) / PartVertices;
-    std::vector<CBox> boxes(nParts);
-    runner.Run(nParts,
-               [&](size_t nPart)
-               {
-                   const size_t nBegin = nPart * PartVertices;
-                   const size_t nEnd = std::min(nVertices, nBegin + PartVertices);
-                   CBox& box = boxes[nPart];
-                   const float* const pFirst = pVertices[nBegin].m_aValues;
-                   box = {pFirst[0], pFirst[1], pFirst[2], pFirst[0], pFirst[1], pFirst[2]};
-                   for (size_t v = nBegin + 1; v < nEnd; ++v)
-                       join(box, pVertices[v].m_aValues, pVertices[v].m_aValues);
-               });
-    CBox box = boxes[0];
-    for (size_t nPart = 1; nPart < nParts; ++nPart)
-        join(box, boxes[nPart].data(), boxes[nPart].data() + 3);
-    std::copy(box.begin(), box.begin() + 3, pMin);
-    std::copy(box.begin() + 3, box.end(), pMax);
-}
-
 std::string MeshName(const vemoBaseGroup& group, int nObject)
 {
     std::string name = GroupNameUtf8(group);
@@ -232,7 +193,8 @@ bool CGltfDocument::Analyse(CExportReport& report, CExportProgress& progress, CP
         report.m_nSkippedTriangles += static_cast<long long>((nCorners - summary.m_nIndices) / 3);
         if (summary.m_nIndices == 0)
             return true;
-        PositionBox(mesh.m_pVertices, mesh.m_nVertices, runner, summary.m_aMin, summary.m_aMax);
+        std::copy(mesh.m_aMin, mesh.m_aMin + 3, summary.m_aMin);
+        std::copy(mesh.m_aMax, mesh.m_aMax + 3, summary.m_aMax);
         summary.m_nMaterial = MaterialNumber(mesh.m_pGroup->GetObjectMaterial(mesh.m_nObject)->m_Front,
                                              materialNumbers, report);
         nFirstCorners += summary.m_nVertices;
