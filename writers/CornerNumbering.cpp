@@ -42,21 +42,23 @@ class CMeshNumbering
 public:
     CMeshNumbering(CPartRunner& runner, const CornerFill& fill) : m_Runner(runner), m_Fill(fill) {}
 
-    // Numbers the mesh's corners into GetIds and its vertices into GetVertices; the number of vertices.
-    std::uint32_t Number(const vemoSTL& mesh);
-    const std::uint32_t* GetIds() const { return m_Ids.data(); }
+    // Numbers the mesh's corners into pIds (3 per triangle; null for GetIds) and its vertices into
+    // GetVertices; the number of vertices.
+    std::uint32_t Number(const vemoSTL& mesh, std::uint32_t* pIds);
+    const std::uint32_t* GetIds() const { return m_pIds; }
     const CVertexRecord* GetVertices() const { return m_pVertices; }
     // The box of the vertices' finite positions, min x y z then max x y z.
     const float* GetBox() const { return m_aBox; }
 
 private:
-    std::uint32_t NumberOnThisThread(const vemoSTL& mesh);
-    std::uint32_t NumberInBuckets(const vemoSTL& mesh);
+    std::uint32_t NumberOnThisThread(const vemoSTL& mesh, std::uint32_t* pIds);
+    std::uint32_t NumberInBuckets(const vemoSTL& mesh, std::uint32_t* pIds);
 
     CPartRunner& m_Runner;
     const CornerFill& m_Fill;
     CVertexIndex m_Index;
     CBufferVector<std::uint32_t> m_Ids;
+    std::uint32_t* m_pIds = nullptr;
     CBufferVector<CVertexRecord> m_Vertices;
     // Per corner of a mesh numbered in buckets: its record (the records of the first corners end up at
     // the front, in the order of their numbers: the mesh's vertices); per part, its kept corners in the
@@ -70,18 +72,23 @@ private:
     float m_aBox[6] = {};
 };
 
-std::uint32_t CMeshNumbering::Number(const vemoSTL& mesh)
+std::uint32_t CMeshNumbering::Number(const vemoSTL& mesh, std::uint32_t* pIds)
 {
-    m_Ids.resize(3 * static_cast<size_t>(mesh.m_nTriangleCount));
-    return m_Runner.GetThreads() > 1 && mesh.m_nTriangleCount >= SharedTriangles ? NumberInBuckets(mesh)
-                                                                                 : NumberOnThisThread(mesh);
+    if (pIds == nullptr)
+    {
+        m_Ids.resize(3 * static_cast<size_t>(mesh.m_nTriangleCount));
+        pIds = m_Ids.data();
+    }
+    m_pIds = pIds;
+    return m_Runner.GetThreads() > 1 && mesh.m_nTriangleCount >= SharedTriangles
+               ? NumberInBuckets(mesh, pIds)
+               : NumberOnThisThread(mesh, pIds);
 }
 
-std::uint32_t CMeshNumbering::NumberOnThisThread(const vemoSTL& mesh)
+std::uint32_t CMeshNumbering::NumberOnThisThread(const vemoSTL& mesh, std::uint32_t* pIds)
 {
     m_Index.Clear();
     CVertexRecord aCorners[3];
-    std::uint32_t* pIds = m_Ids.data();
     for (int t = 0; t < mesh.m_nTriangleCount; ++t, pIds += 3)
     {
         const bool bKept = m_Fill(mesh.m_pTriangles[t], aCorners);
@@ -101,13 +108,12 @@ std::uint32_t CMeshNumbering::NumberOnThisThread(const vemoSTL& mesh)
     return static_cast<std::uint32_t>(m_Index.GetCount());
 }
 
-std::uint32_t CMeshNumbering::NumberInBuckets(const vemoSTL& mesh)
+std::uint32_t CMeshNumbering::NumberInBuckets(const vemoSTL& mesh, std::uint32_t* const pIds)
 {
     // The records fall into buckets by their hashes, and equal records into the same one. The threads
     // take the buckets in turn and find, for each corner of a bucket in order, the first corner with the
     // same record. Numbering the corners in order then gives each first corner the next number and every
     // other corner its first corner's: the numbers of one index given the corners one by one.
-    std::uint32_t* const pIds = m_Ids.data();
     const size_t nTriangles = static_cast<size_t>(mesh.m_nTriangleCount);
     const size_t nCorners = 3 * nTriangles;
     const size_t nParts = (nTriangles + PartTriangles - 1) / PartTriangles;
@@ -231,7 +237,7 @@ std::uint32_t CMeshNumbering::NumberInBuckets(const vemoSTL& mesh)
 
 bool NumberMeshes(const std::vector<const vemoBaseGroup*>& groups, CPartRunner& runner,
                   const CornerFill& fill, const std::function<bool(const CNumberedMesh&)>& visit,
-                  CExportProgress& progress)
+                  CExportProgress& progress, const CornerIdPlace& place)
 {
     CMeshNumbering numbering(runner, fill);
     for (size_t nGroup = 0; nGroup < groups.size(); ++nGroup)
@@ -240,7 +246,7 @@ bool NumberMeshes(const std::vector<const vemoBaseGroup*>& groups, CPartRunner& 
         {
             if (3ull * static_cast<unsigned long long>(mesh.m_nTriangleCount) > MaxIndexedVertices)
                 return false;
-            const std::uint32_t nVertices = numbering.Number(mesh);
+            const std::uint32_t nVertices = numbering.Number(mesh, place ? place(mesh) : nullptr);
             progress.Advance(static_cast<unsigned long long>(mesh.m_nTriangleCount));
             const float* const pBox = numbering.GetBox();
             return visit(CNumberedMesh{nGroup,

@@ -176,6 +176,8 @@ bool CGltfDocument::Analyse(CExportReport& report, CExportProgress& progress, CP
         CMeshSummary summary{
             mesh.m_nGroup, mesh.m_nObject, mesh.m_nVertices, nIndices, 0, nFirstCorners, {}, {}, 0};
         const size_t nCorners = 3 * static_cast<size_t>(mesh.m_pMesh->m_nTriangleCount);
+        // The numbers stand in the output's index already (placeIds), where the corners left out close
+        // up.
         std::uint32_t* const pIndices = m_Indices.data();
         std::uint32_t* const pFirstCorners = m_FirstCorners.data() + nFirstCorners;
         std::uint32_t nNext = 0;
@@ -206,7 +208,8 @@ bool CGltfDocument::Analyse(CExportReport& report, CExportProgress& progress, CP
         return true;
     };
     m_MeshStart.reserve(m_Groups.size() + 1);
-    const bool bNumbered = NumberMeshes(m_Groups, runner, fill, addMesh, progress);
+    const auto placeIds = [&](const vemoSTL&) { return m_Indices.data() + nIndices; };
+    const bool bNumbered = NumberMeshes(m_Groups, runner, fill, addMesh, progress, placeIds);
     report.m_nReplacedNormals += nReplacedNormals.load();
     if (!bNumbered)
         return false;
