@@ -728,6 +728,36 @@ CFileSink& CFileSink::JsonString(const std::string& strUtf8)
     return *this << '"';
 }
 
+bool CFileSink::Rewrite(unsigned long long nOffset, const void* pData, size_t nBytes)
+{
+    if (!CanRewrite() || m_bFailed || nOffset > m_nCount || nBytes > m_nCount - nOffset)
+        return false;
+    // The bytes still buffered are changed there; others in the file, after what is buffered.
+    const unsigned long long nBufferStart = m_nCount - m_nUsed;
+    if (nOffset >= nBufferStart)
+    {
+        std::memcpy(m_pBuffer.get() + (nOffset - nBufferStart), pData, nBytes);
+        return true;
+    }
+    if (!FlushBuffer())
+        return false;
+    errno = 0;
+#if defined(_WIN32)
+    const bool bWritten = ::_fseeki64(m_pFile, static_cast<long long>(nOffset), SEEK_SET) == 0 &&
+                          std::fwrite(pData, 1, nBytes, m_pFile) == nBytes &&
+                          ::_fseeki64(m_pFile, 0, SEEK_END) == 0;
+#else
+    const bool bWritten = ::fseeko(m_pFile, static_cast<off_t>(nOffset), SEEK_SET) == 0 &&
+                          std::fwrite(pData, 1, nBytes, m_pFile) == nBytes &&
+                          ::fseeko(m_pFile, 0, SEEK_END) == 0;
+#endif
+    if (bWritten)
+        return true;
+    SetError("cannot write", errno);
+    m_bFailed = true;
+    return false;
+}
+
 bool CFileSink::Flush()
 {
     if (m_pFile == nullptr)

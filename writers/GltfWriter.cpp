@@ -447,28 +447,49 @@ bool WriteGltf(const vemoBaseGroup& root, const std::string& path, bool bBinary,
 
     if (bBinary)
     {
-        CFileSink counter;
-        counter.OpenCounter();
-        document.WriteJson(counter, std::string());
-        const unsigned long long nJson = (counter.GetCount() + 3) & ~3ull;
-        const unsigned long long nBinary = document.GetBinaryLength();
-        const unsigned long long nTotal = 12 + 8 + nJson + (nBinary > 0 ? 8 + nBinary : 0);
-        if (nTotal > 0xFFFFFFFFull)
-        {
-            SetTooLarge(report, path, "a .glb file holds at most 4 GiB; write .gltf instead");
-            return false;
-        }
         CFileSink out;
         if (!OpenOutputs(options, report, out, path))
             return false;
+        // The header holds the lengths of the file and of the JSON chunk: a file has them put in once the
+        // JSON is written, a stream has the JSON counted first.
+        unsigned long long nJson = 0;
+        const unsigned long long nBinary = document.GetBinaryLength();
+        const auto total = [&]() { return 12 + 8 + nJson + (nBinary > 0 ? 8 + nBinary : 0); };
+        const char* const pszTooLarge = "a .glb file holds at most 4 GiB; write .gltf instead";
+        if (!out.CanRewrite())
+        {
+            CFileSink counter;
+            counter.OpenCounter();
+            document.WriteJson(counter, std::string());
+            nJson = (counter.GetCount() + 3) & ~3ull;
+            if (total() > 0xFFFFFFFFull)
+            {
+                SetTooLarge(report, path, pszTooLarge);
+                return false;
+            }
+        }
         out.U32(0x46546C67); // "glTF"
         out.U32(2);
-        out.U32(static_cast<std::uint32_t>(nTotal));
+        out.U32(static_cast<std::uint32_t>(total()));
         out.U32(static_cast<std::uint32_t>(nJson));
         out.U32(0x4E4F534A); // "JSON"
         document.WriteJson(out, std::string());
         while (out.GetCount() % 4 != 0)
             out << ' ';
+        if (out.CanRewrite())
+        {
+            nJson = out.GetCount() - 20;
+            if (total() > 0xFFFFFFFFull)
+            {
+                SetTooLarge(report, path, pszTooLarge);
+                return false;
+            }
+            const std::uint32_t aLengths[2] = {static_cast<std::uint32_t>(total()),
+                                               static_cast<std::uint32_t>(nJson)};
+            char aBytes[8];
+            PutWords(aBytes, aLengths, 2);
+            out.Rewrite(8, aBytes, 8);
+        }
         if (nBinary > 0)
         {
             out.U32(static_cast<std::uint32_t>(nBinary));
