@@ -709,9 +709,17 @@ CFileSink& CFileSink::JsonString(const std::string& strUtf8)
 {
     static const char szHex[] = "0123456789abcdef";
     *this << '"';
-    for (const char c : strUtf8)
+    // Runs of characters that stand as they are go out whole.
+    const char* pRun = strUtf8.data();
+    const char* const pEnd = pRun + strUtf8.size();
+    for (const char* p = pRun; p < pEnd; ++p)
     {
+        const char c = *p;
         const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7F && c != '"' && c != '\\')
+            continue;
+        Write(pRun, static_cast<size_t>(p - pRun));
+        pRun = p + 1;
         if (c == '"' || c == '\\')
             *this << '\\' << c;
         else if (c == '\n')
@@ -720,11 +728,10 @@ CFileSink& CFileSink::JsonString(const std::string& strUtf8)
             *this << "\\r";
         else if (c == '\t')
             *this << "\\t";
-        else if (u < 0x20 || u == 0x7F)
-            *this << "\\u00" << szHex[u >> 4] << szHex[u & 15];
         else
-            *this << c;
+            *this << "\\u00" << szHex[u >> 4] << szHex[u & 15];
     }
+    Write(pRun, static_cast<size_t>(pEnd - pRun));
     return *this << '"';
 }
 

@@ -101,9 +101,8 @@ std::string RelativeUri(const std::string& path)
     return uri;
 }
 
-std::string MeshName(const vemoBaseGroup& group, int nObject)
+std::string MeshName(const std::string& name, int nObject)
 {
-    std::string name = GroupNameUtf8(group);
     return (name.empty() ? std::string() : name + " ") + "mesh " + std::to_string(nObject);
 }
 
@@ -240,6 +239,7 @@ int CGltfDocument::MaterialNumber(const vemoMaterial& material,
 void CGltfDocument::WriteJson(CFileSink& out, const std::string& binUri) const
 {
     const size_t nGroups = m_Groups.size();
+    std::vector<std::string> groupNames(nGroups);
     out << "{\"asset\":{\"version\":\"2.0\",\"generator\":\"slp convert\"},\"scene\":0,"
            "\"scenes\":[{\"nodes\":[0]}],\"nodes\":[";
     size_t nNextChild = 1;
@@ -247,7 +247,9 @@ void CGltfDocument::WriteJson(CFileSink& out, const std::string& binUri) const
     {
         const vemoBaseGroup& group = *m_Groups[nGroup];
         out << (nGroup > 0 ? ",{" : "{");
-        const std::string name = GroupNameUtf8(group);
+        // Kept for the names of the group's meshes.
+        groupNames[nGroup] = GroupNameUtf8(group);
+        const std::string& name = groupNames[nGroup];
         if (!name.empty())
         {
             out << "\"name\":";
@@ -271,7 +273,7 @@ void CGltfDocument::WriteJson(CFileSink& out, const std::string& binUri) const
     for (size_t m = 0; m < m_Meshes.size(); ++m)
     {
         out << ",{\"name\":";
-        out.JsonString(MeshName(*m_Groups[m_Meshes[m].m_nGroup], m_Meshes[m].m_nObject));
+        out.JsonString(MeshName(groupNames[m_Meshes[m].m_nGroup], m_Meshes[m].m_nObject));
         out << ",\"mesh\":" << static_cast<unsigned long long>(m) << '}';
     }
     out << ']';
@@ -287,7 +289,7 @@ void CGltfDocument::WriteJson(CFileSink& out, const std::string& binUri) const
     {
         const unsigned long long n = m;
         out << (m > 0 ? ",{\"name\":" : "{\"name\":");
-        out.JsonString(MeshName(*m_Groups[m_Meshes[m].m_nGroup], m_Meshes[m].m_nObject));
+        out.JsonString(MeshName(groupNames[m_Meshes[m].m_nGroup], m_Meshes[m].m_nObject));
         out << ",\"primitives\":[{\"attributes\":{\"POSITION\":" << 3 * n << ",\"NORMAL\":" << 3 * n + 1
             << "},\"indices\":" << 3 * n + 2 << ",\"material\":" << m_Meshes[m].m_nMaterial
             << ",\"mode\":4}]}";
