@@ -615,7 +615,7 @@ void CFileSink::Spill(const void* pData, size_t nBytes)
 {
     if (!FlushBuffer())
         return;
-    if (nBytes >= BlockSize)
+    if (nBytes >= DirectBytes)
     {
         errno = 0;
         if (std::fwrite(pData, 1, nBytes, m_pFile) != nBytes)
@@ -709,9 +709,17 @@ CFileSink& CFileSink::JsonString(const std::string& strUtf8)
 {
     static const char szHex[] = "0123456789abcdef";
     *this << '"';
-    for (const char c : strUtf8)
+    // Runs of characters that stand as they are go out whole.
+    const char* pRun = strUtf8.data();
+    const char* const pEnd = pRun + strUtf8.size();
+    for (const char* p = pRun; p < pEnd; ++p)
     {
+        const char c = *p;
         const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7F && c != '"' && c != '\\')
+            continue;
+        Write(pRun, static_cast<size_t>(p - pRun));
+        pRun = p + 1;
         if (c == '"' || c == '\\')
             *this << '\\' << c;
         else if (c == '\n')
@@ -720,12 +728,41 @@ CFileSink& CFileSink::JsonString(const std::string& strUtf8)
             *this << "\\r";
         else if (c == '\t')
             *this << "\\t";
-        else if (u < 0x20 || u == 0x7F)
-            *this << "\\u00" << szHex[u >> 4] << szHex[u & 15];
         else
-            *this << c;
+            *this << "\\u00" << szHex[u >> 4] << szHex[u & 15];
     }
+    Write(pRun, static_cast<size_t>(pEnd - pRun));
     return *this << '"';
+}
+
+bool CFileSink::Rewrite(unsigned long long nOffset, const void* pData, size_t nBytes)
+{
+    if (!CanRewrite() || m_bFailed || nOffset > m_nCount || nBytes > m_nCount - nOffset)
+        return false;
+    // The bytes still buffered are changed there; others in the file, after what is buffered.
+    const unsigned long long nBufferStart = m_nCount - m_nUsed;
+    if (nOffset >= nBufferStart)
+    {
+        std::memcpy(m_pBuffer.get() + (nOffset - nBufferStart), pData, nBytes);
+        return true;
+    }
+    if (!FlushBuffer())
+        return false;
+    errno = 0;
+#if defined(_WIN32)
+    const bool bWritten = ::_fseeki64(m_pFile, static_cast<long long>(nOffset), SEEK_SET) == 0 &&
+                          std::fwrite(pData, 1, nBytes, m_pFile) == nBytes &&
+                          ::_fseeki64(m_pFile, 0, SEEK_END) == 0;
+#else
+    const bool bWritten = ::fseeko(m_pFile, static_cast<off_t>(nOffset), SEEK_SET) == 0 &&
+                          std::fwrite(pData, 1, nBytes, m_pFile) == nBytes &&
+                          ::fseeko(m_pFile, 0, SEEK_END) == 0;
+#endif
+    if (bWritten)
+        return true;
+    SetError("cannot write", errno);
+    m_bFailed = true;
+    return false;
 }
 
 bool CFileSink::Flush()

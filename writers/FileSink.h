@@ -72,7 +72,7 @@ public:
         m_nCount += nBytes;
         if (m_pFile == nullptr)
             return;
-        if (m_nUsed + nBytes > BlockSize)
+        if (m_nUsed + nBytes > BlockSize || nBytes >= DirectBytes)
             Spill(pData, nBytes);
         else
         {
@@ -106,6 +106,11 @@ public:
     // Writes what is buffered to a stream output and flushes it (for output that a reader watches);
     // false after a write failure.
     bool Flush();
+    // Whether bytes given before can be changed (Rewrite): true for the temporary file of a target.
+    bool CanRewrite() const { return m_pFile != nullptr && !m_Temporary.empty(); }
+    // Puts the bytes over those given before at the offset (all of them given before), where
+    // CanRewrite; false, and nothing changed, where it cannot, or after a write failure.
+    bool Rewrite(unsigned long long nOffset, const void* pData, size_t nBytes);
 
     void U8(std::uint8_t n) { Write(&n, 1); }
     void U16(std::uint16_t n);
@@ -114,6 +119,8 @@ public:
 
 private:
     static constexpr size_t BlockSize = 1 << 20;
+    // Blocks this large go to the file as they are, after what is buffered, rather than copied.
+    static constexpr size_t DirectBytes = 1 << 16;
 
     CFileSink& Text(const char* p, size_t n)
     {

@@ -152,17 +152,25 @@ int ExportThreadCount(const CExportOptions& options)
 #endif
 }
 
-void WriteInParts(CPartRunner& runner, CFileSink& out, size_t nItems, size_t nMostBytes,
-                  const std::function<size_t(size_t, char*)>& format,
-                  const std::function<void(size_t)>& written)
+void WritePartsInOrder(CPartRunner& runner, CFileSink& out, size_t nParts, size_t nMostBytes,
+                       const std::function<size_t(size_t, char*)>& format,
+                       const std::function<void(size_t, size_t)>& written)
 {
-    // Parts of about 256 KiB of text, in a ring of buffers: the threads format the parts in order as
-    // buffers come free, and the calling thread writes each part once it is ready, formatting parts
-    // itself while the next to write is not.
-    const size_t nPartItems = std::max<size_t>(1, (size_t(1) << 18) / nMostBytes);
-    const size_t nParts = (nItems + nPartItems - 1) / nPartItems;
+    if (nParts <= 1 || runner.GetThreads() == 1)
+    {
+        std::vector<char> text(nMostBytes);
+        for (size_t nPart = 0; nPart < nParts; ++nPart)
+        {
+            const size_t nBytes = format(nPart, text.data());
+            out.Write(text.data(), nBytes);
+            written(nPart, nBytes);
+        }
+        return;
+    }
+    // A ring of buffers: the threads format the parts in order as buffers come free, and the calling
+    // thread writes each part once it is ready, formatting parts itself while the next to write is not.
     const size_t nSlots = std::min(nParts, 4 * runner.GetThreads());
-    std::vector<std::vector<char>> texts(nSlots, std::vector<char>(nPartItems * nMostBytes));
+    std::vector<std::vector<char>> texts(nSlots, std::vector<char>(nMostBytes));
     std::vector<size_t> lengths(nSlots, 0);
     std::vector<char> ready(nSlots, 0);
     std::mutex lock;
@@ -171,14 +179,9 @@ void WriteInParts(CPartRunner& runner, CFileSink& out, size_t nItems, size_t nMo
     size_t nWritten = 0; // the parts written
     const auto formatPart = [&](size_t nPart)
     {
-        const size_t nBegin = nPart * nPartItems;
-        const size_t nEnd = std::min(nItems, nBegin + nPartItems);
-        char* const pStart = texts[nPart % nSlots].data();
-        char* p = pStart;
-        for (size_t i = nBegin; i < nEnd; ++i)
-            p += format(i, p);
+        const size_t nBytes = format(nPart, texts[nPart % nSlots].data());
         const std::lock_guard<std::mutex> guard(lock);
-        lengths[nPart % nSlots] = static_cast<size_t>(p - pStart);
+        lengths[nPart % nSlots] = nBytes;
         ready[nPart % nSlots] = 1;
         changed.notify_all();
     };
@@ -208,7 +211,7 @@ void WriteInParts(CPartRunner& runner, CFileSink& out, size_t nItems, size_t nMo
             {
                 guard.unlock();
                 out.Write(texts[nSlot].data(), lengths[nSlot]);
-                written(std::min(nPartItems, nItems - nWritten * nPartItems));
+                written(nWritten, lengths[nSlot]);
                 guard.lock();
                 ready[nSlot] = 0;
                 ++nWritten;
@@ -226,4 +229,24 @@ void WriteInParts(CPartRunner& runner, CFileSink& out, size_t nItems, size_t nMo
         }
     };
     runner.RunBeside(own, help);
+}
+
+void WriteInParts(CPartRunner& runner, CFileSink& out, size_t nItems, size_t nMostBytes,
+                  const std::function<size_t(size_t, char*)>& format,
+                  const std::function<void(size_t)>& written)
+{
+    // Parts of about 256 KiB of text.
+    const size_t nPartItems = std::max<size_t>(1, (size_t(1) << 18) / nMostBytes);
+    const size_t nParts = (nItems + nPartItems - 1) / nPartItems;
+    WritePartsInOrder(
+        runner, out, nParts, nPartItems * nMostBytes,
+        [&](size_t nPart, char* pOut)
+        {
+            const size_t nEnd = std::min(nItems, (nPart + 1) * nPartItems);
+            char* p = pOut;
+            for (size_t i = nPart * nPartItems; i < nEnd; ++i)
+                p += format(i, p);
+            return static_cast<size_t>(p - pOut);
+        },
+        [&](size_t nPart, size_t) { written(std::min(nPartItems, nItems - nPart * nPartItems)); });
 }

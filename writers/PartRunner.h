@@ -70,6 +70,15 @@ private:
     bool m_bStop = false;
 };
 
+// Writes nParts parts to the sink in order, formatted on the runner's threads while the calling thread
+// writes the parts before. format(nPart, pOut) puts a part's bytes at pOut, which has room for
+// nMostBytes, and returns their count; it must not throw. written(nPart, nBytes) is called on the
+// calling thread after each part is written. One part, or a runner of one thread, is formatted and
+// written on the calling thread alone. Throws std::bad_alloc only (before anything is written).
+void WritePartsInOrder(CPartRunner& runner, CFileSink& out, size_t nParts, size_t nMostBytes,
+                       const std::function<size_t(size_t, char*)>& format,
+                       const std::function<void(size_t, size_t)>& written);
+
 // Writes the text of nItems items to the sink in order, formatted in parts on the runner's threads while
 // the calling thread writes the parts before. format(nItem, pOut) puts an item's text at pOut, which has
 // room for nMostBytes, and returns its length; it must not throw. written(nCount) is called on the

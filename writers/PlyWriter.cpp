@@ -3,6 +3,7 @@
 #include "writers/FileSink.h"
 #include "writers/FormatWriters.h"
 #include "writers/ModelWalk.h"
+#include "writers/NoInitAllocator.h"
 #include "writers/PartRunner.h"
 
 namespace
@@ -30,10 +31,12 @@ bool WritePly(const vemoBaseGroup& root, const std::string& path, const CExportO
     const std::vector<const vemoBaseGroup*> groups = ListGroupsBreadthFirst(root);
     report.m_nGroups = static_cast<long long>(groups.size()) - 1;
     std::vector<CPlyMesh> meshes;
-    std::vector<std::uint32_t> corners;
     unsigned long long nVertices = 0;
     // Three passes over the triangles: merging, the vertices, the faces.
     const unsigned long long nTriangles = CountExportedTriangles(groups);
+    // Every corner's number, each mesh's numbered where they stay.
+    CBufferVector<std::uint32_t> corners(static_cast<size_t>(3 * nTriangles));
+    size_t nNumbered = 0;
     CExportProgress progress(options, 3 * nTriangles);
     const auto fill = [](const vemoTRex& triangle, CVertexRecord* pCorners)
     {
@@ -43,8 +46,7 @@ bool WritePly(const vemoBaseGroup& root, const std::string& path, const CExportO
     };
     const auto mergeMesh = [&](const CNumberedMesh& mesh)
     {
-        corners.insert(corners.end(), mesh.m_pIds,
-                       mesh.m_pIds + 3 * static_cast<size_t>(mesh.m_pMesh->m_nTriangleCount));
+        nNumbered += 3 * static_cast<size_t>(mesh.m_pMesh->m_nTriangleCount);
         const CClampedColour colour =
             ClampColour(mesh.m_pGroup->GetObjectMaterial(mesh.m_nObject)->m_Front.GetDiffuse());
         if (colour.m_bChanged)
@@ -59,7 +61,8 @@ bool WritePly(const vemoBaseGroup& root, const std::string& path, const CExportO
         return nVertices <= MaxIndexedVertices;
     };
     CPartRunner runner(ExportThreadCount(options));
-    if (!NumberMeshes(groups, runner, fill, mergeMesh, progress))
+    const auto placeIds = [&](const vemoSTL&) { return corners.data() + nNumbered; };
+    if (!NumberMeshes(groups, runner, fill, mergeMesh, progress, placeIds))
     {
         SetTooLarge(report, path, "more than 4294967294 vertices");
         return false;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #if !defined(_WIN32)
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -227,6 +228,50 @@ TEST(WorldExportTest, GltfTreeNamesMaterialsAndUnitNormals)
     EXPECT_EQ(doc["accessors"][6]["min"], Json::parse("[-1, -2, -3]"));
     EXPECT_EQ(doc["accessors"][8]["count"], 3);
     EXPECT_EQ(F32At(bytes, viewAt(4)), -1.0f);
+}
+
+TEST(WorldExportTest, GltfBufferHoldsEveryKeptCornerOfLargeAndSmallMeshes)
+{
+    // A mesh whose vertices and indices fill several parts of the buffer (with a triangle left out) and
+    // whose box is found in parts, then small meshes that share parts; on one thread and on several.
+    // Its first corner's -0 is the first of the zeros, so the box's low and high z.
+    std::vector<std::vector<vemoTRex>> meshes{Grid(256), Grid(1), Grid(3), Grid(2)};
+    meshes[0][7000].m_Vertex[2].x = std::numeric_limits<float>::quiet_NaN();
+    meshes[0][0].m_Vertex[0].z = -0.0f;
+    CKarnWorld world;
+    for (const std::vector<vemoTRex>& mesh : meshes)
+        AddMesh(*AddGroup(world, u"part"), mesh, vemoChroma(1, 1, 1, 1));
+    for (const int nThreads : {1, 3})
+    {
+        CExportOptions options;
+        options.m_nThreads = nThreads;
+        ASSERT_EQ(Export(world, "buffer.glb", options).m_eResult, ExportSuccess);
+        const std::string bytes = ReadBytes(OutputPath("buffer.glb"));
+        const Json doc = GlbJson(bytes);
+        const size_t nBin = 28 + U32At(bytes, 12);
+        EXPECT_NE(bytes.find("\"min\":[0,0,-0],\"max\":[256,256,-0]"), std::string::npos);
+        for (size_t m = 0; m < meshes.size(); ++m)
+        {
+            const size_t nVertices = doc["accessors"][3 * m]["count"];
+            const size_t nVertexView = nBin + doc["bufferViews"][2 * m]["byteOffset"].get<size_t>();
+            size_t nIndex = nBin + doc["bufferViews"][2 * m + 1]["byteOffset"].get<size_t>();
+            size_t nWrong = 0;
+            for (const vemoTRex& triangle : meshes[m])
+                for (int k = 0; k < 3 && std::isfinite(triangle.m_Vertex[2].x); ++k, nIndex += 4)
+                {
+                    const std::uint32_t nVertex = U32At(bytes, nIndex);
+                    ASSERT_LT(nVertex, nVertices) << m;
+                    const size_t nAt = nVertexView + 24 * nVertex;
+                    nWrong += F32At(bytes, nAt) != triangle.m_Vertex[k].x ||
+                              F32At(bytes, nAt + 4) != triangle.m_Vertex[k].y ||
+                              F32At(bytes, nAt + 8) != triangle.m_Vertex[k].z ||
+                              F32At(bytes, nAt + 20) != 1.0f;
+                }
+            EXPECT_EQ(nWrong, 0u) << "mesh " << m << " on " << nThreads << " threads";
+            EXPECT_EQ(nIndex - nBin, doc["bufferViews"][2 * m + 1]["byteOffset"].get<size_t>() +
+                                         doc["bufferViews"][2 * m + 1]["byteLength"].get<size_t>());
+        }
+    }
 }
 
 TEST(WorldExportTest, FailuresLeaveNothingBehind)
