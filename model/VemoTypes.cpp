@@ -1,34 +1,6 @@
 #include "model/VemoTypes.h"
 
 #include <cmath>
-#include <cstdint>
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
-void* vemoAllocateLarge(size_t nBytes)
-{
-    void* const p = ::operator new(nBytes);
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    // The huge pages that lie wholly within the block; the system may refuse, which changes nothing.
-    constexpr std::uintptr_t kHugePage = std::uintptr_t(2) << 20;
-    if (nBytes >= 2 * kHugePage)
-    {
-        const std::uintptr_t nStart =
-            (reinterpret_cast<std::uintptr_t>(p) + kHugePage - 1) & ~(kHugePage - 1);
-        const std::uintptr_t nEnd = (reinterpret_cast<std::uintptr_t>(p) + nBytes) & ~(kHugePage - 1);
-        if (nEnd > nStart)
-            madvise(reinterpret_cast<void*>(nStart), nEnd - nStart, MADV_HUGEPAGE);
-    }
-#endif
-    return p;
-}
-
-void vemoFreeLarge(void* p) noexcept
-{
-    ::operator delete(p);
-}
 
 vemoBBox::vemoBBox() : m_bEmpty(true) {}
 

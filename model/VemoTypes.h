@@ -169,20 +169,10 @@ struct KARN_API vemoMatProps
     int m_nMode;
 };
 
-/// Memory for the model's large arrays, from the global operator new (std::bad_alloc when there is
-/// none), given back with vemoFreeLarge (the global operator delete). Where the system backs memory with huge
-/// pages on request (Linux), an array of several megabytes is asked to have them: a mesh's memory is touched
-/// for the first time as it is filled, and each small page of it costs the system a fault.
-KARN_API void* vemoAllocateLarge(size_t nBytes);
-KARN_API void vemoFreeLarge(void* p) noexcept;
-
 /// One triangle: three vertices, then the normal at each vertex, in the same order. A new triangle has
-/// all six at (0, 0, 0). Arrays of triangles (new[], delete[]) take their memory from vemoAllocateLarge.
+/// all six at (0, 0, 0).
 struct KARN_API vemoTRex
 {
     vemoFloatPoint m_Vertex[3];
     vemoVector m_Normal[3];
-
-    static void* operator new[](size_t nBytes) { return vemoAllocateLarge(nBytes); }
-    static void operator delete[](void* p) noexcept { vemoFreeLarge(p); }
 };

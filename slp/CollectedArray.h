@@ -2,8 +2,6 @@
 /// CSLPCollectedArray: the growable array in which a load collects a run's points and normals.
 #pragma once
 
-#include "model/VemoTypes.h"
-
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -25,7 +23,7 @@ template <class T> class CSLPCollectedArray
 
 public:
     static constexpr size_t kFirstChunk = 768;
-    static constexpr size_t kDoublings = 10;
+    static constexpr size_t kDoublings = 8;
 
     CSLPCollectedArray() = default;
     CSLPCollectedArray(const CSLPCollectedArray& other)
@@ -93,7 +91,7 @@ public:
             nBytes += ChunkCapacity(nKept++) * sizeof(T);
         while (m_Chunks.size() > nKept)
         {
-            vemoFreeLarge(m_Chunks.back());
+            ::operator delete(static_cast<void*>(m_Chunks.back()));
             m_Chunks.pop_back();
         }
         m_nFull = m_nFilled = m_nFirst = 0;
@@ -125,7 +123,7 @@ private:
         if (nNext == m_Chunks.size())
         {
             m_Chunks.reserve(m_Chunks.size() + 1);
-            m_Chunks.push_back(static_cast<T*>(vemoAllocateLarge(ChunkCapacity(nNext) * sizeof(T))));
+            m_Chunks.push_back(static_cast<T*>(::operator new(ChunkCapacity(nNext) * sizeof(T))));
         }
         m_nFull = nNext;
         m_nFilled = 0;
@@ -134,7 +132,7 @@ private:
     void Release()
     {
         for (T* pChunk : m_Chunks)
-            vemoFreeLarge(pChunk);
+            ::operator delete(static_cast<void*>(pChunk));
         m_Chunks.clear();
         m_nFull = m_nFilled = m_nFirst = 0;
         m_nRoom = 0;
