@@ -159,9 +159,9 @@ public:
     void SetEstimatedBoundingBox(vemoBBox box) { m_EstimatedBBox = box; }
     double GetDecimationMagnitude() { return m_dDecimationMagnitude; }
     void SetDecimationMagnitude(double dMagnitude) { m_dDecimationMagnitude = dMagnitude; }
-    /// The threads a load of a regular file or a buffer may use, the calling thread among them: 1 loads on the
-    /// calling thread alone; 0, the default, lets the parser choose (as many as the processor has, for
-    /// files of 4 MiB and more; one below, where threads cost more than they give). Other threads only
+    /// The threads a load of a regular file or a buffer may use, the calling thread among them: 1 loads on
+    /// the calling thread alone; 0, the default, lets the parser choose (as many as the processor has, for
+    /// files of 32 MiB and more; one below, where threads cost more than they give). Other threads only
     /// read the file ahead and convert its common lines' numbers: the callback runs on the calling
     /// thread, and everything a host sees, the model, every token, every report and where it comes, the
     /// lists and every failure, is what a load on one thread gives. A stream (a pipe, the standard input)

@@ -352,7 +352,7 @@ namespace
 {
 std::atomic<size_t> g_nForcedPieces(0);
 // The size from which a load uses the machine's cores unless told otherwise.
-constexpr long long kReadAheadFrom = 4LL << 20;
+constexpr long long kReadAheadFrom = 32LL << 20;
 } // namespace
 
 void GenericForceReadAheadPieces(size_t nBytes)
@@ -374,7 +374,8 @@ void CGenericParser::StartReadAhead()
     int nThreads = m_nReadAheadThreads;
     if (nThreads == 0)
     {
-        // Below a few pieces a thread costs more than it gives.
+        // Below some tens of pieces a thread costs more than it gives in a process that starts with
+        // the load: the pieces ahead are fresh memory, touched for the first time.
         const unsigned nCores = std::thread::hardware_concurrency();
         nThreads = nSize >= kReadAheadFrom || nForced != 0 ? static_cast<int>(nCores == 0 ? 1 : nCores) : 1;
     }

@@ -23,7 +23,7 @@ class CReadAhead;
 
 /// Reads of a regular file ahead of the parser in pieces of this many bytes (rounded up to whole
 /// blocks), whatever the file's size, on the threads a parser allows (EnableReadAhead); 0 restores the
-/// default (pieces of 1 MiB, for files of 4 MiB and more). For tests, which force pieces at every byte of
+/// default (pieces of 1 MiB, for files of 32 MiB and more). For tests, which force pieces at every byte of
 /// small files; the results are the same whatever the pieces.
 GENERIC_API void GenericForceReadAheadPieces(size_t nBytes);
 
@@ -127,7 +127,7 @@ public:
     /// Lets the reads of a regular file opened from its start go ahead of the parser on nThreads threads,
     /// the calling thread among them, which find the keyword runs of the pieces they read: 1 or less
     /// reads on the calling thread alone; 0 lets the parser choose (as many threads as the processor
-    /// has, for files of 4 MiB and more). Takes effect at the first keyword run of the next open (or of
+    /// has, for files of 32 MiB and more). Takes effect at the first keyword run of the next open (or of
     /// the input at hand). Nothing a caller sees changes but the time: the runs are those the parser
     /// finds itself, the blocks those it reads.
     void EnableReadAhead(int nThreads);

@@ -218,7 +218,7 @@ def load(source, progress=None, *, threads: int = 0) -> Model:
         reports only its end.
     threads: the threads a load of a file or of content in memory may use, the loading thread among
         them: 0 (the default) lets the loader choose (as many as the processor has, for inputs of
-        4 MiB and more), 1 loads on the loading thread alone. The model, the progress and every
+        32 MiB and more), 1 loads on the loading thread alone. The model, the progress and every
         failure are the same whatever the count. Streams (pipes, gzipped data, file objects that are
         not a real file at its start) are read on the loading thread.
 
