@@ -3,7 +3,8 @@
 // time and peak resident memory that wait4 gives, as medians of interleaved rounds:
 //   slp info --quiet FILE                       the reference of every ratio
 //   slp check FILE
-//   slp convert FILE OUT.glb (.gltf, .obj, .ply, .stl)
+//   slp convert FILE OUT.glb (.gltf, .obj, .ply, .stl)   OUT removed before each run: a new file
+//   slp convert FILE OUT.glb                    over the file of the round before
 //   slp info --quiet --threads 1 FILE           when the program's help lists --threads
 // and a batch of 8 copies of the 300,000-facet file written as glb into a folder, by one process
 // (slp convert -f glb -o FOLDER FILE...) against 8 processes one after another (and with -j 1 and -j 2
@@ -58,12 +59,20 @@ struct CCommand
     std::vector<std::vector<std::string>> m_Processes;
     std::vector<CProcessRun> m_Runs;
     CProcessRun m_Median;
+    // Files removed before each run, outside the time: a command that writes them makes new files
+    // rather than replacing those of the round before.
+    std::vector<std::string> m_Outputs;
 };
 
 bool RunCommand(CCommand& command)
 {
     CProcessRun total;
     total.m_nExitStatus = 0;
+    for (const std::string& output : command.m_Outputs)
+    {
+        std::error_code error;
+        std::filesystem::remove(output, error);
+    }
     for (const std::vector<std::string>& argv : command.m_Processes)
     {
         CProcessRun run;
@@ -158,16 +167,32 @@ int RunProgramBenchmark(const std::string& program, const std::string& folder,
     {
         const std::string file = folder + "/" + name + ".slp";
         std::vector<CCommand> commands;
-        commands.push_back({"slp info --quiet", {{program, "info", "--quiet", file}}, {}, {}});
-        commands.push_back({"slp check", {{program, "check", file}}, {}, {}});
+        commands.push_back({"slp info --quiet", {{program, "info", "--quiet", file}}, {}, {}, {}});
+        commands.push_back({"slp check", {{program, "check", file}}, {}, {}, {}});
         for (const char* pszFormat : {"glb", "gltf", "obj", "ply", "stl"})
+        {
+            const std::string output = (out / (name + "." + pszFormat)).string();
+            std::vector<std::string> outputs{output};
+            if (std::string(pszFormat) == "gltf")
+                outputs.push_back((out / (name + ".bin")).string());
             commands.push_back({std::string("slp convert to .") + pszFormat,
-                                {{program, "convert", file, (out / (name + "." + pszFormat)).string()}},
+                                {{program, "convert", file, output}},
                                 {},
-                                {}});
+                                {},
+                                outputs});
+        }
+        // The same over the file of the round before: the cost of replacing a file, which on some file
+        // systems (ext4) includes starting the new file's write-back at the rename.
+        const std::string replaced = (out / (name + ".replaced.glb")).string();
+        commands.push_back({"slp convert to .glb over an existing file",
+                            {{program, "convert", file, replaced}},
+                            {},
+                            {},
+                            {}});
         if (bThreads)
             commands.push_back({"slp info --quiet --threads 1",
                                 {{program, "info", "--quiet", "--threads", "1", file}},
+                                {},
                                 {},
                                 {}});
         if (!RunRounds(commands, nRounds))
@@ -206,15 +231,17 @@ int RunProgramBenchmark(const std::string& program, const std::string& folder,
     {
         const std::string batch = (out / "batch").string();
         std::vector<CCommand> commands;
-        CCommand sequence{"8 x slp convert FILE OUT.glb, one after another", {}, {}, {}};
+        std::vector<std::string> outputs;
+        for (int i = 1; i <= nCopies; ++i)
+            outputs.push_back((out / "batch" / ("copy_" + std::to_string(i) + ".glb")).string());
+        CCommand sequence{"8 x slp convert FILE OUT.glb, one after another", {}, {}, {}, outputs};
         for (int i = 0; i < nCopies; ++i)
-            sequence.m_Processes.push_back(
-                {program, "convert", copies[static_cast<std::size_t>(i)],
-                 (out / "batch" / ("copy_" + std::to_string(i + 1) + ".glb")).string()});
+            sequence.m_Processes.push_back({program, "convert", copies[static_cast<std::size_t>(i)],
+                                            outputs[static_cast<std::size_t>(i)]});
         commands.push_back(sequence);
         const auto batchCommand = [&](const std::vector<std::string>& options)
         {
-            CCommand command{"slp convert", {{program, "convert"}}, {}, {}};
+            CCommand command{"slp convert", {{program, "convert"}}, {}, {}, outputs};
             for (const std::string& option : options)
             {
                 command.m_Label += " " + option;
