@@ -32,7 +32,7 @@ const char* const ConvertHelp =
     "  -j, --jobs N          convert N files of a batch at once (default 0: one per core, at most 32);\n"
     "                        the lines of each come whole and in the order of the inputs\n"
     "  --threads N           threads to load and write each file on (default 0: one per core for large\n"
-    "                        files, divided among the jobs of a batch; 1: the calling thread alone)\n"
+    "                        files, in each job of a batch too; 1: the calling thread alone)\n"
     "  -q, --quiet           no progress bar and no summary lines\n"
     "  --strict              exit status 1 when a load dropped vertices (the output is written all the "
     "same)\n"
@@ -199,9 +199,10 @@ int RunConvert(const std::vector<std::string>& arguments)
         return 1;
     const std::vector<CBatchItem> items = PlanBatch("convert", inputs, output, ExportFormatName(eFormat));
     nJobs = BatchJobCount(items, nJobs, eFormat);
-    // The cores are shared among the files done at once; each file's bar would mix with the others'.
-    if (nJobs > 1 && !parsed.Has("--threads"))
-        settings.nThreads = std::max(1, CoreCount() / nJobs);
+    // Each job keeps the threads a file would have alone: a job's threads idle while its walk or its
+    // writing runs on one thread, and the other jobs' work fills them (8 files of 94 MB on 2 cores took
+    // 0.96 s with the cores divided among the jobs, 0.69 s so, 0.74 s one file at a time). Each file's bar
+    // would mix with the others'.
     return RunBatchJobs(items, nJobs, bar, "converting",
                         [&](const std::string& input, const std::string& target, CFileLines& lines)
                         {
