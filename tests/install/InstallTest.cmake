@@ -2,8 +2,9 @@
 # through the CMake package and once through pkg-config. With STATIC set, it first builds and installs
 # a static build of the sources (tests and tools off) instead of installing the current build tree.
 #
-# Variables: SOURCE_DIR, BUILD_DIR, WORK_DIR, CXX_COMPILER, CXX_FLAGS, LINKER_FLAGS, GENERATOR, STATIC, and
-# for a cross-build TOOLCHAIN_FILE, EMULATOR (which runs the host program) and EXE_SUFFIX.
+# Variables: SOURCE_DIR, BUILD_DIR, WORK_DIR, CXX_COMPILER, CXX_FLAGS, LINKER_FLAGS, GENERATOR, STATIC,
+# WITH_GZIP (the tested build's SLP_WITH_GZIP, for the builds of the sources), and for a cross-build
+# TOOLCHAIN_FILE, EMULATOR (which runs the host program) and EXE_SUFFIX.
 cmake_minimum_required(VERSION 3.21)
 
 function(run)
@@ -28,7 +29,7 @@ endif()
 
 if(STATIC)
     run("${CMAKE_COMMAND}" -S "${SOURCE_DIR}" -B "${WORK_DIR}/build" ${flags} -DBUILD_SHARED_LIBS=OFF
-        -DSLP_BUILD_TESTS=OFF -DSLP_BUILD_TOOLS=OFF -DSLP_BUILD_BENCH=OFF)
+        -DSLP_BUILD_TESTS=OFF -DSLP_BUILD_TOOLS=OFF -DSLP_BUILD_BENCH=OFF "-DSLP_WITH_GZIP=${WITH_GZIP}")
     run("${CMAKE_COMMAND}" --build "${WORK_DIR}/build")
     run("${CMAKE_COMMAND}" --install "${WORK_DIR}/build" --prefix "${prefix}")
 else()
@@ -43,7 +44,7 @@ foreach(way IN LISTS ways)
     set(host_build "${WORK_DIR}/host-${way}")
     if(way STREQUAL "subproject")
         run("${CMAKE_COMMAND}" -S "${SOURCE_DIR}/examples/host" -B "${host_build}" ${flags}
-            "-DHOST_SLP_SOURCE_DIR=${SOURCE_DIR}")
+            "-DHOST_SLP_SOURCE_DIR=${SOURCE_DIR}" "-DSLP_WITH_GZIP=${WITH_GZIP}")
         # As a subproject the loader builds neither its tests nor its program.
         if(EXISTS "${host_build}/slp/tests" OR EXISTS "${host_build}/slp/tools")
             message(FATAL_ERROR "the subproject build configured its tests or tools")
