@@ -392,7 +392,8 @@ TEST(HostileInputTest, ProgressOfAGzippedFileFollowsItsCompressedBytes)
 {
     std::string strSolids;
     for (int i = 0; i < 20000; ++i)
-        strSolids += "solid s" + std::to_string(i) + "\n" + FacetWithX(std::to_string(i * 7919 % 100003)).substr(8);
+        strSolids +=
+            "solid s" + std::to_string(i) + "\n" + FacetWithX(std::to_string(i * 7919 % 100003)).substr(8);
     const TempFile text(strSolids);
     const std::string strGzip = text.path + ".gz";
     if (std::system(("gzip -c \"" + text.path + "\" > \"" + strGzip + "\"").c_str()) != 0)
@@ -403,8 +404,9 @@ TEST(HostileInputTest, ProgressOfAGzippedFileFollowsItsCompressedBytes)
     {
         CKarnWorld world;
         CSLPParser parser;
-        g_onProgress = [&](int nPercentage)
-        { reports[bTokenByToken].emplace_back(nPercentage, parser.GetIOManager()->GetCurrentFileOffset64()); };
+        g_onProgress = [&](int nPercentage) {
+            reports[bTokenByToken].emplace_back(nPercentage, parser.GetIOManager()->GetCurrentFileOffset64());
+        };
         parser.SetLoaderPtr(&ForwardProgress);
         parser.GetIOManager()->SetBlockSize(4096);
         parser.GetIOManager()->SetLineTracking(bTokenByToken);
