@@ -1,11 +1,10 @@
 #include "slp/SLPParser.h"
 
 #include "foundation/BasicList.h"
+#include "slp/NearestFloat.h"
 
 #include <algorithm>
 #include <climits>
-#include <cmath>
-#include <limits>
 #include <memory>
 
 CSLPParser::CSLPParser()
@@ -89,26 +88,6 @@ void CSLPParser::InitializeVariables()
 
 namespace
 {
-
-// A number read as a double, rounded to the nearest float. Beyond the float range the rounding gives
-// an infinity of the same sign (1e39 becomes +inf), which a plain conversion of such a value would
-// leave undefined.
-float ToFloat(double dValue)
-{
-    constexpr double dMax = static_cast<double>(std::numeric_limits<float>::max());
-    // Half a unit in the last place above the largest float: from there on the nearest is infinity.
-    constexpr double dOverflow = dMax + 0x1p103;
-    // The common case first, with one comparison: within the float range the conversion rounds.
-    if (std::fabs(dValue) <= dMax)
-        return static_cast<float>(dValue);
-    if (dValue >= dOverflow)
-        return std::numeric_limits<float>::infinity();
-    if (dValue <= -dOverflow)
-        return -std::numeric_limits<float>::infinity();
-    if (dValue > dMax || dValue < -dMax)
-        return dValue > 0 ? std::numeric_limits<float>::max() : -std::numeric_limits<float>::max();
-    return static_cast<float>(dValue);
-}
 
 // The common shape of a normal or vertex line inside a batch: the keyword at nAt and three numbers
 // after it. Takes them as the walk would (the third number becomes current) and returns true; false,
@@ -235,7 +214,8 @@ CSLPParser::TakeStep(const CGenericRunStep& step, double* pNormal, double* pVert
         pNormal[0] = pValues[0];
         pNormal[1] = pValues[1];
         pNormal[2] = pValues[2];
-        vemoVector normal(ToFloat(pValues[0]), ToFloat(pValues[1]), ToFloat(pValues[2]));
+        vemoVector normal(SLPNearestFloat(pValues[0]), SLPNearestFloat(pValues[1]),
+                          SLPNearestFloat(pValues[2]));
         if (m_bNormalsListed)
             AddNormalToList(normal);
         else
@@ -246,7 +226,8 @@ CSLPParser::TakeStep(const CGenericRunStep& step, double* pNormal, double* pVert
         pVertex[0] = pValues[0];
         pVertex[1] = pValues[1];
         pVertex[2] = pValues[2];
-        vemoFloatPoint point(ToFloat(pValues[0]), ToFloat(pValues[1]), ToFloat(pValues[2]));
+        vemoFloatPoint point(SLPNearestFloat(pValues[0]), SLPNearestFloat(pValues[1]),
+                             SLPNearestFloat(pValues[2]));
         if (m_bPointsListed)
             AddPointToList(point);
         else
@@ -258,7 +239,8 @@ CSLPParser::TakeStep(const CGenericRunStep& step, double* pNormal, double* pVert
         pColor[0] = pValues[0];
         pColor[1] = pValues[1];
         pColor[2] = pValues[2];
-        vemoChroma color(ToFloat(pValues[0]), ToFloat(pValues[1]), ToFloat(pValues[2]), 1.0f);
+        vemoChroma color(SLPNearestFloat(pValues[0]), SLPNearestFloat(pValues[1]),
+                         SLPNearestFloat(pValues[2]), 1.0f);
         SetCurrentColor(color);
     }
     else if (step.m_nId == SLPTokenEndSolid)
@@ -436,14 +418,16 @@ void CSLPParser::WalkTokens()
             // The common shape, three numbers in the batch, or token by token.
             if (TakeTriplet(aBatch, nAt, nBatch, aNormal) || (advance(false), triplet(aNormal)))
             {
-                vemoVector normal(ToFloat(aNormal[0]), ToFloat(aNormal[1]), ToFloat(aNormal[2]));
+                vemoVector normal(SLPNearestFloat(aNormal[0]), SLPNearestFloat(aNormal[1]),
+                                  SLPNearestFloat(aNormal[2]));
                 AddNormalToList(normal);
             }
             break;
         case SLPTokenVertex:
             if (TakeTriplet(aBatch, nAt, nBatch, aVertex) || (advance(false), triplet(aVertex)))
             {
-                vemoFloatPoint point(ToFloat(aVertex[0]), ToFloat(aVertex[1]), ToFloat(aVertex[2]));
+                vemoFloatPoint point(SLPNearestFloat(aVertex[0]), SLPNearestFloat(aVertex[1]),
+                                     SLPNearestFloat(aVertex[2]));
                 AddPointToList(point);
             }
             break;
@@ -455,7 +439,8 @@ void CSLPParser::WalkTokens()
             if (triplet(aColor))
             {
                 // Components are taken as they stand: no scaling and no clamping.
-                vemoChroma color(ToFloat(aColor[0]), ToFloat(aColor[1]), ToFloat(aColor[2]), 1.0f);
+                vemoChroma color(SLPNearestFloat(aColor[0]), SLPNearestFloat(aColor[1]),
+                                 SLPNearestFloat(aColor[2]), 1.0f);
                 SetCurrentColor(color);
             }
             break;

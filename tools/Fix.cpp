@@ -5,6 +5,7 @@
 #include "checker/LoadFailure.h"
 #include "checker/SLPChecker.h"
 #include "foundation/TextCodec.h"
+#include "slp/NearestFloat.h"
 #include "slp/SLPParser.h"
 #include "tools/Commands.h"
 #include "tools/Output.h"
@@ -14,7 +15,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <vector>
 
 namespace
@@ -111,23 +111,6 @@ struct FixResult
     long long nLeftOut = 0;       // vertices the output does not have
     std::string stem;             // the name of the solid for facets outside any solid
 };
-
-// The loader's conversion of a number to a float: rounded to the nearest, with values beyond the float
-// range becoming the largest float or an infinity exactly where the loader's do.
-float ToFloat(double dValue)
-{
-    constexpr double dMax = static_cast<double>(std::numeric_limits<float>::max());
-    constexpr double dOverflow = dMax + 0x1p103;
-    if (std::fabs(dValue) <= dMax)
-        return static_cast<float>(dValue);
-    if (dValue >= dOverflow)
-        return std::numeric_limits<float>::infinity();
-    if (dValue <= -dOverflow)
-        return -std::numeric_limits<float>::infinity();
-    if (dValue > dMax || dValue < -dMax)
-        return dValue > 0 ? std::numeric_limits<float>::max() : -std::numeric_limits<float>::max();
-    return static_cast<float>(dValue);
-}
 
 // The unit normal of the triangle's winding (v1 - v0) x (v2 - v0), in double; 0 0 0 where the facet
 // has no area or is not finite.
@@ -406,11 +389,13 @@ void CFixWalk::Run()
                     m_nRunLine = nLine;
                 if (eType == SLPTokenNormal)
                     m_Normals.push_back(
-                        Normal{vemoVector(ToFloat(pValues[0]), ToFloat(pValues[1]), ToFloat(pValues[2])),
+                        Normal{vemoVector(SLPNearestFloat(pValues[0]), SLPNearestFloat(pValues[1]),
+                                          SLPNearestFloat(pValues[2])),
                                nNumbers < 3, m_Vertices.size()});
                 else
                     m_Vertices.push_back(
-                        Vertex{vemoFloatPoint(ToFloat(pValues[0]), ToFloat(pValues[1]), ToFloat(pValues[2])),
+                        Vertex{vemoFloatPoint(SLPNearestFloat(pValues[0]), SLPNearestFloat(pValues[1]),
+                                              SLPNearestFloat(pValues[2])),
                                nNumbers < 3, nLine});
             }
             AfterTriple(nNumbers, nLine);
@@ -423,7 +408,7 @@ void CFixWalk::Run()
             const int nNumbers = ReadTriple(m_aColour);
             if (nNumbers > 0)
                 for (int i = 0; i < 3; ++i)
-                    m_fColour[i] = ToFloat(m_aColour[i]);
+                    m_fColour[i] = SLPNearestFloat(m_aColour[i]);
             AfterTriple(nNumbers, nLine);
             break;
         }
