@@ -50,6 +50,22 @@ inline std::uint64_t Load8(const char* p)
     return x;
 }
 
+// A word of 1 to 8 bytes as the keyword tables hold it: its bytes with bit 5 set (equal for the same
+// letters without regard to case), the bytes past its end cleared. Reads 8 bytes from p.
+inline std::uint64_t KeywordKey(const char* p, size_t nLength)
+{
+    static constexpr std::uint64_t s_aMasks[9] = {0,
+                                                  0xFFULL,
+                                                  0xFFFFULL,
+                                                  0xFFFFFFULL,
+                                                  0xFFFFFFFFULL,
+                                                  0xFFFFFFFFFFULL,
+                                                  0xFFFFFFFFFFFFULL,
+                                                  0xFFFFFFFFFFFFFFULL,
+                                                  ~0ULL};
+    return (Load8(p) | 0x2020202020202020ULL) & s_aMasks[nLength];
+}
+
 // The digits and points of 16 bytes (bit i of a mask for byte i) and the integer that the digits of a
 // short decimal form, one way per scan level. Each Mantissa takes q with
 // nIntegers digits, a point when nFraction is not 0 and then nFraction digits, nIntegers + nFraction
@@ -277,17 +293,7 @@ public:
     // both are the same letters without regard to case, so no other check is needed.
     GENERIC_RUN_INLINE bool Keyword(const char* pWord, size_t nLength, int& nId) const
     {
-        static constexpr std::uint64_t s_aMasks[9] = {0,
-                                                      0xFFULL,
-                                                      0xFFFFULL,
-                                                      0xFFFFFFULL,
-                                                      0xFFFFFFFFULL,
-                                                      0xFFFFFFFFFFULL,
-                                                      0xFFFFFFFFFFFFULL,
-                                                      0xFFFFFFFFFFFFFFULL,
-                                                      ~0ULL};
-        return nLength - 1 < 8 &&
-               m_Keywords.Find((Load8(pWord) | 0x2020202020202020ULL) & s_aMasks[nLength], nId);
+        return nLength - 1 < 8 && m_Keywords.Find(KeywordKey(pWord, nLength), nId);
     }
 
     // A number, converted as the tokenizer converts it: the common short decimal (at most 15 digits, at
@@ -514,15 +520,6 @@ void generic_scan::ScanPieceRuns(ScanLevels eLevel, const CRunSpan& span, const 
                                  const char* pFrom, const char* pTo, const char* pBufferEnd, bool bInputEnds,
                                  CPieceRuns& runs)
 {
-    static constexpr std::uint64_t s_aMasks[9] = {0,
-                                                  0xFFULL,
-                                                  0xFFFFULL,
-                                                  0xFFFFFFULL,
-                                                  0xFFFFFFFFULL,
-                                                  0xFFFFFFFFFFULL,
-                                                  0xFFFFFFFFFFFFULL,
-                                                  0xFFFFFFFFFFFFFFULL,
-                                                  ~0ULL};
     const CGenericRunKeywords& sets = keywords.Sets();
     const unsigned long long nRunIds = sets.m_nAloneIds | sets.m_nTripleIds;
     // The run keyword that is the word [q, r), with its id; false for any other word (or one too near
@@ -531,8 +528,7 @@ void generic_scan::ScanPieceRuns(ScanLevels eLevel, const CRunSpan& span, const 
     {
         const size_t nLength = static_cast<size_t>(r - q);
         return nLength - 1 < 8 && q < span.pSafe && r < span.pLimit &&
-               keywords.Find((Load8(q) | 0x2020202020202020ULL) & s_aMasks[nLength], nId) &&
-               ((nRunIds >> nId) & 1) != 0;
+               keywords.Find(KeywordKey(q, nLength), nId) && ((nRunIds >> nId) & 1) != 0;
     };
     const char* p = pFrom;
     for (;;)
