@@ -3,6 +3,7 @@
 #pragma once
 
 #include "slp/Export.h"
+#include "slp/SLPTypes.h"
 #include "tools/Arguments.h"
 #include "writers/FileSink.h"
 #include "writers/WorldExport.h"
@@ -15,6 +16,7 @@
 #include <vector>
 
 class CSLPParser;
+class CBinaryInputGuard;
 class CProgressBar;
 struct CCheckReport;
 
@@ -44,6 +46,10 @@ int UsageError(const char* pszCommand, const std::string& message);
 // themselves.
 std::string InputPath(const std::string& name);
 std::string DisplayName(const std::string& name);
+
+// Opens the input name ("-" too) on the parser's tokenizer to be read token by token, with line numbers
+// and binary input refused at its first block by guard, which watches the reads and must outlive them.
+SLPLoadResultTypes OpenForTokens(CSLPParser& parser, const std::string& name, CBinaryInputGuard& guard);
 
 // The program's standard output: a buffered sink on stdout, flushed when it goes; a failure to write
 // it is kept for FinishStandardOutput.

@@ -1,4 +1,5 @@
 #include "checker/LoadFailure.h"
+#include "checker/SLPChecker.h"
 #include "slp/SLPParser.h"
 #include "tools/Commands.h"
 #include "tools/Output.h"
@@ -113,6 +114,16 @@ std::string InputPath(const std::string& name)
 std::string DisplayName(const std::string& name)
 {
     return name == "-" ? "<stdin>" : name;
+}
+
+SLPLoadResultTypes OpenForTokens(CSLPParser& parser, const std::string& name, CBinaryInputGuard& guard)
+{
+    parser.SetFileName(CBasicString::FromPath(InputPath(name).c_str()));
+    CSLPIOManager& tokens = *parser.GetIOManager();
+    tokens.SetLineTracking(true);
+    tokens.SetFilename(parser.GetFileName());
+    tokens.GetFileInterface()->SetReadWatcher(&guard);
+    return tokens.OpenInputFile();
 }
 
 std::string Plural(long long nCount, const char* pszOne, const char* pszMany)

@@ -473,12 +473,8 @@ bool FixOne(CFileSink& report, const std::string& input, const std::string& outp
     bar.SetFile(input);
     CSLPParser parser; // for its tokenizer, and the reasons of a failure
     CSLPIOManager& tokens = *parser.GetIOManager();
-    parser.SetFileName(CBasicString::FromPath(InputPath(input).c_str()));
-    tokens.SetLineTracking(true);
-    tokens.SetFilename(parser.GetFileName());
     CBinaryInputGuard guard; // binary input is refused at its first block, not read to its end
-    tokens.GetFileInterface()->SetReadWatcher(&guard);
-    const SLPLoadResultTypes eOpen = tokens.OpenInputFile();
+    const SLPLoadResultTypes eOpen = OpenForTokens(parser, input, guard);
     if (eOpen != SLPLoadSuccess)
     {
         report.Flush();

@@ -116,13 +116,9 @@ int RunTokens(const std::vector<std::string>& arguments)
     const std::string& name = parsed.Positionals()[0];
 
     CSLPParser parser;
-    parser.SetFileName(CBasicString::FromPath(InputPath(name).c_str()));
     CSLPIOManager& tokens = *parser.GetIOManager();
-    tokens.SetLineTracking(true);
-    tokens.SetFilename(parser.GetFileName());
     CBinaryInputGuard guard; // binary input is refused at its first block, not read to its end
-    tokens.GetFileInterface()->SetReadWatcher(&guard);
-    const SLPLoadResultTypes eOpen = tokens.OpenInputFile();
+    const SLPLoadResultTypes eOpen = OpenForTokens(parser, name, guard);
     if (eOpen != SLPLoadSuccess)
     {
         std::fprintf(stderr, "slp: %s: %s\n", DisplayName(name).c_str(),
