@@ -4,6 +4,7 @@
 #include "FuzzTargets.h"
 
 #include "checker/SLPChecker.h"
+#include "model/GroupWalk.h"
 #include "slp/SLPParser.h"
 #include "tokenizer/ByteScan.h"
 
@@ -12,8 +13,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace
 {
@@ -53,13 +52,10 @@ bool Encloses(const vemoBBox& box, const vemoFloatPoint& p)
 std::string CheckAndDescribe(const CKarnWorld& world)
 {
     std::string description;
-    std::vector<std::pair<const vemoBaseGroup*, int>> pending(1, std::make_pair(&world, 0));
-    while (!pending.empty())
+    for (CGroupWalk walk(world); walk.Next();)
     {
-        const vemoBaseGroup* pGroup = pending.back().first;
-        const int nDepth = pending.back().second;
-        pending.pop_back();
-        description += "group " + std::to_string(nDepth) + " ";
+        const vemoBaseGroup* pGroup = &walk.GetGroup();
+        description += "group " + std::to_string(walk.GetDepth()) + " ";
         for (const WideChar* p = pGroup->GetGroupName().GetText(); p != nullptr && *p != 0; ++p)
             description += std::to_string(static_cast<unsigned>(*p)) + ",";
         description += "\n";
@@ -89,11 +85,8 @@ std::string CheckAndDescribe(const CKarnWorld& world)
             }
             description += "\n";
         }
-        for (int i = pGroup->GetNumGroups() - 1; i >= 0; --i)
-        {
+        for (int i = 0; i < pGroup->GetNumGroups(); ++i)
             FUZZ_CHECK(pGroup->GetGroup(i)->GetParent() == pGroup);
-            pending.emplace_back(pGroup->GetGroup(i), nDepth + 1);
-        }
     }
     return description;
 }
@@ -112,13 +105,9 @@ void CheckAgreesWithLoad(const std::string& strPath, const CKarnWorld& world, lo
         return;
     }
     long long nGroups = 0, nMeshes = 0, nTriangles = 0;
-    std::vector<const vemoBaseGroup*> pending(1, &world);
-    while (!pending.empty())
+    for (CGroupWalk walk(world); walk.Next();)
     {
-        const vemoBaseGroup* pGroup = pending.back();
-        pending.pop_back();
-        for (int i = 0; i < pGroup->GetNumGroups(); ++i)
-            pending.push_back(pGroup->GetGroup(i));
+        const vemoBaseGroup* pGroup = &walk.GetGroup();
         nGroups += pGroup->GetNumGroups();
         nMeshes += pGroup->GetNumObjects();
         for (int i = 0; i < pGroup->GetNumObjects(); ++i)

@@ -4,6 +4,7 @@
 // for bit, what was dropped, every report with the token the parser stood at and the lists it held.
 
 #include "WorldChecker.h"
+#include "model/GroupWalk.h"
 #include "slp/SLPParser.h"
 #include "tests/support/FailingReads.h"
 #include "tests/support/TestFiles.h"
@@ -20,7 +21,6 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
-#include <vector>
 
 namespace
 {
@@ -137,13 +137,9 @@ std::string LoadSeen(const std::string& path, int nThreads, size_t nBlockSize,
     g_pSeen = nullptr;
     std::string text = std::to_string(eResult) + " dropped " +
                        std::to_string(parser.GetDiscardedPointCount()) + "\n" + DescribeWorld(world);
-    std::vector<const vemoBaseGroup*> pending(1, &world);
-    while (!pending.empty())
+    for (CGroupWalk walk(world); walk.Next();)
     {
-        const vemoBaseGroup* pGroup = pending.back();
-        pending.pop_back();
-        for (int i = 0; i < pGroup->GetNumGroups(); ++i)
-            pending.push_back(pGroup->GetGroup(i));
+        const vemoBaseGroup* pGroup = &walk.GetGroup();
         for (int i = 0; i < pGroup->GetNumObjects(); ++i)
         {
             const auto* pMesh = dynamic_cast<const vemoSTL*>(pGroup->GetObject(i));
