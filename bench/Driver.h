@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace slp_bench
@@ -44,6 +45,16 @@ template <class T> T Median(std::vector<T> values)
     std::sort(values.begin(), values.end());
     const std::size_t n = values.size();
     return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// The median of one member of items: MedianOf(runs, &CProcessRun::m_dSeconds).
+template <class Item, class T> T MedianOf(const std::vector<Item>& items, T Item::*pMember)
+{
+    std::vector<T> values;
+    values.reserve(items.size());
+    for (const Item& item : items)
+        values.push_back(item.*pMember);
+    return Median(std::move(values));
 }
 
 long long FileSize(const std::string& path);

@@ -642,21 +642,10 @@ int RunBenchmark(const std::string& self, const std::string& folder, const COpti
 
         for (CMethod& method : methods)
         {
-            std::vector<double> seconds;
-            std::vector<double> cpu;
-            std::vector<double> threadCpu;
-            std::vector<long> rss;
-            for (const CSample& sample : method.m_Samples)
-            {
-                seconds.push_back(sample.m_dSeconds);
-                cpu.push_back(sample.m_dCpuSeconds);
-                threadCpu.push_back(sample.m_dThreadCpuSeconds);
-                rss.push_back(sample.m_nPeakRssKiB);
-            }
-            method.m_dSeconds = Median(seconds);
-            method.m_dCpuSeconds = Median(cpu);
-            method.m_dThreadCpuSeconds = Median(threadCpu);
-            method.m_nPeakRssKiB = Median(rss);
+            method.m_dSeconds = MedianOf(method.m_Samples, &CSample::m_dSeconds);
+            method.m_dCpuSeconds = MedianOf(method.m_Samples, &CSample::m_dCpuSeconds);
+            method.m_dThreadCpuSeconds = MedianOf(method.m_Samples, &CSample::m_dThreadCpuSeconds);
+            method.m_nPeakRssKiB = MedianOf(method.m_Samples, &CSample::m_nPeakRssKiB);
         }
         const CMethod& floor = *Find(methods, "floor", 1);
         const CMethod& parse = *Find(methods, "parse", 1);
@@ -712,15 +701,10 @@ int RunBenchmark(const std::string& self, const std::string& folder, const COpti
         }
         std::fflush(stdout);
 
-        std::vector<long> before;
-        std::vector<long> loaded;
-        for (const CSample& sample : parse.m_Samples)
-        {
-            before.push_back(sample.m_nRssBeforeKiB);
-            loaded.push_back(static_cast<long>(sample.m_nLoadedKiB));
-        }
-        const double dModelMiB = static_cast<double>(Median(loaded) - Median(before)) / 1024.0;
-        const double dPeakMiB = static_cast<double>(parse.m_nPeakRssKiB - Median(before)) / 1024.0;
+        const long nBefore = MedianOf(parse.m_Samples, &CSample::m_nRssBeforeKiB);
+        const long long nLoaded = MedianOf(parse.m_Samples, &CSample::m_nLoadedKiB);
+        const double dModelMiB = static_cast<double>(nLoaded - nBefore) / 1024.0;
+        const double dPeakMiB = static_cast<double>(parse.m_nPeakRssKiB - nBefore) / 1024.0;
         const CMethod& tokens = *Find(methods, "tokens", 1);
         char sz[768];
         std::snprintf(

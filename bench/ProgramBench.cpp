@@ -100,18 +100,9 @@ bool RunRounds(std::vector<CCommand>& commands, int nRounds)
                 return false;
     for (CCommand& command : commands)
     {
-        std::vector<double> seconds;
-        std::vector<double> cpu;
-        std::vector<long> rss;
-        for (const CProcessRun& run : command.m_Runs)
-        {
-            seconds.push_back(run.m_dSeconds);
-            cpu.push_back(run.m_dCpuSeconds);
-            rss.push_back(run.m_nPeakRssKiB);
-        }
-        command.m_Median.m_dSeconds = Median(seconds);
-        command.m_Median.m_dCpuSeconds = Median(cpu);
-        command.m_Median.m_nPeakRssKiB = Median(rss);
+        command.m_Median.m_dSeconds = MedianOf(command.m_Runs, &CProcessRun::m_dSeconds);
+        command.m_Median.m_dCpuSeconds = MedianOf(command.m_Runs, &CProcessRun::m_dCpuSeconds);
+        command.m_Median.m_nPeakRssKiB = MedianOf(command.m_Runs, &CProcessRun::m_nPeakRssKiB);
     }
     return true;
 }
