@@ -64,6 +64,31 @@ inline unsigned long long EightDigitValues(unsigned long long x)
         32;
     return x & 0xFFFFFFFFULL;
 }
+
+// The text after an optional sign, found without a branch (it is as often one as the other): its start,
+// with bNegative and its length n set.
+inline const char* AfterSign(const char* pText, size_t nLength, bool& bNegative, size_t& n)
+{
+    bNegative = pText[0] == '-';
+    const size_t nSign = static_cast<size_t>(bNegative) | static_cast<size_t>(pText[0] == '+');
+    n = nLength - nSign;
+    return pText + nSign;
+}
+
+// The shape of a short decimal in the n bytes at p (n from 1 to 16), given which of them are digits
+// (bit i for byte i): digits with at most one point and digits on both sides of it. nPoint is set to the
+// point's position, or n when there is none. 1 for that shape with at most 15 digits, 0 for no number
+// of that shape, -1 for more digits than the vector ways take.
+inline int ShortDecimalShape(const char* p, size_t n, unsigned nDigits, unsigned& nPoint)
+{
+    const unsigned nDots = ((1u << n) - 1) & ~nDigits;
+    // The one byte that is not a digit must be the point ('.' - '0' wraps to 0xFE, past every digit).
+    nPoint = static_cast<unsigned>(__builtin_ctz(nDots | (1u << n)));
+    if ((nDots & (nDots - 1)) != 0 || nPoint == 0 || nPoint == n - 1 ||
+        (nDots != 0 && static_cast<unsigned char>(p[nPoint]) != '.'))
+        return 0;
+    return n - (nDots != 0) > 15 ? -1 : 1;
+}
 #endif
 
 #if defined(GENERIC_X86_NUMBERS)
@@ -77,27 +102,19 @@ inline unsigned long long EightDigitValues(unsigned long long x)
 // form, -1 when the text is too long to tell here.
 inline int ParseShortDecimalWide(const char* pText, size_t nLength, double& dValue)
 {
-    // The sign without a branch: it is as often one as the other.
-    const bool bNegative = pText[0] == '-';
-    const size_t nSign = static_cast<size_t>(bNegative) | static_cast<size_t>(pText[0] == '+');
-    const char* const p = pText + nSign;
-    const size_t n = nLength - nSign;
+    bool bNegative;
+    size_t n;
+    const char* const p = AfterSign(pText, nLength, bNegative, n);
     if (n - 1 >= 16) // also n == 0
         return n == 0 ? 0 : -1;
     const __m128i values =
         _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_set1_epi8('0'));
-    const unsigned nValid = (1u << n) - 1;
-    const unsigned nDigits = static_cast<unsigned>(_mm_movemask_epi8(
-                                 _mm_cmpeq_epi8(_mm_min_epu8(values, _mm_set1_epi8(9)), values))) &
-                             nValid;
-    const unsigned nDots = nValid & ~nDigits;
-    // Digits and at most one point ('.' - '0' wraps to 0xFE), with digits on both sides of it.
-    const unsigned nPoint = static_cast<unsigned>(__builtin_ctz(nDots | (1u << n)));
-    if ((nDots & (nDots - 1)) != 0 || nPoint == 0 || nPoint == n - 1 ||
-        (nDots != 0 && static_cast<unsigned char>(p[nPoint]) != '.'))
-        return 0;
-    if (n - (nDots != 0) > 15)
-        return -1;
+    const unsigned nDigits = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(values, _mm_set1_epi8(9)), values)));
+    unsigned nPoint;
+    const int nShape = ShortDecimalShape(p, n, nDigits, nPoint);
+    if (nShape != 1)
+        return nShape;
     // Bytes before the point, and the digits after it; the point itself and the bytes past the text
     // fall out.
     const __m128i positions = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
@@ -118,23 +135,18 @@ inline int ParseShortDecimalWide(const char* pText, size_t nLength, double& dVal
 // The same on WebAssembly's 128-bit vectors.
 inline int ParseShortDecimalWide(const char* pText, size_t nLength, double& dValue)
 {
-    const bool bNegative = pText[0] == '-';
-    const size_t nSign = static_cast<size_t>(bNegative) | static_cast<size_t>(pText[0] == '+');
-    const char* const p = pText + nSign;
-    const size_t n = nLength - nSign;
+    bool bNegative;
+    size_t n;
+    const char* const p = AfterSign(pText, nLength, bNegative, n);
     if (n - 1 >= 16) // also n == 0
         return n == 0 ? 0 : -1;
     const v128_t values = wasm_i8x16_sub(wasm_v128_load(p), wasm_i8x16_splat('0'));
-    const unsigned nValid = (1u << n) - 1;
     const unsigned nDigits =
-        static_cast<unsigned>(wasm_i8x16_bitmask(wasm_u8x16_le(values, wasm_i8x16_splat(9)))) & nValid;
-    const unsigned nDots = nValid & ~nDigits;
-    const unsigned nPoint = static_cast<unsigned>(__builtin_ctz(nDots | (1u << n)));
-    if ((nDots & (nDots - 1)) != 0 || nPoint == 0 || nPoint == n - 1 ||
-        (nDots != 0 && static_cast<unsigned char>(p[nPoint]) != '.'))
-        return 0;
-    if (n - (nDots != 0) > 15)
-        return -1;
+        static_cast<unsigned>(wasm_i8x16_bitmask(wasm_u8x16_le(values, wasm_i8x16_splat(9))));
+    unsigned nPoint;
+    const int nShape = ShortDecimalShape(p, n, nDigits, nPoint);
+    if (nShape != 1)
+        return nShape;
     const v128_t positions = wasm_i8x16_make(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     const v128_t before = wasm_i8x16_gt(wasm_i8x16_splat(static_cast<char>(nPoint)), positions);
     const v128_t inText = wasm_i8x16_gt(wasm_i8x16_splat(static_cast<char>(n)), positions);
